@@ -1,0 +1,30 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+
+namespace xb::db {
+
+// The alias file: $XLSBRIDGE_ALIASES, else $XDG_CONFIG_HOME/xlsbridge/aliases.ini
+// (~/.config/... when unset). One section per alias:
+//   [DEMO]
+//   engine=sqlite
+//   target=demo.db        ; relative paths are taken from the file's folder
+std::string AliasFilePath();
+
+// Looks the name up in the alias file (case-insensitive).
+std::optional<Target> FindAlias(const std::string& name);
+
+// Where a data source typed by the operator leads: an alias of the alias
+// file, else an ODBC DSN of the machine, else a SQLite file path.
+Target ResolveDataSource(const std::string& data_source);
+
+// The data-source list: ODBC DSNs (user and system) and the aliases of the
+// alias file, sorted case-insensitively by the locale, each name once (of
+// names differing only in case the first read stays). A missing alias file
+// is no alias; a file that cannot be read raises DbError.
+std::vector<std::string> AliasList();
+
+}  // namespace xb::db

@@ -1,0 +1,22 @@
+#pragma once
+#include <stdexcept>
+#include <string>
+
+namespace xb::db {
+
+// Every failure of the database layer. The message is the engine's own text
+// (SQLite's message, or the ODBC driver's diagnostic) and is what the
+// operator sees embedded in the boxes; the codes are for logs and tests.
+class DbError : public std::runtime_error {
+ public:
+  explicit DbError(const std::string& message, int native_code = 0, std::string sqlstate = {})
+      : std::runtime_error(message), native_code_(native_code), sqlstate_(std::move(sqlstate)) {}
+  int nativeCode() const { return native_code_; }
+  const std::string& sqlState() const { return sqlstate_; }
+
+ private:
+  int native_code_;
+  std::string sqlstate_;
+};
+
+}  // namespace xb::db

@@ -1,0 +1,25 @@
+#include "db/operator.h"
+
+namespace xb {
+
+std::string DefaultErrorText(const std::string& message) {
+  if (message.empty()) return message;
+  const unsigned char last = static_cast<unsigned char>(message.back());
+  // A UTF-8 byte of a multi-byte character is >= 0x80, so it gets the ".".
+  if (last <= static_cast<unsigned char>('.')) return message;
+  return message + ".";
+}
+
+std::string ProgramTitle(const std::string& program_path) {
+  std::string name = program_path;
+  const auto slash = name.find_last_of("/\\");
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const auto dot = name.find('.');
+  if (dot != std::string::npos) name.erase(dot);
+  for (auto& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (!name.empty() && name[0] >= 'a' && name[0] <= 'z') name[0] = static_cast<char>(name[0] - 'a' + 'A');
+  return name;
+}
+
+}  // namespace xb

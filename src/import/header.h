@@ -1,0 +1,43 @@
+#pragma once
+// The import workbook's header cell (A1) and row layout.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace xb::import {
+
+inline constexpr int kMaxColumns = 15;
+inline constexpr int kMaxKeys = 15;
+
+struct ColumnEntry {
+  std::string name;
+  bool is_sequence = false;
+  std::string sequence;  // upper-cased, not trimmed; empty for a plain column
+};
+
+struct ParsedHeader {
+  std::string table;
+  std::string key_columns;
+  std::vector<std::string> keys;
+  std::string column_list;
+  std::vector<ColumnEntry> columns;
+  std::vector<int> key_positions;  // 1-based, 0 when the key names no column
+  // More than kMaxColumns entries or kMaxKeys keys: the loader refuses it.
+  bool too_long = false;
+};
+
+// Trimmed: every character of code 32 or lower removed at both ends.
+std::string Trimmed(const std::string& text);
+// Upper-cased: only the ASCII letters a-z change.
+std::string UpperCased(const std::string& text);
+// x between single quotes, every single quote inside doubled.
+std::string Quoted(const std::string& text);
+
+ParsedHeader ParseHeader(const std::string& header_text);
+// Asks for rows 4, 5, ... until the trimmed column-A text is empty.
+int FindRowBound(const std::function<std::string(int row)>& column_a_text);
+// The sheet column (1-based) of entry p (1-based): 1 + plain columns before p.
+int SheetColumn(const ParsedHeader& header, int p);
+
+}  // namespace xb::import

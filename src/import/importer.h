@@ -1,0 +1,47 @@
+#pragma once
+// Reading a workbook into the import list (bt_open) and writing the import
+// list into the database (BT_IMP).
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "db/connection.h"
+#include "db/operator.h"
+#include "sheet/sheet.h"
+
+namespace xb::import {
+
+class Importer {
+ public:
+  Importer(db::DbSession& session, sheet::Server& server, Operator& op)
+      : session_(session), server_(server), op_(op) {}
+
+  // bt_openClick: runs connection_test first when the connection string is
+  // empty or the connection is closed, then LoadWorkbook, then on success
+  // enables BT_IMP, resets the bar and asks whether to import now.
+  void bt_openClick(const std::function<void()>& connection_test);
+  // Reads the chosen workbook; reports every failure itself.
+  bool LoadWorkbook();
+  // BT_IMPClick: refuses an empty list, else ImportRows and disables BT_IMP.
+  // Exceptions that the run does not handle (a failed existence check, begin
+  // or commit) escape to the caller's default error report.
+  void BT_IMPClick();
+  bool ImportRows();
+
+  const std::vector<std::string>& import_list() const { return import_list_; }
+  // Skips the running-instance check (the command-line front end).
+  void setCheckRunningInstance(bool check) { check_running_ = check; }
+  // Whether the last run ended with the success box.
+  bool lastRunSucceeded() const { return last_run_succeeded_; }
+
+ private:
+  db::DbSession& session_;
+  sheet::Server& server_;
+  Operator& op_;
+  std::vector<std::string> import_list_;
+  bool check_running_ = true;
+  bool last_run_succeeded_ = false;
+};
+
+}  // namespace xb::import

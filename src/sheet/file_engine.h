@@ -1,0 +1,29 @@
+#pragma once
+// The file engine: reads .xls (BIFF8/BIFF5) workbooks directly and writes
+// the export as an .xlsx file, shown by handing it to the desktop's
+// spreadsheet application.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "sheet.h"
+
+namespace xb::sheet {
+
+struct FileEngineOptions {
+  // Where a shown export is saved ($XDG_DATA_HOME/xlsbridge/exports when empty).
+  std::string exports_dir;
+  // When set, a shown export is written here instead (replacing the file only
+  // once the whole workbook was written) and no viewer is started.
+  std::string output_path;
+  // Starts the viewer for a saved workbook; returns false when nothing could
+  // open it. Default: soffice -n, else xdg-open.
+  std::function<bool(const std::string& path)> launch_viewer;
+  // Told the saved file's path when no viewer could open it.
+  std::function<void(const std::string& path)> on_unviewable;
+};
+
+std::unique_ptr<Server> MakeFileServer(FileEngineOptions options = {});
+
+}  // namespace xb::sheet
