@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages xlsbridge needs (through sudo when not root)
+# and builds it into build/. Safe to run again: it installs only what is
+# missing and rebuilds only what changed.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(
+  # build
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-qpa-plugins libsqlite3-dev unixodbc-dev libxlsxwriter-dev
+  # run
+  unixodbc odbcinst libsqliteodbc fonts-wqy-microhei fonts-liberation2 xdg-utils
+  # tests: GoogleTest, the window without a display, reading workbooks back
+  libgtest-dev googletest xvfb xauth openbox python3 python3-xlwt python3-xlrd python3-openpyxl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+build=${XLSBRIDGE_BUILD_DIR:-$top/build}
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$build" -j"$(nproc)"
