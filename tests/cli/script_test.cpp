@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include "cli/script.h"
+#include "cli/terminal_operator.h"
+
+namespace xb::cli {
+namespace {
+
+using Statements = std::vector<std::string>;
+
+TEST(SplitScript, EndsStatementsAtLineEndingSemicolonsAndSlashLines) {
+  struct Case {
+    const char* name;
+    std::string script;
+    Statements expected;
+  } cases[] = {
+      {"semicolon at line end", "create table t(a);\ninsert into t values(1);\n",
+       {"create table t(a)", "insert into t values(1)"}},
+      {"slash line", "create sequence s\n/\nselect 1 from dual\n", {"create sequence s", "select 1 from dual"}},
+      {"semicolon inside a quoted text stays", "insert into t values('a;\nb');\n", {"insert into t values('a;\nb')"}},
+      {"semicolon before more text is not an end", "select 1; select 2\n", {"select 1; select 2"}},
+      {"semicolon in a comment is not an end", "select 1 -- done;\nfrom dual;\n", {"select 1 -- done;\nfrom dual"}},
+      {"block comment across lines", "/* a;\n b; */ select 1;\n", {"/* a;\n b; */ select 1"}},
+      {"comment-only pieces dropped", "-- header\n\nselect 1;\n-- trailer\n", {"-- header\n\nselect 1"}},
+      {"CR LF line ends", "select 1;\r\nselect 2;\r\n", {"select 1", "select 2"}},
+      {"last statement without terminator", "select 1;\nselect 2", {"select 1", "select 2"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitScript(c.script), c.expected) << c.name;
+}
+
+TEST(ReturnsRows, LooksAtTheFirstWord) {
+  EXPECT_TRUE(ReturnsRows("select 1"));
+  EXPECT_TRUE(ReturnsRows("  -- note\n (SELECT 1)"));
+  EXPECT_TRUE(ReturnsRows("with a as (select 1) select * from a"));
+  EXPECT_FALSE(ReturnsRows("insert into t select 1"));
+  EXPECT_FALSE(ReturnsRows("create sequence s"));
+}
+
+TEST(TerminalOutput, EscapesFieldsAndFormatsBoxes) {
+  EXPECT_EQ(EscapeField("a\tb\nc\rd"), "a\\tb\\nc\\rd");
+  EXPECT_EQ(FormatBox("警告信息", "a\rb\nc\r\nd"), "警告信息: a\nb\nc\nd\n\n");
+}
+
+}  // namespace
+}  // namespace xb::cli

@@ -1,0 +1,241 @@
+// End-to-end tests of xlsbridge-cli: the built binary is spawned as a
+// process against real SQLite files and real .xls workbooks.
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() / ("xb_cli_" + std::to_string(getpid()) + "_" + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    // No alias of the operator's own may leak into the tests.
+    aliases_ = dir_ / "aliases.ini";
+    std::ofstream(aliases_) << "[TESTDB]\nengine=sqlite\ntarget=" << (dir_ / "db.sqlite").string() << "\n";
+    setenv("XLSBRIDGE_ALIASES", aliases_.c_str(), 1);
+    setenv("ODBCINI", (dir_ / "odbc.ini").c_str(), 1);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  Outcome Run(std::vector<std::string> args, const std::string& input = {}) {
+    const fs::path in = dir_ / "stdin", out = dir_ / "stdout", err = dir_ / "stderr";
+    std::ofstream(in, std::ios::binary) << input;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    args.insert(args.begin(), XB_CLI);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    Outcome outcome;
+    if (posix_spawn(&pid, XB_CLI, &actions, nullptr, argv.data(), environ) == 0) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    outcome.out = Slurp(out);
+    outcome.err = Slurp(err);
+    return outcome;
+  }
+
+  // A new database holding the table of the sample workbooks.
+  std::string MakeDatabase() {
+    const fs::path db = dir_ / "db.sqlite";
+    std::ofstream(db).close();
+    const fs::path script = dir_ / "schema.sql";
+    std::ofstream(script) << "create table ZORVAT (AA varchar2(10) primary key, BB number, CC date,\n"
+                             "  SEQ_NN number, DD number);\n"
+                             "create sequence SEQ_TBXH;\n";
+    const auto r = Run({"sql", "--data-source", db.string(), "--file", script.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return db.string();
+  }
+
+  std::string Rows(const std::string& db) {
+    return Run({"sql", "--data-source", db, "select AA, BB, CC from ZORVAT order by AA"}).out;
+  }
+
+  static std::string Fixture(const std::string& name) { return std::string(XB_TEST_DATA) + "/cli/" + name; }
+
+  fs::path dir_;
+  fs::path aliases_;
+};
+
+const std::string kQuestionBox = "确认信息: 数据已经成功的从Excel文件中提取,是否导入到数据库中?\n\n";
+const std::string kSuccessBox = "提示信息: 数据已经成功导入到数据库中!\n\n";
+
+TEST_F(Cli, UsageErrorsExitTwoAndHelpGoesToStdout) {
+  EXPECT_EQ(Run({}).exit_code, 2);
+  EXPECT_EQ(Run({"frobnicate", "--data-source", "x"}).exit_code, 2);
+  EXPECT_EQ(Run({"import", "--data-source", "x", "--existing", "sometimes", "a.xls"}).exit_code, 2);
+  EXPECT_EQ(Run({"import", "a.xls"}).exit_code, 2);  // no data source
+  EXPECT_EQ(Run({"export", "--data-source", "x", "--query", "select 1", "--query-file", "f", "--output", "o"}).exit_code, 2);
+  const auto help = Run({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("xlsbridge-cli import --data-source DS"), std::string::npos);
+  EXPECT_TRUE(help.err.empty());
+}
+
+TEST_F(Cli, SqlOnAnEmptyFileCreatesTablesAndPrintsTabSeparatedRows) {
+  const fs::path db = dir_ / "new.db";
+  std::ofstream(db).close();
+  const fs::path script = dir_ / "s.sql";
+  std::ofstream(script) << "create table T (A number, B varchar2(20));\n"
+                           "insert into T values (1, 'x;y');\n"
+                           "insert into T values (2, null)\n/\n"
+                           "create sequence S start with 5;\n";
+  auto r = Run({"sql", "--data-source", db.string(), "--file", script.string()});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+
+  r = Run({"sql", "--data-source", db.string(), "select A, B, 'a' || char(9) || 'b' || char(10) as C from T order by A"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "A\tB\tC\n1\tx;y\ta\\tb\\n\n2\t\ta\\tb\\n\n");
+
+  r = Run({"sql", "--data-source", db.string(), "select S.nextval from dual"});
+  EXPECT_EQ(r.out, "NEXTVAL\n5\n");
+}
+
+TEST_F(Cli, SqlStopsAtTheFirstFailingStatementKeepingEarlierOnes) {
+  const std::string db = MakeDatabase();
+  const fs::path script = dir_ / "s.sql";
+  std::ofstream(script) << "insert into ZORVAT(AA) values ('k1');\n"
+                           "insert into NO_SUCH_TABLE values (1);\n"
+                           "insert into ZORVAT(AA) values ('k2');\n";
+  const auto r = Run({"sql", "--data-source", db, "--file", script.string()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("NO_SUCH_TABLE"), std::string::npos) << r.err;
+  EXPECT_EQ(Rows(db), "AA\tBB\tCC\nk1\t\t\n");
+}
+
+TEST_F(Cli, AFailedConnectionIsReportedAndCreatesNoFile) {
+  const fs::path missing = dir_ / "missing.db";
+  const auto r = Run({"sql", "--data-source", missing.string(), "select 1 from dual"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("cannot connect"), std::string::npos);
+  EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(Cli, ImportWritesRowsAndReportsBothBoxes) {
+  const std::string db = MakeDatabase();
+  const auto r = Run({"import", "--data-source", "TESTDB", Fixture("zorvat3.xls")});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, kQuestionBox + kSuccessBox);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Rows(db), "AA\tBB\tCC\n1\t33\t2003-08-01\n2\t34\t2003-08-02\n3\t35\t2003-08-03\n");
+}
+
+TEST_F(Cli, ExistingKeysWithoutAnAnswerAbortAndOverwriteNothing) {
+  const std::string db = MakeDatabase();
+  ASSERT_EQ(Run({"import", "--data-source", db, Fixture("zorvat3.xls")}).exit_code, 0);
+  const std::string before = Rows(db);
+
+  // stdin is not a terminal: the default is abort.
+  auto r = Run({"import", "--data-source", db, Fixture("zorvat3b.xls")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, kQuestionBox);
+  EXPECT_EQ(Rows(db), before);
+
+  r = Run({"import", "--data-source", db, "--existing", "ignore", Fixture("zorvat3b.xls")});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(Rows(db), before);
+
+  r = Run({"import", "--data-source", db, "--existing", "all", Fixture("zorvat3b.xls")});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, kQuestionBox + kSuccessBox);
+  EXPECT_EQ(Rows(db), "AA\tBB\tCC\n1\t133\t2004-01-01\n2\t134\t2004-01-02\n3\t135\t2004-01-03\n");
+}
+
+TEST_F(Cli, AskPromptsOnTheTerminalStream) {
+  const std::string db = MakeDatabase();
+  ASSERT_EQ(Run({"import", "--data-source", db, Fixture("zorvat3.xls")}).exit_code, 0);
+  // Yes for the first row, Ignore for the second, Abort at the third.
+  const auto r = Run({"import", "--data-source", db, "--existing", "ask", Fixture("zorvat3b.xls")}, "y\ni\na\n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("Confirm: 数据库中已经有这条记录的信息内容如下:\n'1','33','2003-08-01'\n要更新的数据内容如下:\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(Rows(db), "AA\tBB\tCC\n1\t133\t2004-01-01\n2\t34\t2003-08-02\n3\t35\t2003-08-03\n");
+}
+
+TEST_F(Cli, CheckCountsExistingKeysAndWritesNothing) {
+  const std::string db = MakeDatabase();
+  ASSERT_EQ(Run({"sql", "--data-source", db, "insert into ZORVAT(AA, BB) values ('2', 0)"}).exit_code, 0);
+  const auto r = Run({"import", "--data-source", db, "--check", Fixture("zorvat3.xls")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "3 data rows\nrow 4: 0 existing\nrow 5: 1 existing\nrow 6: 0 existing\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Rows(db), "AA\tBB\tCC\n2\t0\t\n");
+}
+
+TEST_F(Cli, ImportOfAMissingWorkbookShowsTheStartBox) {
+  const std::string db = MakeDatabase();
+  const auto r = Run({"import", "--data-source", db, (dir_ / "nothere.xls").string()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "系统错误: 无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。\n\n");
+}
+
+TEST_F(Cli, ExportWritesTheWorkbookAndKeepsAnOldFileOnFailure) {
+  const std::string db = MakeDatabase();
+  ASSERT_EQ(Run({"import", "--data-source", db, Fixture("zorvat3.xls")}).exit_code, 0);
+  const fs::path out = dir_ / "out.xlsx";
+  auto r = Run({"export", "--data-source", db, "--query", "select AA, BB, CC from zorvat order by AA", "--output",
+                out.string()});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+
+  // Read back with a reader nobody here wrote.
+  const fs::path dump = dir_ / "dump.txt";
+  const std::string read_back = "/usr/bin/python3 -c \"import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1]).active; "
+                                "print(repr([[c.value for c in row] for row in ws.iter_rows()]))\" " +
+                                out.string() + " > " + dump.string();
+  ASSERT_EQ(std::system(read_back.c_str()), 0);
+  EXPECT_EQ(Slurp(dump),
+            "[[None, None, None, 'ZORVAT'], ['AA', 'BB', 'CC', None], ['1', '33', '2003-08-01', None], "
+            "['2', '34', '2003-08-02', None], ['3', '35', '2003-08-03', None]]\n");
+
+  const std::string before = Slurp(out);
+  r = Run({"export", "--data-source", db, "--query", "select nothing from nowhere", "--output", out.string()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err.rfind("导出失败: SQl语句有问题,如下:\n", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("错误信息: 错误的SQL语句如下:\nselect nothing from nowhere\n\n"), std::string::npos) << r.err;
+  EXPECT_EQ(Slurp(out), before);
+}
+
+}  // namespace
