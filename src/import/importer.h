@@ -36,6 +36,13 @@ class Importer {
   bool lastRunSucceeded() const { return last_run_succeeded_; }
 
  private:
+  // How a run ended: normally, stopped early (Abort, the sequence stop, an
+  // empty list; committed either way), or rolled back after a failed row.
+  enum class RunEnd { Completed, Stopped, RolledBack };
+  // The header checks and the data rows, once the workbook is open.
+  bool ReadWorkbook(sheet::Instance& sheet);
+  RunEnd WriteRows();
+
   db::DbSession& session_;
   sheet::Server& server_;
   Operator& op_;
