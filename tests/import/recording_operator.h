@@ -27,6 +27,8 @@ class RecordingOperator : public Operator {
   std::optional<std::string> workbook;
   // Runs when a box is shown (e.g. to look at the database meanwhile).
   std::function<void(const MessageBox&)> on_box;
+  // Runs after each position change (to act in the middle of a run).
+  std::function<void(int)> on_position;
 
   Answer showMessage(const MessageBox& box) override {
     boxes.push_back(box);
@@ -51,6 +53,7 @@ class RecordingOperator : public Operator {
   void setProgressPosition(int value) override {
     position_ = value;
     positions.push_back(value);
+    if (on_position) on_position(value);
   }
   int progressMin() const override { return min_; }
   int progressMax() const override { return max_; }
