@@ -6,6 +6,11 @@ import sys
 import time
 
 import pandas
+import pandas.compat._optional
+
+# Debian ships xlrd 1.2.0 and pandas asks for 2.0.1 by version number only;
+# 1.2 reads .xls the same way (2.0 only dropped .xlsx), so let it through.
+pandas.compat._optional.VERSIONS["xlrd"] = "1.2.0"
 
 COLUMNS = ["K", "D"] + ["C%d" % i for i in range(3, 16)]
 

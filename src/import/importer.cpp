@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <vector>
 
 #include "import/header.h"
 #include "import/statements.h"
@@ -144,6 +145,11 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
     return false;
   }
 
+  // The data type is asked once per cell; the texts are the same every row.
+  std::vector<std::string> type_queries;
+  for (const auto& column : header.columns)
+    type_queries.push_back(column.is_sequence ? std::string() : DataTypeQuery(table, column.name));
+
   const int row_bound = FindRowBound([&](int row) { return sheet.cellText(row, 1); });
   op_.setProgressMin(0);
   op_.setProgressMax(row_bound);
@@ -163,7 +169,7 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
         values += SequenceValue(column.sequence);
         continue;
       }
-      OpenQuery(init, DataTypeQuery(table, column.name));
+      OpenQuery(init, type_queries[p - 1]);
       const bool is_date = UpperCased(init.fieldText(0)) == "DATE";
       if (is_date)
         values += DateValue(upper);
