@@ -246,7 +246,9 @@ bool Importer::ImportRows() {
 }
 
 Importer::RunEnd Importer::WriteRows() {
-  const auto& list = import_list_;
+  // A copy: should the operator read another workbook while a prompt or box
+  // of this run is open, this run still sees the list it started with.
+  const std::vector<std::string> list = import_list_;
   if (list.empty()) return RunEnd::Stopped;
   auto& init = session_.init;
   auto& exe = session_.exe;
