@@ -127,7 +127,7 @@ TEST_F(ExportTest, EmptyMemoDoesNothing) {
 
 TEST_F(ExportTest, StatementThatCannotOpenGivesTwoBoxes) {
   test::CountingServer server(nullptr);
-  for (const std::string memo : {"select * from nosuch", "  \r\n", "select * from T;", "delete from T"}) {
+  for (const std::string memo : {"select * from nosuch", "  \r\n", "delete from T"}) {
     op_.boxes.clear();
     EXPECT_FALSE(Export(session_, server, op_, memo)) << memo;
     ASSERT_EQ(op_.boxes.size(), 2u) << memo;

@@ -194,6 +194,7 @@ TEST_F(ImportTest, RunningSpreadsheetIsReportedAndTheReadGoesOn) {
 // ---- the run ----
 
 TEST_F(ImportTest, HelpSampleImportsFromTheButtonAndCommits) {
+  op_.workbook = Workbook("sample1.xls");
   op_.yes_no_answers = {Answer::Yes};
   importer_.bt_openClick([] { FAIL() << "the connection is open"; });
   ASSERT_EQ(op_.boxes.size(), 2u);
@@ -216,6 +217,7 @@ TEST_F(ImportTest, HelpSampleImportsFromTheButtonAndCommits) {
 
 TEST_F(ImportTest, ClosedConnectionRunsTheTestFirstAndNoLeavesTheListUnrun) {
   session_.myconnection.close();
+  op_.workbook = Workbook("sample1.xls");
   int tests = 0;
   importer_.bt_openClick([&] {
     ++tests;
