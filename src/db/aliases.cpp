@@ -1,0 +1,143 @@
+#include "db/aliases.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <locale>
+
+#include "db/errors.h"
+#include "db/odbc_engine.h"
+
+namespace xb::db {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Lower(std::string text) {
+  for (auto& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  size_t b = 0, e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+  return text.substr(b, e - b);
+}
+
+struct Alias {
+  std::string name;
+  Target target;
+};
+
+// Reads the alias file. A missing file holds no alias; a file that exists
+// but cannot be read, or holds what is not an alias, is an error.
+std::vector<Alias> ReadAliasFile() {
+  const std::string path = AliasFilePath();
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return {};
+  std::ifstream in(path);
+  if (!in) throw DbError("cannot read the alias file " + path);
+  const fs::path folder = fs::path(path).parent_path();
+
+  std::vector<Alias> aliases;
+  std::string line;
+  int number = 0;
+  auto fail = [&](const std::string& why) {
+    throw DbError("alias file " + path + ", line " + std::to_string(number) + ": " + why);
+  };
+  while (std::getline(in, line)) {
+    ++number;
+    const std::string text = Trim(line);
+    if (text.empty() || text[0] == ';' || text[0] == '#') continue;
+    if (text.front() == '[') {
+      if (text.back() != ']' || text.size() < 3) fail("a section name must stand between [ and ]");
+      aliases.push_back({Trim(text.substr(1, text.size() - 2)), {}});
+      continue;
+    }
+    const auto eq = text.find('=');
+    if (eq == std::string::npos) fail("expected key=value");
+    if (aliases.empty()) fail("key=value outside an alias section");
+    const std::string key = Lower(Trim(text.substr(0, eq)));
+    std::string value = Trim(text.substr(eq + 1));
+    // A comment may follow the value.
+    if (const auto semi = value.find(" ;"); semi != std::string::npos) value = Trim(value.substr(0, semi));
+    Target& target = aliases.back().target;
+    if (key == "engine") {
+      const std::string engine = Lower(value);
+      if (engine == "sqlite") target.kind = Target::Kind::Sqlite;
+      else if (engine == "odbc") target.kind = Target::Kind::Odbc;
+      else fail("unknown engine '" + value + "' (sqlite or odbc)");
+    } else if (key == "target") {
+      target.where = value;
+    } else {
+      fail("unknown key '" + key + "'");
+    }
+  }
+  if (in.bad()) throw DbError("cannot read the alias file " + path);
+  for (auto& alias : aliases) {
+    if (alias.target.where.empty()) throw DbError("alias file " + path + ": alias [" + alias.name + "] has no target");
+    if (alias.target.kind == Target::Kind::Sqlite && fs::path(alias.target.where).is_relative())
+      alias.target.where = (folder / alias.target.where).string();
+  }
+  return aliases;
+}
+
+}  // namespace
+
+std::string AliasFilePath() {
+  if (const char* file = std::getenv("XLSBRIDGE_ALIASES"); file && *file) return file;
+  fs::path config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+    config = xdg;
+  else if (const char* home = std::getenv("HOME"); home && *home)
+    config = fs::path(home) / ".config";
+  else
+    config = ".";
+  return (config / "xlsbridge" / "aliases.ini").string();
+}
+
+std::optional<Target> FindAlias(const std::string& name) {
+  const std::string wanted = Lower(name);
+  for (const auto& alias : ReadAliasFile())
+    if (Lower(alias.name) == wanted) return alias.target;
+  return std::nullopt;
+}
+
+Target ResolveDataSource(const std::string& data_source) {
+  if (auto alias = FindAlias(data_source)) return *alias;
+  const std::string wanted = Lower(data_source);
+  for (const auto& dsn : OdbcDataSources())
+    if (Lower(dsn) == wanted) return {Target::Kind::Odbc, dsn};
+  return {Target::Kind::Sqlite, data_source};
+}
+
+std::vector<std::string> AliasList() {
+  std::vector<std::string> names;
+  for (const auto& alias : ReadAliasFile()) names.push_back(alias.name);
+  for (const auto& dsn : OdbcDataSources()) names.push_back(dsn);
+
+  // Each name once: of names differing only in case, the first read stays.
+  std::vector<std::string> unique;
+  for (const auto& name : names) {
+    const bool seen = std::any_of(unique.begin(), unique.end(),
+                                  [&](const std::string& n) { return Lower(n) == Lower(name); });
+    if (!seen) unique.push_back(name);
+  }
+  std::locale locale = std::locale::classic();
+  try {
+    locale = std::locale("");
+  } catch (const std::runtime_error&) {
+    // An unknown LANG leaves the byte order.
+  }
+  const auto& collate = std::use_facet<std::collate<char>>(locale);
+  std::stable_sort(unique.begin(), unique.end(), [&](const std::string& a, const std::string& b) {
+    const std::string la = Lower(a), lb = Lower(b);
+    return collate.compare(la.data(), la.data() + la.size(), lb.data(), lb.data() + lb.size()) < 0;
+  });
+  return unique;
+}
+
+}  // namespace xb::db

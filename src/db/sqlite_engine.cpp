@@ -1,0 +1,561 @@
+// The sqlite engine: a SQLite file that runs the Oracle dialect the program
+// sends. The data dictionary is a set of temporary views, to_date/to_char
+// are SQL functions, and sequences live in a table of their own, with
+// NAME.nextval / NAME.currval replaced by their values before SQLite sees
+// the text.
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+#include <unordered_map>
+
+#include "db/engine.h"
+#include "db/errors.h"
+#include "db/sql_text.h"
+
+namespace xb::db {
+namespace {
+
+constexpr const char* kSequenceTable = "xlsbridge_sequences";
+
+std::string Upper(std::string text) {
+  for (auto& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsIdentChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#';
+}
+
+// ---- dates ---------------------------------------------------------------
+
+struct DateTime {
+  int year = 0, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+
+bool LeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+bool Valid(const DateTime& d) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12) return false;
+  const int days = kDays[d.month - 1] + (d.month == 2 && LeapYear(d.year) ? 1 : 0);
+  return d.day >= 1 && d.day <= days && d.hour >= 0 && d.hour < 24 && d.minute >= 0 && d.minute < 60 &&
+         d.second >= 0 && d.second < 60;
+}
+
+// The stored form of a date: yyyy-mm-dd, with hh:mm:ss only when the time is
+// not midnight.
+std::string Canonical(const DateTime& d) {
+  char buffer[32];
+  if (d.hour || d.minute || d.second)
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day, d.hour, d.minute,
+                  d.second);
+  else
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", d.year, d.month, d.day);
+  return buffer;
+}
+
+// Parses text by an Oracle format mask (yyyy, mm, dd, hh24, hh, mi, ss and
+// literal separators). Numbers may have fewer digits than the mask.
+bool ParseByMask(const std::string& text, const std::string& mask_in, DateTime& out) {
+  const std::string mask = Upper(mask_in);
+  size_t t = 0, m = 0;
+  DateTime d;
+  auto number = [&](size_t max_digits, int& target) {
+    while (t < text.size() && text[t] == ' ') ++t;
+    size_t digits = 0;
+    int value = 0;
+    while (t < text.size() && digits < max_digits && std::isdigit(static_cast<unsigned char>(text[t]))) {
+      value = value * 10 + (text[t] - '0');
+      ++t;
+      ++digits;
+    }
+    if (digits == 0) return false;
+    target = value;
+    return true;
+  };
+  while (m < mask.size()) {
+    if (mask.compare(m, 4, "YYYY") == 0) {
+      if (!number(4, d.year)) return false;
+      m += 4;
+    } else if (mask.compare(m, 4, "HH24") == 0) {
+      if (!number(2, d.hour)) return false;
+      m += 4;
+    } else if (mask.compare(m, 2, "MM") == 0) {
+      if (!number(2, d.month)) return false;
+      m += 2;
+    } else if (mask.compare(m, 2, "DD") == 0) {
+      if (!number(2, d.day)) return false;
+      m += 2;
+    } else if (mask.compare(m, 2, "HH") == 0) {
+      if (!number(2, d.hour)) return false;
+      m += 2;
+    } else if (mask.compare(m, 2, "MI") == 0) {
+      if (!number(2, d.minute)) return false;
+      m += 2;
+    } else if (mask.compare(m, 2, "SS") == 0) {
+      if (!number(2, d.second)) return false;
+      m += 2;
+    } else {
+      // A separator of the mask matches any one separator of the text.
+      if (t >= text.size() || std::isalnum(static_cast<unsigned char>(text[t]))) return false;
+      ++t;
+      ++m;
+    }
+  }
+  while (t < text.size() && text[t] == ' ') ++t;
+  if (t != text.size()) return false;
+  out = d;
+  return Valid(d);
+}
+
+// Reads a stored date: yyyy-mm-dd, optionally followed by hh:mm:ss.
+bool ParseStored(const std::string& text, DateTime& out) {
+  if (ParseByMask(text, "yyyy-mm-dd hh24:mi:ss", out)) return true;
+  return ParseByMask(text, "yyyy-mm-dd", out);
+}
+
+std::string FormatByMask(const DateTime& d, const std::string& mask_in) {
+  const std::string mask = Upper(mask_in);
+  std::string out;
+  char buffer[8];
+  for (size_t m = 0; m < mask.size();) {
+    auto put = [&](const char* fmt, int v, size_t width) {
+      std::snprintf(buffer, sizeof buffer, fmt, v);
+      out += buffer;
+      m += width;
+    };
+    if (mask.compare(m, 4, "YYYY") == 0) put("%04d", d.year, 4);
+    else if (mask.compare(m, 4, "HH24") == 0) put("%02d", d.hour, 4);
+    else if (mask.compare(m, 2, "MM") == 0) put("%02d", d.month, 2);
+    else if (mask.compare(m, 2, "DD") == 0) put("%02d", d.day, 2);
+    else if (mask.compare(m, 2, "HH") == 0) put("%02d", d.hour % 12 == 0 ? 12 : d.hour % 12, 2);
+    else if (mask.compare(m, 2, "MI") == 0) put("%02d", d.minute, 2);
+    else if (mask.compare(m, 2, "SS") == 0) put("%02d", d.second, 2);
+    else out += mask_in[m++];
+  }
+  return out;
+}
+
+std::string Text(sqlite3_value* value) {
+  const auto* text = sqlite3_value_text(value);
+  return text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(value)))
+              : std::string();
+}
+
+void ToDate(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  const std::string text = Text(argv[0]);
+  // As in Oracle, the empty string is NULL and so is its date.
+  if (text.empty()) return sqlite3_result_null(context);
+  const std::string mask = argc > 1 ? Text(argv[1]) : "yyyy-mm-dd hh24:mi:ss";
+  DateTime d;
+  const bool ok = argc > 1 ? ParseByMask(text, mask, d) : ParseStored(text, d);
+  if (!ok) {
+    const std::string message = "to_date: '" + text + "' is not a valid date for the format '" + mask + "'";
+    return sqlite3_result_error(context, message.c_str(), -1);
+  }
+  const std::string canonical = Canonical(d);
+  sqlite3_result_text(context, canonical.c_str(), static_cast<int>(canonical.size()), SQLITE_TRANSIENT);
+}
+
+void ToChar(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  const std::string text = Text(argv[0]);
+  DateTime d;
+  if (argc > 1 && sqlite3_value_type(argv[0]) == SQLITE_TEXT && ParseStored(text, d)) {
+    const std::string formatted = FormatByMask(d, Text(argv[1]));
+    return sqlite3_result_text(context, formatted.c_str(), static_cast<int>(formatted.size()), SQLITE_TRANSIENT);
+  }
+  sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  const std::string text = Text(argv[0]);
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  while (end && *end == ' ') ++end;
+  if (text.empty() || end == text.c_str() || *end != '\0') {
+    const std::string message = "to_number: '" + text + "' is not a number";
+    return sqlite3_result_error(context, message.c_str(), -1);
+  }
+  if (value == std::floor(value) && std::fabs(value) < 9e18)
+    sqlite3_result_int64(context, static_cast<sqlite3_int64>(value));
+  else
+    sqlite3_result_double(context, value);
+}
+
+std::string NumberText(double value) {
+  if (value == std::floor(value) && std::fabs(value) < 1e15) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.0f", value);
+    return buffer;
+  }
+  char buffer[40];
+  for (int precision = 15; precision <= 17; ++precision) {
+    std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
+    if (std::strtod(buffer, nullptr) == value) break;
+  }
+  return buffer;
+}
+
+// ---- statements ------------------------------------------------------------
+
+class Stmt {
+ public:
+  Stmt(sqlite3* db, const std::string& sql) {
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, &tail) != SQLITE_OK)
+      throw DbError(sqlite3_errmsg(db), sqlite3_extended_errcode(db));
+    if (!stmt_) throw DbError("the statement text is empty");
+  }
+  ~Stmt() { sqlite3_finalize(stmt_); }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  sqlite3_stmt* get() const { return stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+struct SequenceUse {
+  size_t begin, end;  // the span of "NAME . NEXTVAL" in the text
+  std::string name;   // upper-cased
+  bool next;
+};
+
+// Finds NAME.nextval / NAME.currval in code (blanks around the dot allowed).
+std::vector<SequenceUse> FindSequenceUses(const std::string& sql) {
+  std::vector<SequenceUse> uses;
+  std::vector<bool> code(sql.size(), false);
+  bool any_dot = false;
+  ForEachCodeChar(sql, [&](size_t i) {
+    code[i] = true;
+    any_dot = any_dot || sql[i] == '.';
+  });
+  if (!any_dot) return uses;
+  for (size_t i = 0; i < sql.size(); ++i) {
+    if (!code[i] || sql[i] != '.') continue;
+    // The identifier before the dot.
+    size_t e = i;
+    while (e > 0 && code[e - 1] && (sql[e - 1] == ' ' || sql[e - 1] == '\t' || sql[e - 1] == '\r' || sql[e - 1] == '\n')) --e;
+    size_t b = e;
+    while (b > 0 && code[b - 1] && IsIdentChar(sql[b - 1])) --b;
+    if (b == e || !IsIdentStart(sql[b])) continue;
+    if (b > 0 && code[b - 1] && sql[b - 1] == '.') continue;  // schema.seq.nextval: not ours
+    // The word after the dot.
+    size_t w = i + 1;
+    while (w < sql.size() && code[w] && (sql[w] == ' ' || sql[w] == '\t' || sql[w] == '\r' || sql[w] == '\n')) ++w;
+    size_t we = w;
+    while (we < sql.size() && code[we] && IsIdentChar(sql[we])) ++we;
+    const std::string word = Upper(sql.substr(w, we - w));
+    if (word != "NEXTVAL" && word != "CURRVAL") continue;
+    uses.push_back({b, we, Upper(sql.substr(b, e - b)), word == "NEXTVAL"});
+    i = we;
+  }
+  return uses;
+}
+
+class SqliteEngine : public Engine {
+ public:
+  explicit SqliteEngine(const std::string& path) {
+    struct stat info {};
+    // A typo must never create a database: the file has to be there.
+    if (path.empty() || ::stat(path.c_str(), &info) != 0)
+      throw DbError("cannot open the database '" + path + "': no such file");
+    if (!S_ISREG(info.st_mode)) throw DbError("cannot open the database '" + path + "': not a file");
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+      const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+      sqlite3_close(db_);
+      throw DbError("cannot open the database '" + path + "': " + message);
+    }
+    try {
+      sqlite3_busy_timeout(db_, 5000);
+      sqlite3_extended_result_codes(db_, 1);
+      const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+      sqlite3_create_function(db_, "to_date", 1, flags, nullptr, ToDate, nullptr, nullptr);
+      sqlite3_create_function(db_, "to_date", 2, flags, nullptr, ToDate, nullptr, nullptr);
+      sqlite3_create_function(db_, "to_char", 1, flags, nullptr, ToChar, nullptr, nullptr);
+      sqlite3_create_function(db_, "to_char", 2, flags, nullptr, ToChar, nullptr, nullptr);
+      sqlite3_create_function(db_, "to_number", 1, flags, nullptr, ToNumber, nullptr, nullptr);
+      // Reading the schema now also proves the file is a database.
+      Exec("create temp view dual as select 'X' as dummy");
+      Exec("create temp view user_tables as select upper(name) as table_name from main.sqlite_master "
+           "where type = 'table' and name not like 'sqlite\\_%' escape '\\' and name not like 'xlsbridge\\_%' escape '\\'");
+      Exec("create temp view user_tab_columns as select upper(m.name) as table_name, upper(p.name) as column_name, "
+           "upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, instr(p.type, '(') - 1) "
+           "else p.type end)) as data_type, p.cid + 1 as column_id, "
+           "case when p.\"notnull\" then 'N' else 'Y' end as nullable "
+           "from main.sqlite_master m join pragma_table_info(m.name) p "
+           "where m.type in ('table', 'view') and m.name not like 'sqlite\\_%' escape '\\' "
+           "and m.name not like 'xlsbridge\\_%' escape '\\'");
+      CreateSequenceView();
+    } catch (...) {
+      sqlite3_close(db_);
+      throw;
+    }
+  }
+
+  ~SqliteEngine() override {
+    if (in_transaction_) sqlite3_exec(db_, "rollback", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+
+  std::shared_ptr<const ResultSet> query(const std::string& sql) override {
+    // Dictionary lookups come once per cell during a read: answer them from
+    // the cache while the schema stays the same.
+    const bool dictionary = IsDictionaryQuery(sql);
+    if (dictionary) {
+      const int version = SchemaVersion();
+      if (version != cache_version_) {
+        cache_.clear();
+        cache_version_ = version;
+      }
+      if (const auto it = cache_.find(sql); it != cache_.end()) return it->second;
+    }
+    const std::string text = Prepare(sql);
+    Stmt stmt(db_, text);
+    auto result = std::make_shared<ResultSet>();
+    const int columns = sqlite3_column_count(stmt.get());
+    for (int c = 0; c < columns; ++c) result->names.push_back(Upper(sqlite3_column_name(stmt.get(), c)));
+    for (;;) {
+      const int rc = sqlite3_step(stmt.get());
+      if (rc == SQLITE_DONE) break;
+      if (rc != SQLITE_ROW) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
+      auto& row = result->rows.emplace_back();
+      row.reserve(static_cast<size_t>(columns));
+      for (int c = 0; c < columns; ++c) row.push_back(Value(stmt.get(), c));
+    }
+    if (dictionary && cache_.size() < 100000) cache_.emplace(sql, result);
+    return result;
+  }
+
+  void execute(const std::string& sql) override {
+    if (HandleSequenceStatement(sql)) return;
+    const std::string text = Prepare(sql);
+    Stmt stmt(db_, text);
+    for (;;) {
+      const int rc = sqlite3_step(stmt.get());
+      if (rc == SQLITE_DONE) break;
+      if (rc != SQLITE_ROW) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
+    }
+  }
+
+  void begin() override {
+    Exec("begin immediate");
+    in_transaction_ = true;
+  }
+  void commit() override {
+    Exec("commit");
+    in_transaction_ = false;
+  }
+  void rollback() override {
+    in_transaction_ = false;
+    Exec("rollback");
+  }
+  bool inTransaction() const override { return in_transaction_; }
+
+ private:
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+      const std::string message = error ? error : sqlite3_errmsg(db_);
+      sqlite3_free(error);
+      throw DbError(message, sqlite3_extended_errcode(db_));
+    }
+  }
+
+  bool HasSequenceTable() {
+    Stmt stmt(db_, std::string("select 1 from main.sqlite_master where type = 'table' and name = '") +
+                       kSequenceTable + "'");
+    return sqlite3_step(stmt.get()) == SQLITE_ROW;
+  }
+
+  void CreateSequenceView() {
+    Exec("drop view if exists temp.user_sequences");
+    if (HasSequenceTable())
+      Exec(std::string("create temp view user_sequences as select sequence_name, min_value, max_value, increment_by, "
+                       "last_number from main.") + kSequenceTable);
+    else
+      Exec("create temp view user_sequences as select null as sequence_name, null as min_value, null as max_value, "
+           "null as increment_by, null as last_number where 0");
+  }
+
+  int SchemaVersion() {
+    if (!schema_version_) schema_version_ = std::make_unique<Stmt>(db_, "pragma schema_version");
+    sqlite3_stmt* stmt = schema_version_->get();
+    int version = -1;
+    if (sqlite3_step(stmt) == SQLITE_ROW) version = sqlite3_column_int(stmt, 0);
+    sqlite3_reset(stmt);
+    return version;
+  }
+
+  // A query that reads only the dictionary views, judged by its words.
+  static bool IsDictionaryQuery(const std::string& sql) {
+    bool dictionary = false, other = false;
+    std::string word;
+    auto end_word = [&] {
+      if (word.empty()) return;
+      const std::string w = Upper(word);
+      if (w == "USER_TAB_COLUMNS" || w == "USER_TABLES") dictionary = true;
+      else if (w == "USER_SEQUENCES" || w == "DUAL" || w == "NEXTVAL" || w == "CURRVAL") other = true;
+      word.clear();
+    };
+    size_t last = std::string::npos;
+    ForEachCodeChar(sql, [&](size_t i) {
+      if (last != std::string::npos && i != last + 1) end_word();
+      if (IsIdentChar(sql[i])) word += sql[i];
+      else end_word();
+      // Only SELECTs, and nothing joined with a table of the user's.
+      if (sql[i] == ',' || sql[i] == ';') other = true;
+      last = i;
+    });
+    end_word();
+    if (!dictionary || other) return false;
+    // A JOIN or a second FROM could bring in a table that changes without a
+    // schema change.
+    const std::string upper = Upper(sql);
+    return upper.find("JOIN") == std::string::npos && upper.find("FROM") == upper.rfind("FROM");
+  }
+
+  // Refuses a second statement, then puts the sequence values in.
+  std::string Prepare(const std::string& sql) {
+    CheckSingleStatement(sql, false);
+    const auto uses = FindSequenceUses(sql);
+    if (uses.empty()) return sql;
+    std::map<std::string, long long> next_values;
+    for (const auto& use : uses)
+      if (use.next && !next_values.count(use.name)) next_values[use.name] = NextValue(use.name);
+    std::string text;
+    size_t at = 0;
+    for (const auto& use : uses) {
+      text.append(sql, at, use.begin - at);
+      long long value = 0;
+      if (use.next) {
+        value = next_values[use.name];
+      } else {
+        const auto it = currval_.find(use.name);
+        if (it == currval_.end())
+          throw DbError("sequence " + use.name + ".CURRVAL is not yet defined in this session");
+        value = it->second;
+      }
+      text += std::to_string(value);
+      at = use.end;
+    }
+    text.append(sql, at, std::string::npos);
+    return text;
+  }
+
+  long long NextValue(const std::string& name) {
+    if (!HasSequenceTable()) throw DbError("sequence " + name + " does not exist");
+    long long value = 0, increment = 1;
+    {
+      Stmt read(db_, std::string("select last_number, increment_by from main.") + kSequenceTable +
+                         " where sequence_name = ?");
+      sqlite3_bind_text(read.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(read.get()) != SQLITE_ROW) throw DbError("sequence " + name + " does not exist");
+      value = sqlite3_column_int64(read.get(), 0);
+      increment = sqlite3_column_int64(read.get(), 1);
+    }
+    Stmt write(db_, std::string("update main.") + kSequenceTable +
+                        " set last_number = last_number + increment_by where sequence_name = ?");
+    sqlite3_bind_text(write.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(write.get()) != SQLITE_DONE) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
+    (void)increment;
+    currval_[name] = value;
+    return value;
+  }
+
+  // create sequence NAME [start with N] [increment by N] [...], drop sequence NAME
+  bool HandleSequenceStatement(const std::string& sql) {
+    static const std::regex kCreate(
+        R"(^\s*create\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)((?:\s+(?:start\s+with\s+-?\d+|increment\s+by\s+-?\d+|nocache|nocycle|noorder|nominvalue|nomaxvalue|cache\s+\d+|minvalue\s+-?\d+|maxvalue\s+-?\d+))*)\s*$)",
+        std::regex::icase);
+    static const std::regex kDrop(R"(^\s*drop\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)\s*$)", std::regex::icase);
+    static const std::regex kStart(R"(start\s+with\s+(-?\d+))", std::regex::icase);
+    static const std::regex kIncrement(R"(increment\s+by\s+(-?\d+))", std::regex::icase);
+    // Only the leading words decide; a long text is not a sequence statement.
+    if (sql.size() > 1000) return false;
+    std::string head;
+    for (size_t i = 0; i < sql.size() && head.size() < 20; ++i)
+      if (!std::isspace(static_cast<unsigned char>(sql[i])) || (!head.empty() && head.back() != ' '))
+        head += std::isspace(static_cast<unsigned char>(sql[i])) ? ' ' : static_cast<char>(std::tolower(sql[i]));
+    const bool create = head.rfind("create sequence", 0) == 0, drop = head.rfind("drop sequence", 0) == 0;
+    if (!create && !drop) return false;
+    CheckSingleStatement(sql, false);
+    std::smatch match;
+    if (create) {
+      if (!std::regex_match(sql, match, kCreate)) throw DbError("malformed CREATE SEQUENCE statement");
+      const std::string name = Upper(match[1]);
+      const std::string options = match[2];
+      long long start = 1, increment = 1;
+      std::smatch option;
+      if (std::regex_search(options, option, kIncrement)) increment = std::stoll(option[1]);
+      if (increment == 0) throw DbError("INCREMENT must be a nonzero integer");
+      if (std::regex_search(options, option, kStart)) start = std::stoll(option[1]);
+      Exec(std::string("create table if not exists main.") + kSequenceTable +
+           " (sequence_name text primary key, min_value integer, max_value integer, increment_by integer not null, "
+           "last_number integer not null)");
+      Stmt insert(db_, std::string("insert into main.") + kSequenceTable +
+                           " (sequence_name, min_value, max_value, increment_by, last_number) values (?, 1, null, ?, ?)");
+      sqlite3_bind_text(insert.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_int64(insert.get(), 2, increment);
+      sqlite3_bind_int64(insert.get(), 3, start);
+      if (sqlite3_step(insert.get()) != SQLITE_DONE) {
+        if ((sqlite3_extended_errcode(db_) & 0xff) == SQLITE_CONSTRAINT)
+          throw DbError("name is already used by an existing object: sequence " + name);
+        throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
+      }
+    } else {
+      if (!std::regex_match(sql, match, kDrop)) throw DbError("malformed DROP SEQUENCE statement");
+      const std::string name = Upper(match[1]);
+      if (!HasSequenceTable()) throw DbError("sequence " + name + " does not exist");
+      Stmt remove(db_, std::string("delete from main.") + kSequenceTable + " where sequence_name = ?");
+      sqlite3_bind_text(remove.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(remove.get()) != SQLITE_DONE) throw DbError(sqlite3_errmsg(db_));
+      if (sqlite3_changes(db_) == 0) throw DbError("sequence " + name + " does not exist");
+      currval_.erase(name);
+    }
+    CreateSequenceView();
+    return true;
+  }
+
+  static std::optional<std::string> Value(sqlite3_stmt* stmt, int c) {
+    switch (sqlite3_column_type(stmt, c)) {
+      case SQLITE_NULL:
+        return std::nullopt;
+      case SQLITE_INTEGER:
+        return std::to_string(sqlite3_column_int64(stmt, c));
+      case SQLITE_FLOAT:
+        return NumberText(sqlite3_column_double(stmt, c));
+      default: {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
+        return std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(stmt, c)));
+      }
+    }
+  }
+
+  sqlite3* db_ = nullptr;
+  bool in_transaction_ = false;
+  std::unique_ptr<Stmt> schema_version_;
+  std::unordered_map<std::string, std::shared_ptr<const ResultSet>> cache_;
+  int cache_version_ = -1;
+  std::unordered_map<std::string, long long> currval_;
+};
+
+}  // namespace
+
+std::unique_ptr<Engine> OpenSqlite(const std::string& path) { return std::make_unique<SqliteEngine>(path); }
+
+}  // namespace xb::db
