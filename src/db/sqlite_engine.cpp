@@ -328,6 +328,11 @@ class SqliteEngine : public Engine {
     Stmt stmt(db_, text);
     auto result = std::make_shared<ResultSet>();
     const int columns = sqlite3_column_count(stmt.get());
+    if (columns == 0) {
+      // Like an OLE DB provider, run it and then say that there is no row set.
+      Step(stmt);
+      throw DbError("the statement was carried out but returns no rows to open");
+    }
     for (int c = 0; c < columns; ++c) result->names.push_back(Upper(sqlite3_column_name(stmt.get(), c)));
     for (;;) {
       const int rc = sqlite3_step(stmt.get());
@@ -345,11 +350,7 @@ class SqliteEngine : public Engine {
     if (HandleSequenceStatement(sql)) return;
     const std::string text = Prepare(sql);
     Stmt stmt(db_, text);
-    for (;;) {
-      const int rc = sqlite3_step(stmt.get());
-      if (rc == SQLITE_DONE) break;
-      if (rc != SQLITE_ROW) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
-    }
+    Step(stmt);
   }
 
   void begin() override {
@@ -367,6 +368,14 @@ class SqliteEngine : public Engine {
   bool inTransaction() const override { return in_transaction_; }
 
  private:
+  void Step(const Stmt& stmt) {
+    for (;;) {
+      const int rc = sqlite3_step(stmt.get());
+      if (rc == SQLITE_DONE) break;
+      if (rc != SQLITE_ROW) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
+    }
+  }
+
   void Exec(const std::string& sql) {
     char* error = nullptr;
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {

@@ -40,14 +40,14 @@ namespace fs = std::filesystem;
 constexpr auto kTimeLimit = std::chrono::seconds(5);
 constexpr long kMemoryLimitKb = 200 * 1024;
 
-struct Run {
+struct ImportRun {
   int exit_code = -1;  // negative: killed by that signal
   bool timed_out = false;
   long max_rss_kb = 0;
   std::string err;
 };
 
-Run Import(const fs::path& db, const fs::path& workbook, const fs::path& err_file) {
+ImportRun Import(const fs::path& db, const fs::path& workbook, const fs::path& err_file) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -57,7 +57,7 @@ Run Import(const fs::path& db, const fs::path& workbook, const fs::path& err_fil
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  Run run;
+  ImportRun run;
   pid_t pid = -1;
   if (posix_spawn(&pid, XB_CLI, &actions, nullptr, argv.data(), environ) != 0) return run;
   posix_spawn_file_actions_destroy(&actions);
@@ -105,7 +105,7 @@ TEST(HostileWorkbooks, EveryFileIsRefusedCleanly) {
   std::map<std::string, int> by_box;
   long worst_rss = 0;
   for (const auto& file : files) {
-    const Run run = Import(db, file, dir / "stderr");
+    const ImportRun run = Import(db, file, dir / "stderr");
     const std::string name = file.filename().string();
     EXPECT_FALSE(run.timed_out) << name << " took longer than 5 s";
     EXPECT_EQ(run.exit_code, 1) << name << "\n" << run.err;

@@ -128,8 +128,8 @@ TEST_F(Cli, SqlOnAnEmptyFileCreatesTablesAndPrintsTabSeparatedRows) {
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "A\tB\tC\n1\tx;y\ta\\tb\\n\n2\t\ta\\tb\\n\n");
 
-  r = Run({"sql", "--data-source", db.string(), "select S.nextval from dual"});
-  EXPECT_EQ(r.out, "NEXTVAL\n5\n");
+  r = Run({"sql", "--data-source", db.string(), "select S.nextval as N from dual"});
+  EXPECT_EQ(r.out, "N\n5\n");
 }
 
 TEST_F(Cli, SqlStopsAtTheFirstFailingStatementKeepingEarlierOnes) {
