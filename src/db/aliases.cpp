@@ -39,7 +39,7 @@ std::vector<Alias> ReadAliasFile() {
   std::error_code ec;
   if (!fs::exists(path, ec)) return {};
   std::ifstream in(path);
-  if (!in) throw DbError("cannot read the alias file " + path);
+  if (!in || !fs::is_regular_file(path, ec)) throw DbError("cannot read the alias file " + path);
   const fs::path folder = fs::path(path).parent_path();
 
   std::vector<Alias> aliases;

@@ -269,7 +269,7 @@ std::vector<SequenceUse> FindSequenceUses(const std::string& sql) {
 
 class SqliteEngine : public Engine {
  public:
-  explicit SqliteEngine(const std::string& path) {
+  explicit SqliteEngine(const std::string& path) : path_(path), wal_path_(path + "-wal") {
     struct stat info {};
     // A typo must never create a database: the file has to be there.
     if (path.empty() || ::stat(path.c_str(), &info) != 0)
@@ -301,6 +301,12 @@ class SqliteEngine : public Engine {
            "where m.type in ('table', 'view') and m.name not like 'sqlite\\_%' escape '\\' "
            "and m.name not like 'xlsbridge\\_%' escape '\\'");
       CreateSequenceView();
+      {
+        // In WAL mode other connections' commits land in the -wal file.
+        Stmt mode(db_, "pragma journal_mode");
+        wal_ = sqlite3_step(mode.get()) == SQLITE_ROW &&
+               Upper(reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0))) == "WAL";
+      }
     } catch (...) {
       sqlite3_close(db_);
       throw;
@@ -315,15 +321,12 @@ class SqliteEngine : public Engine {
   std::shared_ptr<const ResultSet> query(const std::string& sql) override {
     // Dictionary lookups come once per cell during a read: answer them from
     // the cache while the schema stays the same.
-    const bool dictionary = IsDictionaryQuery(sql);
-    if (dictionary) {
-      const int version = SchemaVersion();
-      if (version != cache_version_) {
-        cache_.clear();
-        cache_version_ = version;
-      }
+    if (!cache_.empty()) {
+      ValidateCache();
       if (const auto it = cache_.find(sql); it != cache_.end()) return it->second;
     }
+    const bool dictionary = IsDictionaryQuery(sql);
+    if (dictionary) ValidateCache();
     const std::string text = Prepare(sql);
     Stmt stmt(db_, text);
     auto result = std::make_shared<ResultSet>();
@@ -348,6 +351,8 @@ class SqliteEngine : public Engine {
 
   void execute(const std::string& sql) override {
     if (HandleSequenceStatement(sql)) return;
+    // Anything but plain data changes may change the schema.
+    if (!StartsWithDml(sql)) schema_dirty_ = true;
     const std::string text = Prepare(sql);
     Stmt stmt(db_, text);
     Step(stmt);
@@ -399,6 +404,33 @@ class SqliteEngine : public Engine {
     else
       Exec("create temp view user_sequences as select null as sequence_name, null as min_value, null as max_value, "
            "null as increment_by, null as last_number where 0");
+  }
+
+  static bool StartsWithDml(const std::string& sql) {
+    size_t i = 0;
+    while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+    std::string word;
+    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])) && word.size() < 8)
+      word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++])));
+    return word == "insert" || word == "update" || word == "delete" || word == "select";
+  }
+
+  // The cache holds while the schema stays the same. Asking SQLite for the
+  // schema version takes a file lock, so it is asked only when the database
+  // files changed on disk (another connection's commit) or this connection
+  // ran something other than a data change.
+  void ValidateCache() {
+    struct stat main_file {}, wal_file {};
+    ::stat(path_.c_str(), &main_file);
+    if (wal_) ::stat(wal_path_.c_str(), &wal_file);
+    const FileStamp stamp{main_file.st_mtim.tv_sec, main_file.st_mtim.tv_nsec, main_file.st_size,
+                          wal_file.st_mtim.tv_sec,  wal_file.st_mtim.tv_nsec,  wal_file.st_size};
+    if (stamp == stamp_ && !schema_dirty_) return;
+    const int version = SchemaVersion();
+    if (version != cache_version_ || schema_dirty_) cache_.clear();
+    cache_version_ = version;
+    stamp_ = stamp;
+    schema_dirty_ = false;
   }
 
   int SchemaVersion() {
@@ -555,8 +587,17 @@ class SqliteEngine : public Engine {
     }
   }
 
+  struct FileStamp {
+    long long a = -1, b = 0, c = 0, d = 0, e = 0, f = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+
+  std::string path_, wal_path_;
   sqlite3* db_ = nullptr;
   bool in_transaction_ = false;
+  FileStamp stamp_;
+  bool schema_dirty_ = false;
+  bool wal_ = false;
   std::unique_ptr<Stmt> schema_version_;
   std::unordered_map<std::string, std::shared_ptr<const ResultSet>> cache_;
   int cache_version_ = -1;

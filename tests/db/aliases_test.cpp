@@ -1,0 +1,46 @@
+#include "db_fixture.h"
+#include "db/aliases.h"
+#include "db/errors.h"
+
+namespace xb::db::test {
+namespace {
+
+class Aliases : public DbFolder {};
+
+TEST_F(Aliases, ListHoldsAliasesAndDsnsSortedWithoutCaseTwins) {
+  std::ofstream(dir_ / "aliases.ini") << "[zeta]\nengine=sqlite\ntarget=a.db\n"
+                                         "[Alpha]\nengine=sqlite\ntarget=b.db\n"
+                                         "[ALPHA]\nengine=sqlite\ntarget=c.db\n"
+                                         "[beta]\nengine=odbc\ntarget=XBTEST\n";
+  const auto list = AliasList();
+  std::vector<std::string> expected = {"Alpha", "beta", "zeta"};
+  if (HaveOdbcDriver()) expected = {"Alpha", "beta", "XBTEST", "zeta"};
+  EXPECT_EQ(list, expected);
+  // The first of two case twins wins when resolving too.
+  EXPECT_EQ(ResolveDataSource("alpha").where, (dir_ / "b.db").string());
+  EXPECT_EQ(ResolveDataSource("BETA").kind, Target::Kind::Odbc);
+  EXPECT_EQ(ResolveDataSource("/some/file.db").kind, Target::Kind::Sqlite);
+}
+
+TEST_F(Aliases, AMissingFileHoldsNoneAndABadOneIsAnError) {
+  fs::remove(dir_ / "aliases.ini");
+  EXPECT_NO_THROW(AliasList());
+  std::ofstream(dir_ / "aliases.ini") << "[x]\nengine=oracle\ntarget=t\n";
+  EXPECT_THROW(AliasList(), DbError);
+  std::ofstream(dir_ / "aliases.ini") << "not an ini line\n";
+  EXPECT_THROW(AliasList(), DbError);
+  fs::remove(dir_ / "aliases.ini");
+  fs::create_directory(dir_ / "aliases.ini");
+  EXPECT_THROW(AliasList(), DbError);
+}
+
+TEST(AliasFile, EnvironmentOverridesTheConfigFolder) {
+  setenv("XLSBRIDGE_ALIASES", "/x/y.ini", 1);
+  EXPECT_EQ(AliasFilePath(), "/x/y.ini");
+  unsetenv("XLSBRIDGE_ALIASES");
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(AliasFilePath(), "/cfg/xlsbridge/aliases.ini");
+}
+
+}  // namespace
+}  // namespace xb::db::test

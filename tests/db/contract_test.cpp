@@ -1,0 +1,153 @@
+// The connection and query contract, run against both engines: the sqlite
+// engine on a SQLite file, and the odbc engine through unixODBC and the
+// SQLite ODBC driver on the same kind of file.
+
+#include "db_fixture.h"
+#include "db/errors.h"
+
+namespace xb::db::test {
+namespace {
+
+class Contract : public DbFolder, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    DbFolder::SetUp();
+    if (std::string(GetParam()) == "odbc" && !HaveOdbcDriver())
+      GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed: odbc engine not tested";
+    session_.myconnection.setConnectionString(
+        ConnectionString(std::string(GetParam()) == "odbc" ? "XBTEST" : db_path_));
+    Run("create table T (K varchar2(10) primary key, V varchar2(20))");
+  }
+
+  void Run(const std::string& sql) {
+    session_.exe.close();
+    session_.exe.setSql(sql);
+    session_.exe.execute();
+  }
+  long long Count() {
+    session_.init.close();
+    session_.init.setSql("select count(*) from T");
+    session_.init.open();
+    return session_.init.fieldInt(0);
+  }
+
+  DbSession session_;
+};
+
+TEST_P(Contract, RowsAreWalkedFromTheFirstAgainAndAgain) {
+  Run("insert into T values ('a', 'one')");
+  Run("insert into T values ('b', null)");
+  Query& q = session_.init;
+  q.setSql("select K, V\nfrom T\norder by K");
+  q.open();
+  ASSERT_EQ(q.fieldCount(), 2);
+  EXPECT_EQ(q.fieldName(0), "K");
+  for (int pass = 0; pass < 2; ++pass) {
+    q.first();
+    ASSERT_FALSE(q.eof());
+    EXPECT_EQ(q.fieldText(0), "a");
+    EXPECT_EQ(q.fieldText(1), "one");
+    q.next();
+    EXPECT_EQ(q.fieldText(0), "b");
+    EXPECT_EQ(q.fieldText(1), "");
+    EXPECT_TRUE(q.fieldIsNull(1));
+    q.next();
+    EXPECT_TRUE(q.eof());
+    EXPECT_EQ(q.fieldText(0), "");  // no current row: empty text
+  }
+
+  q.close();
+  q.setSql("select K from T where K = 'none'");
+  q.open();
+  EXPECT_TRUE(q.eof());
+  EXPECT_EQ(q.fieldText(0), "");
+  EXPECT_EQ(q.fieldInt(0), 0);
+}
+
+TEST_P(Contract, AClosedConnectionReopensWithTheLastString) {
+  Run("insert into T values ('a', 'x')");
+  session_.myconnection.close();
+  EXPECT_FALSE(session_.myconnection.isOpen());
+  EXPECT_EQ(Count(), 1);
+  EXPECT_TRUE(session_.myconnection.isOpen());
+}
+
+TEST_P(Contract, TransactionsCommitRollBackAndCloseRollsBack) {
+  auto& c = session_.myconnection;
+  c.beginTransaction();
+  Run("insert into T values ('a', 'kept')");
+  c.commitTransaction();
+  c.beginTransaction();
+  Run("insert into T values ('b', 'dropped')");
+  c.rollbackTransaction();
+  EXPECT_EQ(Count(), 1);
+
+  c.beginTransaction();
+  Run("insert into T values ('c', 'dropped by close')");
+  EXPECT_THROW(c.beginTransaction(), DbError);  // never nested
+  c.close();
+  EXPECT_FALSE(c.inTransaction());
+  EXPECT_EQ(Count(), 1);
+}
+
+TEST_P(Contract, ASecondStatementIsRefusedAndNothingRuns) {
+  Run("insert into T values ('a', 'x')");
+  session_.exe.setSql("delete from T; drop table T");
+  EXPECT_THROW(session_.exe.execute(), DbError);
+  session_.exe.setSql("delete from T where V = ';' ; -- a comment\r\ndelete from T");
+  EXPECT_THROW(session_.exe.execute(), DbError);
+  EXPECT_EQ(Count(), 1);
+  // Inside quotes and comments a ';' is only text.
+  Run("insert into T values ('b', 'x;y')");
+  EXPECT_EQ(Count(), 2);
+}
+
+TEST_P(Contract, FailuresCarryTheDatabaseMessage) {
+  session_.init.setSql("select * from NO_SUCH_TABLE");
+  try {
+    session_.init.open();
+    FAIL() << "no error";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("NO_SUCH_TABLE"), std::string::npos) << e.what();
+  }
+  // An update that touches no row is no failure.
+  EXPECT_NO_THROW(Run("update T set V = 'z' where K = 'nobody'"));
+  // Opening a statement without rows runs it, then fails.
+  session_.init.setSql("insert into T values ('q', 'opened')");
+  EXPECT_THROW(session_.init.open(), DbError);
+  EXPECT_EQ(Count(), 1);
+}
+
+TEST_P(Contract, LongAndNonAsciiValuesComeBackWhole) {
+  const std::string chinese = "zorvat测试";
+  const std::string long_text(20000, 'x');
+  Run("create table L (V text)");
+  Run("insert into L values ('" + chinese + "')");
+  Run("insert into L values ('" + long_text + "')");
+  Run("insert into L values ('a\r\nb')");
+  session_.init.setSql("select V from L");
+  session_.init.open();
+  EXPECT_EQ(session_.init.fieldText(0), chinese);
+  session_.init.next();
+  EXPECT_EQ(session_.init.fieldText(0), long_text);
+  session_.init.next();
+  // A line break inside a quoted value reaches the database as CR LF.
+  EXPECT_EQ(session_.init.fieldText(0), "a\r\nb");
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Contract, ::testing::Values("sqlite", "odbc"),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST(QueryText, HeldAsLinesAndSentWithCrLf) {
+  Connection connection;
+  Query q(connection);
+  q.setSql("select a\rfrom t\nwhere x = 1\r\n\r\norder by a");
+  EXPECT_EQ(q.lines(), (std::vector<std::string>{"select a", "from t", "where x = 1", "", "order by a"}));
+  EXPECT_EQ(q.sql(), "select a\r\nfrom t\r\nwhere x = 1\r\n\r\norder by a\r\n");
+  q.setSql("");
+  EXPECT_EQ(q.sql(), "");
+  EXPECT_FALSE(q.isOpen());
+}
+
+}  // namespace
+}  // namespace xb::db::test

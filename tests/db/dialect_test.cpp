@@ -1,0 +1,159 @@
+// The Oracle dialect the program sends, run by the sqlite engine.
+
+#include "db_fixture.h"
+#include "db/errors.h"
+
+namespace xb::db::test {
+namespace {
+
+class Dialect : public DbFolder {
+ protected:
+  void SetUp() override {
+    DbFolder::SetUp();
+    session_.myconnection.setConnectionString(ConnectionString(db_path_));
+    Run("create table zorvat (AA varchar2(10) primary key, BB number(5,2), CC date, SEQ_NN number, DD integer)");
+    Run("create sequence SEQ_TBXH");
+  }
+  void Run(const std::string& sql) {
+    session_.exe.close();
+    session_.exe.setSql(sql);
+    session_.exe.execute();
+  }
+  // The first column of every row, as text.
+  std::vector<std::string> Column(const std::string& sql) {
+    Query& q = session_.init;
+    q.close();
+    q.setSql(sql);
+    q.open();
+    std::vector<std::string> values;
+    for (q.first(); !q.eof(); q.next()) values.push_back(q.fieldText(0));
+    return values;
+  }
+  std::string One(const std::string& sql) {
+    const auto values = Column(sql);
+    return values.empty() ? "<no row>" : values[0];
+  }
+
+  DbSession session_;
+};
+
+TEST_F(Dialect, TheLoadersDictionaryStatementsAnswerAsOracleWould) {
+  EXPECT_EQ(One("select count(*) from user_tables where table_name='ZORVAT'"), "1");
+  EXPECT_EQ(One("select count(*) from user_tables where table_name='zorvat'"), "0");
+  EXPECT_EQ(One("select count(*) from user_tables where table_name='XLSBRIDGE_SEQUENCES'"), "0");
+  EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='SEQ_TBXH'"), "SEQ_TBXH");
+  EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='NOPE'"), "<no row>");
+  EXPECT_EQ(Column("select COLUMN_NAME from user_tab_columns where table_name='ZORVAT'"),
+            (std::vector<std::string>{"AA", "BB", "CC", "SEQ_NN", "DD"}));
+  EXPECT_EQ(One("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='AA'"), "VARCHAR2");
+  EXPECT_EQ(One("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='BB'"), "NUMBER");
+  EXPECT_EQ(One("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='CC'"), "DATE");
+}
+
+TEST_F(Dialect, CachedDictionaryAnswersFollowSchemaChanges) {
+  const std::string query = "select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='EE'";
+  EXPECT_EQ(One(query), "<no row>");
+  Run("alter table ZORVAT add column EE date");
+  EXPECT_EQ(One(query), "DATE");
+  const std::string tables = "select count(*) from user_tables where table_name='NEWT'";
+  EXPECT_EQ(One(tables), "0");
+  // A change made through another connection counts too.
+  Connection other;
+  other.setConnectionString(ConnectionString(db_path_));
+  Query q(other);
+  q.setSql("create table NEWT (A number)");
+  q.execute();
+  EXPECT_EQ(One(tables), "1");
+}
+
+TEST_F(Dialect, TheImportStatementsRunIncludingTheUpdateThroughDual) {
+  Run("insert into ZORVAT(AA,BB,CC,SEQ_NN,DD) values('1','33',to_date('2003-8-1','yyyy-mm-dd'),"
+      "SEQ_TBXH.nextval,SEQ_TBXH.nextval)");
+  EXPECT_EQ(One("select count(*) from ZORVAT where AA='1' "), "1");
+  EXPECT_EQ(One("select count(*) from ZORVAT where to_char(CC,'yyyy-mm-dd')='2003-08-01' "), "1");
+  EXPECT_EQ(One("select count(*) from ZORVAT where to_char(CC,'yyyy-mm-dd')='2003-8-1' "), "0");
+  Run("update ZORVAT set (AA,BB,CC)=(select '1','34.5',to_date('2004-02-29','yyyy-mm-dd') from dual ) where AA='1' ");
+  session_.init.close();
+  session_.init.setSql("select AA,BB,CC,SEQ_NN,DD from ZORVAT where AA='1' ");
+  session_.init.open();
+  std::vector<std::string> row;
+  for (int i = 0; i < session_.init.fieldCount(); ++i) row.push_back(session_.init.fieldText(i));
+  // Both nextvals of one statement give the same value, as in Oracle.
+  EXPECT_EQ(row, (std::vector<std::string>{"1", "34.5", "2004-02-29", "1", "1"}));
+}
+
+TEST_F(Dialect, SequencesCountOnAndAreFoundOnlyInCode) {
+  EXPECT_EQ(One("select seq_tbxh . NEXTVAL from dual"), "1");
+  EXPECT_EQ(One("select Seq_Tbxh.nextval from dual"), "2");
+  EXPECT_EQ(One("select SEQ_TBXH.currval from dual"), "2");
+  EXPECT_EQ(One("select 'SEQ_TBXH.nextval' from dual"), "SEQ_TBXH.nextval");
+  EXPECT_EQ(One("select 3 /* SEQ_TBXH.nextval */ from dual -- SEQ_TBXH.nextval"), "3");
+  EXPECT_EQ(One("select SEQ_TBXH.currval from dual"), "2");
+  Run("create sequence S2 start with 100 increment by 10");
+  EXPECT_EQ(One("select S2.nextval from dual"), "100");
+  EXPECT_EQ(One("select S2.nextval from dual"), "110");
+  EXPECT_THROW(One("select NOPE.nextval from dual"), DbError);
+  EXPECT_THROW(Run("create sequence S2"), DbError);
+  Run("drop sequence S2");
+  EXPECT_EQ(One("select count(*) from user_sequences"), "1");
+  EXPECT_THROW(One("select S2.nextval from dual"), DbError);
+  // Currval before any nextval of this session is an error, as in Oracle.
+  Connection other;
+  other.setConnectionString(ConnectionString(db_path_));
+  Query q(other);
+  q.setSql("select SEQ_TBXH.currval from dual");
+  EXPECT_THROW(q.open(), DbError);
+}
+
+TEST_F(Dialect, DatesConvertBothWaysAndInvalidOnesFail) {
+  struct Case {
+    const char* expression;
+    const char* expected;
+  } cases[] = {
+      {"to_date('2003-8-1','yyyy-mm-dd')", "2003-08-01"},
+      {"to_date('2003-08-01','yyyy-mm-dd')", "2003-08-01"},
+      {"to_date('2003-8-1 7:05:09','yyyy-mm-dd hh24:mi:ss')", "2003-08-01 07:05:09"},
+      {"to_date('2003-8-1 00:00:00','yyyy-mm-dd hh24:mi:ss')", "2003-08-01"},
+      {"to_char(to_date('2003-8-1','yyyy-mm-dd'),'yyyy-mm-dd')", "2003-08-01"},
+      {"to_char(to_date('2003-12-31 23:59:58','yyyy-mm-dd hh24:mi:ss'),'yyyy-mm-dd hh24:mi:ss')",
+       "2003-12-31 23:59:58"},
+      {"to_date('','yyyy-mm-dd') is null", "1"},
+      {"to_date('2000-2-29','yyyy-mm-dd')", "2000-02-29"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(One(std::string("select ") + c.expression + " from dual"), c.expected) << c.expression;
+  for (const char* bad : {"2003-02-30", "1900-2-29", "2003-13-01", "abc", "2003/08/01x", "20030801"})
+    EXPECT_THROW(One(std::string("select to_date('") + bad + "','yyyy-mm-dd') from dual"), DbError) << bad;
+}
+
+TEST_F(Dialect, NumbersComeOutAsOracleWritesThem) {
+  Run("insert into ZORVAT(AA,BB,DD) values('n','33','7')");
+  EXPECT_EQ(One("select BB from ZORVAT"), "33");
+  EXPECT_EQ(One("select 1.5 * 3 from dual"), "4.5");
+  EXPECT_EQ(One("select 10.0 / 4 from dual"), "2.5");
+  EXPECT_EQ(One("select 2.0 * 3 from dual"), "6");
+  EXPECT_EQ(One("select 1.0 / 3 from dual"), "0.3333333333333333");  // nothing lost
+}
+
+TEST_F(Dialect, OneStatementOnlyAndNoTrailingSemicolon) {
+  EXPECT_THROW(Run("delete from ZORVAT; drop table ZORVAT"), DbError);
+  EXPECT_THROW(One("select 1 from dual;"), DbError);
+  EXPECT_THROW(One("select 1 from dual;\r\n"), DbError);
+  EXPECT_EQ(One("select ';' from dual -- ;"), ";");
+  EXPECT_EQ(One("select count(*) from user_tables where table_name='ZORVAT'"), "1");
+}
+
+TEST_F(Dialect, AnEmptyFileIsANewDatabase) {
+  const std::string fresh = (dir_ / "fresh.db").string();
+  std::ofstream(fresh).close();
+  Connection c;
+  c.setConnectionString(ConnectionString(fresh));
+  Query q(c);
+  q.setSql("create sequence FIRST_ONE");
+  q.execute();
+  q.setSql("select FIRST_ONE.nextval from dual");
+  q.open();
+  EXPECT_EQ(q.fieldText(0), "1");
+}
+
+}  // namespace
+}  // namespace xb::db::test
