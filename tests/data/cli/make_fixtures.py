@@ -24,7 +24,63 @@ def zorvat(path, rows):
     wb.save(path)
 
 
+# Cell values crafted to break out of their SQL literal; each must be stored
+# exactly as written (after the trim of blanks and control characters at the
+# ends) or refused.
+HOSTILE_VALUES = [
+    "O'Neil",
+    "x'); drop table ZORVAT; --",
+    "a' || 'b",
+    "-- not a comment",
+    "/* not a comment */",
+    "1; delete from ZORVAT",
+    "'';''",
+    "tab\there",
+    "bell\x07inside",
+    "line\nbreak",
+    "SEQ_TBXH.nextval",
+    "\"quoted\"",
+    "中文';--",
+    "x" * 32767,
+]
+
+# Headers crafted the same way: each must be refused with a box.
+HOSTILE_HEADERS = [
+    ("inject_table.xls", "zorvat where 1=1 --::AA"),
+    ("inject_quote_table.xls", "zor'vat::AA"),
+    ("inject_sequence.xls", "zorvat::AA,BB(seq_tbxh.nextval from dual;--)"),
+    ("inject_column.xls", "zorvat::AA,BB from dual;--"),
+    ("inject_key.xls", "zorvat:AA' or '1'='1:AA,BB"),
+]
+
+
+def hostile(path):
+    wb = xlwt.Workbook(encoding="utf-8")
+    ws = wb.add_sheet("Sheet1")
+    ws.write(0, 0, "zorvat:AA:AA,BB")
+    for r, value in enumerate(HOSTILE_VALUES, start=3):
+        ws.write(r, 0, "k%d" % r)
+        ws.write(r, 1, value)
+    wb.save(path)
+    sheet = xlrd.open_workbook(path).sheet_by_index(0)
+    for r, value in enumerate(HOSTILE_VALUES, start=3):
+        assert sheet.cell_value(r, 1) == value
+
+
+def hostile_headers():
+    for name, header in HOSTILE_HEADERS:
+        wb = xlwt.Workbook(encoding="utf-8")
+        ws = wb.add_sheet("Sheet1")
+        ws.write(0, 0, header)
+        ws.write(3, 0, "k")
+        ws.write(3, 1, "v")
+        wb.save(os.path.join(HERE, name))
+        assert xlrd.open_workbook(os.path.join(HERE, name)).sheet_by_index(0).cell_value(0, 0) == header
+
+
 def main():
+    hostile(os.path.join(HERE, "injection.xls"))
+    hostile_headers()
     first = [(1, 33, datetime.date(2003, 8, 1)), (2, 34, datetime.date(2003, 8, 2)),
              (3, 35, datetime.date(2003, 8, 3))]
     zorvat(os.path.join(HERE, "zorvat3.xls"), first)
