@@ -41,6 +41,7 @@ Meanwhile, the same import and export through the command-line front end:
 MSG
 set -x
 "$cli" import --data-source DEMO --existing all "$top/examples/sample2.xls" || true
+"$cli" import --data-source DEMO --existing all "$top/examples/sample1.xls" || true
 "$cli" sql --data-source DEMO "select AA, BB, CC, SEQ_NN, DD from ZORVAT order by to_number(AA)" || true
 "$cli" export --data-source DEMO --query "select ENAME, JOB, HIREDATE, SAL from emp where sal > 1000" \
   --output "$demo/export.xlsx" && echo "Exported to $demo/export.xlsx"
