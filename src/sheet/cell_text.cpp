@@ -1,0 +1,132 @@
+// How a cell's value reads as text: numbers as the General format spells
+// them, date-formatted numbers as yyyy-m-d[ h:mm:ss].
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "sheet/xls_reader.h"
+
+namespace xb::sheet {
+
+std::string FormatGeneralNumber(double value) {
+  if (std::isnan(value)) return "#NUM!";
+  if (std::isinf(value)) return "#NUM!";
+  if (value == 0) return "0";
+  // Round to 15 significant digits first; the exponent is that of the rounded value.
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14E", value);
+  std::string s(buf);
+  const size_t e = s.find('E');
+  const int exp10 = std::atoi(s.c_str() + e + 1);
+  std::string digits;
+  for (size_t i = 0; i < e; ++i)
+    if (std::isdigit(uint8_t(s[i]))) digits.push_back(s[i]);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  const bool negative = value < 0;
+  std::string out = negative ? "-" : "";
+  if (exp10 >= 15 || exp10 < -4) {
+    out += digits[0];
+    if (digits.size() > 1) out += "." + digits.substr(1);
+    char ebuf[16];
+    std::snprintf(ebuf, sizeof ebuf, "E%c%02d", exp10 < 0 ? '-' : '+', std::abs(exp10));
+    return out + ebuf;
+  }
+  if (exp10 < 0) {
+    out += "0." + std::string(size_t(-exp10 - 1), '0') + digits;
+    return out;
+  }
+  const size_t int_len = size_t(exp10) + 1;
+  if (digits.size() <= int_len) return out + digits + std::string(int_len - digits.size(), '0');
+  return out + digits.substr(0, int_len) + "." + digits.substr(int_len);
+}
+
+namespace {
+
+// Days from 1970-01-01 to a civil date (proleptic Gregorian).
+void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = unsigned(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = (long long)yoe + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  if (m <= 2) ++y;
+}
+
+}  // namespace
+
+std::string FormatDateSerial(double serial, bool date1904) {
+  if (!std::isfinite(serial) || serial < 0 || serial >= 2958466) return "";
+  long long days = (long long)std::floor(serial);
+  long long seconds = std::llround((serial - double(days)) * 86400.0);
+  if (seconds >= 86400) {
+    ++days;
+    seconds -= 86400;
+  }
+  char buf[64];
+  std::string time;
+  if (seconds > 0 || (!date1904 && days == 0)) {
+    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    time = buf;
+  }
+  // Day 0 of the 1900 system is no date: the value is a time of day.
+  if (!date1904 && days == 0) return time;
+  long long y;
+  unsigned m, d;
+  if (date1904) {
+    CivilFromDays(days - 24107, y, m, d);  // 1904-01-01 is day 0
+  } else if (days == 60) {
+    // The 1900 system counts a 29 February 1900 that never was.
+    y = 1900, m = 2, d = 29;
+  } else {
+    CivilFromDays(days - (days < 60 ? 25568 : 25569), y, m, d);  // 1899-12-31 / 1899-12-30 are day 0
+  }
+  std::snprintf(buf, sizeof buf, "%lld-%u-%u", y, m, d);
+  std::string out = buf;
+  if (!time.empty()) out += " " + time;
+  return out;
+}
+
+bool IsBuiltinDateFormat(int index) {
+  // 14-22 and 45-47 everywhere; 27-36 and 50-58 are the East Asian date formats.
+  return (index >= 14 && index <= 22) || (index >= 45 && index <= 47) || (index >= 27 && index <= 36) ||
+         (index >= 50 && index <= 58);
+}
+
+bool IsDateFormatCode(std::string_view code) {
+  for (size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (c == '"') {
+      const size_t end = code.find('"', i + 1);
+      if (end == std::string_view::npos) return false;
+      i = end;
+    } else if (c == '\\' || c == '_' || c == '*') {
+      ++i;  // escaped, spacing or fill character
+    } else if (c == '[') {
+      const size_t end = code.find(']', i + 1);
+      if (end == std::string_view::npos) return false;
+      // Elapsed time ([h], [mm], [ss]) is a time; colours and locales are not.
+      const std::string_view inner = code.substr(i + 1, end - i - 1);
+      if (!inner.empty() && inner.find_first_not_of("hHmMsS") == std::string_view::npos) return true;
+      i = end;
+    } else if (c == ';') {
+      return false;  // only the first section decides
+    } else {
+      switch (std::tolower(uint8_t(c))) {
+        case 'y': case 'm': case 'd': case 'h': case 's':
+          return true;
+        default:
+          break;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace xb::sheet

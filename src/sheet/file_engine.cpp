@@ -1,0 +1,320 @@
+// The file engine: imports read .xls files directly; the export is written as
+// .xlsx and shown by the desktop's spreadsheet application.
+
+#include "sheet/file_engine.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xlsxwriter.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <optional>
+
+#include "sheet/xls_reader.h"
+
+extern char** environ;
+
+namespace xb::sheet {
+namespace {
+
+constexpr int kMaxRows = 1048576;
+constexpr int kMaxColumns = 16384;
+
+std::string ErrnoText(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+void MakeDirs(const std::string& dir) {
+  std::string partial;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = dir.find('/', pos + 1);
+    partial = dir.substr(0, pos);
+    if (partial.empty()) continue;
+    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) throw SheetError(ErrnoText("cannot create the folder", partial));
+  }
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw SheetError("cannot use the folder " + dir);
+}
+
+std::string DefaultExportsDir() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  std::string base;
+  if (xdg && *xdg == '/') {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) throw SheetError("cannot find the home folder to save the export (HOME is not set)");
+    base = std::string(home) + "/.local/share";
+  }
+  return base + "/xlsbridge/exports";
+}
+
+std::string DirOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool InPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string p = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= p.size()) {
+    size_t end = p.find(':', start);
+    if (end == std::string::npos) end = p.size();
+    std::string dir = p.substr(start, end - start);
+    if (dir.empty()) dir = ".";
+    if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Starts `argv` in a session of its own with output to /dev/null; the viewer
+// outlives us and is not waited for.
+bool SpawnDetached(const std::vector<std::string>& args) {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  // A shell in the middle exits at once, so no zombie is left behind.
+  std::vector<std::string> full = {"/bin/sh", "-c", "\"$@\" & exit 0", "sh"};
+  full.insert(full.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : full) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  const int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) return false;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool DefaultLaunchViewer(const std::string& path) {
+  if (InPath("soffice")) return SpawnDetached({"soffice", "-n", path});
+  if (InPath("xdg-open")) return SpawnDetached({"xdg-open", path});
+  return false;
+}
+
+bool AnyViewerRunning() {
+  DIR* proc = opendir("/proc");
+  if (!proc) return false;
+  const uid_t me = getuid();
+  bool found = false;
+  while (dirent* e = readdir(proc)) {
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+    const std::string dir = std::string("/proc/") + e->d_name;
+    std::ifstream comm(dir + "/comm");
+    std::string name;
+    if (!std::getline(comm, name)) continue;
+    if (name != "soffice.bin" && name != "gnumeric") continue;
+    std::ifstream status(dir + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("Uid:", 0) == 0) {
+        if (std::strtoul(line.c_str() + 4, nullptr, 10) == me) found = true;
+        break;
+      }
+    }
+    if (found) break;
+  }
+  closedir(proc);
+  return found;
+}
+
+class FileInstance : public Instance {
+ public:
+  explicit FileInstance(const FileEngineOptions& options) : options_(options) {}
+  ~FileInstance() override { quit(); }
+
+  void setVisible(bool visible) override {
+    if (!visible || !workbook_) return;
+    Close();
+    if (!options_.output_path.empty()) {
+      if (std::rename(temp_path_.c_str(), options_.output_path.c_str()) != 0) {
+        const std::string message = ErrnoText("cannot save the export as", options_.output_path);
+        unlink(temp_path_.c_str());
+        temp_path_.clear();
+        throw SheetError(message);
+      }
+      temp_path_.clear();
+      return;
+    }
+    const std::string saved = SaveUnique();
+    const auto launch = options_.launch_viewer ? options_.launch_viewer : DefaultLaunchViewer;
+    if (!launch(saved) && options_.on_unviewable) options_.on_unviewable(saved);
+  }
+
+  void openWorkbook(const std::string& path) override {
+    Discard();
+    sheet_.reset();
+    try {
+      sheet_ = XlsSheet::Load(path);
+    } catch (const SheetError& e) {
+      throw SheetError("Cannot read the workbook " + path + ": " + e.what());
+    } catch (const std::bad_alloc&) {
+      throw SheetError("Cannot read the workbook " + path + ": not enough memory");
+    }
+  }
+
+  void addWorkbook() override {
+    Discard();
+    sheet_.reset();
+    std::string dir;
+    if (!options_.output_path.empty()) {
+      dir = DirOf(options_.output_path);
+    } else {
+      dir_ = options_.exports_dir.empty() ? DefaultExportsDir() : options_.exports_dir;
+      MakeDirs(dir_);
+      dir = dir_;
+    }
+    std::string templ = dir + "/.xlsbridge-export-XXXXXX";
+    const int fd = mkstemp(templ.data());
+    if (fd < 0) throw SheetError(ErrnoText("cannot create a file in", dir));
+    // mkstemp makes the file private; the export gets the usual permissions.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
+    temp_path_ = templ;
+    lxw_workbook_options opts{};
+    opts.constant_memory = LXW_TRUE;
+    workbook_ = workbook_new_opt(temp_path_.c_str(), &opts);
+    if (!workbook_) {
+      unlink(temp_path_.c_str());
+      temp_path_.clear();
+      throw SheetError("cannot start a new workbook");
+    }
+    sheet_w_ = workbook_add_worksheet(workbook_, nullptr);
+    if (!sheet_w_) {
+      Discard();
+      throw SheetError("cannot add a worksheet to the new workbook");
+    }
+    last_row_ = 0;
+  }
+
+  std::string cellText(int row, int column) override {
+    if (!sheet_) throw SheetError("no workbook is open");
+    return sheet_->cellText(row, column);
+  }
+
+  void setCell(int row, int column, const std::string& text) override {
+    if (!workbook_) throw SheetError("no new workbook to write to");
+    if (row < 1 || column < 1) throw SheetError("cell address out of range");
+    if (row > kMaxRows)
+      throw SheetError("the result does not fit on one sheet: it holds at most " + std::to_string(kMaxRows) + " rows");
+    if (column > kMaxColumns)
+      throw SheetError("the result does not fit on one sheet: it holds at most " + std::to_string(kMaxColumns) +
+                       " columns");
+    // Rows already flushed to disk cannot be written again.
+    if (row < last_row_) throw SheetError("cells must be written row by row; row " + std::to_string(row) +
+                                          " comes after row " + std::to_string(last_row_));
+    last_row_ = row;
+    if (text.empty()) return;
+    const lxw_error rc = worksheet_write_string(sheet_w_, lxw_row_t(row - 1), lxw_col_t(column - 1), text.c_str(), nullptr);
+    if (rc != LXW_NO_ERROR) throw SheetError(std::string("cannot write a cell: ") + lxw_strerror(rc));
+  }
+
+  void quit() noexcept override {
+    Discard();
+    sheet_.reset();
+  }
+
+ private:
+  void Close() {
+    lxw_workbook* wb = workbook_;
+    workbook_ = nullptr;
+    sheet_w_ = nullptr;
+    const lxw_error rc = workbook_close(wb);
+    if (rc != LXW_NO_ERROR) {
+      unlink(temp_path_.c_str());
+      temp_path_.clear();
+      throw SheetError(std::string("cannot save the export workbook: ") + lxw_strerror(rc));
+    }
+  }
+
+  // Moves the closed workbook to a new name, never replacing a file.
+  std::string SaveUnique() {
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+    for (int n = 1; n < 100000; ++n) {
+      const std::string target = dir_ + "/export-" + stamp + "-" + std::to_string(n) + ".xlsx";
+      if (link(temp_path_.c_str(), target.c_str()) == 0) {
+        unlink(temp_path_.c_str());
+        temp_path_.clear();
+        return target;
+      }
+      if (errno != EEXIST) {
+        const std::string message = ErrnoText("cannot save the export as", target);
+        unlink(temp_path_.c_str());
+        temp_path_.clear();
+        throw SheetError(message);
+      }
+    }
+    unlink(temp_path_.c_str());
+    temp_path_.clear();
+    throw SheetError("cannot find a free file name in " + dir_);
+  }
+
+  void Discard() noexcept {
+    if (workbook_) lxw_workbook_free(workbook_);
+    workbook_ = nullptr;
+    sheet_w_ = nullptr;
+    if (!temp_path_.empty()) unlink(temp_path_.c_str());
+    temp_path_.clear();
+  }
+
+  FileEngineOptions options_;
+  std::optional<XlsSheet> sheet_;
+  lxw_workbook* workbook_ = nullptr;
+  lxw_worksheet* sheet_w_ = nullptr;
+  std::string temp_path_;
+  std::string dir_;
+  int last_row_ = 0;
+};
+
+class FileServer : public Server {
+ public:
+  explicit FileServer(FileEngineOptions options) : options_(std::move(options)) {}
+  bool isRunning() override {
+    try {
+      return AnyViewerRunning();
+    } catch (...) {
+      return false;
+    }
+  }
+  std::unique_ptr<Instance> create() override { return std::make_unique<FileInstance>(options_); }
+
+ private:
+  FileEngineOptions options_;
+};
+
+}  // namespace
+
+std::unique_ptr<Server> MakeFileServer(FileEngineOptions options) {
+  return std::make_unique<FileServer>(std::move(options));
+}
+
+}  // namespace xb::sheet
