@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QEventLoop;
 class QFrame;
 class QTextEdit;
 
@@ -23,12 +24,13 @@ class Tfrm_help : public QWidget {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   QFrame* help_Panel = nullptr;
   QTextEdit* help_memo = nullptr;
   bool shown_before_ = false;
-  class QEventLoop* loop_ = nullptr;
+  QEventLoop* loop_ = nullptr;
 };
 
 }  // namespace xb::help
