@@ -1,0 +1,622 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <exception>
+
+#include "db/aliases.h"
+#include "db/connection_string.h"
+#include "db/connection_test.h"
+#include "export/exporter.h"
+#include "help/help_window.h"
+#include "sheet/file_engine.h"
+
+namespace xb::app {
+
+namespace {
+
+constexpr int kDesignedClientWidth = 284;
+constexpr int kDesignedClientHeight = 366;
+constexpr int kOuterWidth = 280;
+constexpr int kOuterHeight = 285;
+constexpr int kOuterHeightWithPanel = 395;
+constexpr int kBevel = 2;
+constexpr int kConnectionGroupHeight = 233;
+constexpr int kProgressHeight = 19;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// Boxes show CR and CR LF as the line breaks they stand for.
+QString DisplayText(const std::string& text) {
+  QString shown = Q(text);
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return shown;
+}
+
+QFont SongTi() {
+  QFont font(QStringLiteral("宋体"));
+  font.setPixelSize(13);
+  return font;
+}
+
+QFont SansSerif() {
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setPixelSize(11);
+  return font;
+}
+
+bool IsInputEvent(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The overwrite prompt: Esc answers nothing, the close box answers Closed.
+class OverwritePrompt : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+  bool closedByFrame() const { return closed_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->matches(QKeySequence::Cancel)) {
+      event->accept();
+      return;
+    }
+    QMessageBox::keyPressEvent(event);
+  }
+  void closeEvent(QCloseEvent* event) override {
+    // Without an escape button QMessageBox would refuse the close.
+    closed_ = true;
+    event->accept();
+    done(-1);
+  }
+
+ private:
+  bool closed_ = false;
+};
+
+// Marks the window busy for the length of an operation.
+class BusyScope {
+ public:
+  explicit BusyScope(int& busy) : busy_(busy) { ++busy_; }
+  ~BusyScope() { --busy_; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  int& busy_;
+};
+
+}  // namespace
+
+std::unique_ptr<sheet::Server> Tfrm_main::DefaultServer() {
+  sheet::FileEngineOptions options;
+  // Where nothing can show the export, the operator at least learns its file.
+  options.on_unviewable = [this](const std::string& path) {
+    MessageBox box;
+    box.text = "导出的文件已经保存在:\r" + path;
+    box.caption = "提示信息";
+    box.icon = Icon::Information;
+    box.modality = Modality::Owned;
+    showMessage(box);
+  };
+  return sheet::MakeFileServer(std::move(options));
+}
+
+Tfrm_main::Tfrm_main(std::string program_path, std::unique_ptr<sheet::Server> server)
+    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      program_path_(std::move(program_path)),
+      server_(server ? std::move(server) : DefaultServer()),
+      importer_(session_, *server_, *this) {
+  setObjectName(QStringLiteral("frm_main"));
+  setWindowTitle(QStringLiteral("通用EXCEL数据导入/导出"));
+  setFont(SongTi());
+  setAutoFillBackground(true);
+  setBackgroundRole(QPalette::Button);
+
+  AdvPanel1 = new QFrame(this);
+  AdvPanel1->setObjectName(QStringLiteral("AdvPanel1"));
+  AdvPanel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  AdvPanel1->setLineWidth(kBevel);
+
+  suiGroupBox1 = new QGroupBox(QStringLiteral("数据库联接"), AdvPanel1);
+  suiGroupBox1->setObjectName(QStringLiteral("suiGroupBox1"));
+  suiGroupBox1->setFont(SansSerif());
+
+  data_source = new QComboBox(suiGroupBox1);
+  data_source->setObjectName(QStringLiteral("data_source"));
+  data_source->setEditable(true);
+  data_source->setInsertPolicy(QComboBox::NoInsert);
+  // Our own type-ahead keeps the list entry's case; Qt's completer would
+  // keep the typed case of the prefix.
+  data_source->setCompleter(nullptr);
+  data_source->setFont(SongTi());
+  data_source->setGeometry(81, 20, 145, 21);
+  data_source->setCurrentIndex(-1);
+  data_source->setEditText(QString());
+  LabelLeftOf(data_source, QStringLiteral("数据库别名:"));
+
+  user_name = new QLineEdit(suiGroupBox1);
+  user_name->setObjectName(QStringLiteral("user_name"));
+  user_name->setFont(SongTi());
+  user_name->setMaxLength(12);
+  user_name->setGeometry(81, 56, 142, 21);
+  LabelLeftOf(user_name, QStringLiteral("用户名:"));
+
+  user_pass = new QLineEdit(suiGroupBox1);
+  user_pass->setObjectName(QStringLiteral("user_pass"));
+  user_pass->setFont(SongTi());
+  user_pass->setMaxLength(16);
+  user_pass->setEchoMode(QLineEdit::Password);
+  user_pass->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+  user_pass->setGeometry(82, 92, 140, 21);
+  LabelLeftOf(user_pass, QStringLiteral("密码:"));
+
+  bt_test = new QPushButton(QStringLiteral("联接测试"), suiGroupBox1);
+  bt_test->setObjectName(QStringLiteral("bt_test"));
+  bt_test->setGeometry(47, 130, 90, 23);
+  bt_exit = new QPushButton(QStringLiteral("退出程序"), suiGroupBox1);
+  bt_exit->setObjectName(QStringLiteral("bt_exit"));
+  bt_exit->setGeometry(147, 131, 86, 23);
+
+  rd_czxm = new QGroupBox(QStringLiteral("操作项目"), suiGroupBox1);
+  rd_czxm->setObjectName(QStringLiteral("rd_czxm"));
+  rd_czxm->setGeometry(48, 160, 185, 58);
+  rd_czxm_import = new QRadioButton(QStringLiteral("从Excel文件中导入数据"), rd_czxm);
+  rd_czxm_import->setGeometry(8, 16, 170, 17);
+  rd_czxm_export = new QRadioButton(QStringLiteral("从数据库中导出Excel文件"), rd_czxm);
+  rd_czxm_export->setGeometry(8, 35, 170, 17);
+  rd_czxm_items = new QButtonGroup(rd_czxm);
+  rd_czxm_items->addButton(rd_czxm_import, 0);
+  rd_czxm_items->addButton(rd_czxm_export, 1);
+  rd_czxm->setEnabled(false);
+
+  GroupBox1 = new QGroupBox(QStringLiteral("从Excel文件中导入数据"), AdvPanel1);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  GroupBox1->setFont(SansSerif());
+  ed_filepath = new QLineEdit(GroupBox1);
+  ed_filepath->setObjectName(QStringLiteral("ed_filepath"));
+  ed_filepath->setFont(SongTi());
+  ed_filepath->setReadOnly(true);
+  ed_filepath->setStyleSheet(QStringLiteral("QLineEdit { background: silver; } QLineEdit:focus { background: palette(button); }"));
+  ed_filepath->setGeometry(66, 20, 183, 21);
+  LabelLeftOf(ed_filepath, QStringLiteral("文件路径:"));
+  bt_open = new QPushButton(QStringLiteral("读入文件"), GroupBox1);
+  bt_open->setObjectName(QStringLiteral("bt_open"));
+  bt_open->setGeometry(58, 66, 70, 23);
+  BT_IMP = new QPushButton(QStringLiteral("导入文件"), GroupBox1);
+  BT_IMP->setObjectName(QStringLiteral("BT_IMP"));
+  BT_IMP->setGeometry(133, 66, 66, 23);
+  BT_IMP->setEnabled(false);
+  LbButton2 = new QPushButton(QStringLiteral("帮助"), GroupBox1);
+  LbButton2->setObjectName(QStringLiteral("LbButton2"));
+  LbButton2->setGeometry(205, 65, 46, 23);
+  GroupBox1->hide();
+
+  GroupBox2 = new QGroupBox(QStringLiteral("从数据库中导出Excel文件"), AdvPanel1);
+  GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+  GroupBox2->setFont(SansSerif());
+  Label1 = new QLabel(QStringLiteral("请输入查询语句"), GroupBox2);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->move(16, 16);
+  Label1->adjustSize();
+  suiCheckBox1 = new QCheckBox(QStringLiteral("多表操作"), GroupBox2);
+  suiCheckBox1->setObjectName(QStringLiteral("suiCheckBox1"));
+  suiCheckBox1->setGeometry(80, 16, 73, 17);
+  suiCheckBox1->hide();
+  memo_select = new QPlainTextEdit(GroupBox2);
+  memo_select->setObjectName(QStringLiteral("memo_select"));
+  memo_select->setFont(SongTi());
+  memo_select->setGeometry(16, 32, 249, 49);
+  LbButton1 = new QPushButton(QStringLiteral("导出"), GroupBox2);
+  LbButton1->setObjectName(QStringLiteral("LbButton1"));
+  LbButton1->setGeometry(174, 82, 90, 23);
+  GroupBox2->hide();
+
+  Progress1 = new QProgressBar(AdvPanel1);
+  Progress1->setObjectName(QStringLiteral("Progress1"));
+  Progress1->setRange(0, 100);
+  Progress1->setValue(0);
+  Progress1->setTextVisible(false);
+
+  setTabOrder(data_source, user_name);
+  setTabOrder(user_name, user_pass);
+  setTabOrder(user_pass, bt_test);
+  setTabOrder(bt_test, bt_exit);
+  setTabOrder(bt_exit, rd_czxm_import);
+  setTabOrder(rd_czxm_import, bt_open);
+  setTabOrder(bt_open, BT_IMP);
+  setTabOrder(BT_IMP, ed_filepath);
+  setTabOrder(ed_filepath, LbButton2);
+  setTabOrder(LbButton2, LbButton1);
+  setTabOrder(LbButton1, memo_select);
+
+  connect(data_source, &QComboBox::activated, this, [this] { Guarded([this] { data_sourceClick(); }); });
+  connect(data_source->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) { TypeAhead(text); });
+  connect(bt_test, &QPushButton::clicked, this, [this] { bt_testClick(); });
+  connect(bt_exit, &QPushButton::clicked, this, [this] { bt_exitClick(); });
+  connect(rd_czxm_items, &QButtonGroup::idClicked, this, [this] { rd_czxmClick(); });
+  connect(bt_open, &QPushButton::clicked, this, [this] { bt_openClick(); });
+  connect(BT_IMP, &QPushButton::clicked, this, [this] { BT_IMPClick(); });
+  connect(LbButton1, &QPushButton::clicked, this, [this] { LbButton1Click(); });
+  connect(LbButton2, &QPushButton::clicked, this, [this] { LbButton2Click(); });
+
+  // Key preview and the input block while busy see every event of the
+  // program first.
+  qApp->installEventFilter(this);
+
+  setFixedSize(kDesignedClientWidth, kDesignedClientHeight);
+  data_source->setFocus();
+  repaint_clock_.start();
+}
+
+Tfrm_main::~Tfrm_main() {
+  qApp->removeEventFilter(this);
+}
+
+QLabel* Tfrm_main::LabelLeftOf(QWidget* box, const QString& text) {
+  auto* label = new QLabel(text, box->parentWidget());
+  label->setFont(SongTi());
+  label->adjustSize();
+  const QRect r = box->geometry();
+  label->move(r.left() - 4 - label->width(), r.top() + (r.height() - label->height()) / 2);
+  label->setBuddy(box);
+  return label;
+}
+
+void Tfrm_main::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  AdvPanel1->setGeometry(rect());
+  const QRect inner = AdvPanel1->rect().adjusted(kBevel, kBevel, -kBevel, -kBevel);
+  suiGroupBox1->setGeometry(inner.left(), inner.top(), inner.width(), kConnectionGroupHeight);
+  Progress1->setGeometry(inner.left(), inner.bottom() + 1 - kProgressHeight, inner.width(), kProgressHeight);
+  const int top = inner.top() + kConnectionGroupHeight;
+  const QRect room(inner.left(), top, inner.width(), std::max(0, inner.bottom() + 1 - kProgressHeight - top));
+  GroupBox1->setGeometry(room);
+  GroupBox2->setGeometry(room);
+}
+
+bool Tfrm_main::event(QEvent* event) {
+  const bool result = QWidget::event(event);
+  // The window manager's frame arrives after the window is shown; the
+  // outer size is what counts, so the client size follows the frame.
+  if (outer_ && (event->type() == QEvent::Show || event->type() == QEvent::Move ||
+                 event->type() == QEvent::WindowActivate))
+    ApplyOuterSize();
+  return result;
+}
+
+void Tfrm_main::SetOuterSize(int width, int height) {
+  outer_ = QSize(width, height);
+  ApplyOuterSize();
+}
+
+void Tfrm_main::ApplyOuterSize() {
+  if (!outer_) return;
+  QSize frame(0, 0);
+  if (isVisible()) frame = frameGeometry().size() - geometry().size();
+  const QSize client = *outer_ - frame;
+  if (size() != client) setFixedSize(client);
+}
+
+void Tfrm_main::ShowCentred() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QSize outer = outer_.value_or(size());
+  if (screen) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
+  }
+  show();
+}
+
+void Tfrm_main::Guarded(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    DefaultErrorReport(e.what());
+  } catch (...) {
+    DefaultErrorReport("");
+  }
+}
+
+void Tfrm_main::DefaultErrorReport(const std::string& message) {
+  MessageBox box;
+  box.text = DefaultErrorText(message);
+  box.caption = ProgramTitle(program_path_);
+  box.icon = Icon::Error;
+  box.modality = Modality::TaskModal;
+  showMessage(box);
+}
+
+// ---- handlers ----
+
+void Tfrm_main::FormCreate() {
+  Guarded([this] {
+    const std::vector<std::string> aliases = db::AliasList();
+    data_source->clear();
+    for (const auto& name : aliases) data_source->addItem(Q(name));
+    data_source->setCurrentIndex(-1);
+    data_source->setEditText(QString());
+    SetOuterSize(size().width(), kOuterHeight);
+    SetOuterSize(kOuterWidth, kOuterHeight);
+  });
+}
+
+void Tfrm_main::FormKeyDown(int key, Qt::KeyboardModifiers) {
+  if (key == Qt::Key_F1) LbButton2Click();
+}
+
+void Tfrm_main::data_sourceClick() {
+  user_name->setFocus();
+}
+
+void Tfrm_main::user_nameKeyDown(int key) {
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) user_pass->setFocus();
+}
+
+void Tfrm_main::user_passKeyDown(int key) {
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) bt_testClick();
+}
+
+void Tfrm_main::TypeAhead(const QString& typed) {
+  // Complete only while the text grows, so Backspace and Delete still work.
+  const bool grew = typed.size() > last_typed_.size();
+  last_typed_ = typed;
+  if (!grew || typed.isEmpty()) return;
+  QLineEdit* edit = data_source->lineEdit();
+  if (edit->cursorPosition() != typed.size()) return;
+  for (int i = 0; i < data_source->count(); ++i) {
+    const QString entry = data_source->itemText(i);
+    if (entry.startsWith(typed, Qt::CaseInsensitive)) {
+      edit->setText(entry);
+      edit->setSelection(entry.size(), typed.size() - entry.size());
+      return;
+    }
+  }
+}
+
+void Tfrm_main::bt_testClick() {
+  Guarded([this] {
+    db::ConnectionSettings settings;
+    settings.password = user_pass->text().toStdString();
+    settings.user = user_name->text().toStdString();
+    settings.data_source = data_source->currentText().toStdString();
+    if (db::TestConnection(session_, *this, settings)) {
+      rd_czxm->setEnabled(true);
+      setChoiceIndex(0);
+      rd_czxmClick();
+    } else {
+      setChoiceIndex(-1);
+    }
+  });
+}
+
+void Tfrm_main::bt_exitClick() {
+  Guarded([this] {
+    session_.myconnection.close();
+    close();
+  });
+}
+
+void Tfrm_main::setChoiceIndex(int index) {
+  if (index < -1 || index > 1) return;
+  if (index == -1) {
+    // An exclusive group never lets its last checked button go.
+    rd_czxm_items->setExclusive(false);
+    rd_czxm_import->setChecked(false);
+    rd_czxm_export->setChecked(false);
+    rd_czxm_items->setExclusive(true);
+    return;
+  }
+  rd_czxm_items->button(index)->setChecked(true);
+}
+
+int Tfrm_main::choiceIndex() const { return rd_czxm_items->checkedId(); }
+
+void Tfrm_main::rd_czxmClick() {
+  Guarded([this] {
+    SetOuterSize(outer_ ? outer_->width() : frameGeometry().width(), kOuterHeightWithPanel);
+    switch (choiceIndex()) {
+      case 0:
+        GroupBox1->show();
+        GroupBox2->hide();
+        break;
+      case 1:
+        GroupBox1->hide();
+        GroupBox2->show();
+        break;
+      default:
+        GroupBox1->hide();
+        GroupBox2->hide();
+    }
+  });
+}
+
+void Tfrm_main::bt_openClick() {
+  BusyScope busy(busy_);
+  Guarded([this] { importer_.bt_openClick([this] { bt_testClick(); }); });
+}
+
+void Tfrm_main::BT_IMPClick() {
+  BusyScope busy(busy_);
+  Guarded([this] { importer_.BT_IMPClick(); });
+}
+
+void Tfrm_main::LbButton1Click() {
+  BusyScope busy(busy_);
+  Guarded([this] { exporting::Export(session_, *server_, *this, memo_select->toPlainText().toStdString()); });
+}
+
+void Tfrm_main::LbButton2Click() {
+  Guarded([this] {
+    if (frm_help_) frm_help_->ShowModal();
+  });
+}
+
+void Tfrm_main::closeEvent(QCloseEvent* event) {
+  // No closing in the middle of a read or an import transaction.
+  if (busy()) {
+    event->ignore();
+    return;
+  }
+  bool accepted = false;
+  Guarded([&] {
+    MessageBox box;
+    box.text = "您真的确认退出本程序吗？";
+    box.caption = "确认信息";
+    box.icon = Icon::Warning;
+    box.buttons = Buttons::YesNo;
+    box.modality = Modality::Owned;
+    accepted = showMessage(box) == Answer::Yes;
+  });
+  if (!accepted) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  if (quit_on_close_) QCoreApplication::quit();
+}
+
+bool Tfrm_main::eventFilter(QObject* watched, QEvent* event) {
+  if (!watched->isWidgetType() || !IsInputEvent(event->type())) return false;
+  auto* widget = static_cast<QWidget*>(watched);
+  if (widget->window() != this) return false;
+  if (busy()) return true;  // swallowed; paint events still pass
+
+  if (event->type() != QEvent::KeyPress) return false;
+  // A key the focused control ignores travels on to its parents; the key
+  // preview must see it only once.
+  if (event == last_key_event_ && last_key_receiver_ && widget->isAncestorOf(static_cast<QWidget*>(last_key_receiver_)))
+    return false;
+  last_key_event_ = event;
+  last_key_receiver_ = watched;
+
+  auto* key = static_cast<QKeyEvent*>(event);
+  Guarded([&] { FormKeyDown(key->key(), key->modifiers()); });
+  if (watched == user_name) Guarded([&] { user_nameKeyDown(key->key()); });
+  if (watched == user_pass || watched == ed_filepath) Guarded([&] { user_passKeyDown(key->key()); });
+  return false;  // the key goes on to the control as usual
+}
+
+// ---- the operator ----
+
+Answer Tfrm_main::showMessage(const MessageBox& box) {
+  QMessageBox::Icon icon = QMessageBox::Information;
+  switch (box.icon) {
+    case Icon::Information: icon = QMessageBox::Information; break;
+    case Icon::Warning: icon = QMessageBox::Warning; break;
+    case Icon::Error: icon = QMessageBox::Critical; break;
+    case Icon::Question: icon = QMessageBox::Question; break;
+  }
+  const QMessageBox::StandardButtons buttons =
+      box.buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::StandardButtons(QMessageBox::Ok);
+  QWidget* owner = box.modality == Modality::Owned ? this : nullptr;
+  QMessageBox dialog(icon, Q(box.caption), DisplayText(box.text), buttons, owner);
+  int result = QMessageBox::Ok;
+  switch (box.modality) {
+    case Modality::Owned:
+      dialog.setWindowModality(Qt::WindowModal);
+      result = dialog.exec();
+      break;
+    case Modality::TaskModal:
+      dialog.setWindowModality(Qt::ApplicationModal);
+      result = dialog.exec();
+      break;
+    case Modality::OwnerlessModeless: {
+      // The code waits for the answer, yet the box blocks no window.
+      dialog.setWindowModality(Qt::NonModal);
+      QEventLoop loop;
+      connect(&dialog, &QMessageBox::finished, &loop, &QEventLoop::quit);
+      dialog.show();
+      loop.exec();
+      result = dialog.result();
+      break;
+    }
+  }
+  if (box.buttons == Buttons::YesNo) return result == QMessageBox::Yes ? Answer::Yes : Answer::No;
+  return Answer::Ok;
+}
+
+OverwriteAnswer Tfrm_main::askOverwrite(const std::string& text) {
+  OverwritePrompt prompt(QMessageBox::Question, QStringLiteral("Confirm"), DisplayText(text), QMessageBox::NoButton);
+  prompt.setWindowFlag(Qt::WindowCloseButtonHint, true);
+  // One role for all four keeps them in the order they are added.
+  QPushButton* yes = prompt.addButton(QStringLiteral("&Yes"), QMessageBox::ActionRole);
+  QPushButton* abort = prompt.addButton(QStringLiteral("&Abort"), QMessageBox::ActionRole);
+  QPushButton* ignore = prompt.addButton(QStringLiteral("&Ignore"), QMessageBox::ActionRole);
+  QPushButton* all = prompt.addButton(QStringLiteral("&All"), QMessageBox::ActionRole);
+  prompt.setDefaultButton(yes);
+  prompt.setWindowModality(Qt::ApplicationModal);
+  prompt.exec();
+  const QAbstractButton* clicked = prompt.clickedButton();
+  if (prompt.closedByFrame() || !clicked) return OverwriteAnswer::Closed;
+  if (clicked == abort) return OverwriteAnswer::Abort;
+  if (clicked == ignore) return OverwriteAnswer::Ignore;
+  if (clicked == all) return OverwriteAnswer::All;
+  return OverwriteAnswer::Yes;
+}
+
+std::optional<std::string> Tfrm_main::chooseWorkbook() {
+  const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("EXCEL文件 (*.xls)"));
+  if (path.isEmpty()) return std::nullopt;
+  return path.toStdString();
+}
+
+void Tfrm_main::setProgressMin(int value) { Progress1->setMinimum(value); }
+void Tfrm_main::setProgressMax(int value) { Progress1->setMaximum(value); }
+void Tfrm_main::setProgressPosition(int value) {
+  // The bar holds a position inside its range, as the loops expect.
+  Progress1->setValue(std::clamp(value, Progress1->minimum(), Progress1->maximum()));
+}
+int Tfrm_main::progressMin() const { return Progress1->minimum(); }
+int Tfrm_main::progressMax() const { return Progress1->maximum(); }
+int Tfrm_main::progressPosition() const { return Progress1->value(); }
+
+void Tfrm_main::processEvents() {
+  QCoreApplication::processEvents();
+  // Painting every row would cost more than the read itself.
+  if (repaint_clock_.elapsed() >= 16) {
+    repaint();
+    repaint_clock_.restart();
+  }
+}
+
+void Tfrm_main::setFilePath(const std::string& path) { ed_filepath->setText(Q(path)); }
+void Tfrm_main::setImportEnabled(bool enabled) { BT_IMP->setEnabled(enabled); }
+bool Tfrm_main::importEnabled() const { return BT_IMP->isEnabled(); }
+
+}  // namespace xb::app
