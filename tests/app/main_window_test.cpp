@@ -1,0 +1,305 @@
+// The real main window, offscreen, with real message boxes answered from the
+// test, real SQLite files and a real workbook.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdlib>
+#include <fstream>
+
+#include "app/fonts.h"
+#include "app/main_window.h"
+#include "box_answerer.h"
+#include "db/connection.h"
+#include "help/help_window.h"
+
+namespace xb::app {
+namespace {
+
+using test::BoxAnswerer;
+using test::SeenBox;
+
+// Each test: its own folder with its alias file, an empty ODBC set-up and a
+// database file; the window is created the way start-up creates it.
+class MainWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    WriteFile("aliases.ini", "[Demo]\nengine=sqlite\ntarget=db.sqlite\n[beta]\nengine=sqlite\ntarget=none.sqlite\n");
+    WriteFile("odbc.ini", "");
+    WriteFile("db.sqlite", "");
+    setenv("XLSBRIDGE_ALIASES", Path("aliases.ini").c_str(), 1);
+    setenv("ODBCINI", Path("odbc.ini").c_str(), 1);
+  }
+
+  void Create() {
+    window_ = std::make_unique<Tfrm_main>("/usr/bin/xlsbridge");
+    window_->FormCreate();
+    window_->setHelpWindow(&help_);
+    window_->ShowCentred();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  }
+
+  std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
+  void WriteFile(const std::string& name, const std::string& text) { std::ofstream(Path(name)) << text; }
+
+  // Connects to the test database through the window's own controls.
+  void Connect(const std::string& data_source = "Demo") {
+    window_->data_source->setEditText(QString::fromStdString(data_source));
+    QTest::mouseClick(window_->bt_test, Qt::LeftButton);
+  }
+
+  void Exec(const std::string& sql) {
+    db::Connection connection;
+    connection.setConnectionString("data source=" + Path("db.sqlite"));
+    connection.open();
+    db::Query query(connection);
+    query.setSql(sql);
+    query.execute();
+  }
+  std::vector<std::string> Column(const std::string& sql) {
+    db::Connection connection;
+    connection.setConnectionString("data source=" + Path("db.sqlite"));
+    connection.open();
+    db::Query query(connection);
+    query.setSql(sql);
+    query.open();
+    std::vector<std::string> values;
+    for (query.first(); !query.eof(); query.next()) values.push_back(query.fieldText(0));
+    return values;
+  }
+
+  QTemporaryDir dir_;
+  BoxAnswerer answerer_;
+  help::Tfrm_help help_;
+  std::unique_ptr<Tfrm_main> window_;
+};
+
+TEST_F(MainWindowTest, StartsSmallWithNothingChosen) {
+  Create();
+  // Offscreen there is no frame: the client is the outer size.
+  EXPECT_EQ(window_->frameGeometry().size(), QSize(280, 285));
+  EXPECT_EQ(window_->windowTitle(), QString("通用EXCEL数据导入/导出"));
+  EXPECT_TRUE(window_->data_source->isEnabled());
+  EXPECT_TRUE(window_->user_name->isEnabled());
+  EXPECT_TRUE(window_->bt_test->isEnabled());
+  EXPECT_FALSE(window_->rd_czxm->isEnabled());
+  EXPECT_EQ(window_->choiceIndex(), -1);
+  EXPECT_FALSE(window_->GroupBox1->isVisible());
+  EXPECT_FALSE(window_->GroupBox2->isVisible());
+  EXPECT_FALSE(window_->BT_IMP->isEnabled());
+  EXPECT_EQ(window_->data_source->count(), 2);
+  EXPECT_EQ(window_->data_source->currentText(), QString());
+  EXPECT_EQ(window_->focusWidget()->focusProxy() ? window_->focusWidget()->focusProxy() : window_->focusWidget(),
+            window_->data_source);
+  EXPECT_TRUE(answerer_.boxes.empty());
+}
+
+TEST_F(MainWindowTest, TypeAheadTakesTheEntryCase) {
+  Create();
+  QTest::keyClicks(window_->data_source->lineEdit(), "dE");
+  EXPECT_EQ(window_->data_source->currentText(), QString("Demo"));
+  EXPECT_EQ(window_->data_source->lineEdit()->selectedText(), QString("mo"));
+  // Backspace removes the completed tail and no completion comes back.
+  QTest::keyClick(window_->data_source->lineEdit(), Qt::Key_Backspace);
+  EXPECT_EQ(window_->data_source->currentText(), QString("De"));
+}
+
+TEST_F(MainWindowTest, SuccessfulAndFailedTests) {
+  Create();
+  Connect();
+  ASSERT_EQ(answerer_.boxes.size(), 1u);
+  const SeenBox& ok = answerer_.boxes[0];
+  EXPECT_EQ(ok.text, QString("当前数据库联系成功!"));
+  EXPECT_EQ(ok.caption, QString("提示信息"));
+  EXPECT_EQ(ok.icon, QMessageBox::Information);
+  EXPECT_EQ(ok.parent, window_.get());
+  EXPECT_EQ(window_->frameGeometry().size(), QSize(280, 395));
+  EXPECT_TRUE(window_->rd_czxm->isEnabled());
+  EXPECT_EQ(window_->choiceIndex(), 0);
+  EXPECT_TRUE(window_->GroupBox1->isVisible());
+  EXPECT_FALSE(window_->GroupBox2->isVisible());
+
+  // The operator chooses export; a new test goes back to import.
+  QTest::mouseClick(window_->rd_czxm_export, Qt::LeftButton, {}, QPoint(5, 8));
+  EXPECT_EQ(window_->choiceIndex(), 1);
+  EXPECT_FALSE(window_->GroupBox1->isVisible());
+  EXPECT_TRUE(window_->GroupBox2->isVisible());
+  Connect();
+  EXPECT_EQ(answerer_.boxes.size(), 2u);
+  EXPECT_EQ(window_->choiceIndex(), 0);
+  EXPECT_TRUE(window_->GroupBox1->isVisible());
+  EXPECT_FALSE(window_->GroupBox2->isVisible());
+
+  // A failed test says nothing and only clears the choice.
+  Connect(Path("missing.sqlite"));
+  EXPECT_EQ(answerer_.boxes.size(), 2u);
+  EXPECT_EQ(window_->choiceIndex(), -1);
+  EXPECT_TRUE(window_->rd_czxm->isEnabled());
+  EXPECT_TRUE(window_->GroupBox1->isVisible());
+  EXPECT_EQ(window_->frameGeometry().size(), QSize(280, 395));
+  EXPECT_FALSE(window_->session().myconnection.isOpen());
+}
+
+TEST_F(MainWindowTest, KeysOfTheWindow) {
+  Create();
+  // F1 with or without Shift opens the help window before any connection.
+  QTest::keyClick(window_->user_name, Qt::Key_F1);
+  QTest::keyClick(window_->data_source->lineEdit(), Qt::Key_F1, Qt::ShiftModifier);
+  EXPECT_EQ(answerer_.help_shown, 2);
+
+  // Limits: the 13th and the 17th character are not taken.
+  QTest::keyClicks(window_->user_name, "abcdefghijklm");
+  EXPECT_EQ(window_->user_name->text(), QString("abcdefghijkl"));
+  QTest::keyClicks(window_->user_pass, "0123456789abcdefg");
+  EXPECT_EQ(window_->user_pass->text(), QString("0123456789abcdef"));
+  EXPECT_EQ(window_->user_pass->echoMode(), QLineEdit::Password);
+
+  // Enter in user_name only moves on; Enter in user_pass tests.
+  window_->user_name->setFocus();
+  window_->data_source->setEditText(QStringLiteral("Demo"));
+  QTest::keyClick(window_->user_name, Qt::Key_Return);
+  EXPECT_EQ(window_->focusWidget(), window_->user_pass);
+  EXPECT_TRUE(answerer_.boxes.empty());
+  QTest::keyClick(window_->user_pass, Qt::Key_Return);
+  ASSERT_EQ(answerer_.boxes.size(), 1u);
+  EXPECT_EQ(answerer_.boxes[0].caption, QString("提示信息"));
+  EXPECT_EQ(window_->choiceIndex(), 0);
+}
+
+TEST_F(MainWindowTest, ClosingAsksFirst) {
+  Create();
+  Connect();
+  answerer_.policy = [](QMessageBox*, const SeenBox& seen) {
+    return seen.buttons.contains("&No") ? QString("No") : QString("OK");
+  };
+  window_->close();
+  ASSERT_EQ(answerer_.boxes.size(), 2u);
+  const SeenBox& ask = answerer_.boxes[1];
+  EXPECT_EQ(ask.text, QString("您真的确认退出本程序吗？"));
+  EXPECT_EQ(ask.caption, QString("确认信息"));
+  EXPECT_EQ(ask.icon, QMessageBox::Warning);
+  EXPECT_EQ(ask.parent, window_.get());
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_TRUE(window_->session().myconnection.isOpen());
+
+  // bt_exit closes the connection before it asks; No keeps the panel.
+  QTest::mouseClick(window_->bt_exit, Qt::LeftButton);
+  EXPECT_EQ(answerer_.boxes.size(), 3u);
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_FALSE(window_->session().myconnection.isOpen());
+  EXPECT_TRUE(window_->GroupBox1->isVisible());
+  EXPECT_EQ(window_->choiceIndex(), 0);
+}
+
+TEST_F(MainWindowTest, UnreadableAliasFileIsReportedAndKeepsTheDesignedSize) {
+  QDir(dir_.path()).mkdir("aliases.d");
+  setenv("XLSBRIDGE_ALIASES", Path("aliases.d").c_str(), 1);
+  Create();
+  ASSERT_EQ(answerer_.boxes.size(), 1u);
+  const SeenBox& report = answerer_.boxes[0];
+  EXPECT_EQ(report.caption, QString("Xlsbridge"));
+  EXPECT_EQ(report.icon, QMessageBox::Critical);
+  ASSERT_EQ(report.buttons.size(), 1);
+  EXPECT_EQ(QString(report.buttons[0]).remove('&'), QString("OK"));
+  EXPECT_EQ(report.parent, nullptr);
+  EXPECT_EQ(report.modality, Qt::ApplicationModal);
+  EXPECT_EQ(window_->size(), QSize(284, 366));
+  EXPECT_EQ(window_->data_source->count(), 0);
+  // A typed data source still connects.
+  Connect(Path("db.sqlite"));
+  EXPECT_EQ(window_->choiceIndex(), 0);
+}
+
+TEST_F(MainWindowTest, OverwritePromptButtonsAndEscape) {
+  Create();
+  bool escape_ignored = false;
+  answerer_.policy = [&](QMessageBox* box, const SeenBox&) {
+    EXPECT_EQ(box->defaultButton() ? box->defaultButton()->text() : QString(), QString("&Yes"));
+    QTest::keyClick(box, Qt::Key_Escape);
+    escape_ignored = box->isVisible();
+    return QString("&Ignore");
+  };
+  EXPECT_EQ(window_->askOverwrite("line 1\rline 2"), OverwriteAnswer::Ignore);
+  EXPECT_TRUE(escape_ignored);
+  ASSERT_EQ(answerer_.boxes.size(), 1u);
+  EXPECT_EQ(answerer_.boxes[0].caption, QString("Confirm"));
+  EXPECT_EQ(answerer_.boxes[0].text, QString("line 1\nline 2"));
+  EXPECT_EQ(answerer_.boxes[0].icon, QMessageBox::Question);
+  EXPECT_EQ(answerer_.boxes[0].buttons, (QStringList{"&Yes", "&Abort", "&Ignore", "&All"}));
+
+  // The close box gives its own answer.
+  answerer_.policy = [](QMessageBox* box, const SeenBox&) {
+    box->close();
+    return QString();
+  };
+  EXPECT_EQ(window_->askOverwrite("x"), OverwriteAnswer::Closed);
+}
+
+TEST_F(MainWindowTest, ImportsTheSampleWorkbookWithoutReentry) {
+  {
+    std::ifstream schema(std::string(XB_IMPORT_DATA) + "/schema.sql");
+    std::string line, statement;
+    while (std::getline(schema, line)) {
+      if (line.rfind("--", 0) == 0) continue;
+      statement += line + "\n";
+      if (!line.empty() && line.back() == ';') {
+        statement.erase(statement.find_last_of(';'));
+        Exec(statement);
+        statement.clear();
+      }
+    }
+  }
+  Create();
+  Connect();
+  answerer_.workbook = QString(XB_IMPORT_DATA) + "/sample1.xls";
+  bool blocked_while_open = false;
+  answerer_.policy = [&](QMessageBox* box, const SeenBox& seen) {
+    if (seen.text == QString("数据已经成功导入到数据库中!")) {
+      // The run's last box leaves the window visible behind it, but the
+      // window takes no input until the run ends.
+      EXPECT_TRUE(window_->busy());
+      EXPECT_EQ(seen.parent, nullptr);
+      EXPECT_EQ(box->windowModality(), Qt::NonModal);
+      QTest::mouseClick(window_->bt_open, Qt::LeftButton);
+      QTest::mouseClick(window_->BT_IMP, Qt::LeftButton);
+      blocked_while_open = answerer_.file_dialogs == 1;
+    }
+    return seen.buttons.contains("&Yes") ? QString("Yes") : QString("OK");
+  };
+  QTest::mouseClick(window_->bt_open, Qt::LeftButton);
+  EXPECT_TRUE(blocked_while_open);
+  EXPECT_FALSE(window_->busy());
+  EXPECT_EQ(answerer_.file_dialogs, 1);
+  ASSERT_EQ(answerer_.boxes.size(), 3u);
+  EXPECT_EQ(answerer_.boxes[1].text, QString("数据已经成功的从Excel文件中提取,是否导入到数据库中?"));
+  EXPECT_EQ(answerer_.boxes[2].caption, QString("提示信息"));
+  EXPECT_EQ(window_->ed_filepath->text(), answerer_.workbook);
+  EXPECT_FALSE(window_->BT_IMP->isEnabled());
+  EXPECT_EQ(window_->Progress1->value(), 0);
+  EXPECT_EQ(Column("select AA from ZORVAT order by BB"),
+            (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"}));
+  EXPECT_EQ(Column("select to_char(CC,'yyyy-mm-dd') from ZORVAT where AA='11'"),
+            std::vector<std::string>{"2003-08-11"});
+}
+
+}  // namespace
+}  // namespace xb::app
+
+int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  xb::app::InstallFontSubstitutions();
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
