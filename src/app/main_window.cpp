@@ -520,12 +520,14 @@ bool Tfrm_main::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress) return false;
   // A key the focused control ignores travels on to its parents; the key
   // preview must see it only once.
-  if (event == last_key_event_ && last_key_receiver_ && widget->isAncestorOf(static_cast<QWidget*>(last_key_receiver_)))
+  auto* key = static_cast<QKeyEvent*>(event);
+  if (event == last_key_event_ && key->key() == last_key_ && last_key_receiver_ && widget != last_key_receiver_ &&
+      widget->isAncestorOf(last_key_receiver_))
     return false;
   last_key_event_ = event;
-  last_key_receiver_ = watched;
+  last_key_receiver_ = widget;
+  last_key_ = key->key();
 
-  auto* key = static_cast<QKeyEvent*>(event);
   Guarded([&] { FormKeyDown(key->key(), key->modifiers()); });
   if (watched == user_name) Guarded([&] { user_nameKeyDown(key->key()); });
   if (watched == user_pass || watched == ed_filepath) Guarded([&] { user_passKeyDown(key->key()); });

@@ -4,6 +4,7 @@
 // the operator that the import and export logic talk to.
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -135,7 +136,8 @@ class Tfrm_main : public QWidget, public Operator {
   QElapsedTimer repaint_clock_;
   QString last_typed_;
   QEvent* last_key_event_ = nullptr;
-  QObject* last_key_receiver_ = nullptr;
+  QPointer<QWidget> last_key_receiver_;
+  int last_key_ = 0;
 
   db::DbSession session_;
   std::unique_ptr<sheet::Server> server_;
