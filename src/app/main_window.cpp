@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTimer>
 #include <exception>
 
 #include "db/aliases.h"
@@ -317,6 +318,15 @@ bool Tfrm_main::event(QEvent* event) {
   if (outer_ && (event->type() == QEvent::Show || event->type() == QEvent::Move ||
                  event->type() == QEvent::WindowActivate))
     ApplyOuterSize();
+  // Some window managers place a new window at the corner when they frame
+  // it; once the frame is there, centre it again, once.
+  if (centre_pending_ && event->type() == QEvent::Move && frameGeometry().size() != geometry().size()) {
+    centre_pending_ = false;
+    QTimer::singleShot(0, this, [this] {
+      if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+    });
+  }
   return result;
 }
 
@@ -341,6 +351,7 @@ void Tfrm_main::ShowCentred() {
     move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
   }
   show();
+  centre_pending_ = true;
 }
 
 void Tfrm_main::Guarded(const std::function<void()>& body) {

@@ -130,6 +130,7 @@ class Tfrm_main : public QWidget, public Operator {
   std::string program_path_;
   help::Tfrm_help* frm_help_ = nullptr;
   bool quit_on_close_ = false;
+  bool centre_pending_ = false;
   // Import, import run or export in progress: the window takes no input.
   int busy_ = 0;
   std::optional<QSize> outer_;
