@@ -107,7 +107,14 @@ std::optional<Target> FindAlias(const std::string& name) {
 }
 
 Target ResolveDataSource(const std::string& data_source) {
-  if (auto alias = FindAlias(data_source)) return *alias;
+  // A broken alias file was already reported when the list was filled; it
+  // must not also stop a DSN or a file path typed by hand from connecting.
+  std::optional<Target> alias;
+  try {
+    alias = FindAlias(data_source);
+  } catch (const DbError&) {
+  }
+  if (alias) return *alias;
   const std::string wanted = Lower(data_source);
   for (const auto& dsn : OdbcDataSources())
     if (Lower(dsn) == wanted) return {Target::Kind::Odbc, dsn};

@@ -18,7 +18,8 @@ std::string AliasFilePath();
 std::optional<Target> FindAlias(const std::string& name);
 
 // Where a data source typed by the operator leads: an alias of the alias
-// file, else an ODBC DSN of the machine, else a SQLite file path.
+// file, else an ODBC DSN of the machine, else a SQLite file path. An alias
+// file that cannot be read counts as one without aliases here.
 Target ResolveDataSource(const std::string& data_source);
 
 // The data-source list: ODBC DSNs (user and system) and the aliases of the

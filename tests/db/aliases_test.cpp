@@ -29,6 +29,11 @@ TEST_F(Aliases, AMissingFileHoldsNoneAndABadOneIsAnError) {
   EXPECT_THROW(AliasList(), DbError);
   std::ofstream(dir_ / "aliases.ini") << "not an ini line\n";
   EXPECT_THROW(AliasList(), DbError);
+  // The broken file still lets a path typed by hand connect.
+  EXPECT_EQ(ResolveDataSource(db_path_).where, db_path_);
+  Connection c;
+  c.setConnectionString(ConnectionString(db_path_));
+  EXPECT_NO_THROW(c.open());
   fs::remove(dir_ / "aliases.ini");
   fs::create_directory(dir_ / "aliases.ini");
   EXPECT_THROW(AliasList(), DbError);
