@@ -2,6 +2,7 @@
 // them, date-formatted numbers as yyyy-m-d[ h:mm:ss].
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,37 +11,85 @@
 #include "sheet/xls_reader.h"
 
 namespace xb::sheet {
+namespace {
+
+void AppendNumber(std::string& out, long long n) {
+  char buf[24];
+  out.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
+}
+
+void AppendTwoDigits(std::string& out, long long n) {
+  out += char('0' + n / 10);
+  out += char('0' + n % 10);
+}
+
+}  // namespace
 
 std::string FormatGeneralNumber(double value) {
   if (std::isnan(value)) return "#NUM!";
   if (std::isinf(value)) return "#NUM!";
   if (value == 0) return "0";
+  // Whole numbers of up to 15 digits, the most common case, spell as they are.
+  if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
+    std::string out;
+    AppendNumber(out, (long long)value);
+    return out;
+  }
   // Round to 15 significant digits first; the exponent is that of the rounded value.
+  // The shortest form that reads back exactly is already that rounding when
+  // it has 15 digits or fewer, and it costs far less than a fixed precision.
+  // Not so for subnormals, which have fewer digits of their own (and
+  // libstdc++ 12 also rounds them wrongly at a fixed precision): printf.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14E", value);
-  std::string s(buf);
-  const size_t e = s.find('E');
-  const int exp10 = std::atoi(s.c_str() + e + 1);
+  const char* sci;
+  if (!std::isnormal(value)) {
+    sci = buf + std::snprintf(buf, sizeof buf, "%.14e", value);
+  } else {
+    sci = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific).ptr;
+    const std::string_view shortest(buf, size_t(sci - buf));
+    size_t mantissa_digits = 0;
+    for (char c : shortest.substr(0, shortest.find('e')))
+      if (c >= '0' && c <= '9') ++mantissa_digits;
+    if (mantissa_digits > 15) sci = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14).ptr;
+  }
+  const std::string_view s(buf, size_t(sci - buf));
+  const size_t e = s.find('e');
+  int exp10 = 0;
+  std::from_chars(s.data() + e + (s[e + 1] == '+' ? 2 : 1), s.data() + s.size(), exp10);
   std::string digits;
   for (size_t i = 0; i < e; ++i)
     if (std::isdigit(uint8_t(s[i]))) digits.push_back(s[i]);
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  const bool negative = value < 0;
-  std::string out = negative ? "-" : "";
+  std::string out;
+  if (value < 0) out += '-';
   if (exp10 >= 15 || exp10 < -4) {
     out += digits[0];
-    if (digits.size() > 1) out += "." + digits.substr(1);
-    char ebuf[16];
-    std::snprintf(ebuf, sizeof ebuf, "E%c%02d", exp10 < 0 ? '-' : '+', std::abs(exp10));
-    return out + ebuf;
+    if (digits.size() > 1) {
+      out += '.';
+      out.append(digits, 1);
+    }
+    out += 'E';
+    out += exp10 < 0 ? '-' : '+';
+    if (std::abs(exp10) < 10) out += '0';
+    AppendNumber(out, std::abs(exp10));
+    return out;
   }
   if (exp10 < 0) {
-    out += "0." + std::string(size_t(-exp10 - 1), '0') + digits;
+    out += "0.";
+    out.append(size_t(-exp10 - 1), '0');
+    out += digits;
     return out;
   }
   const size_t int_len = size_t(exp10) + 1;
-  if (digits.size() <= int_len) return out + digits + std::string(int_len - digits.size(), '0');
-  return out + digits.substr(0, int_len) + "." + digits.substr(int_len);
+  if (digits.size() <= int_len) {
+    out += digits;
+    out.append(int_len - digits.size(), '0');
+    return out;
+  }
+  out.append(digits, 0, int_len);
+  out += '.';
+  out.append(digits, int_len);
+  return out;
 }
 
 namespace {
@@ -69,11 +118,13 @@ std::string FormatDateSerial(double serial, bool date1904) {
     ++days;
     seconds -= 86400;
   }
-  char buf[64];
   std::string time;
   if (seconds > 0 || (!date1904 && days == 0)) {
-    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
-    time = buf;
+    AppendNumber(time, seconds / 3600);
+    time += ':';
+    AppendTwoDigits(time, seconds / 60 % 60);
+    time += ':';
+    AppendTwoDigits(time, seconds % 60);
   }
   // Day 0 of the 1900 system is no date: the value is a time of day.
   if (!date1904 && days == 0) return time;
@@ -87,9 +138,17 @@ std::string FormatDateSerial(double serial, bool date1904) {
   } else {
     CivilFromDays(days - (days < 60 ? 25568 : 25569), y, m, d);  // 1899-12-31 / 1899-12-30 are day 0
   }
-  std::snprintf(buf, sizeof buf, "%lld-%u-%u", y, m, d);
-  std::string out = buf;
-  if (!time.empty()) out += " " + time;
+  std::string out;
+  out.reserve(20);
+  AppendNumber(out, y);
+  out += '-';
+  AppendNumber(out, m);
+  out += '-';
+  AppendNumber(out, d);
+  if (!time.empty()) {
+    out += ' ';
+    out += time;
+  }
   return out;
 }
 

@@ -105,6 +105,7 @@ TEST(CellText, NumberAndDateSpellingsAtTheirEdges) {
       {-0.0, "0"}, {0.99999999999999999, "1"}, {999999999999999.9, "1E+15"}, {123.456, "123.456"},
       {0.000123456789012345678, "0.000123456789012346"}, {std::numeric_limits<double>::max(), "1.79769313486232E+308"},
       {std::numeric_limits<double>::denorm_min(), "4.94065645841247E-324"}, {-1e-5, "-1E-05"},
+      {-0x0.091cdf016d1bap-1022, "-7.92054830076991E-310"}, {0.1 + 0.7, "0.8"}, {1.0 / 7, "0.142857142857143"},
       {1e14, "100000000000000"}, {std::nan(""), "#NUM!"}, {-HUGE_VAL, "#NUM!"}};
   for (const auto& [value, text] : numbers) EXPECT_EQ(FormatGeneralNumber(value), text) << value;
 
