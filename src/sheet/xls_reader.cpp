@@ -3,11 +3,14 @@
 
 #include "sheet/xls_reader.h"
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 
 #include "sheet/sheet.h"
@@ -485,10 +488,36 @@ XlsSheet XlsSheet::Parse(std::string_view file) {
 }
 
 XlsSheet XlsSheet::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw SheetError("cannot open the workbook file " + path + ": " + std::strerror(errno));
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw SheetError("cannot read the workbook file " + path);
+  // Read-only and without any lock: a workbook another program holds open
+  // is read as it stands, and nothing of it is ever changed.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) throw SheetError(std::string("cannot open it: ") + std::strerror(errno));
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { close(fd); }
+  } closer{fd};
+  struct stat before {};
+  if (fstat(fd, &before) != 0) throw SheetError(std::string("cannot read it: ") + std::strerror(errno));
+  if (S_ISDIR(before.st_mode)) throw SheetError("it is a folder, not a file");
+  if (!S_ISREG(before.st_mode)) throw SheetError("it is not a regular file");
+  std::string data;
+  data.reserve(static_cast<size_t>(before.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw SheetError(std::string("cannot read it: ") + std::strerror(errno));
+    }
+    data.append(buffer, static_cast<size_t>(n));
+  }
+  // Another program rewriting the file under us leaves a mix of old and new
+  // bytes; such a read is refused rather than trusted.
+  struct stat after {};
+  if (fstat(fd, &after) != 0 || after.st_size != before.st_size || data.size() != static_cast<size_t>(before.st_size) ||
+      after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
+    throw SheetError("it was changed by another program while it was read");
   return Parse(data);
 }
 
