@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <ctime>
 #include <fstream>
 #include <optional>
+#include <vector>
 
 #include "sheet/xls_reader.h"
 
@@ -141,6 +143,109 @@ bool AnyViewerRunning() {
   return found;
 }
 
+uint32_t Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+uint16_t Le16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
+
+// The writer library puts the sheet through temporary files whose write
+// errors it does not check: on a full disk it can close a workbook whose
+// sheet was silently cut short. So the saved file is read back: its sheet
+// part must inflate completely, end the sheet, and hold the last written row.
+// Streamed, so a large export needs no more memory for the check.
+bool SheetIsComplete(const std::string& path, int last_row) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || st.st_size < 22) return false;
+  auto read_at = [&](off_t at, void* buffer, size_t size) {
+    return pread(fd, buffer, size, at) == static_cast<ssize_t>(size);
+  };
+  // End of central directory: its fixed part is the file's last 22 bytes
+  // (the writer adds no comment).
+  unsigned char eocd[22];
+  if (!read_at(st.st_size - 22, eocd, sizeof eocd) || Le32(eocd) != 0x06054b50) return false;
+  const uint32_t dir_size = Le32(eocd + 12), dir_offset = Le32(eocd + 16);
+  if (uint64_t(dir_offset) + dir_size > uint64_t(st.st_size)) return false;
+  std::vector<unsigned char> dir(dir_size);
+  if (!read_at(dir_offset, dir.data(), dir.size())) return false;
+  const std::string wanted = "xl/worksheets/sheet1.xml";
+  for (size_t at = 0; at + 46 <= dir.size();) {
+    const unsigned char* e = dir.data() + at;
+    if (Le32(e) != 0x02014b50) return false;
+    const uint16_t method = Le16(e + 10), name_len = Le16(e + 28), extra_len = Le16(e + 30), comment_len = Le16(e + 32);
+    const uint32_t packed = Le32(e + 20), local = Le32(e + 42);
+    if (at + 46 + name_len > dir.size()) return false;
+    if (std::string(reinterpret_cast<const char*>(e + 46), name_len) != wanted) {
+      at += 46 + name_len + extra_len + comment_len;
+      continue;
+    }
+    unsigned char head[30];
+    if (method != Z_DEFLATED || !read_at(local, head, sizeof head) || Le32(head) != 0x04034b50) return false;
+    off_t in_at = off_t(local) + 30 + Le16(head + 26) + Le16(head + 28);
+    uint64_t left = packed;
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
+    const std::string marker = "<row r=\"" + std::to_string(last_row) + "\"";
+    bool marker_seen = last_row < 1;
+    std::string tail;
+    std::vector<unsigned char> in(1 << 16), out(1 << 16);
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+      if (z.avail_in == 0 && left > 0) {
+        const size_t n = size_t(std::min<uint64_t>(left, in.size()));
+        if (!read_at(in_at, in.data(), n)) break;
+        in_at += off_t(n);
+        left -= n;
+        z.next_in = in.data();
+        z.avail_in = unsigned(n);
+      }
+      z.next_out = out.data();
+      z.avail_out = unsigned(out.size());
+      rc = inflate(&z, Z_NO_FLUSH);
+      if (rc != Z_OK && rc != Z_STREAM_END) break;
+      tail.append(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
+      if (!marker_seen && tail.find(marker) != std::string::npos) marker_seen = true;
+      if (tail.size() > 64) tail.erase(0, tail.size() - 64);
+      if (rc == Z_OK && z.avail_in == 0 && left == 0 && z.avail_out != 0) break;  // input ended early
+    }
+    inflateEnd(&z);
+    while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
+    const std::string end = "</worksheet>";
+    return rc == Z_STREAM_END && marker_seen && tail.size() >= end.size() &&
+           tail.compare(tail.size() - end.size(), end.size(), end) == 0;
+  }
+  return false;
+}
+
+// The writer library reports its failures on stderr as well; the operator
+// gets them in the export's own box, and the command-line front end keeps
+// stderr for boxes, so those lines are held back while the workbook is closed.
+class QuietStderr {
+ public:
+  QuietStderr() {
+    std::fflush(stderr);
+    saved_ = dup(STDERR_FILENO);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+    if (null >= 0) close(null);
+  }
+  ~QuietStderr() {
+    std::fflush(stderr);
+    if (saved_ >= 0) {
+      dup2(saved_, STDERR_FILENO);
+      close(saved_);
+    }
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
 class FileInstance : public Instance {
  public:
   explicit FileInstance(const FileEngineOptions& options) : options_(options) {}
@@ -210,6 +315,7 @@ class FileInstance : public Instance {
       throw SheetError("cannot add a worksheet to the new workbook");
     }
     last_row_ = 0;
+    last_text_row_ = 0;
   }
 
   std::string cellText(int row, int column) override {
@@ -230,6 +336,7 @@ class FileInstance : public Instance {
                                           " comes after row " + std::to_string(last_row_));
     last_row_ = row;
     if (text.empty()) return;
+    last_text_row_ = row;
     const lxw_error rc = worksheet_write_string(sheet_w_, lxw_row_t(row - 1), lxw_col_t(column - 1), text.c_str(), nullptr);
     if (rc != LXW_NO_ERROR) throw SheetError(std::string("cannot write a cell: ") + lxw_strerror(rc));
   }
@@ -242,13 +349,35 @@ class FileInstance : public Instance {
  private:
   void Close() {
     lxw_workbook* wb = workbook_;
+    // The sheet's rows went to a temporary file as they came; a write that
+    // failed there (a full disk, a file size limit) is only visible now.
+    std::string failure;
+    if (FILE* rows = sheet_w_ ? sheet_w_->optimize_tmpfile : nullptr) {
+      errno = 0;
+      if (std::fflush(rows) != 0 || std::ferror(rows))
+        failure = std::string("a temporary file could not be written: ") +
+                  (errno ? std::strerror(errno) : "write error");
+    }
     workbook_ = nullptr;
     sheet_w_ = nullptr;
-    const lxw_error rc = workbook_close(wb);
-    if (rc != LXW_NO_ERROR) {
+    lxw_error rc;
+    int close_errno;
+    {
+      QuietStderr quiet;
+      errno = 0;
+      rc = workbook_close(wb);
+      close_errno = errno;
+    }
+    if (failure.empty() && rc != LXW_NO_ERROR) {
+      failure = lxw_strerror(rc);
+      if (close_errno != 0) failure += std::string(" (") + std::strerror(close_errno) + ")";
+    }
+    if (failure.empty() && !SheetIsComplete(temp_path_, last_text_row_))
+      failure = "the written workbook is incomplete (is the disk full?)";
+    if (!failure.empty()) {
       unlink(temp_path_.c_str());
       temp_path_.clear();
-      throw SheetError(std::string("cannot save the export workbook: ") + lxw_strerror(rc));
+      throw SheetError("cannot save the export workbook: " + failure);
     }
   }
 
@@ -293,6 +422,7 @@ class FileInstance : public Instance {
   std::string temp_path_;
   std::string dir_;
   int last_row_ = 0;
+  int last_text_row_ = 0;  // the last row that holds a cell
 };
 
 class FileServer : public Server {

@@ -1,0 +1,266 @@
+// Workbooks that vanish, are folders, are held or rewritten by another
+// program, and exports that meet a full disk: each ends with a box that
+// names the fault and exit status 1, and nothing already there is lost.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exit_code = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+const std::string kCannotOpen = "ZQ 错误信息: 无法打开该文件！具体错误信息如下：\nCannot read the workbook ";
+const std::string kExportFailed = "导出失败: 导出到Excel文件时出现下列错误:\ncannot ";
+
+class FileFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() / ("xb_faults_" + std::to_string(getpid()) + "_" + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    setenv("XLSBRIDGE_ALIASES", (dir_ / "aliases.ini").c_str(), 1);
+    db_ = (dir_ / "db.sqlite").string();
+    std::ofstream(db_).close();
+    std::ofstream(dir_ / "schema.sql") << "create table ZORVAT (AA varchar2(10) primary key, BB number, CC date,\n"
+                                          "  SEQ_NN number, DD number);\n"
+                                          "create sequence SEQ_TBXH;\n"
+                                          "insert into ZORVAT(AA, BB) values ('0', 1);\n";
+    ASSERT_EQ(Run({"sql", "--data-source", db_, "--file", (dir_ / "schema.sql").string()}).exit_code, 0);
+  }
+  void TearDown() override {
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(dir_);
+  }
+
+  // Runs the binary; a file size limit makes every write past it fail with
+  // EFBIG, as a full disk fails with ENOSPC.
+  // With as_user set (only when running as root), the binary runs as that
+  // user.
+  Outcome Run(std::vector<std::string> args, rlim_t file_size_limit = RLIM_INFINITY, uid_t as_user = 0) {
+    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+    args.insert(args.begin(), XB_CLI);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int in = open("/dev/null", O_RDONLY), o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+                e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(in, 0), dup2(o, 1), dup2(e, 2);
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{file_size_limit, file_size_limit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      if (as_user != 0 && (setgid(as_user) != 0 || setuid(as_user) != 0)) _exit(126);
+      execv(XB_CLI, argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Slurp(out), Slurp(err)};
+  }
+
+  std::string Rows() { return Run({"sql", "--data-source", db_, "select AA, BB, CC from ZORVAT order by AA"}).out; }
+
+  std::vector<std::string> TempFiles(const fs::path& dir) {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(dir))
+      if (e.path().filename().string().rfind(".xlsbridge-export-", 0) == 0) found.push_back(e.path().string());
+    return found;
+  }
+
+  static std::string Sample() { return std::string(XB_TEST_DATA) + "/cli/zorvat3.xls"; }
+
+  fs::path dir_;
+  std::string db_;
+};
+
+TEST_F(FileFaults, ImportOfAWorkbookThatIsGoneOrNotAFileNamesTheFault) {
+  const std::string before = Rows();
+  const std::string sample = Slurp(Sample());
+  struct Case {
+    const char* name;
+    void (*prepare)(const fs::path& path, const std::string& sample);
+    const char* reason;
+  } cases[] = {
+      {"deleted_after_it_was_chosen", [](const fs::path& p, const std::string& s) {
+         std::ofstream(p, std::ios::binary) << s;
+         fs::remove(p);
+       }, "cannot open it: No such file or directory"},
+      {"a_folder", [](const fs::path& p, const std::string&) { fs::create_directory(p); }, "it is a folder, not a file"},
+      {"cut_to_half_by_a_writer", [](const fs::path& p, const std::string& s) {
+         std::ofstream(p, std::ios::binary) << s.substr(0, s.size() / 2);
+       }, "damaged workbook file"},
+  };
+  for (const auto& c : cases) {
+    const fs::path path = dir_ / (std::string(c.name) + ".xls");
+    c.prepare(path, sample);
+    const Outcome r = Run({"import", "--data-source", db_, "--existing", "all", path.string()});
+    EXPECT_EQ(r.exit_code, 1) << c.name;
+    EXPECT_EQ(r.err.rfind(kCannotOpen + path.string() + ": " + c.reason, 0), 0u) << c.name << "\n" << r.err;
+  }
+  EXPECT_EQ(Rows(), before);
+}
+
+TEST_F(FileFaults, ImportOfAnUnreadableWorkbookNamesTheFault) {
+  const fs::path path = dir_ / "locked.xls";
+  fs::copy_file(Sample(), path);
+  fs::permissions(path, fs::perms::none);
+  // Permissions do not stop root: as root the import runs as "nobody", who
+  // may use the database but not the workbook.
+  const uid_t nobody = geteuid() == 0 ? 65534 : 0;
+  if (nobody) {
+    fs::permissions(dir_, fs::perms::all);
+    fs::permissions(db_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                             fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+  }
+  const std::string before = Rows();
+  const Outcome r = Run({"import", "--data-source", db_, "--existing", "all", path.string()}, RLIM_INFINITY, nobody);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, kCannotOpen + path.string() + ": cannot open it: Permission denied\n\n");
+  EXPECT_EQ(Rows(), before);
+}
+
+// Another program holds the workbook open for writing, with both kinds of
+// lock: the import still reads it, and leaves its bytes and time alone.
+TEST_F(FileFaults, AWorkbookHeldAndLockedByAnotherProgramImportsUntouched) {
+  const fs::path path = dir_ / "held.xls";
+  fs::copy_file(Sample(), path);
+  const timespec old_time[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old_time, 0), 0);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    const int fd = open(path.c_str(), O_RDWR);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const bool locked = fd >= 0 && flock(fd, LOCK_EX) == 0 && fcntl(fd, F_SETLK, &lock) == 0;
+    const char answer = locked ? 'y' : 'n';
+    (void)!write(ready[1], &answer, 1);
+    pause();
+    _exit(0);
+  }
+  char answer = 0;
+  ASSERT_EQ(read(ready[0], &answer, 1), 1);
+  close(ready[0]), close(ready[1]);
+  EXPECT_EQ(answer, 'y');
+  const std::string bytes = Slurp(path);
+
+  const Outcome r = Run({"import", "--data-source", db_, "--existing", "all", path.string()});
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Rows(), "AA\tBB\tCC\n0\t1\t\n1\t33\t2003-08-01\n2\t34\t2003-08-02\n3\t35\t2003-08-03\n");
+  EXPECT_EQ(Slurp(path), bytes);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+}
+
+// A writer keeps replacing the workbook in place (cut to nothing, then
+// rewritten). Every read either sees the whole file or is refused with the
+// cannot-open box; never a partial read taken as the workbook.
+TEST_F(FileFaults, AWorkbookRewrittenWhileReadIsReadWholeOrRefused) {
+  const fs::path path = dir_ / "busy.xls";
+  const std::string sample = Slurp(Sample());
+  std::ofstream(path, std::ios::binary) << sample;
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    while (!stop) {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      for (size_t at = 0; at < sample.size(); at += 512) out.write(sample.data() + at, 512).flush();
+    }
+  });
+  int refused = 0;
+  for (int i = 0; i < 40; ++i) {
+    const Outcome r = Run({"import", "--data-source", db_, "--check", path.string()});
+    if (r.exit_code == 0) {
+      EXPECT_EQ(r.out, "3 data rows\nrow 4: 0 existing\nrow 5: 0 existing\nrow 6: 0 existing\n");
+    } else {
+      ++refused;
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_EQ(r.err.rfind(kCannotOpen + path.string() + ": ", 0), 0u) << r.err;
+    }
+  }
+  stop = true;
+  writer.join();
+  std::cout << refused << " of 40 reads refused\n";
+}
+
+TEST_F(FileFaults, AFailedExportKeepsTheEarlierFileAndLeavesNoTemporaryFile) {
+  // Enough rows that the sheet outgrows the file size limit below while the
+  // compressed workbook would still fit under it.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(db_.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "with recursive n(i) as (select 1 union all select i + 1 from n where i < 20000) "
+                         "insert into ZORVAT(AA, BB) select 'k' || i, i * 7 from n",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  fs::create_directory(dir_ / "a_folder");
+  const struct Case {
+    const char* name;
+    fs::path output;
+    rlim_t limit;
+    const char* reason;
+  } cases[] = {
+      {"disk_full", dir_ / "earlier.xlsx", 64 * 1024, "File too large"},
+      {"no_such_folder", dir_ / "missing" / "out.xlsx", RLIM_INFINITY, "No such file or directory"},
+      {"output_is_a_folder", dir_ / "a_folder", RLIM_INFINITY, "Is a directory"},
+  };
+  const std::string earlier = "an earlier export the operator still needs";
+  std::ofstream(dir_ / "earlier.xlsx", std::ios::binary) << earlier;
+  for (const auto& c : cases) {
+    const Outcome r =
+        Run({"export", "--data-source", db_, "--query", "select * from zorvat", "--output", c.output.string()}, c.limit);
+    EXPECT_EQ(r.exit_code, 1) << c.name;
+    EXPECT_EQ(r.err.rfind(kExportFailed, 0), 0u) << c.name << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.name << "\n" << r.err;
+    EXPECT_EQ(r.err.find("[ERROR]"), std::string::npos) << c.name << ": a library's own log on stderr\n" << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - 2), "\n\n") << c.name;
+    EXPECT_TRUE(TempFiles(dir_).empty()) << c.name;
+  }
+  EXPECT_EQ(Slurp(dir_ / "earlier.xlsx"), earlier);
+  EXPECT_TRUE(fs::is_directory(dir_ / "a_folder") && fs::is_empty(dir_ / "a_folder"));
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+
+  // Without the limit the same export replaces the earlier file.
+  const Outcome r =
+      Run({"export", "--data-source", db_, "--query", "select * from zorvat", "--output", (dir_ / "earlier.xlsx").string()});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_GT(fs::file_size(dir_ / "earlier.xlsx"), 100000u);
+  EXPECT_TRUE(TempFiles(dir_).empty());
+}
+
+}  // namespace
