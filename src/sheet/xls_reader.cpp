@@ -242,17 +242,24 @@ class BiffParser {
     out_.sheet_name_ = sheets_[tab].name;
     FinishFormats();
     SheetCells(sheets_[tab].offset);
-    std::stable_sort(out_.cells_.begin(), out_.cells_.end(),
-                     [](const XlsSheet::Cell& a, const XlsSheet::Cell& b) { return a.key < b.key; });
-    // A later record for the same cell wins.
+    // Writers put the cells in order, so the sort (and its buffer as large
+    // as the cells) is rarely needed.
     auto& c = out_.cells_;
+    const auto by_key = [](const XlsSheet::Cell& a, const XlsSheet::Cell& b) { return a.key < b.key; };
+    if (!std::is_sorted(c.begin(), c.end(), by_key)) std::stable_sort(c.begin(), c.end(), by_key);
+    // A later record for the same cell wins.
     size_t w = 0;
     for (size_t i = 0; i < c.size(); ++i) {
       if (w > 0 && c[w - 1].key == c[i].key) c[w - 1] = c[i];
       else c[w++] = c[i];
     }
     c.resize(w);
-    c.shrink_to_fit();
+    if (c.capacity() - c.size() > c.size() / 8) c.shrink_to_fit();
+    // Where each row's cells begin, so a look-up searches one row only.
+    const size_t rows = c.empty() ? 0 : size_t(c.back().key >> 16) + 1;
+    out_.row_begin_.assign(rows + 1, 0);
+    for (const auto& cell : c) ++out_.row_begin_[(cell.key >> 16) + 1];
+    for (size_t r = 1; r <= rows; ++r) out_.row_begin_[r] += out_.row_begin_[r - 1];
   }
 
  private:
@@ -522,8 +529,11 @@ XlsSheet XlsSheet::Load(const std::string& path) {
 }
 
 const XlsSheet::Cell* XlsSheet::find(uint32_t key) const {
-  auto it = std::lower_bound(cells_.begin(), cells_.end(), key, [](const Cell& c, uint32_t k) { return c.key < k; });
-  return it != cells_.end() && it->key == key ? &*it : nullptr;
+  const size_t row = key >> 16;
+  if (row + 1 >= row_begin_.size()) return nullptr;
+  const auto first = cells_.begin() + row_begin_[row], last = cells_.begin() + row_begin_[row + 1];
+  auto it = std::lower_bound(first, last, key, [](const Cell& c, uint32_t k) { return c.key < k; });
+  return it != last && it->key == key ? &*it : nullptr;
 }
 
 std::string_view XlsSheet::text(uint32_t index) const {

@@ -47,6 +47,7 @@ class XlsSheet {
   std::string_view text(uint32_t index) const;
 
   std::vector<Cell> cells_;  // sorted by key
+  std::vector<uint32_t> row_begin_;  // cells_ of row r: [row_begin_[r], row_begin_[r + 1])
   std::string pool_;
   std::vector<uint32_t> pool_ends_;
   std::vector<uint8_t> xf_is_date_;
