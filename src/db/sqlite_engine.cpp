@@ -5,9 +5,13 @@
 // the text.
 
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -267,6 +271,10 @@ std::vector<SequenceUse> FindSequenceUses(const std::string& sql) {
   return uses;
 }
 
+// Counts statements other than data changes run by any connection of this
+// process, so that every connection's dictionary cache sees them at once.
+std::atomic<uint64_t> g_schema_epoch{0};
+
 class SqliteEngine : public Engine {
  public:
   explicit SqliteEngine(const std::string& path) : path_(path), wal_path_(path + "-wal") {
@@ -307,6 +315,10 @@ class SqliteEngine : public Engine {
         wal_ = sqlite3_step(mode.get()) == SQLITE_ROW &&
                Upper(reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0))) == "WAL";
       }
+      // Descriptors of our own for the cache check: fstat is several times
+      // cheaper than stat by path, and the check runs once per cell read.
+      main_fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+      if (wal_) wal_fd_ = ::open(wal_path_.c_str(), O_RDONLY | O_CLOEXEC);
     } catch (...) {
       sqlite3_close(db_);
       throw;
@@ -315,15 +327,21 @@ class SqliteEngine : public Engine {
 
   ~SqliteEngine() override {
     if (in_transaction_) sqlite3_exec(db_, "rollback", nullptr, nullptr, nullptr);
+    schema_version_.reset();
     sqlite3_close_v2(db_);
+    // Only now: closing any descriptor of the file drops the process's
+    // POSIX locks on it, SQLite's included.
+    for (int fd : {main_fd_, wal_fd_})
+      if (fd >= 0) ::close(fd);
   }
 
   std::shared_ptr<const ResultSet> query(const std::string& sql) override {
     // Dictionary lookups come once per cell during a read: answer them from
     // the cache while the schema stays the same.
-    if (!cache_.empty()) {
+    if (const auto it = cache_.find(sql); it != cache_.end()) {
+      // Only a hit needs the check; it empties the cache on a change.
       ValidateCache();
-      if (const auto it = cache_.find(sql); it != cache_.end()) return it->second;
+      if (const auto again = cache_.find(sql); again != cache_.end()) return again->second;
     }
     const bool dictionary = IsDictionaryQuery(sql);
     if (dictionary) ValidateCache();
@@ -333,6 +351,8 @@ class SqliteEngine : public Engine {
     const int columns = sqlite3_column_count(stmt.get());
     if (columns == 0) {
       // Like an OLE DB provider, run it and then say that there is no row set.
+      schema_dirty_ = true;
+      g_schema_epoch.fetch_add(1, std::memory_order_acq_rel);
       Step(stmt);
       throw DbError("the statement was carried out but returns no rows to open");
     }
@@ -352,7 +372,10 @@ class SqliteEngine : public Engine {
   void execute(const std::string& sql) override {
     if (HandleSequenceStatement(sql)) return;
     // Anything but plain data changes may change the schema.
-    if (!StartsWithDml(sql)) schema_dirty_ = true;
+    if (!StartsWithDml(sql)) {
+      schema_dirty_ = true;
+      g_schema_epoch.fetch_add(1, std::memory_order_acq_rel);
+    }
     const std::string text = Prepare(sql);
     Stmt stmt(db_, text);
     Step(stmt);
@@ -416,13 +439,21 @@ class SqliteEngine : public Engine {
   }
 
   // The cache holds while the schema stays the same. Asking SQLite for the
-  // schema version takes a file lock, so it is asked only when the database
-  // files changed on disk (another connection's commit) or this connection
-  // ran something other than a data change.
+  // schema version takes a file lock, so it is asked only when this process
+  // ran something other than a data change (on any connection), or when the
+  // database files changed on disk (another program's commit). Looking at
+  // the files costs a system call; a read asks once per cell, so the files
+  // are looked at no more than once a millisecond.
   void ValidateCache() {
+    const auto now = std::chrono::steady_clock::now();
+    const uint64_t epoch = g_schema_epoch.load(std::memory_order_acquire);
+    if (!schema_dirty_ && epoch == seen_epoch_ && now - checked_at_ < std::chrono::milliseconds(1)) return;
+    if (epoch != seen_epoch_) schema_dirty_ = true;
+    seen_epoch_ = epoch;
+    checked_at_ = now;
     struct stat main_file {}, wal_file {};
-    ::stat(path_.c_str(), &main_file);
-    if (wal_) ::stat(wal_path_.c_str(), &wal_file);
+    if (main_fd_ < 0 || ::fstat(main_fd_, &main_file) != 0) ::stat(path_.c_str(), &main_file);
+    if (wal_ && (wal_fd_ < 0 || ::fstat(wal_fd_, &wal_file) != 0)) ::stat(wal_path_.c_str(), &wal_file);
     const FileStamp stamp{main_file.st_mtim.tv_sec, main_file.st_mtim.tv_nsec, main_file.st_size,
                           wal_file.st_mtim.tv_sec,  wal_file.st_mtim.tv_nsec,  wal_file.st_size};
     if (stamp == stamp_ && !schema_dirty_) return;
@@ -598,6 +629,9 @@ class SqliteEngine : public Engine {
   FileStamp stamp_;
   bool schema_dirty_ = false;
   bool wal_ = false;
+  int main_fd_ = -1, wal_fd_ = -1;
+  uint64_t seen_epoch_ = 0;
+  std::chrono::steady_clock::time_point checked_at_{};
   std::unique_ptr<Stmt> schema_version_;
   std::unordered_map<std::string, std::shared_ptr<const ResultSet>> cache_;
   int cache_version_ = -1;

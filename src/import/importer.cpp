@@ -20,10 +20,6 @@ MessageBox Box(std::string text, std::string caption, Icon icon, Modality modali
   return box;
 }
 
-MessageBox CannotOpenBox(const std::string& reason) {
-  return Box("无法打开该文件！具体错误信息如下：\n" + reason, "ZQ 错误信息", Icon::Error, Modality::TaskModal);
-}
-
 // "Closes init, replaces its text with the query and opens it."
 void OpenQuery(db::Query& query, const std::string& sql) {
   query.close();
@@ -69,21 +65,11 @@ bool Importer::LoadWorkbook() {
   try {
     instance = server_.create();
     if (!instance) throw sheet::SheetError("no spreadsheet instance");
+    instance->openWorkbook(*path);
   } catch (const std::exception&) {
     sheet::InstanceGuard quit_on_return(instance.get());
     op_.showMessage(Box("无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。",
                         "系统错误", Icon::Error, Modality::TaskModal));
-    return false;
-  }
-  try {
-    instance->openWorkbook(*path);
-  } catch (const std::exception& e) {
-    // The spreadsheet is there; the file is not usable (gone since it was
-    // chosen, unreadable, a folder, damaged, rewritten while read). Blaming a
-    // missing spreadsheet application would send the operator the wrong way,
-    // so the cannot-open box names the file's own fault.
-    sheet::InstanceGuard quit_on_return(instance.get());
-    op_.showMessage(CannotOpenBox(e.what()));
     return false;
   }
   // From here every way out quits the instance.
@@ -93,7 +79,8 @@ bool Importer::LoadWorkbook() {
   try {
     return ReadWorkbook(*instance);
   } catch (const std::exception& e) {
-    op_.showMessage(CannotOpenBox(e.what()));
+    op_.showMessage(Box(std::string("无法打开该文件！具体错误信息如下：\n") + e.what(), "ZQ 错误信息",
+                        Icon::Error, Modality::TaskModal));
     return false;
   }
 }

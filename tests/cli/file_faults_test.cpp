@@ -36,7 +36,8 @@ std::string Slurp(const fs::path& path) {
   return text.str();
 }
 
-const std::string kCannotOpen = "ZQ 错误信息: 无法打开该文件！具体错误信息如下：\nCannot read the workbook ";
+// The loader's box for a workbook that cannot be opened, whatever the cause.
+const std::string kCannotOpen = "系统错误: 无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。\n\n";
 const std::string kExportFailed = "导出失败: 导出到Excel文件时出现下列错误:\ncannot ";
 
 class FileFaults : public ::testing::Test {
@@ -102,34 +103,33 @@ class FileFaults : public ::testing::Test {
   std::string db_;
 };
 
-TEST_F(FileFaults, ImportOfAWorkbookThatIsGoneOrNotAFileNamesTheFault) {
+TEST_F(FileFaults, ImportOfAWorkbookThatIsGoneOrNotAFileIsRefused) {
   const std::string before = Rows();
   const std::string sample = Slurp(Sample());
   struct Case {
     const char* name;
     void (*prepare)(const fs::path& path, const std::string& sample);
-    const char* reason;
   } cases[] = {
       {"deleted_after_it_was_chosen", [](const fs::path& p, const std::string& s) {
          std::ofstream(p, std::ios::binary) << s;
          fs::remove(p);
-       }, "cannot open it: No such file or directory"},
-      {"a_folder", [](const fs::path& p, const std::string&) { fs::create_directory(p); }, "it is a folder, not a file"},
+       }},
+      {"a_folder", [](const fs::path& p, const std::string&) { fs::create_directory(p); }},
       {"cut_to_half_by_a_writer", [](const fs::path& p, const std::string& s) {
          std::ofstream(p, std::ios::binary) << s.substr(0, s.size() / 2);
-       }, "damaged workbook file"},
+       }},
   };
   for (const auto& c : cases) {
     const fs::path path = dir_ / (std::string(c.name) + ".xls");
     c.prepare(path, sample);
     const Outcome r = Run({"import", "--data-source", db_, "--existing", "all", path.string()});
     EXPECT_EQ(r.exit_code, 1) << c.name;
-    EXPECT_EQ(r.err.rfind(kCannotOpen + path.string() + ": " + c.reason, 0), 0u) << c.name << "\n" << r.err;
+    EXPECT_EQ(r.err, kCannotOpen) << c.name;
   }
   EXPECT_EQ(Rows(), before);
 }
 
-TEST_F(FileFaults, ImportOfAnUnreadableWorkbookNamesTheFault) {
+TEST_F(FileFaults, ImportOfAnUnreadableWorkbookIsRefused) {
   const fs::path path = dir_ / "locked.xls";
   fs::copy_file(Sample(), path);
   fs::permissions(path, fs::perms::none);
@@ -144,7 +144,7 @@ TEST_F(FileFaults, ImportOfAnUnreadableWorkbookNamesTheFault) {
   const std::string before = Rows();
   const Outcome r = Run({"import", "--data-source", db_, "--existing", "all", path.string()}, RLIM_INFINITY, nobody);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, kCannotOpen + path.string() + ": cannot open it: Permission denied\n\n");
+  EXPECT_EQ(r.err, kCannotOpen);
   EXPECT_EQ(Rows(), before);
 }
 
@@ -208,7 +208,7 @@ TEST_F(FileFaults, AWorkbookRewrittenWhileReadIsReadWholeOrRefused) {
     } else {
       ++refused;
       EXPECT_EQ(r.exit_code, 1);
-      EXPECT_EQ(r.err.rfind(kCannotOpen + path.string() + ": ", 0), 0u) << r.err;
+      EXPECT_EQ(r.err, kCannotOpen);
     }
   }
   stop = true;

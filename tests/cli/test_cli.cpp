@@ -204,12 +204,11 @@ TEST_F(Cli, CheckCountsExistingKeysAndWritesNothing) {
   EXPECT_EQ(Rows(db), "AA\tBB\tCC\n2\t0\t\n");
 }
 
-TEST_F(Cli, ImportOfAMissingWorkbookNamesTheFileFault) {
+TEST_F(Cli, ImportOfAMissingWorkbookShowsTheStartBox) {
   const std::string db = MakeDatabase();
   const auto r = Run({"import", "--data-source", db, (dir_ / "nothere.xls").string()});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "ZQ 错误信息: 无法打开该文件！具体错误信息如下：\nCannot read the workbook " +
-                       (dir_ / "nothere.xls").string() + ": cannot open it: No such file or directory\n\n");
+  EXPECT_EQ(r.err, "系统错误: 无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。\n\n");
 }
 
 TEST_F(Cli, ExportWritesTheWorkbookAndKeepsAnOldFileOnFailure) {

