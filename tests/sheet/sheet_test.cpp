@@ -1,5 +1,5 @@
-// The spreadsheet layer: cell texts of real workbooks (written by xlwt and
-// LibreOffice, see tests/data/sheet/make_fixtures.py), the number and date
+// The spreadsheet layer: cell texts of real workbooks (written by xlwt,
+// LibreOffice and Gnumeric, see tests/data/sheet/make_fixtures.py), the number and date
 // spellings at their edges, refusal of damaged files, and the .xlsx export
 // read back by openpyxl.
 
@@ -88,6 +88,11 @@ TEST(CellText, FixtureCellsReadAsTheSpreadsheetWouldShowThem) {
       {"formulas.xls", 4, 1, "TRUE"}, {"formulas.xls", 5, 1, "FALSE"}, {"formulas.xls", 6, 1, "#DIV/0!"},
       {"formulas.xls", 7, 1, "#N/A"}, {"formulas.xls", 8, 1, ""}, {"formulas.xls", 9, 1, std::string(300, 'x')},
       {"formulas.xls", 10, 1, "1.18059162071741E+21"},
+      // Excel 95 (BIFF5): byte strings in the workbook's code page, its active sheet.
+      {"biff5.xls", 1, 1, "33"}, {"biff5.xls", 2, 1, "0.333333333333333"}, {"biff5.xls", 3, 1, "Größe"},
+      {"biff5.xls", 4, 1, "€5"}, {"biff5.xls", 5, 1, "2003-8-1 13:05:09"}, {"biff5.xls", 6, 1, "3"},
+      {"biff5.xls", 7, 1, "abcd"}, {"biff5.xls", 8, 1, "TRUE"}, {"biff5.xls", 9, 1, "#DIV/0!"},
+      {"biff5.xls", 10, 1, "TRUE"}, {"biff5.xls", 11, 1, std::string(300, 'x')},
   };
   std::map<std::string, XlsSheet> sheets;
   for (const auto& c : cases) {
@@ -96,6 +101,7 @@ TEST(CellText, FixtureCellsReadAsTheSpreadsheetWouldShowThem) {
     EXPECT_EQ(it->second.cellText(c.row, c.column), c.text) << c.file << " row " << c.row << " column " << c.column;
   }
   EXPECT_EQ(sheets.at("active.xls").sheetName(), "Third");
+  EXPECT_EQ(sheets.at("biff5.xls").sheetName(), "Data");
   EXPECT_TRUE(sheets.at("date1904.xls").date1904());
   EXPECT_FALSE(sheets.at("values.xls").date1904());
 }

@@ -7,8 +7,9 @@ values.xls     numbers, text, booleans, errors (column A..D), dates (E, F)
 date1904.xls   the 1904 date system
 active.xls     three sheets; the third is the active one
 formulas.xls   LibreOffice: formulas with number/text/bool/error/empty results
-LibreOffice 7 no longer writes the Excel 95 (BIFF5) format, so there is no
-BIFF5 workbook here.
+biff5.xls      Gnumeric (ssconvert) "MS Excel 5.0/95": numbers, code page text,
+               a date, formulas; the second of two sheets is the active one
+(LibreOffice 7 no longer writes the Excel 95 format.)
 """
 import datetime
 import os
@@ -186,12 +187,54 @@ def check_formulas(book):
         else:
             assert cell.value == want, (r, cell, want)
 
+# Gnumeric writes an Excel 95 workbook in the source's code page; from its own
+# XML (no code page there) it takes Windows-1252. It keeps neither xlwt's
+# active sheet nor formula results, so the XML is edited and recalculated.
+BIFF5_VALUES = [33, 1 / 3, "Größe", "€5", DT(2003, 8, 1, 13, 5, 9), "=1+2", '="ab"&"cd"', "=1<2", "=1/0", True,
+                "x" * 300]
+
+
+def biff5(target):
+    wb = xlwt.Workbook(encoding="utf-8")
+    wb.add_sheet("Cover").write(0, 0, "not this one")
+    ws = wb.add_sheet("Data")
+    for r, v in enumerate(BIFF5_VALUES):
+        if isinstance(v, str) and v.startswith("="):
+            v = xlwt.Formula(v[1:])
+        ws.write(r, 0, v, xlwt.easyxf(num_format_str="yyyy-mm-dd hh:mm:ss") if isinstance(v, DT) else xlwt.Style.default_style)
+    with tempfile.TemporaryDirectory() as tmp:
+        src, xml = os.path.join(tmp, "src.xls"), os.path.join(tmp, "mid.xml")
+        wb.save(src)
+        subprocess.run(["ssconvert", "--export-type=Gnumeric_XmlIO:sax:0", src, xml], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(xml, encoding="utf-8") as f:
+            text = f.read()
+        assert 'SelectedTab="0"' in text
+        with open(xml, "w", encoding="utf-8") as f:
+            f.write(text.replace('SelectedTab="0"', 'SelectedTab="1"'))
+        subprocess.run(["ssconvert", "--recalc", "--export-type=Gnumeric_Excel:excel_biff7", xml,
+                        os.path.join(HERE, target)], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return xlrd.open_workbook(os.path.join(HERE, target), formatting_info=True)
+
+
+def check_biff5(book):
+    assert book.biff_version == 50 and book.codepage == 1252, (book.biff_version, book.codepage)
+    assert [s.sheet_selected for s in book.sheets()] == [0, 1]
+    sh = book.sheet_by_index(1)
+    want = [33, 1 / 3, "Größe", "€5", None, 3, "abcd", 1, 7, 1, "x" * 300]
+    for r, w in enumerate(want):
+        if w is not None:
+            assert sh.cell_value(r, 0) == w, (r, sh.cell(r, 0))
+    assert sh.cell(8, 0).ctype == xlrd.XL_CELL_ERROR and sh.cell(7, 0).ctype == xlrd.XL_CELL_BOOLEAN
+    assert xlrd.xldate_as_tuple(sh.cell_value(4, 0), 0) == (2003, 8, 1, 13, 5, 9)
+
 
 def main():
     check_values(save_xlwt("values.xls", values))
     check_1904(save_xlwt("date1904.xls", date1904, dates_1904=True))
     check_active(save_xlwt("active.xls", active))
     check_formulas(soffice_convert("formulas.fods", fods(), "MS Excel 97", "formulas.xls"))
+    check_biff5(biff5("biff5.xls"))
 
 
 if __name__ == "__main__":
