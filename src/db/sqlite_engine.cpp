@@ -271,6 +271,78 @@ std::vector<SequenceUse> FindSequenceUses(const std::string& sql) {
   return uses;
 }
 
+// A statement made ready for SQLite: the text, and the values its '?' stand
+// for. Data statements are sent with their values written into the text
+// (the import builds one per row); parsing each anew costs more than running
+// it, so their string literals and sequence values become parameters and
+// statements of the same shape share one prepared statement, as Oracle
+// shares cursors.
+struct Shaped {
+  struct Param {
+    bool is_text;
+    std::string text;
+    long long number;
+  };
+  std::string text;
+  std::vector<Param> params;
+  bool shared = false;
+  std::string as_written;  // for a shared one: the values written in
+};
+
+// The string literals of a data statement that may become parameters, as
+// [begin, end) spans including the quotes. In a query only those after the
+// first WHERE outside parentheses qualify: literals in the select list give
+// the result its column names. X'..' (a blob) never qualifies.
+std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql, bool query) {
+  std::vector<std::pair<size_t, size_t>> spans;
+  const size_t n = sql.size();
+  bool open = !query;
+  int depth = 0;
+  std::string word;
+  auto end_word = [&] {
+    if (!open && depth == 0 && word.size() == 5 && Upper(word) == "WHERE") open = true;
+    word.clear();
+  };
+  size_t i = 0;
+  while (i < n) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"') {
+      const bool blob = c == '\'' && i > 0 && IsIdentChar(sql[i - 1]);
+      end_word();
+      size_t e = i + 1;
+      for (; e < n; ++e) {
+        if (sql[e] == c) {
+          if (e + 1 < n && sql[e + 1] == c) {
+            ++e;
+            continue;
+          }
+          break;
+        }
+      }
+      if (e >= n) return {};  // unterminated: leave the text to SQLite
+      if (c == '\'' && open && !blob) spans.emplace_back(i, e + 1);
+      i = e + 1;
+    } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
+      end_word();
+      while (i < n && sql[i] != '\n') ++i;
+    } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
+      end_word();
+      const size_t end = sql.find("*/", i + 2);
+      i = end == std::string::npos ? n : end + 2;
+    } else {
+      if (IsIdentChar(c)) {
+        word += c;
+      } else {
+        end_word();
+        if (c == '(') ++depth;
+        else if (c == ')') --depth;
+      }
+      ++i;
+    }
+  }
+  return spans;
+}
+
 // Counts statements other than data changes run by any connection of this
 // process, so that every connection's dictionary cache sees them at once.
 std::atomic<uint64_t> g_schema_epoch{0};
@@ -328,6 +400,7 @@ class SqliteEngine : public Engine {
   ~SqliteEngine() override {
     if (in_transaction_) sqlite3_exec(db_, "rollback", nullptr, nullptr, nullptr);
     schema_version_.reset();
+    statements_.clear();
     sqlite3_close_v2(db_);
     // Only now: closing any descriptor of the file drops the process's
     // POSIX locks on it, SQLite's included.
@@ -345,15 +418,15 @@ class SqliteEngine : public Engine {
     }
     const bool dictionary = IsDictionaryQuery(sql);
     if (dictionary) ValidateCache();
-    const std::string text = Prepare(sql);
-    Stmt stmt(db_, text);
+    Shaped shaped = Prepare(sql);
+    Bound stmt(*this, shaped);
     auto result = std::make_shared<ResultSet>();
     const int columns = sqlite3_column_count(stmt.get());
     if (columns == 0) {
       // Like an OLE DB provider, run it and then say that there is no row set.
       schema_dirty_ = true;
       g_schema_epoch.fetch_add(1, std::memory_order_acq_rel);
-      Step(stmt);
+      Step(stmt.get());
       throw DbError("the statement was carried out but returns no rows to open");
     }
     for (int c = 0; c < columns; ++c) result->names.push_back(Upper(sqlite3_column_name(stmt.get(), c)));
@@ -376,9 +449,9 @@ class SqliteEngine : public Engine {
       schema_dirty_ = true;
       g_schema_epoch.fetch_add(1, std::memory_order_acq_rel);
     }
-    const std::string text = Prepare(sql);
-    Stmt stmt(db_, text);
-    Step(stmt);
+    Shaped shaped = Prepare(sql);
+    Bound stmt(*this, shaped);
+    Step(stmt.get());
   }
 
   void begin() override {
@@ -396,9 +469,9 @@ class SqliteEngine : public Engine {
   bool inTransaction() const override { return in_transaction_; }
 
  private:
-  void Step(const Stmt& stmt) {
+  void Step(sqlite3_stmt* stmt) {
     for (;;) {
-      const int rc = sqlite3_step(stmt.get());
+      const int rc = sqlite3_step(stmt);
       if (rc == SQLITE_DONE) break;
       if (rc != SQLITE_ROW) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
     }
@@ -502,32 +575,118 @@ class SqliteEngine : public Engine {
   }
 
   // Refuses a second statement, then puts the sequence values in.
-  std::string Prepare(const std::string& sql) {
+  Shaped Prepare(const std::string& sql) {
     CheckSingleStatement(sql, false);
     const auto uses = FindSequenceUses(sql);
-    if (uses.empty()) return sql;
     std::map<std::string, long long> next_values;
     for (const auto& use : uses)
       if (use.next && !next_values.count(use.name)) next_values[use.name] = NextValue(use.name);
-    std::string text;
-    size_t at = 0;
-    for (const auto& use : uses) {
-      text.append(sql, at, use.begin - at);
-      long long value = 0;
-      if (use.next) {
-        value = next_values[use.name];
+    auto value_of = [&](const SequenceUse& use) {
+      if (use.next) return next_values[use.name];
+      const auto it = currval_.find(use.name);
+      if (it == currval_.end()) throw DbError("sequence " + use.name + ".CURRVAL is not yet defined in this session");
+      return it->second;
+    };
+
+    Shaped shaped;
+    const std::string verb = FirstWord(sql);
+    const bool data = verb == "insert" || verb == "update" || verb == "delete" || verb == "select";
+    std::vector<std::pair<size_t, size_t>> literals;
+    if (data) literals = ShareableLiterals(sql, verb == "select");
+    shaped.shared = data && literals.size() + uses.size() <= kMaxSharedParams;
+    if (!shaped.shared) literals.clear();
+
+    size_t at = 0, u = 0, l = 0;
+    while (u < uses.size() || l < literals.size()) {
+      const bool take_use = l >= literals.size() || (u < uses.size() && uses[u].begin < literals[l].first);
+      const size_t begin = take_use ? uses[u].begin : literals[l].first;
+      const size_t end = take_use ? uses[u].end : literals[l].second;
+      shaped.text.append(sql, at, begin - at);
+      if (shaped.shared) shaped.as_written.append(sql, at, begin - at);
+      if (take_use) {
+        const long long value = value_of(uses[u++]);
+        if (shaped.shared) {
+          shaped.text += '?';
+          shaped.params.push_back({false, {}, value});
+          shaped.as_written += std::to_string(value);
+        } else {
+          shaped.text += std::to_string(value);
+        }
       } else {
-        const auto it = currval_.find(use.name);
-        if (it == currval_.end())
-          throw DbError("sequence " + use.name + ".CURRVAL is not yet defined in this session");
-        value = it->second;
+        shaped.as_written.append(sql, begin, end - begin);
+        ++l;
+        std::string text;
+        for (size_t k = begin + 1; k + 1 < end; ++k) {
+          text += sql[k];
+          if (sql[k] == '\'') ++k;  // a doubled quote stands for one
+        }
+        shaped.text += '?';
+        shaped.params.push_back({true, std::move(text), 0});
       }
-      text += std::to_string(value);
-      at = use.end;
+      at = end;
     }
-    text.append(sql, at, std::string::npos);
-    return text;
+    shaped.text.append(sql, at, std::string::npos);
+    if (shaped.shared) shaped.as_written.append(sql, at, std::string::npos);
+    return shaped;
   }
+
+  static std::string FirstWord(const std::string& sql) {
+    size_t i = 0;
+    while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+    std::string word;
+    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])) && word.size() < 8)
+      word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++])));
+    return word;
+  }
+
+  // A prepared statement for the shaped text, its values bound; shared ones
+  // come from (and stay in) the statement cache, reset when the user is done.
+  class Bound {
+   public:
+    Bound(SqliteEngine& engine, const Shaped& shaped) {
+      if (!shaped.shared) {
+        own_ = std::make_unique<Stmt>(engine.db_, shaped.text);
+        stmt_ = own_->get();
+        return;
+      }
+      auto it = engine.statements_.find(shaped.text);
+      if (it == engine.statements_.end()) {
+        std::unique_ptr<Stmt> made;
+        try {
+          made = std::make_unique<Stmt>(engine.db_, shaped.text);
+        } catch (const DbError&) {
+          // A literal where SQLite takes no parameter, or a faulty text: the
+          // text as written runs, or fails with the message that fits it.
+          own_ = std::make_unique<Stmt>(engine.db_, shaped.as_written);
+          stmt_ = own_->get();
+          return;
+        }
+        if (engine.statements_.size() >= kStatementCacheSize) engine.statements_.clear();
+        it = engine.statements_.emplace(shaped.text, std::move(made)).first;
+      }
+      stmt_ = it->second->get();
+      int index = 1;
+      for (const auto& param : shaped.params) {
+        if (param.is_text)
+          sqlite3_bind_text(stmt_, index++, param.text.data(), static_cast<int>(param.text.size()), SQLITE_STATIC);
+        else
+          sqlite3_bind_int64(stmt_, index++, param.number);
+      }
+    }
+    ~Bound() {
+      if (!own_) {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+      }
+    }
+    Bound(const Bound&) = delete;
+    Bound& operator=(const Bound&) = delete;
+    sqlite3_stmt* get() const { return stmt_; }
+
+   private:
+    std::unique_ptr<Stmt> own_;
+    sqlite3_stmt* stmt_ = nullptr;
+  };
 
   long long NextValue(const std::string& name) {
     if (!HasSequenceTable()) throw DbError("sequence " + name + " does not exist");
@@ -633,6 +792,9 @@ class SqliteEngine : public Engine {
   uint64_t seen_epoch_ = 0;
   std::chrono::steady_clock::time_point checked_at_{};
   std::unique_ptr<Stmt> schema_version_;
+  static constexpr size_t kStatementCacheSize = 64;
+  static constexpr size_t kMaxSharedParams = 999;
+  std::unordered_map<std::string, std::unique_ptr<Stmt>> statements_;
   std::unordered_map<std::string, std::shared_ptr<const ResultSet>> cache_;
   int cache_version_ = -1;
   std::unordered_map<std::string, long long> currval_;

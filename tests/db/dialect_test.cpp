@@ -155,5 +155,43 @@ TEST_F(Dialect, AnEmptyFileIsANewDatabase) {
   EXPECT_EQ(q.fieldText(0), "1");
 }
 
+// Data statements of one shape share a prepared statement, their literals
+// and sequence values bound; none of that may show in what they do.
+TEST_F(Dialect, StatementsOfOneShapeGiveWhatTheirOwnTextsWouldGive) {
+  for (const char* key : {"O'Neil", "a''b", "--x", "/*y*/", "?", "1; drop table zorvat", ""}) {
+    std::string quoted = "'";
+    for (const char* c = key; *c; ++c) quoted += *c == '\'' ? std::string("''") : std::string(1, *c);
+    quoted += "'";
+    Run("insert into zorvat(AA,BB,SEQ_NN) values(" + quoted + ",'1.5',SEQ_TBXH.nextval)");
+    EXPECT_EQ(One("select count(*) from zorvat where AA=" + quoted + " "), "1") << key;
+    EXPECT_EQ(One("select AA from zorvat where AA=" + quoted + " "), key) << key;
+  }
+  // Each row drew its own sequence value.
+  EXPECT_EQ(Column("select SEQ_NN from zorvat order by SEQ_NN"),
+            (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7"}));
+  // Literals ahead of WHERE name the columns and stay as written.
+  Query& q = session_.init;
+  q.close();
+  q.setSql("select 'k' || AA, X'41' from zorvat where AA='?'");
+  q.open();
+  EXPECT_EQ(q.fieldName(0), "'K' || AA");
+  EXPECT_EQ(q.fieldText(0), "k?");
+  // A faulty statement is reported with the text as written.
+  try {
+    Run("insert into zorvat(AA) valus('zz')");
+    FAIL() << "a faulty statement ran";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("valus"), std::string::npos) << e.what();
+  }
+  // A schema change reaches statements prepared before it.
+  Run("alter table zorvat add column EE varchar2(5)");
+  Run("insert into zorvat(AA,EE) values('new','e')");
+  EXPECT_EQ(One("select EE from zorvat where AA='new' "), "e");
+  // More values than SQLite takes as parameters: written into the text.
+  std::string many = "select count(*) from zorvat where AA in ('x'";
+  for (int i = 0; i < 1200; ++i) many += ",'v" + std::to_string(i) + "'";
+  EXPECT_EQ(One(many + ",'new')"), "1");
+}
+
 }  // namespace
 }  // namespace xb::db::test
