@@ -1,5 +1,7 @@
 #include "db/connection.h"
 
+#include <cstring>
+
 #include <cstdlib>
 
 #include "db/aliases.h"
@@ -74,16 +76,28 @@ void Query::close() {
 }
 
 void Query::setSql(const std::string& text) {
-  lines_.clear();
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      lines_.push_back(text.substr(start, i - start));
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      start = i + 1;
-    }
+  // Called for every cell of a read: the line strings are reused.
+  size_t count = 0;
+  auto add = [&](size_t begin, size_t end) {
+    if (count < lines_.size())
+      lines_[count].assign(text, begin, end - begin);
+    else
+      lines_.emplace_back(text, begin, end - begin);
+    ++count;
+  };
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* at = begin;
+  for (;;) {
+    const auto* cr = static_cast<const char*>(std::memchr(at, '\r', static_cast<size_t>(end - at)));
+    const auto* lf = static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>((cr ? cr : end) - at)));
+    const char* brk = lf ? lf : cr;
+    if (!brk) break;
+    add(static_cast<size_t>(at - begin), static_cast<size_t>(brk - begin));
+    at = brk + (*brk == '\r' && brk + 1 < end && brk[1] == '\n' ? 2 : 1);
   }
-  if (start < text.size()) lines_.push_back(text.substr(start));
+  if (at < end) add(static_cast<size_t>(at - begin), text.size());
+  lines_.resize(count);
 }
 
 std::string Query::sql() const {

@@ -192,6 +192,7 @@ std::vector<std::string> OdbcDataSources() {
 void CheckSingleStatement(const std::string& sql, bool allow_trailing_semicolon) {
   // A NUL would cut the text short in the engine's own parser.
   if (sql.find('\0') != std::string::npos) throw DbError("the statement text holds a NUL character");
+  if (sql.find(';') == std::string::npos) return;
   size_t semicolon = std::string::npos;
   bool more = false;
   ForEachCodeChar(sql, [&](size_t i) {

@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -242,6 +243,7 @@ struct SequenceUse {
 // Finds NAME.nextval / NAME.currval in code (blanks around the dot allowed).
 std::vector<SequenceUse> FindSequenceUses(const std::string& sql) {
   std::vector<SequenceUse> uses;
+  if (sql.find('.') == std::string::npos) return uses;
   std::vector<bool> code(sql.size(), false);
   bool any_dot = false;
   ForEachCodeChar(sql, [&](size_t i) {
@@ -298,10 +300,10 @@ std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql,
   const size_t n = sql.size();
   bool open = !query;
   int depth = 0;
-  std::string word;
+  size_t word_begin = 0, word_size = 0;
   auto end_word = [&] {
-    if (!open && depth == 0 && word.size() == 5 && Upper(word) == "WHERE") open = true;
-    word.clear();
+    if (!open && depth == 0 && word_size == 5 && strncasecmp(sql.data() + word_begin, "where", 5) == 0) open = true;
+    word_size = 0;
   };
   size_t i = 0;
   while (i < n) {
@@ -331,7 +333,7 @@ std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql,
       i = end == std::string::npos ? n : end + 2;
     } else {
       if (IsIdentChar(c)) {
-        word += c;
+        if (word_size++ == 0) word_begin = i;
       } else {
         end_word();
         if (c == '(') ++depth;
@@ -413,8 +415,7 @@ class SqliteEngine : public Engine {
     // the cache while the schema stays the same.
     if (const auto it = cache_.find(sql); it != cache_.end()) {
       // Only a hit needs the check; it empties the cache on a change.
-      ValidateCache();
-      if (const auto again = cache_.find(sql); again != cache_.end()) return again->second;
+      if (ValidateCache()) return it->second;
     }
     const bool dictionary = IsDictionaryQuery(sql);
     if (dictionary) ValidateCache();
@@ -517,10 +518,11 @@ class SqliteEngine : public Engine {
   // database files changed on disk (another program's commit). Looking at
   // the files costs a system call; a read asks once per cell, so the files
   // are looked at no more than once a millisecond.
-  void ValidateCache() {
+  // True when the cache still holds.
+  bool ValidateCache() {
     const auto now = std::chrono::steady_clock::now();
     const uint64_t epoch = g_schema_epoch.load(std::memory_order_acquire);
-    if (!schema_dirty_ && epoch == seen_epoch_ && now - checked_at_ < std::chrono::milliseconds(1)) return;
+    if (!schema_dirty_ && epoch == seen_epoch_ && now - checked_at_ < std::chrono::milliseconds(1)) return true;
     if (epoch != seen_epoch_) schema_dirty_ = true;
     seen_epoch_ = epoch;
     checked_at_ = now;
@@ -529,12 +531,14 @@ class SqliteEngine : public Engine {
     if (wal_ && (wal_fd_ < 0 || ::fstat(wal_fd_, &wal_file) != 0)) ::stat(wal_path_.c_str(), &wal_file);
     const FileStamp stamp{main_file.st_mtim.tv_sec, main_file.st_mtim.tv_nsec, main_file.st_size,
                           wal_file.st_mtim.tv_sec,  wal_file.st_mtim.tv_nsec,  wal_file.st_size};
-    if (stamp == stamp_ && !schema_dirty_) return;
+    if (stamp == stamp_ && !schema_dirty_) return true;
     const int version = SchemaVersion();
-    if (version != cache_version_ || schema_dirty_) cache_.clear();
+    const bool holds = version == cache_version_ && !schema_dirty_;
+    if (!holds) cache_.clear();
     cache_version_ = version;
     stamp_ = stamp;
     schema_dirty_ = false;
+    return holds;
   }
 
   int SchemaVersion() {
@@ -548,6 +552,11 @@ class SqliteEngine : public Engine {
 
   // A query that reads only the dictionary views, judged by its words.
   static bool IsDictionaryQuery(const std::string& sql) {
+    // Most statements name no dictionary view at all.
+    bool named = false;
+    for (size_t i = 0; !named && i + 6 <= sql.size(); ++i)
+      named = (sql[i] | 0x20) == 'u' && strncasecmp(sql.data() + i, "user_t", 6) == 0;
+    if (!named) return false;
     bool dictionary = false, other = false;
     std::string word;
     auto end_word = [&] {
