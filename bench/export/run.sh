@@ -10,10 +10,14 @@ rows=${3:-100000}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for i in $(seq "$runs"); do
-  rm -f "$work/x.db" "$work/x.xlsx" "$work/p.xlsx"
+  rm -f "$work/x.db" "$work/x.xlsx" "$work/c.xlsx" "$work/p.xlsx"
   x=$("$build/bench/export/bench_export" "$work/x.db" "$work/x.xlsx" "$rows")
+  t0=$(date +%s.%N)
+  "$build/src/cli/xlsbridge-cli" export --data-source "$work/x.db" --query "select * from BENCH order by ID" \
+    --output "$work/c.xlsx"
   t1=$(date +%s.%N)
   p=$(/usr/bin/python3 "$here/pandas_export.py" "$work/x.db" "$work/p.xlsx")
   t2=$(date +%s.%N)
-  echo "run $i: export only xlsbridge $x s, pandas $p s; pandas whole process $(echo "$t2 - $t1" | bc) s"
+  echo "run $i: whole process xlsbridge-cli $(echo "$t1 - $t0" | bc) s, pandas $(echo "$t2 - $t1" | bc) s;" \
+       "export only xlsbridge $x s, pandas $p s"
 done
