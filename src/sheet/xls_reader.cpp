@@ -486,12 +486,19 @@ class BiffParser {
   std::vector<std::pair<uint16_t, bool>> formats_;
 };
 
-XlsSheet XlsSheet::Parse(std::string_view file) {
-  const std::vector<uint8_t> stream = ReadCfbStream(file, {"Workbook", "Book"});
+namespace {
+
+XlsSheet FromWorkbookStream(const std::vector<uint8_t>& stream) {
   XlsSheet sheet;
   BiffParser parser(stream, sheet);
   parser.Run();
   return sheet;
+}
+
+}  // namespace
+
+XlsSheet XlsSheet::Parse(std::string_view file) {
+  return FromWorkbookStream(ReadCfbStream(file, {"Workbook", "Book"}));
 }
 
 XlsSheet XlsSheet::Load(const std::string& path) {
@@ -525,7 +532,10 @@ XlsSheet XlsSheet::Load(const std::string& path) {
   if (fstat(fd, &after) != 0 || after.st_size != before.st_size || data.size() != static_cast<size_t>(before.st_size) ||
       after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
     throw SheetError("it was changed by another program while it was read");
-  return Parse(data);
+  // The container is not needed once its workbook stream is out.
+  const std::vector<uint8_t> stream = ReadCfbStream(data, {"Workbook", "Book"});
+  std::string().swap(data);
+  return FromWorkbookStream(stream);
 }
 
 const XlsSheet::Cell* XlsSheet::find(uint32_t key) const {
