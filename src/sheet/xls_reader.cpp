@@ -188,6 +188,14 @@ std::string Decode8(const uint8_t* p, size_t n, int codepage) {
   bool ascii = true;
   for (size_t i = 0; i < n; ++i) ascii = ascii && p[i] < 0x80;
   if (ascii) return std::string(reinterpret_cast<const char*>(p), n);
+  // Code page 1200 is UTF-16: Gnumeric's Excel 95 files carry it when saved
+  // from a newer workbook, and then store non-ASCII text as UTF-16LE bytes.
+  if (codepage == 1200 && n % 2 == 0) {
+    std::vector<uint16_t> units(n / 2);
+    for (size_t i = 0; i < units.size(); ++i) units[i] = U16(p + 2 * i);
+    AppendUtf16(out, units);
+    return out;
+  }
   if (codepage != 0 && codepage != 1200 && codepage != 32768 && codepage != 32769) {
     const std::string name = codepage == 10000 ? "MACINTOSH" : "CP" + std::to_string(codepage);
     iconv_t cd = iconv_open("UTF-8", name.c_str());

@@ -93,6 +93,9 @@ TEST(CellText, FixtureCellsReadAsTheSpreadsheetWouldShowThem) {
       {"biff5.xls", 4, 1, "€5"}, {"biff5.xls", 5, 1, "2003-8-1 13:05:09"}, {"biff5.xls", 6, 1, "3"},
       {"biff5.xls", 7, 1, "abcd"}, {"biff5.xls", 8, 1, "TRUE"}, {"biff5.xls", 9, 1, "#DIV/0!"},
       {"biff5.xls", 10, 1, "TRUE"}, {"biff5.xls", 11, 1, std::string(300, 'x')},
+      // ... and Gnumeric's variant with code page 1200 (UTF-16) byte strings.
+      {"biff5_utf16.xls", 1, 1, "Größe"}, {"biff5_utf16.xls", 2, 1, "€5"}, {"biff5_utf16.xls", 3, 1, "中文"},
+      {"biff5_utf16.xls", 4, 1, "plain"},
   };
   std::map<std::string, XlsSheet> sheets;
   for (const auto& c : cases) {

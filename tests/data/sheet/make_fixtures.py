@@ -9,6 +9,8 @@ active.xls     three sheets; the third is the active one
 formulas.xls   LibreOffice: formulas with number/text/bool/error/empty results
 biff5.xls      Gnumeric (ssconvert) "MS Excel 5.0/95": numbers, code page text,
                a date, formulas; the second of two sheets is the active one
+biff5_utf16.xls  Gnumeric, Excel 95 straight from an xlwt workbook: code page
+               1200, non-ASCII text as UTF-16LE bytes (xlrd cannot read it)
 (LibreOffice 7 no longer writes the Excel 95 format.)
 """
 import datetime
@@ -229,12 +231,33 @@ def check_biff5(book):
     assert xlrd.xldate_as_tuple(sh.cell_value(4, 0), 0) == (2003, 8, 1, 13, 5, 9)
 
 
+UTF16_TEXTS = ["Größe", "€5", "中文", "plain"]
+
+
+def biff5_utf16(target):
+    wb = xlwt.Workbook(encoding="utf-8")
+    ws = wb.add_sheet("Data")
+    for r, t in enumerate(UTF16_TEXTS):
+        ws.write(r, 0, t)
+    with tempfile.TemporaryDirectory() as tmp:
+        src = os.path.join(tmp, "src.xls")
+        wb.save(src)
+        subprocess.run(["ssconvert", "--export-type=Gnumeric_Excel:excel_biff7", src, os.path.join(HERE, target)],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(os.path.join(HERE, target), "rb") as f:
+        data = f.read()
+    # CODEPAGE record 1200, and "Größe" as UTF-16LE bytes behind a byte count of 10.
+    assert b"\x42\x00\x02\x00\xb0\x04" in data
+    assert b"\x0a\x00" + "Größe".encode("utf-16-le") in data
+
+
 def main():
     check_values(save_xlwt("values.xls", values))
     check_1904(save_xlwt("date1904.xls", date1904, dates_1904=True))
     check_active(save_xlwt("active.xls", active))
     check_formulas(soffice_convert("formulas.fods", fods(), "MS Excel 97", "formulas.xls"))
     check_biff5(biff5("biff5.xls"))
+    biff5_utf16("biff5_utf16.xls")
 
 
 if __name__ == "__main__":
