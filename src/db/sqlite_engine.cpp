@@ -37,10 +37,9 @@ std::string Upper(std::string text) {
   return text;
 }
 
-bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool IsIdentChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#';
-}
+// ASCII only, whatever the locale: identifiers in the program's statements are.
+bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool IsIdentChar(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#'; }
 
 // ---- dates ---------------------------------------------------------------
 
@@ -727,6 +726,7 @@ class SqliteEngine : public Engine {
     static const std::regex kIncrement(R"(increment\s+by\s+(-?\d+))", std::regex::icase);
     // Only the leading words decide; a long text is not a sequence statement.
     if (sql.size() > 1000) return false;
+    if (const std::string verb = FirstWord(sql); verb != "create" && verb != "drop") return false;
     std::string head;
     for (size_t i = 0; i < sql.size() && head.size() < 20; ++i)
       if (!std::isspace(static_cast<unsigned char>(sql[i])) || (!head.empty() && head.back() != ' '))
