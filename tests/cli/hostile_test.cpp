@@ -113,7 +113,9 @@ TEST(HostileWorkbooks, EveryFileIsRefusedCleanly) {
                                   [&](const std::string& caption) { return run.err.rfind(caption, 0) == 0; });
     EXPECT_NE(box, refusals.end()) << name << " gave no loader box:\n" << run.err;
     if (box != refusals.end()) ++by_box[*box];
-    if (!kSanitized) EXPECT_LT(run.max_rss_kb, kMemoryLimitKb) << name;
+    if (!kSanitized) {
+      EXPECT_LT(run.max_rss_kb, kMemoryLimitKb) << name;
+    }
     worst_rss = std::max(worst_rss, run.max_rss_kb);
   }
   std::cout << files.size() << " hostile files; worst peak RSS " << worst_rss / 1024 << " MB;";
