@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -291,6 +292,49 @@ TEST_F(MainWindowTest, ImportsTheSampleWorkbookWithoutReentry) {
             (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"}));
   EXPECT_EQ(Column("select to_char(CC,'yyyy-mm-dd') from ZORVAT where AA='11'"),
             std::vector<std::string>{"2003-08-11"});
+}
+
+// The export from the window: the workbook is saved under the data folder and
+// handed to the desktop's opener (a stand-in here); a faulty statement gives
+// the two boxes and leaves no workbook.
+TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
+  Exec("create table EMP (ENAME varchar2(10), SAL number)");
+  Exec("insert into EMP values ('SMITH', 800)");
+  Exec("insert into EMP values ('王五', 1250.5)");
+  WriteFile("xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + Path("opened") + "\"\n");
+  QFile::setPermissions(QString::fromStdString(Path("xdg-open")), QFile::ReadOwner | QFile::ExeOwner);
+  const std::string old_path = std::getenv("PATH");
+  setenv("PATH", dir_.path().toLocal8Bit().constData(), 1);
+  setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
+  Create();
+  Connect();
+  QTest::mouseClick(window_->rd_czxm_export, Qt::LeftButton, {}, QPoint(5, 8));
+  window_->memo_select->setPlainText("select ENAME, SAL\nfrom EMP order by SAL");
+  QTest::mouseClick(window_->LbButton1, Qt::LeftButton);
+
+  const QDir exports(QString::fromStdString(Path("data/xlsbridge/exports")));
+  const QStringList saved = exports.entryList({"*.xlsx"}, QDir::Files);
+  ASSERT_EQ(saved.size(), 1);
+  // The opener runs detached.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QFile(QString::fromStdString(Path("opened"))).size() > 0; }, 5000));
+  std::ifstream opened(Path("opened"));
+  std::string line;
+  std::getline(opened, line);
+  EXPECT_EQ(line, exports.filePath(saved[0]).toStdString());
+  EXPECT_EQ(answerer_.boxes.size(), 1u);  // only the connection test's
+  EXPECT_EQ(window_->Progress1->value(), 0);
+
+  window_->memo_select->setPlainText("select * from NO_SUCH_TABLE");
+  QTest::mouseClick(window_->LbButton1, Qt::LeftButton);
+  setenv("PATH", old_path.c_str(), 1);
+  ASSERT_EQ(answerer_.boxes.size(), 3u);
+  EXPECT_EQ(answerer_.boxes[1].caption, QString("导出失败"));
+  // Carriage returns are shown as line breaks.
+  EXPECT_TRUE(answerer_.boxes[1].text.startsWith("SQl语句有问题,如下:\n")) << answerer_.boxes[1].text.toStdString();
+  EXPECT_EQ(answerer_.boxes[2].caption, QString("错误信息"));
+  EXPECT_EQ(answerer_.boxes[2].text.toStdString(), "错误的SQL语句如下:\nselect * from NO_SUCH_TABLE\n");
+  EXPECT_EQ(exports.entryList({"*.xlsx"}, QDir::Files).size(), 1);
+  EXPECT_EQ(window_->Progress1->value(), 0);
 }
 
 }  // namespace
