@@ -5,10 +5,8 @@
 // the text.
 
 #include <sqlite3.h>
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
@@ -388,10 +386,6 @@ class SqliteEngine : public Engine {
         wal_ = sqlite3_step(mode.get()) == SQLITE_ROW &&
                Upper(reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0))) == "WAL";
       }
-      // Descriptors of our own for the cache check: fstat is several times
-      // cheaper than stat by path, and the check runs once per cell read.
-      main_fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-      if (wal_) wal_fd_ = ::open(wal_path_.c_str(), O_RDONLY | O_CLOEXEC);
     } catch (...) {
       sqlite3_close(db_);
       throw;
@@ -403,10 +397,6 @@ class SqliteEngine : public Engine {
     schema_version_.reset();
     statements_.clear();
     sqlite3_close_v2(db_);
-    // Only now: closing any descriptor of the file drops the process's
-    // POSIX locks on it, SQLite's included.
-    for (int fd : {main_fd_, wal_fd_})
-      if (fd >= 0) ::close(fd);
   }
 
   std::shared_ptr<const ResultSet> query(const std::string& sql) override {
@@ -526,8 +516,10 @@ class SqliteEngine : public Engine {
     seen_epoch_ = epoch;
     checked_at_ = now;
     struct stat main_file {}, wal_file {};
-    if (main_fd_ < 0 || ::fstat(main_fd_, &main_file) != 0) ::stat(path_.c_str(), &main_file);
-    if (wal_ && (wal_fd_ < 0 || ::fstat(wal_fd_, &wal_file) != 0)) ::stat(wal_path_.c_str(), &wal_file);
+    // By path: a descriptor of our own on the database would drop SQLite's
+    // locks when closed.
+    ::stat(path_.c_str(), &main_file);
+    if (wal_) ::stat(wal_path_.c_str(), &wal_file);
     const FileStamp stamp{main_file.st_mtim.tv_sec, main_file.st_mtim.tv_nsec, main_file.st_size,
                           wal_file.st_mtim.tv_sec,  wal_file.st_mtim.tv_nsec,  wal_file.st_size};
     if (stamp == stamp_ && !schema_dirty_) return true;
@@ -797,7 +789,6 @@ class SqliteEngine : public Engine {
   FileStamp stamp_;
   bool schema_dirty_ = false;
   bool wal_ = false;
-  int main_fd_ = -1, wal_fd_ = -1;
   uint64_t seen_epoch_ = 0;
   std::chrono::steady_clock::time_point checked_at_{};
   std::unique_ptr<Stmt> schema_version_;
