@@ -1,5 +1,11 @@
 // The Oracle dialect the program sends, run by the sqlite engine.
 
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
+
 #include "db_fixture.h"
 #include "db/errors.h"
 
@@ -64,6 +70,22 @@ TEST_F(Dialect, CachedDictionaryAnswersFollowSchemaChanges) {
   q.setSql("create table NEWT (A number)");
   q.execute();
   EXPECT_EQ(One(tables), "1");
+  // And so does one made by another program, a moment later.
+  const std::string other_program = "select count(*) from user_tables where table_name='OTHERP'";
+  EXPECT_EQ(One(other_program), "0");
+  const pid_t child = fork();
+  if (child == 0) {
+    sqlite3* db = nullptr;
+    const bool ok = sqlite3_open(db_path_.c_str(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, "create table OTHERP (A)", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(One(other_program), "1");
 }
 
 TEST_F(Dialect, TheImportStatementsRunIncludingTheUpdateThroughDual) {
