@@ -12,6 +12,9 @@ biff5.xls      Gnumeric (ssconvert) "MS Excel 5.0/95": numbers, code page text,
 biff5_utf16.xls  Gnumeric, Excel 95 straight from an xlwt workbook: code page
                1200, non-ASCII text as UTF-16LE bytes (xlrd cannot read it)
 (LibreOffice 7 no longer writes the Excel 95 format.)
+
+Needs, besides the test packages: apt-get install --no-install-recommends
+libreoffice-calc-nogui gnumeric. The tests only read the committed files.
 """
 import datetime
 import os
