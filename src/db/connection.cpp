@@ -1,8 +1,7 @@
 #include "db/connection.h"
 
-#include <cstring>
-
 #include <cstdlib>
+#include <cstring>
 
 #include "db/aliases.h"
 #include "db/connection_string.h"

@@ -7,25 +7,31 @@
 
 namespace xb::db {
 
-// Calls code(i) for every index of sql that is code, in order.
-template <class F>
-void ForEachCodeChar(const std::string& sql, F&& code) {
+// Walks sql in order: code(i) for every index that is code, quoted(begin,
+// end, closed) for every string literal or quoted identifier (the span holds
+// its quotes; closed is false when the text ends inside it). Comments are
+// neither.
+template <class Code, class Quoted>
+void WalkSql(const std::string& sql, Code&& code, Quoted&& quoted) {
   const size_t n = sql.size();
   size_t i = 0;
   while (i < n) {
     const char c = sql[i];
     if (c == '\'' || c == '"') {
       // Doubled quotes inside stay inside.
-      for (++i; i < n; ++i) {
-        if (sql[i] == c) {
-          if (i + 1 < n && sql[i + 1] == c) {
-            ++i;
+      size_t e = i + 1;
+      for (; e < n; ++e) {
+        if (sql[e] == c) {
+          if (e + 1 < n && sql[e + 1] == c) {
+            ++e;
             continue;
           }
           break;
         }
       }
-      ++i;
+      const bool closed = e < n;
+      quoted(i, closed ? e + 1 : n, closed);
+      i = e + 1;
     } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
       while (i < n && sql[i] != '\n') ++i;
     } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
@@ -36,6 +42,12 @@ void ForEachCodeChar(const std::string& sql, F&& code) {
       ++i;
     }
   }
+}
+
+// Calls code(i) for every index of sql that is code, in order.
+template <class F>
+void ForEachCodeChar(const std::string& sql, F&& code) {
+  WalkSql(sql, code, [](size_t, size_t, bool) {});
 }
 
 // One statement per call. A ';' in code followed by more code is a second

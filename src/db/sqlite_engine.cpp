@@ -294,51 +294,36 @@ struct Shaped {
 // the result its column names. X'..' (a blob) never qualifies.
 std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql, bool query) {
   std::vector<std::pair<size_t, size_t>> spans;
-  const size_t n = sql.size();
-  bool open = !query;
+  bool open = !query, unterminated = false;
   int depth = 0;
-  size_t word_begin = 0, word_size = 0;
+  size_t word_begin = 0, word_size = 0, last_code = std::string::npos;
   auto end_word = [&] {
     if (!open && depth == 0 && word_size == 5 && strncasecmp(sql.data() + word_begin, "where", 5) == 0) open = true;
     word_size = 0;
   };
-  size_t i = 0;
-  while (i < n) {
-    const char c = sql[i];
-    if (c == '\'' || c == '"') {
-      const bool blob = c == '\'' && i > 0 && IsIdentChar(sql[i - 1]);
-      end_word();
-      size_t e = i + 1;
-      for (; e < n; ++e) {
-        if (sql[e] == c) {
-          if (e + 1 < n && sql[e + 1] == c) {
-            ++e;
-            continue;
-          }
-          break;
+  WalkSql(
+      sql,
+      [&](size_t i) {
+        // A comment between two code characters ends a word too.
+        if (last_code != std::string::npos && i != last_code + 1) end_word();
+        last_code = i;
+        const char c = sql[i];
+        if (IsIdentChar(c)) {
+          if (word_size++ == 0) word_begin = i;
+          return;
         }
-      }
-      if (e >= n) return {};  // unterminated: leave the text to SQLite
-      if (c == '\'' && open && !blob) spans.emplace_back(i, e + 1);
-      i = e + 1;
-    } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
-      end_word();
-      while (i < n && sql[i] != '\n') ++i;
-    } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
-      end_word();
-      const size_t end = sql.find("*/", i + 2);
-      i = end == std::string::npos ? n : end + 2;
-    } else {
-      if (IsIdentChar(c)) {
-        if (word_size++ == 0) word_begin = i;
-      } else {
         end_word();
         if (c == '(') ++depth;
         else if (c == ')') --depth;
-      }
-      ++i;
-    }
-  }
+      },
+      [&](size_t begin, size_t end, bool closed) {
+        end_word();
+        const bool blob = begin > 0 && IsIdentChar(sql[begin - 1]);
+        if (!closed) unterminated = true;
+        else if (sql[begin] == '\'' && open && !blob) spans.emplace_back(begin, end);
+      });
+  // An unterminated literal: leave the text to SQLite as written.
+  if (unterminated) return {};
   return spans;
 }
 
@@ -492,22 +477,18 @@ class SqliteEngine : public Engine {
            "null as increment_by, null as last_number where 0");
   }
 
-  static bool StartsWithDml(const std::string& sql) {
-    size_t i = 0;
-    while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
-    std::string word;
-    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])) && word.size() < 8)
-      word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++])));
+  static bool IsDmlVerb(const std::string& word) {
     return word == "insert" || word == "update" || word == "delete" || word == "select";
   }
+  static bool StartsWithDml(const std::string& sql) { return IsDmlVerb(FirstWord(sql)); }
 
   // The cache holds while the schema stays the same. Asking SQLite for the
   // schema version takes a file lock, so it is asked only when this process
   // ran something other than a data change (on any connection), or when the
   // database files changed on disk (another program's commit). Looking at
   // the files costs a system call; a read asks once per cell, so the files
-  // are looked at no more than once a millisecond.
-  // True when the cache still holds.
+  // are looked at no more than once a millisecond. True when the cache
+  // still holds.
   bool ValidateCache() {
     const auto now = std::chrono::steady_clock::now();
     const uint64_t epoch = g_schema_epoch.load(std::memory_order_acquire);
@@ -590,7 +571,7 @@ class SqliteEngine : public Engine {
 
     Shaped shaped;
     const std::string verb = FirstWord(sql);
-    const bool data = verb == "insert" || verb == "update" || verb == "delete" || verb == "select";
+    const bool data = IsDmlVerb(verb);
     std::vector<std::pair<size_t, size_t>> literals;
     if (data) literals = ShareableLiterals(sql, verb == "select");
     shaped.shared = data && literals.size() + uses.size() <= kMaxSharedParams;
