@@ -1,0 +1,49 @@
+#pragma once
+// A workbook reader: one workbook file, chosen by its content, giving the
+// cells of its active sheet typed and row by row. The cell-text rules (what
+// the import sees of a cell) sit above every reader, in one place.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace xb::sheet {
+
+// One cell as the file holds it.
+struct TypedCell {
+  enum class Type : uint8_t { Empty, Text, Number, Boolean, Error };
+  Type type = Type::Empty;
+  int column = 0;           // from 1
+  double number = 0;        // Number
+  bool boolean = false;     // Boolean
+  // Number: its number format (builtin id, and the format code when the
+  // file defines one); the cell-text rules decide from it whether the number
+  // shows a date or a time.
+  int format_id = 0;
+  std::string format_code;
+  std::string text;         // Text (UTF-8); Error: the error's text, e.g. "#DIV/0!"
+};
+
+// The cells of one row that hold something, in column order.
+struct TypedRow {
+  int row = 0;  // from 1
+  std::vector<TypedCell> cells;
+};
+
+class WorkbookReader {
+ public:
+  virtual ~WorkbookReader() = default;
+  virtual const std::string& activeSheetName() const = 0;
+  virtual bool date1904() const = 0;
+  // The next row that holds a cell, in row order; false after the last.
+  // Every fault of the file is a SheetError with a reason the operator can read.
+  virtual bool nextRow(TypedRow& row) = 0;
+};
+
+// Opens a workbook by its content (an OLE2 compound file: .xls; a zip
+// package: .xlsx), whatever its name says; SheetError with the reason when
+// the file is none of these, encrypted, truncated...
+std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path);
+
+}  // namespace xb::sheet
