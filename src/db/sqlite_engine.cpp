@@ -23,6 +23,7 @@
 #include "db/engine.h"
 #include "db/errors.h"
 #include "db/sql_text.h"
+#include "db/value_text.h"
 
 namespace xb::db {
 namespace {
@@ -198,19 +199,6 @@ void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_double(context, value);
 }
 
-std::string NumberText(double value) {
-  if (value == std::floor(value) && std::fabs(value) < 1e15) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.0f", value);
-    return buffer;
-  }
-  char buffer[40];
-  for (int precision = 15; precision <= 17; ++precision) {
-    std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
-    if (std::strtod(buffer, nullptr) == value) break;
-  }
-  return buffer;
-}
 
 // ---- statements ------------------------------------------------------------
 
@@ -751,7 +739,9 @@ class SqliteEngine : public Engine {
       case SQLITE_INTEGER:
         return std::to_string(sqlite3_column_int64(stmt, c));
       case SQLITE_FLOAT:
-        return NumberText(sqlite3_column_double(stmt, c));
+        return FloatText(sqlite3_column_double(stmt, c));
+      case SQLITE_BLOB:
+        return BlobText(sqlite3_column_blob(stmt, c), static_cast<size_t>(sqlite3_column_bytes(stmt, c)));
       default: {
         const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
         return std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(stmt, c)));
