@@ -77,7 +77,7 @@ class OdbcEngine : public Engine {
     auto result = std::make_shared<ResultSet>();
     SQLSMALLINT columns = 0;
     SQLNumResultCols(stmt.handle, &columns);
-    if (columns == 0) throw DbError("the statement was carried out but returns no rows to open");
+    if (columns == 0) throw NoRowSetError();
     for (SQLSMALLINT c = 1; c <= columns; ++c) {
       SQLCHAR name[512] = {0};
       SQLSMALLINT length = 0, type = 0, digits = 0, nullable = 0;

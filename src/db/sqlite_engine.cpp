@@ -22,6 +22,7 @@
 
 #include "db/engine.h"
 #include "db/errors.h"
+#include "db/oracle_text.h"
 #include "db/sql_text.h"
 #include "db/value_text.h"
 
@@ -390,7 +391,7 @@ class SqliteEngine : public Engine {
       schema_dirty_ = true;
       g_schema_epoch.fetch_add(1, std::memory_order_acq_rel);
       Step(stmt.get());
-      throw DbError("the statement was carried out but returns no rows to open");
+      throw NoRowSetError();
     }
     for (int c = 0; c < columns; ++c) result->names.push_back(Upper(sqlite3_column_name(stmt.get(), c)));
     for (;;) {
@@ -544,8 +545,9 @@ class SqliteEngine : public Engine {
   }
 
   // Refuses a second statement, then puts the sequence values in.
-  Shaped Prepare(const std::string& sql) {
-    CheckSingleStatement(sql, false);
+  Shaped Prepare(const std::string& written) {
+    CheckSingleStatement(written, false);
+    const std::string sql = PlainQuoteLiterals(written);
     const auto uses = FindSequenceUses(sql);
     std::map<std::string, long long> next_values;
     for (const auto& use : uses)
