@@ -22,6 +22,7 @@
 
 #include "db/engine.h"
 #include "db/errors.h"
+#include "db/oracle_sequence.h"
 #include "db/oracle_text.h"
 #include "db/sql_text.h"
 #include "db/value_text.h"
@@ -456,6 +457,20 @@ class SqliteEngine : public Engine {
     return sqlite3_step(stmt.get()) == SQLITE_ROW;
   }
 
+  // Sequences kept before the cycle flag and cache size get the columns
+  // when the next sequence is made.
+  void AddSequenceColumns() {
+    bool has_cycle = false;
+    {
+      Stmt columns(db_, std::string("select name from pragma_table_info('") + kSequenceTable + "')");
+      while (sqlite3_step(columns.get()) == SQLITE_ROW)
+        has_cycle = has_cycle || std::string(reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0))) == "cycle_flag";
+    }
+    if (has_cycle) return;
+    Exec(std::string("alter table main.") + kSequenceTable + " add column cycle_flag text");
+    Exec(std::string("alter table main.") + kSequenceTable + " add column cache_size integer");
+  }
+
   void CreateSequenceView() {
     Exec("drop view if exists temp.user_sequences");
     if (HasSequenceTable())
@@ -661,20 +676,32 @@ class SqliteEngine : public Engine {
 
   long long NextValue(const std::string& name) {
     if (!HasSequenceTable()) throw DbError("sequence " + name + " does not exist");
-    long long value = 0, increment = 1;
+    long long next = 0, increment = 1;
+    std::optional<long long> min_value, max_value;
+    std::optional<bool> cycle;
     {
-      Stmt read(db_, std::string("select last_number, increment_by from main.") + kSequenceTable +
-                         " where sequence_name = ?");
+      // select *: sequences kept before the cycle flag have no such column.
+      Stmt read(db_, std::string("select * from main.") + kSequenceTable + " where sequence_name = ?");
       sqlite3_bind_text(read.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
       if (sqlite3_step(read.get()) != SQLITE_ROW) throw DbError("sequence " + name + " does not exist");
-      value = sqlite3_column_int64(read.get(), 0);
-      increment = sqlite3_column_int64(read.get(), 1);
+      for (int c = 0; c < sqlite3_column_count(read.get()); ++c) {
+        const std::string column = sqlite3_column_name(read.get(), c);
+        const bool null = sqlite3_column_type(read.get(), c) == SQLITE_NULL;
+        const long long v = sqlite3_column_int64(read.get(), c);
+        if (column == "last_number") next = v;
+        else if (column == "increment_by") increment = v;
+        else if (column == "min_value" && !null) min_value = v;
+        else if (column == "max_value" && !null) max_value = v;
+        else if (column == "cycle_flag" && !null)
+          cycle = std::string(reinterpret_cast<const char*>(sqlite3_column_text(read.get(), c))) == "Y";
+      }
     }
-    Stmt write(db_, std::string("update main.") + kSequenceTable +
-                        " set last_number = last_number + increment_by where sequence_name = ?");
-    sqlite3_bind_text(write.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    const SequenceOptions options = KeptSequenceOptions(increment, min_value, max_value, cycle);
+    const long long value = SequenceValue(name, next, options);
+    Stmt write(db_, std::string("update main.") + kSequenceTable + " set last_number = ? where sequence_name = ?");
+    sqlite3_bind_int64(write.get(), 1, SequenceAfter(value, options));
+    sqlite3_bind_text(write.get(), 2, name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(write.get()) != SQLITE_DONE) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
-    (void)increment;
     currval_[name] = value;
     return value;
   }
@@ -682,7 +709,7 @@ class SqliteEngine : public Engine {
   // create sequence NAME [start with N] [increment by N] [...], drop sequence NAME
   bool HandleSequenceStatement(const std::string& sql) {
     static const std::regex kCreate(
-        R"(^\s*create\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)((?:\s+(?:start\s+with\s+-?\d+|increment\s+by\s+-?\d+|nocache|nocycle|noorder|nominvalue|nomaxvalue|cache\s+\d+|minvalue\s+-?\d+|maxvalue\s+-?\d+))*)\s*$)",
+        R"(^\s*create\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)((?:\s+(?:start\s+with\s+-?\d+|increment\s+by\s+-?\d+|nocache|nocycle|cycle|order|noorder|nominvalue|nomaxvalue|cache\s+\d+|minvalue\s+-?\d+|maxvalue\s+-?\d+))*)\s*$)",
         std::regex::icase);
     static const std::regex kDrop(R"(^\s*drop\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)\s*$)", std::regex::icase);
     static const std::regex kStart(R"(start\s+with\s+(-?\d+))", std::regex::icase);
@@ -701,20 +728,21 @@ class SqliteEngine : public Engine {
     if (create) {
       if (!std::regex_match(sql, match, kCreate)) throw DbError("malformed CREATE SEQUENCE statement");
       const std::string name = Upper(match[1]);
-      const std::string options = match[2];
-      long long start = 1, increment = 1;
-      std::smatch option;
-      if (std::regex_search(options, option, kIncrement)) increment = std::stoll(option[1]);
-      if (increment == 0) throw DbError("INCREMENT must be a nonzero integer");
-      if (std::regex_search(options, option, kStart)) start = std::stoll(option[1]);
+      const SequenceOptions options = ParseSequenceOptions(match[2]);
       Exec(std::string("create table if not exists main.") + kSequenceTable +
            " (sequence_name text primary key, min_value integer, max_value integer, increment_by integer not null, "
-           "last_number integer not null)");
+           "last_number integer not null, cycle_flag text, cache_size integer)");
+      AddSequenceColumns();
       Stmt insert(db_, std::string("insert into main.") + kSequenceTable +
-                           " (sequence_name, min_value, max_value, increment_by, last_number) values (?, 1, null, ?, ?)");
+                           " (sequence_name, min_value, max_value, increment_by, last_number, cycle_flag, cache_size) "
+                           "values (?, ?, ?, ?, ?, ?, ?)");
+      sqlite3_bind_int64(insert.get(), 2, options.min_value);
+      sqlite3_bind_int64(insert.get(), 3, options.max_value);
+      sqlite3_bind_int64(insert.get(), 4, options.increment);
+      sqlite3_bind_int64(insert.get(), 5, options.start);
+      sqlite3_bind_text(insert.get(), 6, options.cycle ? "Y" : "N", -1, SQLITE_STATIC);
+      sqlite3_bind_int64(insert.get(), 7, options.cache);
       sqlite3_bind_text(insert.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_int64(insert.get(), 2, increment);
-      sqlite3_bind_int64(insert.get(), 3, start);
       if (sqlite3_step(insert.get()) != SQLITE_DONE) {
         if ((sqlite3_extended_errcode(db_) & 0xff) == SQLITE_CONSTRAINT)
           throw DbError("name is already used by an existing object: sequence " + name);
