@@ -9,4 +9,10 @@ namespace xb::db {
 // '...' literal with its quotes doubled; everything else unchanged.
 std::string PlainQuoteLiterals(const std::string& sql);
 
+// Oracle's length semantics in a column type, "varchar2(10 char)" and
+// "varchar2(10 byte)", which SQLite's grammar refuses: written as
+// "varchar2 chars(10)" and "varchar2(10)", whose length the type checks read
+// in characters and bytes. Only in CREATE and ALTER statements.
+std::string SqliteLengthSemantics(const std::string& sql);
+
 }  // namespace xb::db

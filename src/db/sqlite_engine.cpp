@@ -24,6 +24,7 @@
 #include "db/errors.h"
 #include "db/oracle_sequence.h"
 #include "db/oracle_text.h"
+#include "db/oracle_types.h"
 #include "db/sql_text.h"
 #include "db/value_text.h"
 
@@ -343,13 +344,14 @@ class SqliteEngine : public Engine {
       sqlite3_create_function(db_, "to_char", 1, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_char", 2, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_number", 1, flags, nullptr, ToNumber, nullptr, nullptr);
+      type_checks_ = std::make_unique<TypeChecks>(db_);
       // Reading the schema now also proves the file is a database.
       Exec("create temp view dual as select 'X' as dummy");
       Exec("create temp view user_tables as select upper(name) as table_name from main.sqlite_master "
            "where type = 'table' and name not like 'sqlite\\_%' escape '\\' and name not like 'xlsbridge\\_%' escape '\\'");
       Exec("create temp view user_tab_columns as select upper(m.name) as table_name, upper(p.name) as column_name, "
-           "upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, instr(p.type, '(') - 1) "
-           "else p.type end)) as data_type, p.cid + 1 as column_id, "
+           "replace(upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, instr(p.type, '(') - 1) "
+           "else p.type end)), ' CHARS', '') as data_type, p.cid + 1 as column_id, "
            "case when p.\"notnull\" then 'N' else 'Y' end as nullable "
            "from main.sqlite_master m join pragma_table_info(m.name) p "
            "where m.type in ('table', 'view') and m.name not like 'sqlite\\_%' escape '\\' "
@@ -562,7 +564,9 @@ class SqliteEngine : public Engine {
   // Refuses a second statement, then puts the sequence values in.
   Shaped Prepare(const std::string& written) {
     CheckSingleStatement(written, false);
-    const std::string sql = PlainQuoteLiterals(written);
+    const std::string sql = SqliteLengthSemantics(PlainQuoteLiterals(written));
+    if (const std::string verb = FirstWord(sql); verb == "insert" || verb == "update" || verb == "replace")
+      type_checks_->Refresh();
     const auto uses = FindSequenceUses(sql);
     std::map<std::string, long long> next_values;
     for (const auto& use : uses)
@@ -799,6 +803,7 @@ class SqliteEngine : public Engine {
   std::unordered_map<std::string, std::shared_ptr<const ResultSet>> cache_;
   int cache_version_ = -1;
   std::unordered_map<std::string, long long> currval_;
+  std::unique_ptr<TypeChecks> type_checks_;
 };
 
 }  // namespace

@@ -183,7 +183,7 @@ TEST_F(Dialect, AnEmptyFileIsANewDatabase) {
 // Data statements of one shape share a prepared statement, their literals
 // and sequence values bound; none of that may show in what they do.
 TEST_F(Dialect, StatementsOfOneShapeGiveWhatTheirOwnTextsWouldGive) {
-  for (const char* key : {"O'Neil", "a''b", "--x", "/*y*/", "?", "1; drop table zorvat", ""}) {
+  for (const char* key : {"O'Neil", "a''b", "--x", "/*y*/", "?", "1;drop t", ""}) {
     std::string quoted = "'";
     for (const char* c = key; *c; ++c) quoted += *c == '\'' ? std::string("''") : std::string(1, *c);
     quoted += "'";

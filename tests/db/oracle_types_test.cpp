@@ -105,5 +105,74 @@ TEST_F(OracleTypes, SequencesKeptBeforeTheLimitsKeepWorking) {
             "ORA-08004: sequence NEW_ONE.NEXTVAL exceeds MAXVALUE and cannot be instantiated");
 }
 
+TEST_F(OracleTypes, DeclaredTypesAreKeptWithOraclesWords) {
+  Run("create table ZORVAT (AA varchar2(10) primary key, BB number(5,2), CC date, NN varchar2(3 char), "
+      "II integer, PP number(3), FF number)");
+  EXPECT_EQ(Error("insert into ZORVAT(AA) values ('12345678901')"),
+            "ORA-12899: value too large for column \"ZORVAT\".\"AA\" (actual: 11, maximum: 10)");
+  // Bytes of UTF-8 by default: a Chinese character counts three.
+  EXPECT_EQ(Error("insert into ZORVAT(AA) values ('数据导入x')"),
+            "ORA-12899: value too large for column \"ZORVAT\".\"AA\" (actual: 13, maximum: 10)");
+  Run("insert into ZORVAT(AA, NN) values ('数据导', '数据导')");  // 9 bytes; 3 characters
+  EXPECT_EQ(Error("insert into ZORVAT(AA, NN) values ('k', '数据导入')"),
+            "ORA-12899: value too large for column \"ZORVAT\".\"NN\" (actual: 4, maximum: 3)");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, FF) values ('k', 'not a number')"), "ORA-01722: invalid number");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, BB) values ('k', 1000)"),
+            "ORA-01438: value larger than specified precision allowed for this column");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, PP) values ('k', 999.5)"),
+            "ORA-01438: value larger than specified precision allowed for this column");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, CC) values ('k', '2003-02-30')"),
+            "ORA-01861: literal does not match format string");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, CC) values ('k', 'tomorrow')"),
+            "ORA-01861: literal does not match format string");
+  EXPECT_EQ(One("select count(*) from ZORVAT"), "1");  // nothing of the refused rows
+
+  // NUMBER(p,s) rounds to its scale, half away from zero; INTEGER to whole numbers.
+  Run("insert into ZORVAT(AA, BB, II, PP) values ('r', 2.675, 2.5, -12.5)");
+  EXPECT_EQ(Row("select BB, II, PP from ZORVAT where AA = 'r'"), (std::vector<std::string>{"2.68", "3", "-13"}));
+  Run("update ZORVAT set BB = '-1.005' where AA = 'r'");
+  EXPECT_EQ(One("select BB from ZORVAT where AA = 'r'"), "-1.01");
+  EXPECT_EQ(Error("update ZORVAT set AA = 'abcdefghijk' where AA = 'r'"),
+            "ORA-12899: value too large for column \"ZORVAT\".\"AA\" (actual: 11, maximum: 10)");
+  Run("update ZORVAT set CC = to_date('2004-02-29', 'yyyy-mm-dd') where AA = 'r'");
+  EXPECT_EQ(One("select CC from ZORVAT where AA = 'r'"), "2004-02-29");
+}
+
+// An empty DATE or NUMBER value is NULL, as in Oracle.
+TEST_F(OracleTypes, EmptyDateAndNumberStoreNull) {
+  Run("create table T (K varchar2(5), N number, D date, P number(5,2))");
+  Run("insert into T values ('a', '', to_date('', 'yyyy-mm-dd'), '')");
+  Run("insert into T values ('b', '', '', '')");
+  EXPECT_EQ(Error("insert into T values ('c', ' ', '', '')"), "ORA-01722: invalid number");
+  EXPECT_EQ(Row("select N, D, P from T where K = 'a'"), (std::vector<std::string>{"<null>", "<null>", "<null>"}));
+  EXPECT_EQ(One("select count(*) from T where N is null and D is null"), "2");
+}
+
+// Tables made before the checks, and by another program, are kept alike;
+// a rolled-back run leaves the checks in place.
+TEST_F(OracleTypes, TablesMadeElsewhereAreCheckedToo) {
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(db_path_.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "create table OLD (S varchar2(2), N number(2))", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  session_.myconnection.beginTransaction();
+  Run("insert into OLD values ('ab', 1)");
+  session_.myconnection.rollbackTransaction();
+  EXPECT_EQ(Error("insert into OLD values ('abc', 1)"),
+            "ORA-12899: value too large for column \"OLD\".\"S\" (actual: 3, maximum: 2)");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(db_path_.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "create table LATER (S varchar2(1))", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  EXPECT_EQ(Error("insert into LATER values ('xy')"),
+            "ORA-12899: value too large for column \"LATER\".\"S\" (actual: 2, maximum: 1)");
+  EXPECT_EQ(Error("insert into OLD values ('a', 123)"),
+            "ORA-01438: value larger than specified precision allowed for this column");
+}
+
 }  // namespace
 }  // namespace xb::db::test
