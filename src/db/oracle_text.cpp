@@ -35,6 +35,111 @@ std::string PlainQuoteLiterals(const std::string& sql) {
   return out;
 }
 
+namespace {
+
+std::string UpperAscii(std::string s) {
+  for (auto& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The items of the outermost select list, as [begin, end) spans; empty when
+// the statement is no plain SELECT.
+std::vector<std::pair<size_t, size_t>> SelectItems(const std::string& sql) {
+  std::vector<std::pair<size_t, size_t>> items;
+  std::vector<char> kind(sql.size(), 0);  // 'c' code, 'q' quoted
+  WalkSql(
+      sql, [&](size_t i) { kind[i] = 'c'; },
+      [&](size_t b, size_t e, bool) {
+        for (size_t i = b; i < e; ++i) kind[i] = 'q';
+      });
+  auto word_at = [&](size_t i, const char* w) {
+    const size_t n = std::char_traits<char>::length(w);
+    if (i + n > sql.size() || (i > 0 && kind[i - 1] == 'c' && (std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_')))
+      return false;
+    for (size_t k = 0; k < n; ++k)
+      if (kind[i + k] != 'c' || std::toupper(static_cast<unsigned char>(sql[i + k])) != w[k]) return false;
+    return i + n == sql.size() || !(std::isalnum(static_cast<unsigned char>(sql[i + n])) || sql[i + n] == '_');
+  };
+  size_t i = 0;
+  while (i < sql.size() && kind[i] != 'q' && (kind[i] == 0 || IsBlank(sql[i]))) ++i;
+  if (!word_at(i, "SELECT")) return items;
+  i += 6;
+  size_t start = i;
+  int depth = 0;
+  for (; i < sql.size(); ++i) {
+    if (kind[i] != 'c') continue;
+    if (sql[i] == '(') ++depth;
+    else if (sql[i] == ')') --depth;
+    else if (depth == 0 && sql[i] == ',') {
+      items.emplace_back(start, i);
+      start = i + 1;
+    } else if (depth == 0 && word_at(i, "FROM")) {
+      break;
+    }
+  }
+  items.emplace_back(start, i);
+  return items;
+}
+
+}  // namespace
+
+std::vector<std::string> OracleColumnNames(const std::string& sql, const std::vector<std::string>& engine_names) {
+  std::vector<std::string> names;
+  names.reserve(engine_names.size());
+  for (const auto& n : engine_names) names.push_back(UpperAscii(n));
+  if (sql.find('"') == std::string::npos && sql.find('.') == std::string::npos) return names;
+  auto items = SelectItems(sql);
+  if (items.size() != engine_names.size()) return names;
+  for (size_t k = 0; k < items.size(); ++k) {
+    size_t b = items[k].first, e = items[k].second;
+    while (b < e && IsBlank(sql[b])) ++b;
+    while (e > b && IsBlank(sql[e - 1])) --e;
+    if (b == e) continue;
+    const std::string item = sql.substr(b, e - b);
+    if (item.back() == '"') {
+      // The last word is a quoted name: its own case, doubled quotes as one.
+      size_t open = item.size() - 1;
+      bool found = false;
+      while (open > 0) {
+        --open;
+        if (item[open] == '"') {
+          if (open > 0 && item[open - 1] == '"') {
+            --open;
+            continue;
+          }
+          found = true;
+          break;
+        }
+      }
+      if (found) {
+        std::string name;
+        for (size_t i = open + 1; i + 1 < item.size(); ++i) {
+          name += item[i];
+          if (item[i] == '"') ++i;
+        }
+        names[k] = name;
+        continue;
+      }
+    }
+    // NAME.nextval / NAME.currval alone.
+    std::string compact;
+    for (const char c : item)
+      if (!IsBlank(c)) compact += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const auto dot = compact.rfind('.');
+    if (dot != std::string::npos && (compact.substr(dot + 1) == "NEXTVAL" || compact.substr(dot + 1) == "CURRVAL") &&
+        compact.find_first_of("()+-*/|'") == std::string::npos) {
+      names[k] = compact.substr(dot + 1);
+      continue;
+    }
+    // A sequence inside an expression reached the engine as a parameter.
+    if (engine_names[k].find('?') != std::string::npos && item.find('?') == std::string::npos) names[k] = compact;
+  }
+  return names;
+}
+
 std::string SqliteLengthSemantics(const std::string& sql) {
   size_t first = 0;
   while (first < sql.size() && std::isspace(static_cast<unsigned char>(sql[first]))) ++first;

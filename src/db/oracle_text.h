@@ -2,6 +2,7 @@
 // Oracle's SQL text made plain for an engine that only knows standard SQL.
 
 #include <string>
+#include <vector>
 
 namespace xb::db {
 
@@ -14,5 +15,12 @@ std::string PlainQuoteLiterals(const std::string& sql);
 // "varchar2 chars(10)" and "varchar2(10)", whose length the type checks read
 // in characters and bytes. Only in CREATE and ALTER statements.
 std::string SqliteLengthSemantics(const std::string& sql);
+
+// The names of a query's result columns as Oracle gives them, from the
+// statement as written and the names the engine gave: a quoted alias or
+// quoted column keeps its case, NAME.nextval is named NEXTVAL (CURRVAL),
+// an expression whose sequence the engine saw as a parameter is named as
+// written; everything else is the engine's name upper-cased.
+std::vector<std::string> OracleColumnNames(const std::string& sql, const std::vector<std::string>& engine_names);
 
 }  // namespace xb::db

@@ -396,7 +396,8 @@ class SqliteEngine : public Engine {
       Step(stmt.get());
       throw NoRowSetError();
     }
-    for (int c = 0; c < columns; ++c) result->names.push_back(Upper(sqlite3_column_name(stmt.get(), c)));
+    for (int c = 0; c < columns; ++c) result->names.push_back(sqlite3_column_name(stmt.get(), c));
+    result->names = OracleColumnNames(sql, result->names);
     for (;;) {
       const int rc = sqlite3_step(stmt.get());
       if (rc == SQLITE_DONE) break;

@@ -174,5 +174,19 @@ TEST_F(OracleTypes, TablesMadeElsewhereAreCheckedToo) {
             "ORA-01438: value larger than specified precision allowed for this column");
 }
 
+TEST_F(OracleTypes, ResultColumnsAreNamedAsOracleNamesThem) {
+  Run("create table EMP (ENAME varchar2(10), SAL number)");
+  Run("create sequence SEQ");
+  Run("insert into EMP values ('KING', 5000)");
+  EXPECT_EQ(Names("select SEQ.nextval, ename from emp"), (std::vector<std::string>{"NEXTVAL", "ENAME"}));
+  EXPECT_EQ(Names("select seq . currval, seq.nextval as id from emp"), (std::vector<std::string>{"CURRVAL", "ID"}));
+  EXPECT_EQ(Names("select ename \"Name\", sal as \"Pay \"\"net\"\"\", sal total from emp"),
+            (std::vector<std::string>{"Name", "Pay \"net\"", "TOTAL"}));
+  EXPECT_EQ(Names("select e.\"ENAME\", count(*) from emp e group by e.ename"),
+            (std::vector<std::string>{"ENAME", "COUNT(*)"}));
+  EXPECT_EQ(Names("select seq.nextval + 1 from dual"), (std::vector<std::string>{"SEQ.NEXTVAL+1"}));
+  EXPECT_EQ(Names("select * from emp"), (std::vector<std::string>{"ENAME", "SAL"}));
+}
+
 }  // namespace
 }  // namespace xb::db::test
