@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "db/errors.h"
 #include "db/sql_text.h"
 
 namespace xb::db {
@@ -138,6 +139,84 @@ std::vector<std::string> OracleColumnNames(const std::string& sql, const std::ve
     if (engine_names[k].find('?') != std::string::npos && item.find('?') == std::string::npos) names[k] = compact;
   }
   return names;
+}
+
+void CheckDuplicateColumns(const std::string& sql) {
+  size_t first = 0;
+  while (first < sql.size() && IsBlank(sql[first])) ++first;
+  std::string verb;
+  for (size_t i = first; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i)
+    verb += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i])));
+  if (verb != "INSERT" && verb != "UPDATE") return;
+  // Each character's role: code, or inside a literal or quoted name.
+  std::vector<char> kind(sql.size(), 0);
+  WalkSql(
+      sql, [&](size_t i) { kind[i] = 'c'; },
+      [&](size_t b, size_t e, bool) {
+        for (size_t i = b; i < e; ++i) kind[i] = 'q';
+      });
+  auto name_of = [&](size_t b, size_t e) {
+    while (b < e && IsBlank(sql[b])) ++b;
+    while (e > b && IsBlank(sql[e - 1])) --e;
+    std::string name = sql.substr(b, e - b);
+    // A column may be written with its table: T.K is K.
+    if (const auto dot = name.rfind('.'); dot != std::string::npos && (name.back() != '"' || name[dot + 1] == '"'))
+      name = name.substr(dot + 1);
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') return name.substr(1, name.size() - 2);
+    return UpperAscii(name);
+  };
+  std::vector<std::string> columns;
+  int depth = 0;
+  if (verb == "INSERT") {
+    const auto open = sql.find('(');
+    if (open == std::string::npos || kind[open] != 'c') return;
+    // Only a column list: INSERT INTO T (...) VALUES / SELECT, not INSERT INTO T VALUES (...).
+    std::string before = UpperAscii(sql.substr(0, open));
+    if (before.find("VALUES") != std::string::npos || before.find("SELECT") != std::string::npos) return;
+    size_t start = open + 1;
+    for (size_t i = open + 1; i < sql.size(); ++i) {
+      if (kind[i] != 'c') continue;
+      if (sql[i] == '(') ++depth;
+      else if (sql[i] == ')' && depth-- == 0) {
+        columns.push_back(name_of(start, i));
+        break;
+      } else if (sql[i] == ',' && depth == 0) {
+        columns.push_back(name_of(start, i));
+        start = i + 1;
+      }
+    }
+  } else {
+    // UPDATE T SET a = ..., b = ... [WHERE ...]
+    const std::string upper = UpperAscii(sql);
+    size_t set = std::string::npos;
+    for (size_t i = upper.find("SET"); i != std::string::npos; i = upper.find("SET", i + 1)) {
+      if (kind[i] == 'c' && i > 0 && IsBlank(sql[i - 1]) && i + 3 < sql.size() && IsBlank(sql[i + 3])) {
+        set = i + 3;
+        break;
+      }
+    }
+    if (set == std::string::npos) return;
+    size_t start = set;
+    bool in_value = false;
+    for (size_t i = set; i <= sql.size(); ++i) {
+      const bool end = i == sql.size();
+      if (!end && kind[i] != 'c') continue;
+      if (!end && sql[i] == '(') ++depth;
+      else if (!end && sql[i] == ')') --depth;
+      else if (!end && depth == 0 && !in_value && sql[i] == '=') {
+        columns.push_back(name_of(start, i));
+        in_value = true;
+      } else if (!end && depth == 0 && sql[i] == ',') {
+        start = i + 1;
+        in_value = false;
+      } else if (end || (depth == 0 && IsBlank(sql[i - 1]) && upper.compare(i, 5, "WHERE") == 0)) {
+        break;
+      }
+    }
+  }
+  for (size_t a = 0; a < columns.size(); ++a)
+    for (size_t b = a + 1; b < columns.size(); ++b)
+      if (!columns[a].empty() && columns[a] == columns[b]) throw DbError("ORA-00957: duplicate column name");
 }
 
 std::string SqliteLengthSemantics(const std::string& sql) {

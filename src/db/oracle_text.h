@@ -23,4 +23,8 @@ std::string SqliteLengthSemantics(const std::string& sql);
 // written; everything else is the engine's name upper-cased.
 std::vector<std::string> OracleColumnNames(const std::string& sql, const std::vector<std::string>& engine_names);
 
+// Oracle refuses an INSERT column list or an UPDATE SET list that names a
+// column twice: DbError "ORA-00957: duplicate column name".
+void CheckDuplicateColumns(const std::string& sql);
+
 }  // namespace xb::db

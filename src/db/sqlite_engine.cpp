@@ -566,8 +566,10 @@ class SqliteEngine : public Engine {
   Shaped Prepare(const std::string& written) {
     CheckSingleStatement(written, false);
     const std::string sql = SqliteLengthSemantics(PlainQuoteLiterals(written));
-    if (const std::string verb = FirstWord(sql); verb == "insert" || verb == "update" || verb == "replace")
+    if (const std::string verb = FirstWord(sql); verb == "insert" || verb == "update" || verb == "replace") {
+      CheckDuplicateColumns(sql);
       type_checks_->Refresh();
+    }
     const auto uses = FindSequenceUses(sql);
     std::map<std::string, long long> next_values;
     for (const auto& use : uses)

@@ -32,5 +32,31 @@ TEST(QQuoteTest, SemicolonInsideIsNoSecondStatement) {
   EXPECT_THROW(CheckSingleStatement("select q'[a]' from dual; drop table t", false), DbError);
 }
 
+TEST(DuplicateColumnsTest, RefusedInInsertListsAndUpdateSets) {
+  const char* const refused[] = {
+      "insert into T (K,K) values (1,2)",
+      "insert into T(K, V, k) values (1, 2, 3)",
+      "update T set K='1', V='2', K='3' where K='1'",
+      "update T set V = (select max(a) from x), t.V = 2",
+      "insert into T (\"a\", \"a\") values (1, 2)",
+  };
+  for (const char* sql : refused) {
+    try {
+      CheckDuplicateColumns(sql);
+      ADD_FAILURE() << "accepted: " << sql;
+    } catch (const DbError& e) {
+      EXPECT_STREQ(e.what(), "ORA-00957: duplicate column name") << sql;
+    }
+  }
+  const char* const accepted[] = {
+      "insert into T (K, V) values ('K', 'K')",
+      "insert into T values (1, 1)",
+      "insert into T (\"a\", \"A\") values (1, 2)",
+      "update T set K = 'x,K=1', V = f(K, K) where K = 1 and K = 2",
+      "select K, K from T",
+  };
+  for (const char* sql : accepted) EXPECT_NO_THROW(CheckDuplicateColumns(sql)) << sql;
+}
+
 }  // namespace
 }  // namespace xb::db
