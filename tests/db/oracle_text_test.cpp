@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "db/errors.h"
-#include "db/oracle_text.h"
+#include "db/oracle/statement_text.h"
 #include "db/sql_text.h"
 
-namespace xb::db {
+namespace xb::db::oracle {
 namespace {
 
 TEST(QQuoteTest, PlainLiteralsForEveryDelimiter) {
@@ -59,4 +59,4 @@ TEST(DuplicateColumnsTest, RefusedInInsertListsAndUpdateSets) {
 }
 
 }  // namespace
-}  // namespace xb::db
+}  // namespace xb::db::oracle

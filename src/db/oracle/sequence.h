@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace xb::db {
+namespace xb::db::oracle {
 
 struct SequenceOptions {
   long long start = 1;
@@ -39,4 +39,4 @@ long long SequenceAfter(long long value, const SequenceOptions& options);
 SequenceOptions KeptSequenceOptions(long long increment, std::optional<long long> min_value,
                                     std::optional<long long> max_value, std::optional<bool> cycle);
 
-}  // namespace xb::db
+}  // namespace xb::db::oracle

@@ -1,4 +1,4 @@
-#include "db/oracle_text.h"
+#include "db/oracle/statement_text.h"
 
 #include <cctype>
 #include <utility>
@@ -7,7 +7,7 @@
 #include "db/errors.h"
 #include "db/sql_text.h"
 
-namespace xb::db {
+namespace xb::db::oracle {
 
 std::string PlainQuoteLiterals(const std::string& sql) {
   if (sql.find('\'') == std::string::npos) return sql;
@@ -257,4 +257,4 @@ std::string SqliteLengthSemantics(const std::string& sql) {
   return out;
 }
 
-}  // namespace xb::db
+}  // namespace xb::db::oracle

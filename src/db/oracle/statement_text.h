@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace xb::db {
+namespace xb::db::oracle {
 
 // Every q'[...]' (and nq'...') literal of the text rewritten as an ordinary
 // '...' literal with its quotes doubled; everything else unchanged.
@@ -27,4 +27,4 @@ std::vector<std::string> OracleColumnNames(const std::string& sql, const std::ve
 // column twice: DbError "ORA-00957: duplicate column name".
 void CheckDuplicateColumns(const std::string& sql);
 
-}  // namespace xb::db
+}  // namespace xb::db::oracle

@@ -1,4 +1,4 @@
-#include "db/oracle_sequence.h"
+#include "db/oracle/sequence.h"
 
 #include <cctype>
 #include <limits>
@@ -6,7 +6,7 @@
 
 #include "db/errors.h"
 
-namespace xb::db {
+namespace xb::db::oracle {
 namespace {
 
 // Oracle's own limits are 28 digits; a value here is a 64-bit integer.
@@ -126,4 +126,4 @@ SequenceOptions KeptSequenceOptions(long long increment, std::optional<long long
   return o;
 }
 
-}  // namespace xb::db
+}  // namespace xb::db::oracle
