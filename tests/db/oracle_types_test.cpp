@@ -188,5 +188,15 @@ TEST_F(OracleTypes, ResultColumnsAreNamedAsOracleNamesThem) {
   EXPECT_EQ(Names("select * from emp"), (std::vector<std::string>{"ENAME", "SAL"}));
 }
 
+// The engine's bookkeeping hides only itself, never a user's table.
+TEST_F(OracleTypes, UserTablesNamedLikeTheBookkeepingAreSeen) {
+  Run("create sequence S");
+  Run("create table XLSBRIDGE_DATA (A number)");
+  Run("create table xlsbridge_sequences_copy (A number)");
+  EXPECT_EQ(One("select count(*) from user_tables where table_name like 'XLSBRIDGE%'"), "2");
+  EXPECT_EQ(One("select count(*) from user_tab_columns where table_name = 'XLSBRIDGE_DATA'"), "1");
+  EXPECT_EQ(One("select count(*) from user_tables where table_name = 'XLSBRIDGE_SEQUENCES'"), "0");
+}
+
 }  // namespace
 }  // namespace xb::db::test

@@ -224,14 +224,14 @@ class SqliteEngine : public Engine {
       // Reading the schema now also proves the file is a database.
       Exec("create temp view dual as select 'X' as dummy");
       Exec("create temp view user_tables as select upper(name) as table_name from main.sqlite_master "
-           "where type = 'table' and name not like 'sqlite\\_%' escape '\\' and name not like 'xlsbridge\\_%' escape '\\'");
+           "where type = 'table' and name not like 'sqlite\\_%' escape '\\' and lower(name) <> 'xlsbridge_sequences'");
       Exec("create temp view user_tab_columns as select upper(m.name) as table_name, upper(p.name) as column_name, "
            "replace(upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, instr(p.type, '(') - 1) "
            "else p.type end)), ' CHARS', '') as data_type, p.cid + 1 as column_id, "
            "case when p.\"notnull\" then 'N' else 'Y' end as nullable "
            "from main.sqlite_master m join pragma_table_info(m.name) p "
            "where m.type in ('table', 'view') and m.name not like 'sqlite\\_%' escape '\\' "
-           "and m.name not like 'xlsbridge\\_%' escape '\\'");
+           "and lower(m.name) <> 'xlsbridge_sequences'");
       CreateSequenceView();
     } catch (...) {
       sqlite3_close(db_);

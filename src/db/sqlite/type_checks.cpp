@@ -94,7 +94,7 @@ void TypeChecks::Refresh() {
     const char* sql =
         "select m.name, p.name, p.type from main.sqlite_master m join pragma_table_info(m.name) p "
         "where m.type = 'table' and m.name not like 'sqlite\\_%' escape '\\' "
-        "and m.sql not like '%without%rowid%' order by m.name, p.cid";
+        "and lower(m.name) <> 'xlsbridge_sequences' and m.sql not like '%without%rowid%' order by m.name, p.cid";
     if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) return;
     while (sqlite3_step(stmt) == SQLITE_ROW) {
       const std::string table = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
