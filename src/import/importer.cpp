@@ -82,14 +82,23 @@ bool Importer::LoadWorkbook() {
   op_.setFilePath(*path);
 
   std::unique_ptr<sheet::Instance> instance;
+  const std::string cannot_start = "无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。";
   try {
     instance = server_.create();
     if (!instance) throw sheet::SheetError("no spreadsheet instance");
-    instance->openWorkbook(*path);
   } catch (const std::exception&) {
     sheet::InstanceGuard quit_on_return(instance.get());
-    op_.showMessage(Box("无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。",
-                        "系统错误", Icon::Error, Modality::TaskModal));
+    op_.showMessage(Box(cannot_start, "系统错误", Icon::Error, Modality::TaskModal));
+    return false;
+  }
+  try {
+    instance->openWorkbook(*path);
+  } catch (const std::exception& e) {
+    // The spreadsheet engine runs but the file cannot be opened: the
+    // reader's reason (encrypted, not a workbook, truncated...) on a line
+    // of its own, so the operator is not sent to install a program.
+    sheet::InstanceGuard quit_on_return(instance.get());
+    op_.showMessage(Box(cannot_start + "\n" + e.what(), "系统错误", Icon::Error, Modality::TaskModal));
     return false;
   }
   // From here every way out quits the instance.
@@ -97,13 +106,17 @@ bool Importer::LoadWorkbook() {
 
   import_list_.clear();
   rows_.clear();
+  bool complete = false;
   try {
-    return ReadWorkbook(*instance);
+    complete = ReadWorkbook(*instance);
   } catch (const std::exception& e) {
     op_.showMessage(Box(std::string("无法打开该文件！具体错误信息如下：\n") + e.what(), "ZQ 错误信息",
                         Icon::Error, Modality::TaskModal));
-    return false;
   }
+  // The list is partial now: BT_IMP must not import it (nor report success
+  // for rows an earlier read left enabled) until a read completes.
+  if (!complete) op_.setImportEnabled(false);
+  return complete;
 }
 
 bool Importer::ReadWorkbook(sheet::Instance& sheet) {

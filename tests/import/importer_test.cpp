@@ -125,7 +125,10 @@ TEST_P(LoaderFaults, ShowOneBoxAndQuitTheInstance) {
   const LoadFault& f = GetParam();
   EXPECT_FALSE(Load(f.workbook));
   ASSERT_EQ(op_.boxes.size(), 1u);
-  EXPECT_EQ(op_.boxes[0].text, f.text);
+  // A file that cannot be opened gets the reader's reason on a line of its own.
+  const std::string text = f.text, reason = std::string(f.name) == "no_such_file" ? "\nCannot read the workbook " : "";
+  EXPECT_EQ(op_.boxes[0].text.substr(0, text.size() + reason.size()), text + reason);
+  if (reason.empty()) EXPECT_EQ(op_.boxes[0].text, text);
   EXPECT_EQ(op_.boxes[0].caption, f.caption);
   EXPECT_EQ(op_.boxes[0].icon, Icon::Error);
   EXPECT_EQ(op_.boxes[0].modality, f.modality);
@@ -179,6 +182,29 @@ TEST_F(ImportTest, ReadFailureKeepsCompletePairsAndTheBarPosition) {
   EXPECT_EQ(importer_.import_list().size(), 3u + 2 * 3);  // rows 4 to 6
   EXPECT_EQ(op_.progressPosition(), 7);
   EXPECT_EQ(server_.counts.quits, 1);
+}
+
+// A read that fails part-way leaves BT_IMP disabled even when an earlier
+// read enabled it: the partial list is never imported.
+TEST_F(ImportTest, FailedReadDisablesTheImportButton) {
+  ASSERT_TRUE(Load("sample1.xls"));
+  op_.setImportEnabled(true);  // as bt_openClick leaves it after a read
+  server_.fail_cell = [](int row, int column) {
+    if (row == 7 && column == 2) throw sheet::SheetError("cell unreadable");
+  };
+  EXPECT_FALSE(Load("sample1.xls"));
+  EXPECT_FALSE(op_.importEnabled());
+  // A header fault after the list was cleared does the same.
+  op_.setImportEnabled(true);
+  server_.fail_cell = nullptr;
+  EXPECT_FALSE(Load("missing_col.xls"));
+  EXPECT_FALSE(op_.importEnabled());
+  // A cancelled dialog reads nothing and leaves the button alone.
+  ASSERT_TRUE(Load("sample1.xls"));
+  op_.setImportEnabled(true);
+  op_.workbook.reset();
+  EXPECT_FALSE(importer_.LoadWorkbook());
+  EXPECT_TRUE(op_.importEnabled());
 }
 
 TEST_F(ImportTest, RunningSpreadsheetIsReportedAndTheReadGoesOn) {
