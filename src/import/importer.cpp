@@ -1,5 +1,7 @@
 #include "import/importer.h"
 
+#include <cctype>
+
 #include <exception>
 #include <memory>
 #include <vector>
@@ -131,8 +133,16 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
   }
   const std::string& table = header.table;
 
-  OpenQuery(init, TableQuery(table));
-  if (init.fieldInt(0) < 1) {
+  // The statements name the table as written, unquoted: a name that only
+  // quoting could make (a quote, a blank, a comma...) could be found by the
+  // dictionary query and then break the insert, so it counts as missing.
+  bool plain = true;
+  for (const char c : table) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x80 && !std::isalnum(u) && c != '_' && c != '$' && c != '#' && c != '.') plain = false;
+  }
+  if (plain) OpenQuery(init, TableQuery(table));
+  if (!plain || init.fieldInt(0) < 1) {
     op_.showMessage(Box("\"" + table + "\"不在数据库中,请确认EXCEL表头信息是否正确!",
                         "错误信息-导入失败", Icon::Error, Modality::TaskModal));
     return false;

@@ -184,6 +184,17 @@ TEST_F(ImportTest, ReadFailureKeepsCompletePairsAndTheBarPosition) {
   EXPECT_EQ(server_.counts.quits, 1);
 }
 
+// A table whose name holds a quote is refused up front as missing, even
+// when such a table exists: the insert could never name it unquoted.
+TEST_F(ImportTest, TableNameWithAQuoteIsMissingEvenWhenItExists) {
+  Exec("create table \"O'BRIEN\" (A varchar2(10), B varchar2(10))");
+  EXPECT_FALSE(Load("quote_table.xls"));
+  ASSERT_EQ(op_.boxes.size(), 1u);
+  EXPECT_EQ(op_.boxes[0].text, "\"O'BRIEN\"不在数据库中,请确认EXCEL表头信息是否正确!");
+  EXPECT_EQ(op_.boxes[0].caption, "错误信息-导入失败");
+  EXPECT_EQ(Select("select count(*) from \"O'BRIEN\""), (Rows{{"0"}}));
+}
+
 // A read that fails part-way leaves BT_IMP disabled even when an earlier
 // read enabled it: the partial list is never imported.
 TEST_F(ImportTest, FailedReadDisablesTheImportButton) {
