@@ -3,6 +3,7 @@
 // cells of its active sheet typed and row by row. The cell-text rules (what
 // the import sees of a cell) sit above every reader, in one place.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,6 +25,9 @@ struct TypedCell {
   int format_id = 0;
   std::string format_code;
   std::string text;         // Text (UTF-8); Error: the error's text, e.g. "#DIV/0!"
+  // Text from the workbook's shared string table: its index there, so that
+  // a caller can keep one copy of a string many cells share; -1 otherwise.
+  int64_t shared_string = -1;
 };
 
 // The cells of one row that hold something, in column order, each column once.
@@ -42,6 +46,9 @@ class WorkbookReader {
   // operator can read. The row's cells (and their strings) are overwritten in
   // place, so a caller that passes the same row again reuses their memory.
   virtual bool nextRow(TypedRow& row) = 0;
+  // About how many cells the rows will hold (0: not known), so that a
+  // caller can make room once.
+  virtual size_t cellCountHint() const { return 0; }
 };
 
 // Opens a workbook by its content (an OLE2 compound file: .xls; a zip
