@@ -8,6 +8,7 @@
 
 #include "db/dictionary.h"
 #include "import/header.h"
+#include "sheet/cell_text.h"
 #include "import/render.h"
 #include "import/statements.h"
 
@@ -201,6 +202,14 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
   op_.setProgressMin(0);
   op_.setProgressMax(row_bound);
 
+  // A cell holding an error value (#DIV/0!, #N/A...) has no text on the
+  // spreadsheet side: the read fails naming the cell, and nothing is written.
+  auto cell_text = [&](int row, int column) {
+    std::string text = sheet.cellText(row, column);
+    if (sheet.cellIsError(row, column)) throw sheet::SheetError(sheet::CellName(row, column) + ": " + text);
+    return text;
+  };
+
   for (int row = 4; row < row_bound; ++row) {
     op_.setProgressPosition(row);
     op_.processEvents();
@@ -211,7 +220,7 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
       const ColumnEntry& column = header.columns[p - 1];
       // Read before the kind is known: a sequence column reads the cell of
       // the next plain column too, and a failing read fails the row.
-      const std::string upper = UpperCased(Trimmed(sheet.cellText(row, sheet_column)));
+      const std::string upper = UpperCased(Trimmed(cell_text(row, sheet_column)));
       if (column.is_sequence) {
         typed.values.push_back({RowValue::Kind::Sequence, column.sequence});
         continue;
@@ -220,7 +229,7 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
       if (is_date)
         typed.values.push_back({RowValue::Kind::Date, upper});
       else
-        typed.values.push_back({RowValue::Kind::Text, Trimmed(sheet.cellText(row, sheet_column))});
+        typed.values.push_back({RowValue::Kind::Text, Trimmed(cell_text(row, sheet_column))});
       for (size_t k = 0; k < header.keys.size(); ++k)
         if (header.key_positions[k] == static_cast<int>(p)) typed.keys.push_back({header.keys[k], upper, is_date});
       ++sheet_column;

@@ -184,6 +184,19 @@ TEST_F(ImportTest, ReadFailureKeepsCompletePairsAndTheBarPosition) {
   EXPECT_EQ(server_.counts.quits, 1);
 }
 
+// An error cell fails the read with the loader's read-failure box naming
+// the cell; no row reaches the database and BT_IMP stays disabled.
+TEST_F(ImportTest, ErrorCellFailsTheReadNamingTheCell) {
+  op_.workbook = Workbook("error_cell.xls");
+  op_.yes_no_answers = {Answer::Yes};
+  importer_.bt_openClick([] {});
+  ASSERT_EQ(op_.boxes.size(), 1u);
+  EXPECT_EQ(op_.boxes[0].text, "无法打开该文件！具体错误信息如下：\nC5: #DIV/0!");
+  EXPECT_EQ(op_.boxes[0].caption, "ZQ 错误信息");
+  EXPECT_FALSE(op_.importEnabled());
+  EXPECT_EQ(Select("select count(*) from ZORVAT"), (Rows{{"0"}}));
+}
+
 // A table whose name holds a quote is refused up front as missing, even
 // when such a table exists: the insert could never name it unquoted.
 TEST_F(ImportTest, TableNameWithAQuoteIsMissingEvenWhenItExists) {
