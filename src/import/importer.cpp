@@ -225,11 +225,17 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
         typed.values.push_back({RowValue::Kind::Sequence, column.sequence});
         continue;
       }
-      const bool is_date = UpperCased(dictionary.ask(type_queries[p - 1]).text()) == "DATE";
-      if (is_date)
+      const std::string data_type = UpperCased(dictionary.ask(type_queries[p - 1]).text());
+      const bool is_date = data_type == "DATE";
+      if (is_date) {
         typed.values.push_back({RowValue::Kind::Date, upper});
-      else
-        typed.values.push_back({RowValue::Kind::Text, Trimmed(cell_text(row, sheet_column))});
+      } else {
+        RowValue value{RowValue::Kind::Text, Trimmed(cell_text(row, sheet_column))};
+        value.number = data_type == "NUMBER" || data_type == "FLOAT" || data_type == "INTEGER" ||
+                       data_type == "BINARY_DOUBLE" || data_type == "BINARY_FLOAT" || data_type == "NUMERIC" ||
+                       data_type == "DECIMAL";
+        typed.values.push_back(std::move(value));
+      }
       for (size_t k = 0; k < header.keys.size(); ++k)
         if (header.key_positions[k] == static_cast<int>(p)) typed.keys.push_back({header.keys[k], upper, is_date});
       ++sheet_column;
