@@ -468,6 +468,10 @@ class SqliteEngine : public Engine {
       names_ = OracleColumnNames(sql, names_);
       row_.resize(static_cast<size_t>(columns));
     }
+    // A statement left unfinished would keep its read lock on the file.
+    ~SqliteCursor() override {
+      if (!owned_) sqlite3_reset(stmt_);
+    }
     int columnCount() const override { return static_cast<int>(names_.size()); }
     const std::string& columnName(int column) const override { return names_.at(static_cast<size_t>(column)); }
     bool next() override {
