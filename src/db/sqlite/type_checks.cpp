@@ -32,7 +32,17 @@ void CheckFunction(sqlite3_context* context, int, sqlite3_value** argv) {
     return std::string(t ? t : "");
   };
   try {
-    const ColumnValue kept = CheckColumnValue(value, ParseDeclaredType(text(3)), text(1), text(2));
+    // The declared type is the same text for every row: parsed once per
+    // statement and kept with the argument.
+    auto* type = static_cast<DeclaredType*>(sqlite3_get_auxdata(context, 3));
+    if (!type) {
+      type = new DeclaredType(ParseDeclaredType(text(3)));
+      sqlite3_set_auxdata(context, 3, type, [](void* p) { delete static_cast<DeclaredType*>(p); });
+      type = static_cast<DeclaredType*>(sqlite3_get_auxdata(context, 3));
+      if (!type) return sqlite3_result_error_nomem(context);
+    }
+    if (type->kind == DeclaredType::Kind::Other) return sqlite3_result_value(context, argv[0]);
+    const ColumnValue kept = CheckColumnValue(value, *type, text(1), text(2));
     if (std::holds_alternative<std::monostate>(kept)) return sqlite3_result_null(context);
     if (const auto* i = std::get_if<long long>(&kept)) return sqlite3_result_int64(context, *i);
     if (const auto* d = std::get_if<double>(&kept)) return sqlite3_result_double(context, *d);
