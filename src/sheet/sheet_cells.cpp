@@ -59,7 +59,7 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
           uint32_t* known = nullptr;
           if (typed.shared_string >= 0 && typed.shared_string < kMaxShared) {
             const size_t at = size_t(typed.shared_string);
-            if (shared.size() <= at) shared.resize(at + 1, kNoText);
+            if (shared.size() <= at) shared.resize(std::clamp(shared.size() * 2, at + 1, size_t(kMaxShared)), kNoText);
             known = &shared[at];
             if (*known != kNoText) {
               cell.text = *known;
