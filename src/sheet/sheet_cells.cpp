@@ -97,8 +97,9 @@ std::string_view SheetCells::text(uint32_t index) const {
   return std::string_view(pool_).substr(begin, pool_ends_[index] - begin);
 }
 
-std::string SheetCells::cellText(int row, int column) const {
+std::string SheetCells::cellText(int row, int column, bool* is_error) const {
   const Cell* c = find(row, column);
+  if (is_error) *is_error = c && c->type == TypedCell::Type::Error;
   if (!c) return "";
   switch (c->type) {
     case TypedCell::Type::Text:
