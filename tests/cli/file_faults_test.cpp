@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/file.h>
@@ -109,21 +110,37 @@ TEST_F(FileFaults, ImportOfAnUnreadableWorkbookIsRefused) {
   fs::copy_file(Sample(), readable);
   fs::permissions(path, fs::perms::none);
 
-  // Root reads any file. Its import runs as root still (the owner of the
-  // database and of every folder the test made) but without the power over
-  // file permissions, and from a copy of the program in the test's own
-  // folder, whatever the folders above the build allow.
-  std::string why;
-  if (!xb::test::CanKeepFilePermissions(&why)) GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: " << why;
-  if (xb::test::ReadableWithFilePermissionsKept(path))
-    GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: user " << geteuid()
-                 << " reads a file that has no read permission (a capability?)";
   CliOptions options;
-  options.keep_file_permissions = true;
   if (geteuid() == 0) {
+    // Root reads any file. The import runs from a copy of the program in the
+    // test's own folder, whatever the folders above the build allow, and
+    // as root still (the owner of the database and of every folder the test
+    // made) but without root's power over file permissions.
     options.program = dir_.file("xlsbridge-cli");
     fs::copy_file(xb::test::CliPath(), options.program);
+    std::string why;
+    if (xb::test::CanKeepFilePermissions(&why)) {
+      options.keep_file_permissions = true;
+    } else {
+      // Else as the user nobody, who needs a way to the program and the
+      // database: the folders above the test's own must let others pass.
+      const passwd* nobody = getpwnam("nobody");
+      if (!nobody)
+        GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: " << why << ", and there is no user nobody";
+      options.as_user = nobody->pw_uid;
+      options.as_group = nobody->pw_gid;
+      fs::permissions(dir_.path(), fs::perms::all);
+      fs::permissions(db_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                               fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+      if (!xb::test::HoldsForCli(options, "test -x \"$1\" && test -w \"$2\" && exec 3<>\"$3\"",
+                                 {options.program, dir_.path().string(), db_}))
+        GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: " << why << ", and the user nobody cannot reach "
+                     << dir_.path() << " (a folder above it is closed to others)";
+    }
   }
+  if (xb::test::HoldsForCli(options, "exec 3<\"$1\"", {path.string()}))
+    GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: user " << geteuid()
+                 << " reads a file that has no read permission (a capability?)";
 
   // The same run reads a readable copy: what refuses the other is its
   // permission alone.

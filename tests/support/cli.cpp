@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +36,14 @@ bool DropPermissionOverride() {
   if (geteuid() != 0) return true;
   return prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0 &&
          prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0;
+}
+
+// In a forked child: the privileges the options ask for, or _exit.
+void ApplyPrivileges(const CliOptions& options) {
+  if (options.keep_file_permissions && !DropPermissionOverride()) _exit(kCouldNotDropOverride);
+  if (options.as_user != 0 &&
+      (setgroups(0, nullptr) != 0 || setgid(options.as_group) != 0 || setuid(options.as_user) != 0))
+    _exit(kCouldNotChangeUser);
 }
 
 int StatusOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
@@ -75,7 +84,7 @@ CliOutcome RunCli(std::vector<std::string> args, const CliOptions& options) {
       const rlimit limit{options.file_size_limit, options.file_size_limit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
-    if (options.keep_file_permissions && !DropPermissionOverride()) _exit(kCouldNotDropOverride);
+    ApplyPrivileges(options);
     execv(program.c_str(), argv.pointers.data());
     _exit(kCouldNotStart);
   }
@@ -140,13 +149,16 @@ bool CanKeepFilePermissions(std::string* why) {
   return true;
 }
 
-bool ReadableWithFilePermissionsKept(const fs::path& path) {
+bool HoldsForCli(const CliOptions& options, const std::string& script, const std::vector<std::string>& args) {
+  std::vector<std::string> shell_args = {"-c", script, "sh"};
+  shell_args.insert(shell_args.end(), args.begin(), args.end());
+  Argv argv(std::move(shell_args), "/bin/sh");
   const pid_t pid = fork();
   if (pid == 0) {
-    if (!DropPermissionOverride()) _exit(2);
+    ApplyPrivileges(options);
     // A fresh program, as the bounding set only shapes what exec grants.
-    execl("/bin/sh", "sh", "-c", "exec 3<\"$1\"", "sh", path.c_str(), static_cast<char*>(nullptr));
-    _exit(3);
+    execv("/bin/sh", argv.pointers.data());
+    _exit(kCouldNotStart);
   }
   return pid > 0 && WaitCli(pid) == 0;
 }

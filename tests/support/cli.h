@@ -25,6 +25,10 @@ struct CliOptions {
   // permissions, so a file without read permission cannot be read. Only
   // for a root caller; an ordinary user is bound by them anyway.
   bool keep_file_permissions = false;
+  // Run as this user and group instead (a root caller only); zero: as the
+  // caller.
+  uid_t as_user = 0;
+  gid_t as_group = 0;
   // Run this program instead of the built one (a copy of it, say).
   std::string program;
 };
@@ -43,6 +47,9 @@ inline constexpr int kCouldNotDropOverride = 125;
 
 CliOutcome RunCli(std::vector<std::string> args, const CliOptions& options = {});
 
+// The exit status when the options' privilege changes failed.
+inline constexpr int kCouldNotChangeUser = 124;
+
 // Starts the program without waiting: stdin from /dev/null, stdout and
 // stderr both to `log`. Returns the process id, -1 when it did not start.
 pid_t StartCli(std::vector<std::string> args, const std::filesystem::path& log);
@@ -53,8 +60,10 @@ int WaitCli(pid_t pid);
 // (CliOptions::keep_file_permissions), false with the reason otherwise.
 bool CanKeepFilePermissions(std::string* why);
 
-// True when a process with CliOptions::keep_file_permissions could open
-// `path` for reading.
-bool ReadableWithFilePermissionsKept(const std::filesystem::path& path);
+// Runs `/bin/sh -c script sh args...` under the privileges `options` give
+// the program (its user, its permission override); true when it exits 0.
+// Tells a test whether what it arranged holds for the program, e.g.
+// "exec 3<\"$1\"" for "may read $1".
+bool HoldsForCli(const CliOptions& options, const std::string& script, const std::vector<std::string>& args);
 
 }  // namespace xb::test
