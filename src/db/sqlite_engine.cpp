@@ -20,7 +20,6 @@
 #include <set>
 #include <unordered_map>
 
-#include "db/dictionary_clock.h"
 #include "db/engine.h"
 #include "db/errors.h"
 #include "db/sql_text.h"
@@ -332,13 +331,6 @@ std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql,
 // process, so that every connection's dictionary cache sees them at once.
 std::atomic<uint64_t> g_schema_epoch{0};
 
-std::atomic<DictionaryClock> g_dictionary_clock{nullptr};
-
-std::chrono::steady_clock::time_point DictionaryNow() {
-  const DictionaryClock clock = g_dictionary_clock.load(std::memory_order_acquire);
-  return clock ? clock() : std::chrono::steady_clock::now();
-}
-
 class SqliteEngine : public Engine {
  public:
   explicit SqliteEngine(const std::string& path) : path_(path), wal_path_(path + "-wal") {
@@ -498,7 +490,7 @@ class SqliteEngine : public Engine {
   // are looked at no more than once a millisecond. True when the cache
   // still holds.
   bool ValidateCache() {
-    const auto now = DictionaryNow();
+    const auto now = std::chrono::steady_clock::now();
     const uint64_t epoch = g_schema_epoch.load(std::memory_order_acquire);
     if (!schema_dirty_ && epoch == seen_epoch_ && now - checked_at_ < std::chrono::milliseconds(1)) return true;
     if (epoch != seen_epoch_) schema_dirty_ = true;
@@ -792,7 +784,5 @@ class SqliteEngine : public Engine {
 }  // namespace
 
 std::unique_ptr<Engine> OpenSqlite(const std::string& path) { return std::make_unique<SqliteEngine>(path); }
-
-void SetDictionaryClock(DictionaryClock clock) { g_dictionary_clock.store(clock, std::memory_order_release); }
 
 }  // namespace xb::db
