@@ -13,9 +13,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 #include "app/fonts.h"
@@ -24,7 +24,6 @@
 #include "db/connection.h"
 #include "help/help_window.h"
 #include "support/scoped_env.h"
-#include "support/temp_dir.h"
 
 namespace xb::app {
 namespace {
@@ -37,12 +36,13 @@ using test::SeenBox;
 class MainWindowTest : public testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
     WriteFile("aliases.ini", "[Demo]\nengine=sqlite\ntarget=db.sqlite\n[beta]\nengine=sqlite\ntarget=none.sqlite\n");
     WriteFile("odbc.ini", "");
     WriteFile("db.sqlite", "");
     env_.set("XLSBRIDGE_ALIASES", Path("aliases.ini"))
         .set("ODBCINI", Path("odbc.ini"))
-        .set("ODBCSYSINI", dir_.path().string())
+        .set("ODBCSYSINI", dir_.path().toStdString())
         .set("XDG_CONFIG_HOME", Path("config"))
         .set("XDG_DATA_HOME", Path("data"));
   }
@@ -55,7 +55,7 @@ class MainWindowTest : public testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
   }
 
-  std::string Path(const std::string& name) const { return dir_.file(name); }
+  std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
   void WriteFile(const std::string& name, const std::string& text) { std::ofstream(Path(name)) << text; }
 
   // Connects to the test database through the window's own controls.
@@ -84,7 +84,7 @@ class MainWindowTest : public testing::Test {
     return values;
   }
 
-  test::TempDir dir_;
+  QTemporaryDir dir_;
   test::ScopedEnv env_;
   BoxAnswerer answerer_;
   help::Tfrm_help help_;
@@ -212,7 +212,7 @@ TEST_F(MainWindowTest, ClosingAsksFirst) {
 }
 
 TEST_F(MainWindowTest, UnreadableAliasFileIsReportedAndKeepsTheDesignedSize) {
-  std::filesystem::create_directory(dir_.path() / "aliases.d");
+  QDir(dir_.path()).mkdir("aliases.d");
   env_.set("XLSBRIDGE_ALIASES", Path("aliases.d"));
   Create();
   ASSERT_EQ(answerer_.boxes.size(), 1u);
@@ -308,7 +308,7 @@ TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
   Exec("insert into EMP values ('王五', 1250.5)");
   WriteFile("xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + Path("opened") + "\"\n");
   QFile::setPermissions(QString::fromStdString(Path("xdg-open")), QFile::ReadOwner | QFile::ExeOwner);
-  env_.set("PATH", dir_.path().string());
+  env_.set("PATH", dir_.path().toStdString());
   Create();
   Connect();
   QTest::mouseClick(window_->rd_czxm_export, Qt::LeftButton, {}, QPoint(5, 8));
