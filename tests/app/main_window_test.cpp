@@ -84,8 +84,8 @@ class MainWindowTest : public testing::Test {
     return values;
   }
 
-  QTemporaryDir dir_;
   test::ScopedEnv env_;
+  QTemporaryDir dir_;
   BoxAnswerer answerer_;
   help::Tfrm_help help_;
   std::unique_ptr<Tfrm_main> window_;
