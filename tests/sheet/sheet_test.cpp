@@ -19,6 +19,7 @@
 #include "sheet/file_engine.h"
 #include "sheet/sheet.h"
 #include "sheet/xls_reader.h"
+
 #include "support/temp_dir.h"
 
 namespace xb::sheet {
