@@ -13,6 +13,8 @@ packages=(
   unixodbc odbcinst libsqliteodbc fonts-wqy-microhei fonts-liberation2 xdg-utils
   # tests: GoogleTest, the window without a display, reading workbooks back
   libgtest-dev googletest xvfb xauth openbox python3 python3-xlwt python3-xlrd python3-openpyxl
+  # reading .xlsx workbooks
+  libzip-dev libexpat1-dev
 )
 
 missing=()
