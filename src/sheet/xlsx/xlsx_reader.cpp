@@ -19,8 +19,9 @@
 #include <string_view>
 #include <vector>
 
+#include "sheet/cell_text.h"
+#include "sheet/cfb.h"
 #include "sheet/sheet.h"
-#include "sheet/xls_reader.h"
 
 namespace xb::sheet {
 namespace {
@@ -163,17 +164,6 @@ bool ParseCellRef(const char* ref, int& column, int& row) {
   }
   return *p == '\0' && column > 0;
 }
-
-std::string ColumnName(int column) {
-  std::string name;
-  while (column > 0) {
-    name.insert(name.begin(), char('A' + (column - 1) % 26));
-    column = (column - 1) / 26;
-  }
-  return name;
-}
-
-std::string CellName(int row, int column) { return ColumnName(column) + std::to_string(row); }
 
 // The serial number of an ISO 8601 date-time (cells of type d).
 bool ParseIsoDate(std::string_view s, bool date1904, double& serial, bool& has_time) {
@@ -824,6 +814,7 @@ struct SheetStream : XmlHandler {
     c.format_id = 0;
     c.format_code.clear();
     c.text.clear();
+    c.shared_string = -1;
     return c;
   }
 
@@ -845,7 +836,9 @@ struct SheetStream : XmlHandler {
         if (index >= strings->ends.size())
           return parser->fail("cell " + CellName(row, column) + " refers to shared string " + std::to_string(index) +
                               ", but the table holds only " + std::to_string(strings->ends.size()));
-        setText(newCell(), strings->at(size_t(index)));
+        TypedCell& c = newCell();
+        setText(c, strings->at(size_t(index)));
+        c.shared_string = int64_t(index);
         return;
       }
       case 'f':
@@ -1144,6 +1137,8 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const Xl
   if (!zip) Fail(ZipOpenReason(code, h.substr(0, 2) == "PK"));
   return std::make_unique<XlsxReader>(zip, nullptr, limits);
 }
+
+std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path) { return OpenXlsxReader(path, XlsxLimits()); }
 
 std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string bytes, const XlsxLimits& limits) {
   if (IsOle2(bytes)) FailOle2(bytes);

@@ -25,8 +25,9 @@ struct XlsxLimits {
   uint64_t ratio_floor = uint64_t(4) << 20;
 };
 
-// A workbook file; SheetError when it cannot be read.
-std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const XlsxLimits& limits = {});
+// A workbook file; SheetError when it cannot be read. (OpenXlsxReader(path),
+// which the content dispatcher calls, uses the default limits.)
+std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const XlsxLimits& limits);
 // The same for a package held in memory (the reader keeps its own copy).
 std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string data, const XlsxLimits& limits = {});
 
