@@ -11,7 +11,14 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <future>
+#include <mutex>
+#include <thread>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -227,13 +234,41 @@ struct PartInfo {
   uint64_t size = 0;
 };
 
+std::string ZipOpenReason(int code, bool starts_as_zip);
+
+// One open of the package. libzip's archives are not shared between threads,
+// so each thread that reads parts opens the package for itself.
 class Package {
  public:
-  Package(zip_t* zip, std::unique_ptr<std::string> data, const XlsxLimits& limits)
-      : zip_(zip), data_(std::move(data)), limits_(limits) {}
+  Package(const std::string& path, const XlsxLimits& limits) : path_(path), limits_(limits) {
+    int code = 0;
+    zip_ = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    if (!zip_) Fail(ZipOpenReason(code, true));
+  }
+  Package(std::shared_ptr<const std::string> data, const XlsxLimits& limits) : data_(std::move(data)), limits_(limits) {
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(data_->data(), data_->size(), 0, &error);
+    if (!source) {
+      zip_error_fini(&error);
+      throw std::bad_alloc();
+    }
+    zip_ = zip_open_from_source(source, ZIP_RDONLY, &error);
+    if (!zip_) {
+      const int code = zip_error_code_zip(&error);
+      zip_error_fini(&error);
+      zip_source_free(source);
+      Fail(ZipOpenReason(code, data_->substr(0, 2) == "PK"));
+    }
+    zip_error_fini(&error);
+  }
   ~Package() { zip_discard(zip_); }
   Package(const Package&) = delete;
   Package& operator=(const Package&) = delete;
+
+  std::unique_ptr<Package> reopen() const {
+    return data_ ? std::make_unique<Package>(data_, limits_) : std::make_unique<Package>(path_, limits_);
+  }
 
   zip_int64_t entries() const { return zip_get_num_entries(zip_, 0); }
   bool has(const std::string& name) const { return zip_name_locate(zip_, name.c_str(), ZIP_FL_NOCASE) >= 0; }
@@ -267,9 +302,10 @@ class Package {
   }
 
  private:
-  zip_t* zip_;
-  std::unique_ptr<std::string> data_;  // the package when read from memory
+  std::string path_;
+  std::shared_ptr<const std::string> data_;  // the package when read from memory
   XlsxLimits limits_;
+  zip_t* zip_ = nullptr;
 };
 
 // ---------------------------------------------------------------------------
@@ -285,8 +321,9 @@ class XmlHandler {
 
 class PartParser {
  public:
-  PartParser(Package& package, const std::string& name, bool large, XmlHandler* handler)
-      : handler_(handler) {
+  PartParser(Package& package, const std::string& name, bool large, XmlHandler* handler,
+             const std::atomic<bool>* cancel = nullptr)
+      : handler_(handler), cancel_(cancel) {
     file_ = package.open(name, large, info_);
     parser_ = XML_ParserCreate(nullptr);
     if (!parser_) {
@@ -320,6 +357,7 @@ class PartParser {
       if (final_fed_) return finish();
     }
     for (;;) {
+      if (cancel_ && cancel_->load(std::memory_order_relaxed)) Fail("reading was given up");
       void* buffer = XML_GetBuffer(parser_, int(kChunk));
       if (!buffer) Fail("not enough memory to read the part " + info_.name);
       const zip_int64_t n = zip_fread(file_, buffer, kChunk);
@@ -411,6 +449,7 @@ class PartParser {
   }
 
   XmlHandler* handler_;
+  const std::atomic<bool>* cancel_;
   PartInfo info_;
   zip_file_t* file_ = nullptr;
   XML_Parser parser_ = nullptr;
@@ -652,10 +691,10 @@ class XlsxReader;
 
 struct SheetStream : XmlHandler {
   PartParser* parser = nullptr;
-  const SharedStrings* strings = nullptr;
   const std::vector<CellFormat>* formats = nullptr;
   std::vector<bool> xf_is_date;
   bool date1904 = false;
+  size_t cell_hint = 0;
 
   TypedRow* out = nullptr;
   bool row_ready = false;
@@ -679,7 +718,12 @@ struct SheetStream : XmlHandler {
 
   void start(std::string_view name, const char** atts) override {
     if (!in_sheet_data) {
-      if (name == "sheetData") in_sheet_data = true;
+      if (name == "sheetData") {
+        in_sheet_data = true;
+        parser->pause();  // the reader is open; rows come with nextRow
+      } else if (name == "dimension") {
+        readDimension(Attr(atts, "ref"));
+      }
       return;
     }
     if (name == "c") return startCell(atts);
@@ -724,12 +768,24 @@ struct SheetStream : XmlHandler {
     if (value.size() > size_t(kXlsxMaxCellChars) * 7 + 7) tooLong();
   }
 
+  // The used range ("A1:O100001"), for a hint of how many cells come.
+  void readDimension(const char* ref) {
+    if (!ref) return;
+    const char* colon = std::strchr(ref, ':');
+    if (!colon) return;
+    const std::string first(ref, colon);
+    int c1 = 0, r1 = 0, c2 = 0, r2 = 0;
+    if (!ParseCellRef(first.c_str(), c1, r1) || !ParseCellRef(colon + 1, c2, r2)) return;
+    if (r2 >= r1 && c2 >= c1 && r1 > 0) cell_hint = size_t(r2 - r1 + 1) * size_t(c2 - c1 + 1);
+  }
+
   void tooLong() {
     parser->fail("cell " + CellName(row, column) + " holds more than " + std::to_string(kXlsxMaxCellChars) +
                  " characters, more than a cell can hold");
   }
 
   void startRow(const char** atts) {
+    if (!out) return parser->fail("the sheet's rows came before the reader asked for them");
     if (in_row) return parser->fail("row " + std::to_string(row) + " holds another row");
     in_row = true;
     n_cells = 0;
@@ -833,12 +889,11 @@ struct SheetStream : XmlHandler {
         uint64_t index = 0;
         if (!ParseUint(value, index))
           return parser->fail("cell " + CellName(row, column) + " names no shared string: \"" + value.substr(0, 40) + "\"");
-        if (index >= strings->ends.size())
-          return parser->fail("cell " + CellName(row, column) + " refers to shared string " + std::to_string(index) +
-                              ", but the table holds only " + std::to_string(strings->ends.size()));
+        // The text comes from the table when the row is handed out (the
+        // table may still be read on another thread).
         TypedCell& c = newCell();
-        setText(c, strings->at(size_t(index)));
-        c.shared_string = int64_t(index);
+        c.type = TypedCell::Type::Text;
+        c.shared_string = int64_t(std::min<uint64_t>(index, uint64_t(INT64_MAX)));
         return;
       }
       case 'f':
@@ -936,46 +991,150 @@ struct SheetStream : XmlHandler {
 
 class XlsxReader : public WorkbookReader {
  public:
-  XlsxReader(zip_t* zip, std::unique_ptr<std::string> data, const XlsxLimits& limits)
-      : package_(zip, std::move(data), limits) {
-    open();
+  explicit XlsxReader(std::unique_ptr<Package> package) : package_(std::move(package)) {
+    try {
+      open();
+    } catch (...) {
+      stop();
+      throw;
+    }
   }
+  ~XlsxReader() override { stop(); }
 
   const std::string& activeSheetName() const override { return sheet_name_; }
   bool date1904() const override { return date1904_; }
+  size_t cellCountHint() const override { return sheet_.cell_hint; }
 
   bool nextRow(TypedRow& row) override {
     if (done_) return false;
-    sheet_.out = &row;
-    sheet_.row_ready = false;
     try {
-      while (!sheet_.row_ready) {
-        if (!sheet_parser_->run()) {
-          if (sheet_.row_ready) break;
-          done_ = true;
-          sheet_parser_.reset();
-          return false;
-        }
+      if (!strings_ready_) {
+        // Every fault of the table is the workbook's, used or not.
+        if (strings_done_.valid()) strings_done_.get();
+        strings_ready_ = true;
       }
+      if (!batch_ || taken_ == batch_->count) {
+        if (batch_ && batch_->last) return finish();
+        nextBatch();
+        if (batch_->error) std::rethrow_exception(batch_->error);
+        if (batch_->count == 0) return finish();
+      }
+      std::swap(row, batch_->rows[taken_++]);
+      for (auto& c : row.cells) {
+        if (c.shared_string < 0) continue;
+        if (uint64_t(c.shared_string) >= strings_.ends.size())
+          Fail("cell " + CellName(row.row, c.column) + " refers to shared string " + std::to_string(c.shared_string) +
+               ", but the table holds only " + std::to_string(strings_.ends.size()));
+        const std::string_view text = strings_.at(size_t(c.shared_string));
+        c.text.assign(text.data(), text.size());
+      }
+      return true;
     } catch (...) {
       done_ = true;
-      sheet_parser_.reset();
+      stop();
       throw;
     }
-    return true;
   }
 
  private:
-  void parseWhole(const std::string& name, bool large, XmlHandler& handler, PartParser** slot = nullptr) {
-    PartParser parser(package_, name, large, &handler);
-    if (slot) *slot = &parser;
+  // Rows travel from the sheet's thread in batches.
+  struct Batch {
+    std::vector<TypedRow> rows;
+    size_t count = 0;
+    bool last = false;
+    std::exception_ptr error;
+  };
+  static constexpr size_t kBatchRows = 256;
+  static constexpr size_t kBatchesAhead = 4;
+
+  bool finish() {
+    done_ = true;
+    stop();
+    return false;
+  }
+
+  // Takes the next batch from the sheet's thread, giving back the one used.
+  void nextBatch() {
+    std::unique_lock lock(mutex_);
+    if (batch_) {
+      free_.push_back(std::move(batch_));
+      batch_.reset();
+      changed_.notify_all();
+    }
+    changed_.wait(lock, [&] { return !ready_.empty(); });
+    batch_ = std::move(ready_.front());
+    ready_.pop_front();
+    taken_ = 0;
+    changed_.notify_all();
+  }
+
+  // The sheet's thread: parses rows into batches until the sheet ends, fails or is given up.
+  void produce() {
+    for (;;) {
+      std::unique_ptr<Batch> b;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return cancel_.load() || ready_.size() < kBatchesAhead; });
+        if (cancel_.load()) return;
+        if (!free_.empty()) {
+          b = std::move(free_.back());
+          free_.pop_back();
+        }
+      }
+      if (!b) b = std::make_unique<Batch>();
+      b->count = 0;
+      try {
+        while (b->count < kBatchRows) {
+          if (b->rows.size() == b->count) b->rows.emplace_back();
+          TypedRow& row = b->rows[b->count];
+          sheet_.out = &row;
+          sheet_.row_ready = false;
+          if (!sheet_parser_->run() && !sheet_.row_ready) {
+            b->last = true;
+            break;
+          }
+          ++b->count;
+        }
+      } catch (...) {
+        b->error = std::current_exception();
+        b->last = true;
+      }
+      const bool last = b->last;
+      {
+        std::lock_guard lock(mutex_);
+        ready_.push_back(std::move(b));
+      }
+      changed_.notify_all();
+      if (last) return;
+    }
+  }
+
+  // Ends both threads (idempotent).
+  void stop() {
+    cancel_.store(true);
+    {
+      std::lock_guard lock(mutex_);
+    }
+    changed_.notify_all();
+    if (producer_.joinable()) producer_.join();
+    if (strings_done_.valid()) {
+      try {
+        strings_done_.get();
+      } catch (...) {
+      }
+    }
+    sheet_parser_.reset();
+  }
+
+  void parseWhole(const std::string& name, bool large, XmlHandler& handler) {
+    PartParser parser(*package_, name, large, &handler);
     parser.runToEnd();
   }
 
   void open() {
-    if (package_.entries() == 0) Fail("the zip package holds no file");
-    if (!package_.has("[Content_Types].xml")) {
-      if (package_.has("mimetype") && package_.has("content.xml"))
+    if (package_->entries() == 0) Fail("the zip package holds no file");
+    if (!package_->has("[Content_Types].xml")) {
+      if (package_->has("mimetype") && package_->has("content.xml"))
         Fail("the file is an OpenDocument spreadsheet (.ods), not an Excel workbook; save it as .xlsx or .xls");
       Fail("the file is a zip package but no Office Open XML document (it has no [Content_Types].xml)");
     }
@@ -988,7 +1147,7 @@ class XlsxReader : public WorkbookReader {
       Fail("the file is an Office document but no workbook");
     if (workbook.empty()) {
       // No content type names the workbook: the package relationships may.
-      if (package_.has("_rels/.rels")) {
+      if (package_->has("_rels/.rels")) {
         Relationships rels;
         parseWhole("_rels/.rels", false, rels);
         for (const auto& r : rels.items) {
@@ -1001,7 +1160,7 @@ class XlsxReader : public WorkbookReader {
 
     WorkbookPart book;
     {
-      PartParser parser(package_, workbook, false, &book);
+      PartParser parser(*package_, workbook, false, &book);
       book.parser = &parser;
       parser.runToEnd();
     }
@@ -1014,7 +1173,7 @@ class XlsxReader : public WorkbookReader {
 
     Relationships rels;
     const std::string rels_name = RelsOf(workbook);
-    if (!package_.has(rels_name)) Fail("the package has no relationships for " + workbook);
+    if (!package_->has(rels_name)) Fail("the package has no relationships for " + workbook);
     parseWhole(rels_name, false, rels);
     const std::string dir = DirOf(workbook);
     std::string sheet_part, strings_part, styles_part;
@@ -1034,13 +1193,13 @@ class XlsxReader : public WorkbookReader {
       }
     }
     if (sheet_part.empty()) Fail("the sheet \"" + active.name + "\" has no part in the package");
-    if (!package_.has(sheet_part)) Fail("the package has no part " + sheet_part + " for the sheet \"" + active.name + "\"");
+    if (!package_->has(sheet_part)) Fail("the package has no part " + sheet_part + " for the sheet \"" + active.name + "\"");
 
     formats_.emplace_back();  // cells without a style: General
-    if (!styles_part.empty() && package_.has(styles_part)) {
+    if (!styles_part.empty() && package_->has(styles_part)) {
       Styles styles;
       {
-        PartParser parser(package_, styles_part, false, &styles);
+        PartParser parser(*package_, styles_part, false, &styles);
         styles.parser = &parser;
         parser.runToEnd();
       }
@@ -1056,29 +1215,52 @@ class XlsxReader : public WorkbookReader {
     for (const auto& f : formats_)
       sheet_.xf_is_date.push_back(f.code.empty() ? IsBuiltinDateFormat(f.id) : IsDateFormatCode(f.code));
 
-    if (!strings_part.empty() && package_.has(strings_part)) {
-      PartParser parser(package_, strings_part, true, &strings_);
-      strings_.parser = &parser;
-      parser.runToEnd();
-      strings_.parser = nullptr;
-      std::string().swap(strings_.current);
+    // The shared strings are read on a thread of their own, from a second
+    // open of the package, while the sheet is read on another; the rows wait
+    // for the table only when they are handed out.
+    if (!strings_part.empty() && package_->has(strings_part)) {
+      std::shared_ptr<Package> second = package_->reopen();
+      strings_done_ = std::async(std::launch::async, [this, second, strings_part] {
+        PartParser parser(*second, strings_part, true, &strings_, &cancel_);
+        strings_.parser = &parser;
+        parser.runToEnd();
+        strings_.parser = nullptr;
+        std::string().swap(strings_.current);
+      });
     }
 
-    sheet_.strings = &strings_;
     sheet_.formats = &formats_;
     sheet_.date1904 = date1904_;
-    sheet_parser_ = std::make_unique<PartParser>(package_, sheet_part, true, &sheet_);
+    sheet_parser_ = std::make_unique<PartParser>(*package_, sheet_part, true, &sheet_, &cancel_);
     sheet_.parser = sheet_parser_.get();
+    // Up to the rows: the sheet's used range, and any fault before them, come out now.
+    if (!sheet_parser_->run()) {
+      batch_ = std::make_unique<Batch>();
+      batch_->last = true;
+      return;
+    }
+    producer_ = std::thread([this] { produce(); });
   }
 
-  Package package_;
+  std::unique_ptr<Package> package_;
   std::string sheet_name_;
   bool date1904_ = false;
   SharedStrings strings_;
+  std::future<void> strings_done_;
+  bool strings_ready_ = false;
   std::vector<CellFormat> formats_;
   SheetStream sheet_;
   std::unique_ptr<PartParser> sheet_parser_;
   bool done_ = false;
+
+  std::atomic<bool> cancel_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::unique_ptr<Batch>> ready_;
+  std::vector<std::unique_ptr<Batch>> free_;
+  std::unique_ptr<Batch> batch_;
+  size_t taken_ = 0;
+  std::thread producer_;
 };
 
 bool IsOle2(std::string_view head) { return head.size() >= 8 && head.substr(0, 8) == "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"; }
@@ -1132,10 +1314,8 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const Xl
     FailOle2(data);
   }
   if (got <= 0) Fail("the file is empty");
-  int code = 0;
-  zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
-  if (!zip) Fail(ZipOpenReason(code, h.substr(0, 2) == "PK"));
-  return std::make_unique<XlsxReader>(zip, nullptr, limits);
+  if (h.substr(0, 2) != "PK") Fail("the file is no zip package");
+  return std::make_unique<XlsxReader>(std::make_unique<Package>(path, limits));
 }
 
 std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path) { return OpenXlsxReader(path, XlsxLimits()); }
@@ -1143,25 +1323,9 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path) { return
 std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string bytes, const XlsxLimits& limits) {
   if (IsOle2(bytes)) FailOle2(bytes);
   if (bytes.empty()) Fail("the file is empty");
-  // The zip source reads this buffer in place: it moves into the reader as it is.
-  auto owned = std::make_unique<std::string>(std::move(bytes));
-  const std::string& data = *owned;
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source = zip_source_buffer_create(data.data(), data.size(), 0, &error);
-  if (!source) {
-    zip_error_fini(&error);
-    throw std::bad_alloc();
-  }
-  zip_t* zip = zip_open_from_source(source, ZIP_RDONLY, &error);
-  if (!zip) {
-    const int code = zip_error_code_zip(&error);
-    zip_error_fini(&error);
-    zip_source_free(source);
-    Fail(ZipOpenReason(code, data.substr(0, 2) == "PK"));
-  }
-  zip_error_fini(&error);
-  return std::make_unique<XlsxReader>(zip, std::move(owned), limits);
+  if (bytes.substr(0, 2) != "PK") Fail("the file is no zip package");
+  auto data = std::make_shared<const std::string>(std::move(bytes));
+  return std::make_unique<XlsxReader>(std::make_unique<Package>(std::move(data), limits));
 }
 
 }  // namespace xb::sheet
