@@ -181,6 +181,49 @@ TEST(XlsxFixtures, TheProgramsOwnExportReadsBack) {
   fs::remove_all(dir);
 }
 
+TEST(XlsxFixtures, ManyRowsComeInOrderAndAReaderLeftEarlyLetsGo) {
+  const fs::path dir = fs::temp_directory_path() / ("xb_xlsx_rows_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  FileEngineOptions options;
+  options.output_path = (dir / "rows.xlsx").string();
+  auto instance = MakeFileServer(options)->create();
+  instance->addWorkbook();
+  constexpr int kRows = 5000;
+  for (int r = 1; r <= kRows; ++r) {
+    instance->setCell(r, 1, "k" + std::to_string(r));
+    instance->setCell(r, 3, std::to_string(r * 2));
+  }
+  instance->setVisible(true);
+  instance->quit();
+  {
+    auto reader = OpenXlsxReader(options.output_path);
+    TypedRow row;
+    int rows = 0;
+    while (reader->nextRow(row)) {
+      ++rows;
+      ASSERT_EQ(row.row, rows);
+      ASSERT_EQ(row.cells.size(), 2u);
+      EXPECT_EQ(row.cells[0].text, "k" + std::to_string(rows));
+      EXPECT_EQ(row.cells[1].column, 3);
+    }
+    EXPECT_EQ(rows, kRows);
+    EXPECT_FALSE(reader->nextRow(row));
+  }
+  // Given up after one row, the reader's threads end with it.
+  for (int i = 0; i < 20; ++i) {
+    auto reader = OpenXlsxReader(options.output_path);
+    TypedRow row;
+    ASSERT_TRUE(reader->nextRow(row));
+  }
+  // Through the file engine, as the import reads it.
+  auto opened = MakeFileServer()->create();
+  opened->openWorkbook(options.output_path);
+  EXPECT_EQ(opened->cellText(kRows, 1), "k" + std::to_string(kRows));
+  EXPECT_EQ(opened->cellText(kRows, 3), std::to_string(kRows * 2));
+  opened->quit();
+  fs::remove_all(dir);
+}
+
 // ---------------------------------------------------------------------------
 // Hostile packages.
 
@@ -302,6 +345,10 @@ TEST(XlsxHostile, OddButValidPackagesRead) {
   EXPECT_EQ(ReadFile("valid-sparse").cells, (Cells{{{5, 4}, "1"}, {{100000, 27}, "2"}}));
   // Rich runs joined, the phonetic reading left out.
   EXPECT_EQ(ReadFile("valid-phonetic").cells.at({1, 1}), "漢字");
+  // The used range says how many cells to expect; without one, nothing is promised.
+  EXPECT_EQ(OpenXlsxReaderFromMemory(Slurp(kData / "xlsx_hostile" / "corpus" / "seed-good.xlsx"))->cellCountHint(), 9u);
+  EXPECT_EQ(OpenXlsxReaderFromMemory(Slurp(kData / "xlsx_hostile" / "corpus" / "valid-no-dimension.xlsx"))->cellCountHint(),
+            0u);
   const Outcome empty_rows = ReadFile("many-empty-rows");
   EXPECT_TRUE(empty_rows.read) << empty_rows.reason;
   EXPECT_EQ(empty_rows.rows, 0);
