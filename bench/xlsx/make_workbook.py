@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""The .xlsx import benchmark's workbook, written by xlsxwriter (constant
-memory mode, as a large export would be written): header bench:K:K,D,C3..C15,
+"""The .xlsx import benchmark's workbook, written by xlsxwriter with a shared
+string table, as the spreadsheet application saves: header bench:K:K,D,C3..C15,
 then ROWS data rows of 15 columns (K a text key, D a date cell, the rest
 numbers and texts). Run: /usr/bin/python3 make_workbook.py OUT.xlsx ROWS"""
 import datetime
@@ -12,7 +12,6 @@ COLUMNS = ["K", "D"] + ["C%d" % i for i in range(3, 16)]
 
 
 def main(path, rows):
-    # Shared strings (the default), as the spreadsheet application saves them.
     wb = xlsxwriter.Workbook(path)
     ws = wb.add_worksheet("Sheet1")
     ws.write_string(0, 0, "bench:K:" + ",".join(COLUMNS))

@@ -134,6 +134,10 @@ TEST(XlsxFixtures, ReadAsTheirXlsTwins) {
       EXPECT_EQ(reader->date1904(), twin.date1904);
       const Cells got = ReadAll(*reader);
       EXPECT_FALSE(got.empty());
+      // Read on the caller's thread alone, the same cells.
+      XlsxLimits one_thread;
+      one_thread.threads = false;
+      EXPECT_EQ(ReadAll(*OpenXlsxReader((kData / "xlsx" / twin.xlsx).string(), one_thread)), got);
       Cells want = ReadXls(kData / twin.xls);
       for (const auto& [at, text] : twin.differs) want[at] = text;
       ExpectSameCells(got, want, twin.xlsx);
@@ -318,10 +322,14 @@ TEST(XlsxHostile, EachKindGetsItsReason) {
       {"many-styles", "more than 65,536 cell formats"},
       {"many-sheets", "more than 65,536 sheets"},
   };
+  XlsxLimits one_thread;
+  one_thread.threads = false;
   for (const auto& [name, reason] : cases) {
-    const Outcome o = ReadFile(name);
-    EXPECT_FALSE(o.read) << name << " was read";
-    EXPECT_NE(o.reason.find(reason), std::string::npos) << name << ": " << o.reason;
+    for (const XlsxLimits& limits : {XlsxLimits(), one_thread}) {
+      const Outcome o = Read(Slurp(kData / "xlsx_hostile" / "corpus" / (name + ".xlsx")), limits);
+      EXPECT_FALSE(o.read) << name << " was read";
+      EXPECT_NE(o.reason.find(reason), std::string::npos) << name << ": " << o.reason;
+    }
   }
 }
 

@@ -266,6 +266,7 @@ class Package {
   Package(const Package&) = delete;
   Package& operator=(const Package&) = delete;
 
+  const XlsxLimits& limits() const { return limits_; }
   std::unique_ptr<Package> reopen() const {
     return data_ ? std::make_unique<Package>(data_, limits_) : std::make_unique<Package>(path_, limits_);
   }
@@ -1013,13 +1014,21 @@ class XlsxReader : public WorkbookReader {
         if (strings_done_.valid()) strings_done_.get();
         strings_ready_ = true;
       }
-      if (!batch_ || taken_ == batch_->count) {
-        if (batch_ && batch_->last) return finish();
-        nextBatch();
-        if (batch_->error) std::rethrow_exception(batch_->error);
-        if (batch_->count == 0) return finish();
+      if (batch_ && taken_ == batch_->count && batch_->last) return finish();
+      if (!producer_.joinable()) {
+        // Read on the caller's thread: the parser pauses after each row.
+        sheet_.out = &row;
+        sheet_.row_ready = false;
+        if (!sheet_parser_->run() && !sheet_.row_ready) return finish();
+      } else {
+        if (!batch_ || taken_ == batch_->count) {
+          if (batch_ && batch_->last) return finish();
+          nextBatch();
+          if (batch_->error) std::rethrow_exception(batch_->error);
+          if (batch_->count == 0) return finish();
+        }
+        std::swap(row, batch_->rows[taken_++]);
       }
-      std::swap(row, batch_->rows[taken_++]);
       for (auto& c : row.cells) {
         if (c.shared_string < 0) continue;
         if (uint64_t(c.shared_string) >= strings_.ends.size())
@@ -1218,7 +1227,13 @@ class XlsxReader : public WorkbookReader {
     // The shared strings are read on a thread of their own, from a second
     // open of the package, while the sheet is read on another; the rows wait
     // for the table only when they are handed out.
-    if (!strings_part.empty() && package_->has(strings_part)) {
+    if (!strings_part.empty() && package_->has(strings_part) && !package_->limits().threads) {
+      PartParser parser(*package_, strings_part, true, &strings_);
+      strings_.parser = &parser;
+      parser.runToEnd();
+      strings_.parser = nullptr;
+      std::string().swap(strings_.current);
+    } else if (!strings_part.empty() && package_->has(strings_part)) {
       std::shared_ptr<Package> second = package_->reopen();
       strings_done_ = std::async(std::launch::async, [this, second, strings_part] {
         PartParser parser(*second, strings_part, true, &strings_, &cancel_);
@@ -1239,7 +1254,7 @@ class XlsxReader : public WorkbookReader {
       batch_->last = true;
       return;
     }
-    producer_ = std::thread([this] { produce(); });
+    if (package_->limits().threads) producer_ = std::thread([this] { produce(); });
   }
 
   std::unique_ptr<Package> package_;

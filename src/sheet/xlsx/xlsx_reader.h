@@ -14,7 +14,7 @@
 
 namespace xb::sheet {
 
-// Limits on what a package may hold.
+// Limits on what a package may hold, and how it is read.
 struct XlsxLimits {
   // Uncompressed size of the sheet and of the shared strings (each).
   uint64_t max_large_part = (uint64_t(1) << 30) - 1;
@@ -23,6 +23,9 @@ struct XlsxLimits {
   // Uncompressed to compressed, for parts above ratio_floor bytes.
   uint64_t max_ratio = 250;
   uint64_t ratio_floor = uint64_t(4) << 20;
+  // Read the shared strings and the sheet on threads of their own (else all
+  // on the caller's thread, row by row as asked).
+  bool threads = true;
 };
 
 // A workbook file; SheetError when it cannot be read. (OpenXlsxReader(path),
