@@ -9,8 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   xb::sheet::XlsxLimits limits;
-  limits.max_large_part = 64 << 20;
-  limits.max_small_part = 16 << 20;
+  limits.max_large_part = 8 << 20;
+  limits.max_small_part = 4 << 20;
   // Threads cost the fuzzer a hand-over per input; one input in eight uses them.
   limits.threads = size % 8 == 0;
   try {
