@@ -24,6 +24,7 @@
 #include <cstring>
 #include <map>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "sheet/cell_text.h"
@@ -1227,21 +1228,30 @@ class XlsxReader : public WorkbookReader {
     // The shared strings are read on a thread of their own, from a second
     // open of the package, while the sheet is read on another; the rows wait
     // for the table only when they are handed out.
-    if (!strings_part.empty() && package_->has(strings_part) && !package_->limits().threads) {
-      PartParser parser(*package_, strings_part, true, &strings_);
-      strings_.parser = &parser;
-      parser.runToEnd();
-      strings_.parser = nullptr;
-      std::string().swap(strings_.current);
-    } else if (!strings_part.empty() && package_->has(strings_part)) {
-      std::shared_ptr<Package> second = package_->reopen();
-      strings_done_ = std::async(std::launch::async, [this, second, strings_part] {
-        PartParser parser(*second, strings_part, true, &strings_, &cancel_);
+    if (!strings_part.empty() && package_->has(strings_part)) {
+      bool started = false;
+      if (package_->limits().threads) {
+        std::shared_ptr<Package> second = package_->reopen();
+        try {
+          strings_done_ = std::async(std::launch::async, [this, second, strings_part] {
+            PartParser parser(*second, strings_part, true, &strings_, &cancel_);
+            strings_.parser = &parser;
+            parser.runToEnd();
+            strings_.parser = nullptr;
+            std::string().swap(strings_.current);
+          });
+          started = true;
+        } catch (const std::system_error&) {
+          // No thread to be had: read the table here.
+        }
+      }
+      if (!started) {
+        PartParser parser(*package_, strings_part, true, &strings_);
         strings_.parser = &parser;
         parser.runToEnd();
         strings_.parser = nullptr;
         std::string().swap(strings_.current);
-      });
+      }
     }
 
     sheet_.formats = &formats_;
@@ -1254,7 +1264,13 @@ class XlsxReader : public WorkbookReader {
       batch_->last = true;
       return;
     }
-    if (package_->limits().threads) producer_ = std::thread([this] { produce(); });
+    if (package_->limits().threads) {
+      try {
+        producer_ = std::thread([this] { produce(); });
+      } catch (const std::system_error&) {
+        // No thread to be had: the rows are read on the caller's thread.
+      }
+    }
   }
 
   std::unique_ptr<Package> package_;
