@@ -34,7 +34,7 @@ small=$(workbook 100000)
 for i in $(seq "$runs"); do
   fresh_db "$work/x.db"
   rm -f "$work/p.db"
-  /usr/bin/time -f "%e %M" -o "$work/time" "$cli" import --data-source "$work/x.db" "$small" >/dev/null
+  /usr/bin/time -f "%e %M" -o "$work/time" "$cli" import --data-source "$work/x.db" "$small" >"$work/out" 2>&1 || { cat "$work/out"; exit 1; }
   read -r xs xkb < "$work/time"
   t1=$(date +%s.%N)
   p=$(/usr/bin/python3 "$here/pandas_import.py" "$small" "$work/p.db" "$here/schema.sql")
@@ -47,7 +47,7 @@ done
 large=$(workbook 1000000)
 for i in $(seq "$runs"); do
   fresh_db "$work/x.db"
-  /usr/bin/time -f "%e %M" -o "$work/time" "$cli" import --data-source "$work/x.db" "$large" >/dev/null
+  /usr/bin/time -f "%e %M" -o "$work/time" "$cli" import --data-source "$work/x.db" "$large" >"$work/out" 2>&1 || { cat "$work/out"; exit 1; }
   read -r xs xkb < "$work/time"
   echo "1000000 x 15, run $i: whole process xlsbridge-cli $xs s, peak $((xkb / 1024)) MB; rows $(rows_in "$work/x.db")"
 done
