@@ -197,7 +197,7 @@ std::string NumberText(double value, bool shows_date, bool date1904) {
   return FormatGeneralNumber(value);
 }
 
-bool DateFormats::ShowsDate(const TypedCell& cell) {
+bool DateFormats::Decide(const TypedCell& cell) {
   const int id = cell.format_id;
   const auto decide = [&] { return cell.format_code.empty() ? IsBuiltinDateFormat(id) : IsDateFormatCode(cell.format_code); };
   if (id >= 0 && id < 4096) {

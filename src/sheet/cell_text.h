@@ -32,9 +32,15 @@ inline const char* BooleanText(bool value) { return value ? "TRUE" : "FALSE"; }
 // per format id of a workbook.
 class DateFormats {
  public:
-  bool ShowsDate(const TypedCell& cell);
+  bool ShowsDate(const TypedCell& cell) {
+    const int id = cell.format_id;
+    if (id >= 0 && size_t(id) < small_.size() && small_[size_t(id)] >= 0) return small_[size_t(id)] == 1;
+    return Decide(cell);
+  }
 
  private:
+  bool Decide(const TypedCell& cell);
+
   std::vector<int8_t> small_;  // ids below 4096: -1 not yet decided
   std::unordered_map<int, bool> large_;
 };

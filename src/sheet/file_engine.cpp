@@ -233,6 +233,7 @@ class FileInstance : public Instance {
   void openWorkbook(const std::string& path) override {
     Discard();
     sheet_.reset();
+    last_row_read_ = last_column_read_ = 0;
     try {
       sheet_ = SheetCells::Read(*OpenWorkbookReader(path));
     } catch (const SheetError& e) {
@@ -281,7 +282,14 @@ class FileInstance : public Instance {
 
   std::string cellText(int row, int column) override {
     if (!sheet_) throw SheetError("no workbook is open");
-    return sheet_->cellText(row, column);
+    // The import reads a cell twice in a row (its key form, then its
+    // value): the second time needs no spelling of the number again.
+    if (row == last_row_read_ && column == last_column_read_) return last_text_;
+    std::string text = sheet_->cellText(row, column);
+    last_text_.assign(text);
+    last_row_read_ = row;
+    last_column_read_ = column;
+    return text;
   }
 
   bool cellIsError(int row, int column) override {
@@ -383,6 +391,8 @@ class FileInstance : public Instance {
 
   FileEngineOptions options_;
   std::optional<SheetCells> sheet_;
+  int last_row_read_ = 0, last_column_read_ = 0;  // the cell last_text_ is the text of
+  std::string last_text_;
   lxw_workbook* workbook_ = nullptr;
   lxw_worksheet* sheet_w_ = nullptr;
   std::string temp_path_;

@@ -32,7 +32,7 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
     if (row.row <= last_row) throw SheetError("damaged workbook file: rows out of order");
     if (row.row > kMaxRows) break;
     last_row = row.row;
-    out.row_begin_.resize(size_t(row.row), uint32_t(out.cells_.size()));
+    while (out.row_begin_.size() < size_t(row.row)) out.row_begin_.push_back(uint32_t(out.cells_.size()));
     int last_column = 0;
     for (const TypedCell& typed : row.cells) {
       if (typed.column <= last_column) throw SheetError("damaged workbook file: cells out of order");

@@ -9,6 +9,7 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "sheet/bytes.h"
@@ -35,14 +36,16 @@ enum : uint16_t {
 };
 
 // The records that can give a cell (blank cells give none); each starts with its row.
-bool IsCellRecord(uint16_t id) {
-  switch (id) {
-    case kNumber: case kRk: case kMulRk: case kLabelSst: case kLabel: case kRString: case kBoolErr: case kFormula:
-      return true;
-    default:
-      return false;
-  }
-}
+constexpr auto kCellRecords = [] {
+  std::array<bool, 0x300> is{};
+  for (uint16_t id : {kNumber, kRk, kMulRk, kLabelSst, kLabel, kRString, kBoolErr, kFormula}) is[id] = true;
+  return is;
+}();
+
+bool IsCellRecord(uint16_t id) { return id < kCellRecords.size() && kCellRecords[id]; }
+
+// The code of a format the file does not define.
+const std::string kBuiltIn;
 
 // The columns an .xls sheet has; a record naming another is ignored.
 constexpr size_t kXlsColumns = 256;
@@ -68,15 +71,16 @@ struct Record {
 
 class RecordStream {
  public:
-  explicit RecordStream(const std::vector<uint8_t>& s) : s_(s) {}
+  explicit RecordStream(const std::vector<uint8_t>& s) : data_(s.data()), size_(s.size()) {}
   bool Next(Record& r) {
-    if (pos_ == s_.size()) return false;
-    if (s_.size() - pos_ < 4) Fail("workbook stream ends inside a record header");
-    r.id = Le16(&s_[pos_]);
-    r.size = Le16(&s_[pos_ + 2]);
+    if (pos_ == size_) return false;
+    if (size_ - pos_ < 4) Fail("workbook stream ends inside a record header");
+    const uint8_t* p = data_ + pos_;
+    r.id = Le16(p);
+    r.size = Le16(p + 2);
     if (r.size > 8224) Fail("record longer than allowed");
-    if (s_.size() - pos_ - 4 < r.size) Fail("workbook stream ends inside a record");
-    r.data = &s_[pos_ + 4];
+    if (size_ - pos_ - 4 < r.size) Fail("workbook stream ends inside a record");
+    r.data = p + 4;
     pos_ += 4 + size_t(r.size);
     return true;
   }
@@ -89,13 +93,14 @@ class RecordStream {
     return false;
   }
   void Seek(size_t pos) {
-    if (pos >= s_.size()) Fail("sheet offset past the end of the workbook stream");
+    if (pos >= size_) Fail("sheet offset past the end of the workbook stream");
     pos_ = pos;
   }
   size_t Pos() const { return pos_; }
 
  private:
-  const std::vector<uint8_t>& s_;
+  const uint8_t* data_;  // the stream never changes while it is read
+  size_t size_;
   size_t pos_ = 0;
 };
 
@@ -428,8 +433,8 @@ class XlsReader final : public WorkbookReader {
 
   void FinishFormats() {
     // The last FORMAT record for an id counts; other ids are built in.
-    std::vector<int32_t> code_of(0x10000, -1);
-    for (size_t i = 0; i < formats_.size(); ++i) code_of[formats_[i].first] = int32_t(i);
+    std::vector<const std::string*> code_of(0x10000, &kBuiltIn);
+    for (const auto& [index, code] : formats_) code_of[index] = &code;
     xf_code_.resize(xf_format_.size());
     for (size_t i = 0; i < xf_format_.size(); ++i) xf_code_[i] = code_of[xf_format_[i]];
   }
@@ -500,9 +505,10 @@ class XlsReader final : public WorkbookReader {
     c.shared_string = -1;
     if (xf < xf_format_.size()) {
       c.format_id = xf_format_[xf];
-      const int32_t code = xf_code_[xf];
-      if (code >= 0) c.format_code = formats_[size_t(code)].second;
-      else c.format_code.clear();
+      const std::string& code = *xf_code_[xf];
+      // A reused slot mostly held the same format (the same column of the
+      // row before): comparing is cheaper than copying.
+      if (c.format_code.size() != code.size() || c.format_code != code) c.format_code = code;
     } else {
       c.format_id = 0;
       c.format_code.clear();
@@ -637,7 +643,7 @@ class XlsReader final : public WorkbookReader {
   std::vector<uint32_t> pool_ends_;
   uint32_t sst_count_ = 0;
   std::vector<uint16_t> xf_format_;                    // format id of each XF
-  std::vector<int32_t> xf_code_;                       // its entry in formats_, -1: built in
+  std::vector<const std::string*> xf_code_;            // its code in formats_, or kBuiltIn
   std::vector<std::pair<uint16_t, std::string>> formats_;
   // Reading the sheet.
   size_t first_ = 0;  // the sheet's first record after its BOF
