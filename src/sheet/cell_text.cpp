@@ -32,9 +32,8 @@ std::string FormatGeneralNumber(double value) {
   if (value == 0) return "0";
   // Whole numbers of up to 15 digits, the most common case, spell as they are.
   if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
-    std::string out;
-    AppendNumber(out, (long long)value);
-    return out;
+    char buf[24];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, (long long)value).ptr);
   }
   // Round to 15 significant digits first; the exponent is that of the rounded value.
   // The shortest form that reads back exactly is already that rounding when

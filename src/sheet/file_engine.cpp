@@ -285,7 +285,7 @@ class FileInstance : public Instance {
     // The import reads a cell twice in a row (its key form, then its
     // value): the second time needs no spelling of the number again.
     if (row == last_row_read_ && column == last_column_read_) return last_text_;
-    std::string text = sheet_->cellText(row, column);
+    std::string text = sheet_->cellText(row, column, &last_is_error_);
     last_text_.assign(text);
     last_row_read_ = row;
     last_column_read_ = column;
@@ -294,6 +294,7 @@ class FileInstance : public Instance {
 
   bool cellIsError(int row, int column) override {
     if (!sheet_) throw SheetError("no workbook is open");
+    if (row == last_row_read_ && column == last_column_read_) return last_is_error_;
     return sheet_->isError(row, column);
   }
 
@@ -391,8 +392,10 @@ class FileInstance : public Instance {
 
   FileEngineOptions options_;
   std::optional<SheetCells> sheet_;
-  int last_row_read_ = 0, last_column_read_ = 0;  // the cell last_text_ is the text of
+  // The cell read last: its text and whether it is an error.
+  int last_row_read_ = 0, last_column_read_ = 0;
   std::string last_text_;
+  bool last_is_error_ = false;
   lxw_workbook* workbook_ = nullptr;
   lxw_worksheet* sheet_w_ = nullptr;
   std::string temp_path_;

@@ -59,7 +59,7 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
           uint32_t* known = nullptr;
           if (typed.shared_string >= 0 && typed.shared_string < kMaxShared) {
             const size_t at = size_t(typed.shared_string);
-            if (shared.size() <= at) shared.resize(at + 1, kNoText);
+            if (shared.size() <= at) shared.resize(std::clamp(shared.size() * 2, at + 1, size_t(kMaxShared)), kNoText);
             known = &shared[at];
             if (*known != kNoText) {
               cell.text = *known;
@@ -97,8 +97,9 @@ std::string_view SheetCells::text(uint32_t index) const {
   return std::string_view(pool_).substr(begin, pool_ends_[index] - begin);
 }
 
-std::string SheetCells::cellText(int row, int column) const {
+std::string SheetCells::cellText(int row, int column, bool* is_error) const {
   const Cell* c = find(row, column);
+  if (is_error) *is_error = c && c->type == TypedCell::Type::Error;
   if (!c) return "";
   switch (c->type) {
     case TypedCell::Type::Text:

@@ -19,7 +19,8 @@ class SheetCells {
   static SheetCells Read(WorkbookReader& reader);
 
   // Rows and columns from 1; "" for an empty cell or one outside the sheet.
-  std::string cellText(int row, int column) const;
+  // With is_error, also whether the cell holds an error value.
+  std::string cellText(int row, int column, bool* is_error = nullptr) const;
   // True when the cell holds an error value (#DIV/0!, #N/A...).
   bool isError(int row, int column) const;
 

@@ -124,6 +124,7 @@ void AppendUtf8(std::string& out, uint32_t c) {
 
 // UTF-16 code units to UTF-8; lone surrogates become U+FFFD.
 void AppendUtf16(std::string& out, const std::vector<uint16_t>& units) {
+  out.reserve(out.size() + units.size() * 3);
   for (size_t i = 0; i < units.size(); ++i) {
     uint32_t c = units[i];
     if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
@@ -133,6 +134,19 @@ void AppendUtf16(std::string& out, const std::vector<uint16_t>& units) {
       c = 0xFFFD;
     }
     AppendUtf8(out, c);
+  }
+}
+
+// Latin-1 bytes to UTF-8, runs of ASCII at once.
+void AppendLatin1(std::string& out, const uint8_t* p, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    size_t run = i;
+    while (run < n && p[run] < 0x80) ++run;
+    out.append(reinterpret_cast<const char*>(p + i), run - i);
+    if (run == n) break;
+    AppendUtf8(out, p[run]);
+    i = run + 1;
   }
 }
 
@@ -173,7 +187,6 @@ class PieceReader {
     if (flags & 0x04) ext = Dword();
     bool wide = flags & 0x01;
     units_.clear();
-    units_.reserve(cch);
     size_t left = cch;
     while (left > 0) {
       if (piece_ >= pieces_.size() || off_ >= pieces_[piece_].size) {
@@ -193,13 +206,19 @@ class PieceReader {
         off_ += 2 * n;
         left -= n;
       } else {
+        // Compressed characters are code points below 256: no surrogates,
+        // so they go straight to UTF-8 after any 16-bit ones before them.
         const size_t n = std::min(left, avail);
-        for (size_t i = 0; i < n; ++i) units_.push_back(p[i]);
+        if (!units_.empty()) {
+          AppendUtf16(out, units_);
+          units_.clear();
+        }
+        AppendLatin1(out, p, n);
         off_ += n;
         left -= n;
       }
     }
-    AppendUtf16(out, units_);
+    if (!units_.empty()) AppendUtf16(out, units_);
     Skip(uint64_t(runs) * 4 + ext);
   }
 
