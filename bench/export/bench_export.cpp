@@ -23,19 +23,11 @@ class QuietOperator : public xb::Operator {
   }
   xb::OverwriteAnswer askOverwrite(const std::string&) override { return xb::OverwriteAnswer::Abort; }
   std::optional<std::string> chooseWorkbook() override { return std::nullopt; }
-  void setProgressMin(int v) override { min_ = v; }
-  void setProgressMax(int v) override { max_ = v; }
-  void setProgressPosition(int v) override { pos_ = v; }
-  int progressMin() const override { return min_; }
-  int progressMax() const override { return max_; }
-  int progressPosition() const override { return pos_; }
-  void processEvents() override {}
-  void setFilePath(const std::string&) override {}
-  void setImportEnabled(bool) override {}
-  bool importEnabled() const override { return false; }
+  xb::ProgressSink& progress() override { return progress_; }
+  void letPendingMessagesRun() override {}
 
  private:
-  int min_ = 0, max_ = 100, pos_ = 0;
+  xb::SilentProgress progress_;
 };
 
 void Execute(xb::db::Query& q, const std::string& sql) {

@@ -23,21 +23,12 @@ class QuietOperator : public xb::Operator {
   }
   xb::OverwriteAnswer askOverwrite(const std::string&) override { return xb::OverwriteAnswer::Abort; }
   std::optional<std::string> chooseWorkbook() override { return workbook; }
-  void setProgressMin(int v) override { min_ = v; }
-  void setProgressMax(int v) override { max_ = v; }
-  void setProgressPosition(int v) override { pos_ = v; }
-  int progressMin() const override { return min_; }
-  int progressMax() const override { return max_; }
-  int progressPosition() const override { return pos_; }
-  void processEvents() override {}
-  void setFilePath(const std::string&) override {}
-  void setImportEnabled(bool e) override { enabled_ = e; }
-  bool importEnabled() const override { return enabled_; }
+  xb::ProgressSink& progress() override { return progress_; }
+  void letPendingMessagesRun() override {}
   std::string workbook;
 
  private:
-  int min_ = 0, max_ = 100, pos_ = 0;
-  bool enabled_ = false;
+  xb::SilentProgress progress_;
 };
 
 }  // namespace
@@ -67,9 +58,9 @@ int main(int argc, char** argv) {
   importer.setCheckRunningInstance(false);
 
   const auto start = std::chrono::steady_clock::now();
-  if (!importer.LoadWorkbook()) return 1;
+  if (importer.LoadWorkbook() != xb::import::ReadOutcome::Succeeded) return 1;
   const auto loaded = std::chrono::steady_clock::now();
-  importer.ImportRows();
+  importer.Run();
   const auto end = std::chrono::steady_clock::now();
   const double seconds = std::chrono::duration<double>(end - start).count();
   std::fprintf(stderr, "read %.3f s, import run %.3f s\n", std::chrono::duration<double>(loaded - start).count(),

@@ -479,12 +479,24 @@ void Tfrm_main::rd_czxmClick() {
 
 void Tfrm_main::bt_openClick() {
   BusyScope busy(busy_);
-  Guarded([this] { importer_.bt_openClick([this] { bt_testClick(); }); });
+  Guarded([this] {
+    const import::ReadOutcome read = importer_.ReadWorkbook([this] { bt_testClick(); });
+    // A partial list must not be imported; one that was never replaced
+    // (cancelled, or the file would not open) keeps BT_IMP as it was.
+    if (read == import::ReadOutcome::Failed) BT_IMP->setEnabled(false);
+    if (read != import::ReadOutcome::Succeeded) return;
+    BT_IMP->setEnabled(true);
+    const std::optional<import::RunOutcome> run = importer_.OfferImport();
+    if (run && *run != import::RunOutcome::NothingRead) BT_IMP->setEnabled(false);
+  });
 }
 
 void Tfrm_main::BT_IMPClick() {
   BusyScope busy(busy_);
-  Guarded([this] { importer_.BT_IMPClick(); });
+  Guarded([this] {
+    // A list goes in once: after any run the next import needs a new read.
+    if (importer_.Import() != import::RunOutcome::NothingRead) BT_IMP->setEnabled(false);
+  });
 }
 
 void Tfrm_main::LbButton1Click() {
@@ -606,20 +618,24 @@ OverwriteAnswer Tfrm_main::askOverwrite(const std::string& text) {
 std::optional<std::string> Tfrm_main::chooseWorkbook() {
   const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("EXCEL文件 (*.xls)"));
   if (path.isEmpty()) return std::nullopt;
+  ed_filepath->setText(path);
   return path.toStdString();
 }
 
-void Tfrm_main::setProgressMin(int value) { Progress1->setMinimum(value); }
-void Tfrm_main::setProgressMax(int value) { Progress1->setMaximum(value); }
-void Tfrm_main::setProgressPosition(int value) {
+void Tfrm_main::start(int minimum, int maximum) {
+  Progress1->setMinimum(minimum);
+  Progress1->setMaximum(maximum);
+}
+void Tfrm_main::step() {
+  if (Progress1->value() < Progress1->maximum()) advance(Progress1->value() + 1);
+}
+void Tfrm_main::done() { advance(0); }
+void Tfrm_main::advance(int value) {
   // The bar holds a position inside its range, as the loops expect.
   Progress1->setValue(std::clamp(value, Progress1->minimum(), Progress1->maximum()));
 }
-int Tfrm_main::progressMin() const { return Progress1->minimum(); }
-int Tfrm_main::progressMax() const { return Progress1->maximum(); }
-int Tfrm_main::progressPosition() const { return Progress1->value(); }
 
-void Tfrm_main::processEvents() {
+void Tfrm_main::letPendingMessagesRun() {
   QCoreApplication::processEvents();
   // Painting every row would cost more than the read itself.
   if (repaint_clock_.elapsed() >= 16) {
@@ -627,9 +643,5 @@ void Tfrm_main::processEvents() {
     repaint_clock_.restart();
   }
 }
-
-void Tfrm_main::setFilePath(const std::string& path) { ed_filepath->setText(Q(path)); }
-void Tfrm_main::setImportEnabled(bool enabled) { BT_IMP->setEnabled(enabled); }
-bool Tfrm_main::importEnabled() const { return BT_IMP->isEnabled(); }
 
 }  // namespace xb::app

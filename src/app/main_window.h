@@ -12,7 +12,7 @@
 #include <string>
 
 #include "db/connection.h"
-#include "db/operator.h"
+#include "operator/operator.h"
 #include "import/importer.h"
 #include "sheet/sheet.h"
 
@@ -34,7 +34,7 @@ class Tfrm_help;
 
 namespace xb::app {
 
-class Tfrm_main : public QWidget, public Operator {
+class Tfrm_main : public QWidget, public Operator, private ProgressSink {
   Q_OBJECT
  public:
   // program_path gives the title of the default error report.
@@ -75,16 +75,8 @@ class Tfrm_main : public QWidget, public Operator {
   Answer showMessage(const MessageBox& box) override;
   OverwriteAnswer askOverwrite(const std::string& text) override;
   std::optional<std::string> chooseWorkbook() override;
-  void setProgressMin(int value) override;
-  void setProgressMax(int value) override;
-  void setProgressPosition(int value) override;
-  int progressMin() const override;
-  int progressMax() const override;
-  int progressPosition() const override;
-  void processEvents() override;
-  void setFilePath(const std::string& path) override;
-  void setImportEnabled(bool enabled) override;
-  bool importEnabled() const override;
+  ProgressSink& progress() override { return *this; }
+  void letPendingMessagesRun() override;
 
   // Controls, under the names the handlers use.
   QFrame* AdvPanel1 = nullptr;
@@ -126,6 +118,11 @@ class Tfrm_main : public QWidget, public Operator {
   QLabel* LabelLeftOf(QWidget* box, const QString& text);
   void TypeAhead(const QString& typed);
   std::unique_ptr<sheet::Server> DefaultServer();
+  // ProgressSink: Progress1 shows the read's and the runs' progress.
+  void start(int minimum, int maximum) override;
+  void advance(int position) override;
+  void step() override;
+  void done() override;
 
   std::string program_path_;
   help::Tfrm_help* frm_help_ = nullptr;

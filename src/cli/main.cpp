@@ -153,7 +153,7 @@ int RunImport(const Args& args, const std::string& title) {
 
   try {
     if (args.check) {
-      if (!importer.LoadWorkbook()) return 1;
+      if (importer.LoadWorkbook() != xb::import::ReadOutcome::Succeeded) return 1;
       const auto& list = importer.import_list();
       const size_t rows = list.size() < 3 ? 0 : (list.size() - 3) / 2;
       std::cout << rows << " data rows\n";
@@ -170,7 +170,9 @@ int RunImport(const Args& args, const std::string& title) {
       }
       return 0;
     }
-    importer.bt_openClick([&] { xb::db::TestConnection(session, op, Settings(args)); });
+    if (importer.ReadWorkbook([&] { xb::db::TestConnection(session, op, Settings(args)); }) ==
+        xb::import::ReadOutcome::Succeeded)
+      importer.OfferImport();
   } catch (const std::exception& e) {
     DefaultErrorReport(title, e);
     return 1;

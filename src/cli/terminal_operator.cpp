@@ -3,6 +3,8 @@
 #include <cctype>
 #include <limits>
 
+#include "operator/texts.h"
+
 namespace xb::cli {
 
 std::string FormatBox(const std::string& caption, const std::string& text) {
@@ -22,7 +24,7 @@ std::string FormatBox(const std::string& caption, const std::string& text) {
 Answer TerminalOperator::showMessage(const MessageBox& box) {
   progress_.erase();
   err_ << FormatBox(box.caption, box.text) << std::flush;
-  return box.buttons == Buttons::YesNo ? yes_no_answer_ : Answer::Ok;
+  return box.buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
 }
 
 OverwriteAnswer TerminalOperator::askOverwrite(const std::string& text) {
@@ -30,7 +32,7 @@ OverwriteAnswer TerminalOperator::askOverwrite(const std::string& text) {
   // An answer given on the command line still shows the prompt it settled,
   // and which answer it gave, so that a stopped run says why.
   auto settled = [&](OverwriteAnswer answer, const char* name) {
-    std::string shown = FormatBox("Confirm", text);
+    std::string shown = FormatBox(texts::kOverwriteCaption, text);
     shown.resize(shown.size() - 1);
     err_ << shown << "\u2192 " << name << "\n\n" << std::flush;
     return answer;
@@ -42,7 +44,7 @@ OverwriteAnswer TerminalOperator::askOverwrite(const std::string& text) {
     case ExistingPolicy::Abort: return settled(OverwriteAnswer::Abort, "Abort");
     case ExistingPolicy::Ask: break;
   }
-  std::string shown = FormatBox("Confirm", text);
+  std::string shown = FormatBox(texts::kOverwriteCaption, text);
   shown.resize(shown.size() - 1);  // one newline before the choices
   prompt_out_ << shown;
   for (;;) {
@@ -59,13 +61,9 @@ OverwriteAnswer TerminalOperator::askOverwrite(const std::string& text) {
   }
 }
 
-void TerminalOperator::setProgressMin(int value) {
-  min_ = value;
-  first_position_ = -1;
-}
-
-void TerminalOperator::setProgressMax(int value) {
-  max_ = value;
+void TerminalOperator::start(int minimum, int maximum) {
+  min_ = minimum;
+  max_ = maximum;
   first_position_ = -1;
 }
 
@@ -75,7 +73,7 @@ void TerminalOperator::countRecords() {
   max_ = std::numeric_limits<int>::max();
 }
 
-void TerminalOperator::setProgressPosition(int value) {
+void TerminalOperator::advance(int value) {
   position_ = value;
   if (value <= min_) return progress_.update(0, 0);
   if (first_position_ < 0) first_position_ = value;

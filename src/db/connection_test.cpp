@@ -1,4 +1,5 @@
 #include "db/connection_test.h"
+#include "operator/texts.h"
 
 namespace xb::db {
 
@@ -10,8 +11,8 @@ bool TestConnection(DbSession& session, Operator& op, const ConnectionSettings& 
   try {
     session.myconnection.open();
     MessageBox box;
-    box.text = "当前数据库联系成功!";
-    box.caption = "提示信息";
+    box.text = texts::kConnected;
+    box.caption = texts::kInformation;
     box.icon = Icon::Information;
     box.modality = Modality::Owned;
     op.showMessage(box);
@@ -22,8 +23,8 @@ bool TestConnection(DbSession& session, Operator& op, const ConnectionSettings& 
     // for the operator to wonder.
     if (e.kind() == DbError::Kind::ConnectTimeout) {
       MessageBox box;
-      box.text = "数据库服务器没有响应,已放弃连接!\r请确认服务器已经启动并且网络畅通。";
-      box.caption = "连接超时";
+      box.text = texts::kConnectTimedOut;
+      box.caption = texts::kConnectTimeoutCaption;
       box.icon = Icon::Error;
       box.modality = Modality::Owned;
       op.showMessage(box);

@@ -1,7 +1,7 @@
 #pragma once
 #include "connection.h"
 #include "connection_string.h"
-#include "../db/operator.h"
+#include "operator/operator.h"
 
 namespace xb::db {
 

@@ -58,8 +58,6 @@
 //                                  roll back;
 //   DbError::Kind::CommitUncertain the connection broke during commit(): the
 //                                  data may or may not be saved;
-//   DbError::Kind::Locked          the database is locked by another program
-//                                  and cannot be written now;
 //   DbError::Kind::Gone            the database went away while connected
 //                                  (a deleted file, a broken connection).
 // A destructor never throws; an open transaction is rolled back on close.

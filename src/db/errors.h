@@ -11,7 +11,7 @@ namespace xb::db {
 // db/engine.h).
 class DbError : public std::runtime_error {
  public:
-  enum class Kind { Other, NoSuchDataSource, ConnectTimeout, LockTimeout, CommitUncertain, Locked, Gone };
+  enum class Kind { Other, NoSuchDataSource, ConnectTimeout, LockTimeout, CommitUncertain, Gone };
 
   explicit DbError(const std::string& message, int native_code = 0, std::string sqlstate = {},
                    Kind kind = Kind::Other)

@@ -11,6 +11,7 @@
 #include "sheet/cell_text.h"
 #include "import/render.h"
 #include "import/statements.h"
+#include "operator/texts.h"
 
 namespace xb::import {
 
@@ -41,8 +42,7 @@ void OpenQuery(db::Query& query, Rendered statement) {
 
 // Another session held a lock on the table longer than this run waits.
 MessageBox LockedBox(const std::string& table) {
-  return Box("表\"" + table + "\"正被另一个会话锁定,等待超时!\r该次导入已经撤销,没有写入任何数据,请稍后再试。",
-             "导入失败", Icon::Error, Modality::OwnerlessModeless);
+  return Box(texts::TableLocked(table), texts::kImportFailed, Icon::Error, Modality::OwnerlessModeless);
 }
 
 bool IsLockTimeout(const std::exception& e) {
@@ -61,38 +61,40 @@ void RollbackQuietly(db::Connection& connection) noexcept {
 
 }  // namespace
 
-void Importer::bt_openClick(const std::function<void()>& connection_test) {
+ReadOutcome Importer::ReadWorkbook(const std::function<void()>& connection_test) {
   auto& connection = session_.myconnection;
   if (connection.connectionString().empty() || !connection.isOpen()) connection_test();
-  if (!LoadWorkbook()) return;
-
-  op_.setImportEnabled(true);
-  op_.setProgressPosition(0);
-  MessageBox question = Box("数据已经成功的从Excel文件中提取,是否导入到数据库中?", "确认信息",
-                            Icon::Information, Modality::Owned);
-  question.buttons = Buttons::YesNo;
-  if (op_.showMessage(question) == Answer::Yes) BT_IMPClick();
+  const ReadOutcome outcome = LoadWorkbook();
+  if (outcome == ReadOutcome::Succeeded) op_.progress().done();
+  return outcome;
 }
 
-bool Importer::LoadWorkbook() {
+std::optional<RunOutcome> Importer::OfferImport() {
+  MessageBox question = Box(texts::kImportNow, texts::kConfirmation,
+                            Icon::Information, Modality::Owned);
+  question.buttons = Buttons::YesNo;
+  if (op_.showMessage(question) != Answer::Yes) return std::nullopt;
+  return Import();
+}
+
+ReadOutcome Importer::LoadWorkbook() {
   if (check_running_ && server_.isRunning()) {
-    op_.showMessage(Box("\"EXCEL\",已经打开,请先关闭已经打开的EXCEL文件", "ZQ_提示",
+    op_.showMessage(Box(texts::kSpreadsheetRunning, texts::kSpreadsheetRunningCaption,
                         Icon::Information, Modality::TaskModal));
   }
 
   const std::optional<std::string> path = op_.chooseWorkbook();
-  if (!path) return false;
-  op_.setFilePath(*path);
+  if (!path) return ReadOutcome::Cancelled;
 
   std::unique_ptr<sheet::Instance> instance;
-  const std::string cannot_start = "无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。";
+  const std::string cannot_start = texts::kCannotStartSpreadsheet;
   try {
     instance = server_.create();
     if (!instance) throw sheet::SheetError("no spreadsheet instance");
   } catch (const std::exception&) {
     sheet::InstanceGuard quit_on_return(instance.get());
-    op_.showMessage(Box(cannot_start, "系统错误", Icon::Error, Modality::TaskModal));
-    return false;
+    op_.showMessage(Box(cannot_start, texts::kSystemError, Icon::Error, Modality::TaskModal));
+    return ReadOutcome::NotOpened;
   }
   try {
     instance->openWorkbook(*path);
@@ -101,8 +103,8 @@ bool Importer::LoadWorkbook() {
     // reader's reason (encrypted, not a workbook, truncated...) on a line
     // of its own, so the operator is not sent to install a program.
     sheet::InstanceGuard quit_on_return(instance.get());
-    op_.showMessage(Box(cannot_start + "\n" + e.what(), "系统错误", Icon::Error, Modality::TaskModal));
-    return false;
+    op_.showMessage(Box(cannot_start + "\n" + e.what(), texts::kSystemError, Icon::Error, Modality::TaskModal));
+    return ReadOutcome::NotOpened;
   }
   // From here every way out quits the instance.
   sheet::InstanceGuard quit_on_return(instance.get());
@@ -112,24 +114,23 @@ bool Importer::LoadWorkbook() {
   list_stale_ = true;
   bool complete = false;
   try {
-    complete = ReadWorkbook(*instance);
+    complete = ReadSheet(*instance);
   } catch (const std::exception& e) {
-    op_.showMessage(Box(std::string("无法打开该文件！具体错误信息如下：\n") + e.what(), "ZQ 错误信息",
+    op_.showMessage(Box(texts::ReadFailed(e.what()), texts::kReadFailedCaption,
                         Icon::Error, Modality::TaskModal));
   }
-  // The list is partial now: BT_IMP must not import it (nor report success
-  // for rows an earlier read left enabled) until a read completes.
-  if (!complete) op_.setImportEnabled(false);
-  return complete;
+  // Otherwise the list is partial now: it must not be imported (nor success
+  // reported for rows an earlier read left) until a read completes.
+  return complete ? ReadOutcome::Succeeded : ReadOutcome::Failed;
 }
 
-bool Importer::ReadWorkbook(sheet::Instance& sheet) {
+bool Importer::ReadSheet(sheet::Instance& sheet) {
   auto& init = session_.init;
   const ParsedHeader header = ParseHeader(sheet.cellText(1, 1));
   // A header longer than the loader handles is refused like a broken one,
   // never cut short.
   if (header.table.empty() || header.too_long) {
-    op_.showMessage(Box("请确认您打开的EXCEL文件的表头信息是否正确!", "警告信息", Icon::Error,
+    op_.showMessage(Box(texts::kBadHeader, texts::kWarning, Icon::Error,
                         Modality::TaskModal));
     return false;
   }
@@ -145,8 +146,8 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
   }
   if (plain) OpenQuery(init, TableQuery(table));
   if (!plain || init.fieldInt(0) < 1) {
-    op_.showMessage(Box("\"" + table + "\"不在数据库中,请确认EXCEL表头信息是否正确!",
-                        "错误信息-导入失败", Icon::Error, Modality::TaskModal));
+    op_.showMessage(Box(texts::NoSuchTable(table),
+                        texts::kNoSuchTableCaption, Icon::Error, Modality::TaskModal));
     return false;
   }
   head_.push_back(table);
@@ -157,9 +158,7 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
     try {
       OpenQuery(init, SequenceQuery(column.sequence));
       if (init.fieldText(0).empty()) {
-        op_.showMessage(Box("当前数据中不存在\"" + column.sequence +
-                                "\"这个序列号!\r请确认打开的EXCEL文件的表头信息是否正确",
-                            "错误信息", Icon::Error, Modality::Owned));
+        op_.showMessage(Box(texts::NoSuchSequence(column.sequence), texts::kError, Icon::Error, Modality::Owned));
         return false;
       }
     } catch (const std::exception&) {
@@ -179,14 +178,12 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
         }
       }
       if (!found) {
-        op_.showMessage(Box("\"" + table + "\"表中没有\"" + column.name +
-                                "\"这个字段\r请确认你打开的EXCEL文件的表头信息是否正确!",
-                            "警告信息", Icon::Error, Modality::TaskModal));
+        op_.showMessage(Box(texts::NoSuchColumn(table, column.name), texts::kWarning, Icon::Error, Modality::TaskModal));
         return false;
       }
     }
   } catch (const std::exception& e) {
-    op_.showMessage(Box("打开" + table + "时出现下列错误:\r" + e.what(), "警告信息", Icon::Error,
+    op_.showMessage(Box(texts::TableOpenFailed(table, e.what()), texts::kWarning, Icon::Error,
                         Modality::TaskModal));
     return false;
   }
@@ -200,8 +197,7 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
     type_queries.push_back(column.is_sequence ? std::string() : DataTypeQuery(table, column.name));
 
   const int row_bound = FindRowBound([&](int row) { return sheet.cellText(row, 1); });
-  op_.setProgressMin(0);
-  op_.setProgressMax(row_bound);
+  op_.progress().start(0, row_bound);
 
   // A cell holding an error value (#DIV/0!, #N/A...) has no text on the
   // spreadsheet side: the read fails naming the cell, and nothing is written.
@@ -212,8 +208,8 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
   };
 
   for (int row = 4; row < row_bound; ++row) {
-    op_.setProgressPosition(row);
-    op_.processEvents();
+    op_.progress().advance(row);
+    op_.letPendingMessagesRun();
 
     TypedRow typed;
     int sheet_column = 1;
@@ -263,16 +259,16 @@ const std::vector<std::string>& Importer::import_list() const {
   return list_;
 }
 
-void Importer::BT_IMPClick() {
+RunOutcome Importer::Import() {
   if (head_.empty()) {
     op_.showMessage(
-        Box("导入前请先打开要导入的Excel文件!", "错误提示", Icon::Error, Modality::Owned));
-    return;
+        Box(texts::kNothingRead, texts::kErrorHint, Icon::Error, Modality::Owned));
+    return RunOutcome::NothingRead;
   }
-  if (ImportRows()) op_.setImportEnabled(false);
+  return Run();
 }
 
-bool Importer::ImportRows() {
+RunOutcome Importer::Run() {
   last_run_succeeded_ = false;
   auto& connection = session_.myconnection;
   try {
@@ -282,34 +278,34 @@ bool Importer::ImportRows() {
     // program's run is waited for.
     if (e.kind() != db::DbError::Kind::LockTimeout || head_.empty()) throw;
     RollbackQuietly(connection);
-    op_.setProgressPosition(0);
+    op_.progress().done();
     op_.showMessage(LockedBox(head_[0]));
-    return true;
+    return RunOutcome::RolledBack;
   }
 
-  RunEnd end;
+  RunOutcome end;
   try {
     end = WriteRows();
   } catch (const std::exception& e) {
     RollbackQuietly(connection);
-    op_.setProgressPosition(0);
+    op_.progress().done();
     session_.exe.close();
     if (!IsLockTimeout(e)) throw;
     op_.showMessage(LockedBox(head_.empty() ? std::string() : head_[0]));
-    return true;
+    return RunOutcome::RolledBack;
   } catch (...) {
     // Whatever escapes the run (a failed existence check, say) must not
     // leave half of it committed: the run is all or nothing.
     RollbackQuietly(connection);
-    op_.setProgressPosition(0);
+    op_.progress().done();
     session_.exe.close();
     throw;
   }
 
-  if (end == RunEnd::RolledBack) {
-    op_.setProgressPosition(0);
+  if (end == RunOutcome::RolledBack) {
+    op_.progress().done();
     session_.exe.close();
-    return true;
+    return end;
   }
 
   try {
@@ -321,36 +317,33 @@ bool Importer::ImportRows() {
     if (e.kind() != db::DbError::Kind::CommitUncertain) throw;
     // The connection broke during the commit: nobody here knows whether
     // the server kept the data, and the operator must not take it either way.
-    op_.setProgressPosition(0);
+    op_.progress().done();
     session_.exe.close();
-    op_.showMessage(Box(std::string("提交数据时与数据库的连接中断,无法确定数据是否已经保存!\r"
-                                    "再次导入前请先检查数据库中的数据。\r具体错误信息如下:\r") +
-                            e.what(),
-                        "导入结果不确定", Icon::Warning, Modality::OwnerlessModeless));
-    return true;
+    op_.showMessage(Box(texts::CommitUncertain(e.what()), texts::kCommitUncertainCaption, Icon::Warning, Modality::OwnerlessModeless));
+    return RunOutcome::Uncertain;
   } catch (...) {
     RollbackQuietly(connection);
     throw;
   }
-  op_.setProgressPosition(0);
+  op_.progress().done();
   session_.exe.close();
 
-  if (end == RunEnd::Completed) {
+  if (end == RunOutcome::Completed) {
     last_run_succeeded_ = true;
-    op_.showMessage(Box("数据已经成功导入到数据库中!", "提示信息", Icon::Information,
+    op_.showMessage(Box(texts::kImported, texts::kInformation, Icon::Information,
                         Modality::OwnerlessModeless));
   }
-  return true;
+  return end;
 }
 
-Importer::RunEnd Importer::WriteRows() {
+RunOutcome Importer::WriteRows() {
   // A copy: should the operator read another workbook while a prompt or box
   // of this run is open, this run still sees the list it started with.
   const std::vector<std::string> list = head_;
   const std::shared_ptr<const std::vector<TypedRow>> typed_rows = rows_;
   static const std::vector<TypedRow> kNoRows;
   const std::vector<TypedRow>& rows = typed_rows ? *typed_rows : kNoRows;
-  if (list.empty()) return RunEnd::Stopped;
+  if (list.empty()) return RunOutcome::Stopped;
   auto& init = session_.init;
   auto& exe = session_.exe;
 
@@ -362,8 +355,7 @@ Importer::RunEnd Importer::WriteRows() {
 
   // The entries of the import list: the head, then two per row.
   const int count = static_cast<int>(list.size() + (list.size() == 3 ? 2 * rows.size() : 0));
-  op_.setProgressMax(count - 1);
-  op_.setProgressMin(0);
+  op_.progress().start(0, count - 1);
 
   // Two runs into one table at once could both find a key missing and both
   // insert it: the table stays locked against other runs until this one
@@ -371,7 +363,7 @@ Importer::RunEnd Importer::WriteRows() {
   if (count > 3) session_.myconnection.lockTable(table);
 
   for (int i = 3; i < count; ++i) {
-    op_.setProgressPosition(i);
+    op_.progress().advance(i);
     const TypedRow& row = rows[static_cast<size_t>((i - 3) / 2)];
 
     if (i % 2 == 1) {
@@ -401,7 +393,7 @@ Importer::RunEnd Importer::WriteRows() {
         if (!existing.empty()) existing.pop_back();
         switch (op_.askOverwrite(OverwritePromptText(existing, values))) {
           case OverwriteAnswer::Abort:
-            return RunEnd::Stopped;
+            return RunOutcome::Stopped;
           case OverwriteAnswer::Ignore:
             continue;
           case OverwriteAnswer::All:
@@ -414,9 +406,8 @@ Importer::RunEnd Importer::WriteRows() {
       }
       // An update cannot draw new sequence numbers for a row that has them.
       if (UpperCased(values).find("NEXTVAL") != std::string::npos) {
-        op_.showMessage(Box("该次导入的表中含有序列号,不能完成更新操作!\r请先手动删除数据库中的记录!",
-                            "错误提示", Icon::Error, Modality::Owned));
-        return RunEnd::Stopped;
+        op_.showMessage(Box(texts::kSequenceRowExists, texts::kErrorHint, Icon::Error, Modality::Owned));
+        return RunOutcome::Stopped;
       }
       Rendered update = RenderUpdate(table, columns, row);
       exe.close();
@@ -425,16 +416,14 @@ Importer::RunEnd Importer::WriteRows() {
     } catch (const std::exception& e) {
       // Waiting on another session's lock ends the run with a box of its own.
       if (IsLockTimeout(e)) throw;
-      op_.showMessage(Box(std::string("向数据中导入EXCEL数据时出现下列错误:\r") + e.what() +
-                              "\r该次导入失败,已经导入的数据将自动删除!",
-                          "导入失败", Icon::Error, Modality::OwnerlessModeless));
-      op_.showMessage(Box("错误语句的详细信息如下:\r" + exe.sql(), "SQL错误语句", Icon::Error,
+      op_.showMessage(Box(texts::RowFailed(e.what()), texts::kImportFailed, Icon::Error, Modality::OwnerlessModeless));
+      op_.showMessage(Box(texts::FailedStatement(exe.sql()), texts::kFailedStatementCaption, Icon::Error,
                           Modality::OwnerlessModeless));
       session_.myconnection.rollbackTransaction();
-      return RunEnd::RolledBack;
+      return RunOutcome::RolledBack;
     }
   }
-  return RunEnd::Completed;
+  return RunOutcome::Completed;
 }
 
 }  // namespace xb::import

@@ -1,35 +1,50 @@
 #pragma once
-// Reading a workbook into the import list (bt_open) and writing the import
-// list into the database (BT_IMP).
+// Reading a workbook into the import list and writing the import list into
+// the database. Each step returns what happened; the caller keeps its own
+// controls (whether an import may start, say) from that.
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "db/connection.h"
-#include "db/operator.h"
+#include "operator/operator.h"
 #include "import/render.h"
 #include "sheet/sheet.h"
 
 namespace xb::import {
+
+// How a read ended. NotOpened: no spreadsheet engine or the file would not
+// open, and the list read before stands; Failed: the read began and the list
+// is partial, so it must not be imported.
+enum class ReadOutcome { Succeeded, Failed, NotOpened, Cancelled };
+// How an import ended: every row written and committed; stopped early
+// (Abort, the sequence stop; committed either way); rolled back after a
+// failed row or another session's lock; the commit's fate unknown; or not
+// started because nothing was read.
+enum class RunOutcome { Completed, Stopped, RolledBack, Uncertain, NothingRead };
 
 class Importer {
  public:
   Importer(db::DbSession& session, sheet::Server& server, Operator& op)
       : session_(session), server_(server), op_(op) {}
 
-  // bt_openClick: runs connection_test first when the connection string is
-  // empty or the connection is closed, then LoadWorkbook, then on success
-  // enables BT_IMP, resets the bar and asks whether to import now.
-  void bt_openClick(const std::function<void()>& connection_test);
-  // Reads the chosen workbook; reports every failure itself.
-  bool LoadWorkbook();
-  // BT_IMPClick: refuses an empty list, else ImportRows and disables BT_IMP.
-  // Exceptions that the run does not handle (a failed existence check, begin
-  // or commit) escape to the caller's default error report.
-  void BT_IMPClick();
-  bool ImportRows();
+  // Runs connection_test first when the connection string is empty or the
+  // connection is closed, then LoadWorkbook; on success resets the progress.
+  ReadOutcome ReadWorkbook(const std::function<void()>& connection_test);
+  // Chooses and reads a workbook; reports every failure itself.
+  ReadOutcome LoadWorkbook();
+  // After a successful read: asks whether to import now and, on Yes, runs
+  // Import. nullopt when the answer was No.
+  std::optional<RunOutcome> OfferImport();
+  // Refuses an empty list (NothingRead), else runs the import. Exceptions
+  // that the run does not handle (a failed existence check, begin or
+  // commit) escape to the caller's default error report.
+  RunOutcome Import();
+  // The run itself, whatever the list holds.
+  RunOutcome Run();
 
   // The import list: table, key columns, column list, then per data row its
   // key condition and value list (Oracle text). Made from the typed rows
@@ -41,12 +56,10 @@ class Importer {
   bool lastRunSucceeded() const { return last_run_succeeded_; }
 
  private:
-  // How a run ended: normally, stopped early (Abort, the sequence stop, an
-  // empty list; committed either way), or rolled back after a failed row.
-  enum class RunEnd { Completed, Stopped, RolledBack };
   // The header checks and the data rows, once the workbook is open.
-  bool ReadWorkbook(sheet::Instance& sheet);
-  RunEnd WriteRows();
+  bool ReadSheet(sheet::Instance& sheet);
+  // The rows of a begun transaction: Completed, Stopped or RolledBack.
+  RunOutcome WriteRows();
 
   db::DbSession& session_;
   sheet::Server& server_;

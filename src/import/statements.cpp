@@ -1,4 +1,5 @@
 #include "import/statements.h"
+#include "operator/texts.h"
 
 #include "import/header.h"
 
@@ -57,12 +58,7 @@ std::string UpdateStatement(const std::string& table, const std::string& columns
 }
 
 std::string OverwritePromptText(const std::string& existing_values, const std::string& values) {
-  return "数据库中已经有这条记录的信息内容如下:\r" + existing_values + "\r" +
-         "要更新的数据内容如下:\r" + values + "\r" +
-         "点击\"Yes\"覆盖当前信息\r"
-         "点击\"Ignore\"忽略不做处理\r"
-         "点击\"All\"覆盖所有已经存在的信息\r"
-         "点击\"Abort\"终止导入操作";
+  return texts::OverwritePrompt(existing_values, values);
 }
 
 }  // namespace xb::import

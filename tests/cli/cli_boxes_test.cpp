@@ -207,10 +207,10 @@ TEST(ProgressLineTest, BoxesErasePartialLineAndRowsCountAsRows) {
   std::istringstream in;
   xb::cli::TerminalOperator op(err, out, in, true, clock.fn());
   // The workbook read: sheet rows 4..13 of a bound of 14 are ten data rows.
-  op.setProgressMin(0);
-  op.setProgressMax(14);
+  xb::ProgressSink& progress = op.progress();
+  progress.start(0, 14);
   for (int row = 4; row < 14; ++row) {
-    op.setProgressPosition(row);
+    progress.advance(row);
     clock.now += std::chrono::milliseconds(150);
   }
   EXPECT_NE(err.str().find("\r\033[K10/10 行"), std::string::npos) << err.str();

@@ -25,16 +25,9 @@ struct BoxRecorder : Operator {
   }
   OverwriteAnswer askOverwrite(const std::string&) override { return OverwriteAnswer::Abort; }
   std::optional<std::string> chooseWorkbook() override { return std::nullopt; }
-  void setProgressMin(int) override {}
-  void setProgressMax(int) override {}
-  void setProgressPosition(int) override {}
-  int progressMin() const override { return 0; }
-  int progressMax() const override { return 0; }
-  int progressPosition() const override { return 0; }
-  void processEvents() override {}
-  void setFilePath(const std::string&) override {}
-  void setImportEnabled(bool) override {}
-  bool importEnabled() const override { return false; }
+  SilentProgress no_progress;
+  ProgressSink& progress() override { return no_progress; }
+  void letPendingMessagesRun() override {}
 };
 
 TEST_F(DbFolder, ASilentServerIsGivenUpAndSaidSo) {

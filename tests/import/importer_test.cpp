@@ -26,7 +26,7 @@ class ImportTest : public testing::Test {
 
   bool Load(const std::string& name) {
     op_.workbook = Workbook(name);
-    return importer_.LoadWorkbook();
+    return importer_.LoadWorkbook() == ReadOutcome::Succeeded;
   }
   void Exec(const std::string& sql) { TestDatabase::Execute(session_.myconnection, sql); }
   Rows Select(const std::string& sql) { return TestDatabase::Rows(session_.myconnection, sql); }
@@ -160,13 +160,14 @@ INSTANTIATE_TEST_SUITE_P(Boxes, LoaderFaults, testing::ValuesIn(kLoadFaults),
 TEST_F(ImportTest, FailedStartKeepsThePreviousList) {
   ASSERT_TRUE(Load("gap.xls"));
   const auto before = importer_.import_list();
-  EXPECT_FALSE(Load("nosuch.xls"));
+  op_.workbook = Workbook("nosuch.xls");
+  EXPECT_EQ(importer_.LoadWorkbook(), ReadOutcome::NotOpened);
   EXPECT_EQ(importer_.import_list(), before);
 
   op_.workbook.reset();  // cancelled dialog
   op_.boxes.clear();
   const int created = server_.counts.created;
-  EXPECT_FALSE(importer_.LoadWorkbook());
+  EXPECT_EQ(importer_.LoadWorkbook(), ReadOutcome::Cancelled);
   EXPECT_TRUE(op_.boxes.empty());
   EXPECT_EQ(server_.counts.created, created);
   EXPECT_EQ(importer_.import_list(), before);
@@ -188,15 +189,14 @@ TEST_F(ImportTest, ReadFailureKeepsCompletePairsAndTheBarPosition) {
 }
 
 // An error cell fails the read with the loader's read-failure box naming
-// the cell; no row reaches the database and BT_IMP stays disabled.
+// the cell; no row reaches the database and the read is a failed one.
 TEST_F(ImportTest, ErrorCellFailsTheReadNamingTheCell) {
   op_.workbook = Workbook("error_cell.xls");
   op_.yes_no_answers = {Answer::Yes};
-  importer_.bt_openClick([] {});
+  EXPECT_EQ(importer_.ReadWorkbook([] {}), ReadOutcome::Failed);
   ASSERT_EQ(op_.boxes.size(), 1u);
   EXPECT_EQ(op_.boxes[0].text, "无法打开该文件！具体错误信息如下：\nC5: #DIV/0!");
   EXPECT_EQ(op_.boxes[0].caption, "ZQ 错误信息");
-  EXPECT_FALSE(op_.importEnabled());
   EXPECT_EQ(Select("select count(*) from ZORVAT"), (Rows{{"0"}}));
 }
 
@@ -211,27 +211,23 @@ TEST_F(ImportTest, TableNameWithAQuoteIsMissingEvenWhenItExists) {
   EXPECT_EQ(Select("select count(*) from \"O'BRIEN\""), (Rows{{"0"}}));
 }
 
-// A read that fails part-way leaves BT_IMP disabled even when an earlier
-// read enabled it: the partial list is never imported.
-TEST_F(ImportTest, FailedReadDisablesTheImportButton) {
+// A read that fails part-way says so even after a good read: the partial
+// list is never to be imported.
+TEST_F(ImportTest, FailedReadIsToldApartFromACancelledOne) {
   ASSERT_TRUE(Load("sample1.xls"));
-  op_.setImportEnabled(true);  // as bt_openClick leaves it after a read
   server_.fail_cell = [](int row, int column) {
     if (row == 7 && column == 2) throw sheet::SheetError("cell unreadable");
   };
-  EXPECT_FALSE(Load("sample1.xls"));
-  EXPECT_FALSE(op_.importEnabled());
+  op_.workbook = Workbook("sample1.xls");
+  EXPECT_EQ(importer_.LoadWorkbook(), ReadOutcome::Failed);
   // A header fault after the list was cleared does the same.
-  op_.setImportEnabled(true);
   server_.fail_cell = nullptr;
-  EXPECT_FALSE(Load("missing_col.xls"));
-  EXPECT_FALSE(op_.importEnabled());
-  // A cancelled dialog reads nothing and leaves the button alone.
+  op_.workbook = Workbook("missing_col.xls");
+  EXPECT_EQ(importer_.LoadWorkbook(), ReadOutcome::Failed);
+  // A cancelled dialog reads nothing.
   ASSERT_TRUE(Load("sample1.xls"));
-  op_.setImportEnabled(true);
   op_.workbook.reset();
-  EXPECT_FALSE(importer_.LoadWorkbook());
-  EXPECT_TRUE(op_.importEnabled());
+  EXPECT_EQ(importer_.LoadWorkbook(), ReadOutcome::Cancelled);
 }
 
 TEST_F(ImportTest, RunningSpreadsheetIsReportedAndTheReadGoesOn) {
@@ -249,7 +245,8 @@ TEST_F(ImportTest, RunningSpreadsheetIsReportedAndTheReadGoesOn) {
 TEST_F(ImportTest, HelpSampleImportsFromTheButtonAndCommits) {
   op_.workbook = Workbook("sample1.xls");
   op_.yes_no_answers = {Answer::Yes};
-  importer_.bt_openClick([] { FAIL() << "the connection is open"; });
+  ASSERT_EQ(importer_.ReadWorkbook([] { FAIL() << "the connection is open"; }), ReadOutcome::Succeeded);
+  EXPECT_EQ(importer_.OfferImport(), RunOutcome::Completed);
   ASSERT_EQ(op_.boxes.size(), 2u);
   EXPECT_EQ(op_.boxes[0].text, "数据已经成功的从Excel文件中提取,是否导入到数据库中?");
   EXPECT_EQ(op_.boxes[0].caption, "确认信息");
@@ -259,7 +256,6 @@ TEST_F(ImportTest, HelpSampleImportsFromTheButtonAndCommits) {
   EXPECT_EQ(op_.boxes[1].caption, "提示信息");
   EXPECT_EQ(op_.boxes[1].modality, Modality::OwnerlessModeless);
   EXPECT_TRUE(importer_.lastRunSucceeded());
-  EXPECT_FALSE(op_.importEnabled());
   EXPECT_EQ(op_.progressPosition(), 0);
   EXPECT_FALSE(session_.myconnection.inTransaction());
   const Rows rows = SelectCommitted("select AA, BB, to_char(CC,'yyyy-mm-dd') from ZORVAT order by BB");
@@ -272,14 +268,15 @@ TEST_F(ImportTest, ClosedConnectionRunsTheTestFirstAndNoLeavesTheListUnrun) {
   session_.myconnection.close();
   op_.workbook = Workbook("sample1.xls");
   int tests = 0;
-  importer_.bt_openClick([&] {
+  EXPECT_EQ(importer_.ReadWorkbook([&] {
     ++tests;
     database_.Connect(session_);
-  });
+  }),
+            ReadOutcome::Succeeded);
   EXPECT_EQ(tests, 1);
-  EXPECT_TRUE(op_.importEnabled());  // answered No: the list waits for BT_IMP
+  EXPECT_EQ(importer_.OfferImport(), std::nullopt);  // answered No: the list waits
   EXPECT_TRUE(Select("select * from ZORVAT").empty());
-  importer_.BT_IMPClick();
+  EXPECT_EQ(importer_.Import(), RunOutcome::Completed);
   EXPECT_EQ(Select("select * from ZORVAT").size(), 11u);
 }
 
@@ -288,7 +285,7 @@ TEST_F(ImportTest, ExistingRowsAskAndEachAnswerDoesItsPart) {
   Exec("insert into ZORVAT(AA,BB) values('5','98')");
   ASSERT_TRUE(Load("sample1.xls"));
   op_.overwrite_answers = {OverwriteAnswer::Ignore, OverwriteAnswer::Yes};
-  importer_.BT_IMPClick();
+  importer_.Import();
   ASSERT_EQ(op_.prompts.size(), 2u);
   EXPECT_EQ(op_.prompts[0], OverwritePromptText("'2','99',''", "'2','34',to_date('2003-8-2','yyyy-mm-dd')"));
   EXPECT_EQ(Select("select BB from ZORVAT where AA='2'"), Rows{{"99"}});  // ignored
@@ -303,12 +300,12 @@ TEST_F(ImportTest, AllHoldsForOneRunOnly) {
   Exec("insert into ZORVAT(AA,BB) values('5','98')");
   ASSERT_TRUE(Load("sample1.xls"));
   op_.overwrite_answers = {OverwriteAnswer::All};
-  importer_.BT_IMPClick();
+  importer_.Import();
   EXPECT_EQ(op_.prompts.size(), 1u);
   EXPECT_EQ(Select("select BB from ZORVAT where AA in ('2','5') order by AA"), (Rows{{"34"}, {"37"}}));
   // The next run (every row exists now) asks again, from its first row.
   op_.overwrite_answers = {OverwriteAnswer::Ignore, OverwriteAnswer::Ignore};
-  EXPECT_TRUE(importer_.ImportRows());
+  EXPECT_EQ(importer_.Run(), RunOutcome::Completed);
   EXPECT_EQ(op_.prompts.size(), 1u + 11);
 }
 
@@ -316,12 +313,11 @@ TEST_F(ImportTest, AbortKeepsTheRowsBeforeIt) {
   Exec("insert into ZORVAT(AA,BB) values('5','98')");
   ASSERT_TRUE(Load("sample1.xls"));
   op_.overwrite_answers = {OverwriteAnswer::Abort};
-  importer_.BT_IMPClick();
+  EXPECT_EQ(importer_.Import(), RunOutcome::Stopped);
   EXPECT_EQ(SelectCommitted("select AA from ZORVAT order by BB"), (Rows{{"1"}, {"2"}, {"3"}, {"4"}, {"5"}}));
   EXPECT_EQ(Select("select BB from ZORVAT where AA='5'"), Rows{{"98"}});
   EXPECT_TRUE(op_.boxes.empty());
   EXPECT_FALSE(importer_.lastRunSucceeded());
-  EXPECT_FALSE(op_.importEnabled());
   EXPECT_EQ(op_.progressPosition(), 0);
 }
 
@@ -329,7 +325,7 @@ TEST_F(ImportTest, KeysMatchOnlyUpperCaseTextAndTwoDigitDates) {
   Exec("insert into PEOPLE(NAME,NOTE) values('abc','old')");
   Exec("insert into PEOPLE(NAME,NOTE) values('O''NEIL','old')");
   ASSERT_TRUE(Load("people.xls"));
-  importer_.BT_IMPClick();
+  importer_.Import();
   // 'abc' is never found (the key is compared upper-cased) and comes in
   // again; O'NEIL is found and overwritten with the text as written.
   ASSERT_EQ(op_.prompts.size(), 1u);
@@ -339,7 +335,7 @@ TEST_F(ImportTest, KeysMatchOnlyUpperCaseTextAndTwoDigitDates) {
   Exec("insert into EVENTS values(to_date('2003-08-01','yyyy-mm-dd'),'x')");
   Exec("insert into EVENTS values(to_date('2003-08-02','yyyy-mm-dd'),'y')");
   ASSERT_TRUE(Load("datekey.xls"));
-  importer_.BT_IMPClick();
+  importer_.Import();
   EXPECT_EQ(op_.prompts.size(), 2u);  // only the two-digit 2003-08-01 matched
   EXPECT_EQ(Select("select to_char(D,'yyyy-mm-dd'), V from EVENTS order by V"),
             (Rows{{"2003-08-01", "a"}, {"2003-08-02", "b"}, {"2003-08-02", "y"}}));
@@ -348,7 +344,7 @@ TEST_F(ImportTest, KeysMatchOnlyUpperCaseTextAndTwoDigitDates) {
 TEST_F(ImportTest, SequenceRowThatExistsStopsTheRun) {
   Exec("insert into ZORVAT(AA,BB) values('3','99')");
   ASSERT_TRUE(Load("sample2.xls"));
-  importer_.BT_IMPClick();
+  importer_.Import();
   ASSERT_EQ(op_.prompts.size(), 1u);  // asked first, then stopped
   ASSERT_EQ(op_.boxes.size(), 1u);
   EXPECT_EQ(op_.boxes[0].text, "该次导入的表中含有序列号,不能完成更新操作!\r请先手动删除数据库中的记录!");
@@ -365,7 +361,7 @@ TEST_F(ImportTest, FailedRowAtTheEndRollsBackTheWholeRun) {
     // While the boxes are up, the rows of the run are still uncommitted.
     EXPECT_TRUE(SelectCommitted("select * from ZORVAT").empty());
   };
-  importer_.BT_IMPClick();
+  EXPECT_EQ(importer_.Import(), RunOutcome::RolledBack);
   ASSERT_EQ(op_.boxes.size(), 2u);
   const std::string& first = op_.boxes[0].text;
   EXPECT_EQ(first.rfind("向数据中导入EXCEL数据时出现下列错误:\r", 0), 0u) << first;
@@ -380,7 +376,6 @@ TEST_F(ImportTest, FailedRowAtTheEndRollsBackTheWholeRun) {
   }
   EXPECT_TRUE(Select("select * from ZORVAT").empty());
   EXPECT_FALSE(session_.myconnection.inTransaction());
-  EXPECT_FALSE(op_.importEnabled());
   EXPECT_FALSE(importer_.lastRunSucceeded());
   EXPECT_EQ(op_.progressPosition(), 0);
   EXPECT_FALSE(session_.exe.isOpen());
@@ -388,33 +383,29 @@ TEST_F(ImportTest, FailedRowAtTheEndRollsBackTheWholeRun) {
 
 TEST_F(ImportTest, FailedExistenceCheckRollsBackAndEscapes) {
   ASSERT_TRUE(Load("sample1.xls"));
-  op_.setImportEnabled(true);
   // Rows 1 and 2 are written; then the table goes away inside the run, so
   // the check of row 3 fails.
   op_.on_position = [&](int position) {
     if (position == 7) Exec("alter table ZORVAT rename to ZORVAT_GONE");
   };
-  EXPECT_THROW(importer_.BT_IMPClick(), db::DbError);
+  EXPECT_THROW(importer_.Import(), db::DbError);
   op_.on_position = nullptr;
   EXPECT_FALSE(session_.myconnection.inTransaction());
   EXPECT_TRUE(Select("select * from ZORVAT").empty());  // the rename is undone too
-  EXPECT_TRUE(op_.importEnabled());
   EXPECT_TRUE(op_.boxes.empty());
   EXPECT_EQ(op_.progressPosition(), 0);
 }
 
 TEST_F(ImportTest, ListsWithoutRows) {
-  importer_.BT_IMPClick();  // nothing read yet
+  EXPECT_EQ(importer_.Import(), RunOutcome::NothingRead);
   ASSERT_EQ(op_.boxes.size(), 1u);
   EXPECT_EQ(op_.boxes[0].text, "导入前请先打开要导入的Excel文件!");
   EXPECT_EQ(op_.boxes[0].caption, "错误提示");
   EXPECT_EQ(op_.boxes[0].modality, Modality::Owned);
 
   ASSERT_TRUE(Load("nodata.xls"));
-  op_.setImportEnabled(true);
-  importer_.BT_IMPClick();
+  EXPECT_EQ(importer_.Import(), RunOutcome::Completed);
   EXPECT_EQ(Captions(), (std::vector<std::string>{"错误提示", "提示信息"}));
-  EXPECT_FALSE(op_.importEnabled());
 }
 
 }  // namespace

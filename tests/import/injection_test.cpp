@@ -66,7 +66,7 @@ class Injection : public ::testing::Test {
     op_.overwrite_answers = {xb::OverwriteAnswer::Abort};
     xb::import::Importer importer(session_, *server_, op_);
     importer.setCheckRunningInstance(false);
-    importer.bt_openClick([] {});
+    if (importer.ReadWorkbook([] {}) == xb::import::ReadOutcome::Succeeded) importer.OfferImport();
   }
 
   TempDir dir_;

@@ -134,8 +134,8 @@ class OdbcPostgres : public testing::Test {
     auto server = sheet::MakeFileServer();
     Importer importer(session, *server, op);
     importer.setCheckRunningInstance(false);
-    ASSERT_TRUE(importer.LoadWorkbook());
-    importer.ImportRows();
+    ASSERT_EQ(importer.LoadWorkbook(), ReadOutcome::Succeeded);
+    importer.Run();
     if (succeeded) *succeeded = importer.lastRunSucceeded();
   }
 

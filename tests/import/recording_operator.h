@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "db/operator.h"
+#include "operator/operator.h"
 #include "support/temp_dir.h"
 
 namespace xb::test {
@@ -19,7 +19,7 @@ class RecordingOperator : public Operator {
   std::vector<std::string> prompts;
   std::vector<int> positions;  // every position set, in order
   int process_events_calls = 0;
-  std::vector<std::string> file_paths;
+  std::vector<std::string> file_paths;  // every workbook chosen
 
   std::deque<Answer> yes_no_answers;            // default: No
   std::deque<OverwriteAnswer> overwrite_answers;  // default: Yes
@@ -45,27 +45,37 @@ class RecordingOperator : public Operator {
     overwrite_answers.pop_front();
     return a;
   }
-  std::optional<std::string> chooseWorkbook() override { return workbook; }
-
-  void setProgressMin(int value) override { min_ = value; }
-  void setProgressMax(int value) override { max_ = value; }
-  void setProgressPosition(int value) override {
-    position_ = value;
-    positions.push_back(value);
-    if (on_position) on_position(value);
+  std::optional<std::string> chooseWorkbook() override {
+    if (workbook) file_paths.push_back(*workbook);
+    return workbook;
   }
-  int progressMin() const override { return min_; }
-  int progressMax() const override { return max_; }
-  int progressPosition() const override { return position_; }
-  void processEvents() override { ++process_events_calls; }
 
-  void setFilePath(const std::string& path) override { file_paths.push_back(path); }
-  void setImportEnabled(bool enabled) override { import_enabled_ = enabled; }
-  bool importEnabled() const override { return import_enabled_; }
+  ProgressSink& progress() override { return progress_; }
+  void letPendingMessagesRun() override { ++process_events_calls; }
+
+  int progressMax() const { return progress_.max; }
+  int progressPosition() const { return progress_.position; }
 
  private:
-  int min_ = 0, max_ = 100, position_ = 0;
-  bool import_enabled_ = false;
+  struct Progress : ProgressSink {
+    RecordingOperator& op;
+    int min = 0, max = 100, position = 0;
+    explicit Progress(RecordingOperator& o) : op(o) {}
+    void start(int minimum, int maximum) override {
+      min = minimum;
+      max = maximum;
+    }
+    void advance(int value) override {
+      position = value;
+      op.positions.push_back(value);
+      if (op.on_position) op.on_position(value);
+    }
+    void step() override {
+      if (position < max) advance(position + 1);
+    }
+    void done() override { advance(0); }
+  };
+  Progress progress_{*this};
 };
 
 }  // namespace xb::test

@@ -80,8 +80,8 @@ class ServerPath : public testing::TestWithParam<std::string> {
     Importer importer(session, *server, op);
     importer.setCheckRunningInstance(false);
     op.workbook = workbook;
-    if (!importer.LoadWorkbook()) return false;
-    importer.ImportRows();
+    if (importer.LoadWorkbook() != ReadOutcome::Succeeded) return false;
+    importer.Run();
     return importer.lastRunSucceeded();
   }
 
@@ -162,8 +162,8 @@ TEST(LockedTable, TheRunEndsWithTheLockBoxAndWritesNothing) {
   op.workbook = Data("../cli/injection.xls");
   Importer importer(session, *server, op);
   importer.setCheckRunningInstance(false);
-  ASSERT_TRUE(importer.LoadWorkbook());
-  EXPECT_TRUE(importer.ImportRows());
+  ASSERT_EQ(importer.LoadWorkbook(), ReadOutcome::Succeeded);
+  importer.Run();
   EXPECT_FALSE(importer.lastRunSucceeded());
   ASSERT_EQ(op.boxes.size(), 1u);
   EXPECT_EQ(op.boxes[0].caption, "导入失败");

@@ -1,4 +1,4 @@
-#include "db/operator.h"
+#include "operator/operator.h"
 
 namespace xb {
 

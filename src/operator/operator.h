@@ -1,6 +1,8 @@
 #pragma once
 // The operator interface: every question, box and progress report that the
 // core logic (db, sheet, import, export) needs from the person at the screen.
+// The core tells its callers what happened (a read succeeded, a run was
+// rolled back...); each front keeps its own controls from that.
 // The Qt window implements it for real, the command-line front end on a
 // terminal, and the tests with scripted answers and a record of every box.
 
@@ -32,6 +34,41 @@ struct MessageBox {
 // through its close box (treated like Yes by the import run).
 enum class OverwriteAnswer { Yes, Abort, Ignore, All, Closed };
 
+// Where a long job reports how far it has got. A job of known length
+// starts with its range and advances through it; the export, which does not
+// know its length, steps within whatever range the sink last had.
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+  // A job whose positions run from minimum to maximum begins.
+  virtual void start(int minimum, int maximum) = 0;
+  // The job has reached this position.
+  virtual void advance(int position) = 0;
+  // One position further, stopping at the end of the range.
+  virtual void step() = 0;
+  // The job is over, however it ended: back to the start.
+  virtual void done() = 0;
+};
+
+// A sink that shows nothing: it keeps the range and position only, for
+// fronts that draw no progress.
+class SilentProgress : public ProgressSink {
+ public:
+  void start(int minimum, int maximum) override {
+    minimum_ = minimum;
+    maximum_ = maximum;
+  }
+  void advance(int position) override { position_ = position; }
+  void step() override {
+    if (position_ < maximum_) advance(position_ + 1);
+  }
+  void done() override { advance(0); }
+  int position() const { return position_; }
+
+ private:
+  int minimum_ = 0, maximum_ = 100, position_ = 0;
+};
+
 class Operator {
  public:
   virtual ~Operator() = default;
@@ -40,28 +77,13 @@ class Operator {
   // The overwrite prompt: caption "Confirm", question icon, buttons
   // "&Yes" "&Abort" "&Ignore" "&All"; text lines joined by "\r".
   virtual OverwriteAnswer askOverwrite(const std::string& text) = 0;
-  // The file-open dialog (filter "EXCEL文件|*.xls"); nullopt when cancelled.
+  // The choice of the workbook to read (filter "EXCEL文件|*.xls"); nullopt
+  // when cancelled.
   virtual std::optional<std::string> chooseWorkbook() = 0;
-
-  // Progress1
-  virtual void setProgressMin(int value) = 0;
-  virtual void setProgressMax(int value) = 0;
-  virtual void setProgressPosition(int value) = 0;
-  virtual int progressMin() const = 0;
-  virtual int progressMax() const = 0;
-  virtual int progressPosition() const = 0;
-  // Advance by one, stopping at the maximum.
-  void stepProgress() {
-    if (progressPosition() < progressMax()) setProgressPosition(progressPosition() + 1);
-  }
-
-  // Let pending window messages run and repaint the main window.
-  virtual void processEvents() = 0;
-
-  // Controls of the main window that the operations change.
-  virtual void setFilePath(const std::string& path) = 0;  // ed_filepath
-  virtual void setImportEnabled(bool enabled) = 0;        // BT_IMP
-  virtual bool importEnabled() const = 0;
+  // Where the read and the runs report their progress.
+  virtual ProgressSink& progress() = 0;
+  // Lets pending window messages run, so the screen follows a long job.
+  virtual void letPendingMessagesRun() = 0;
 };
 
 // Default error report: the message with a "." appended unless it is empty or
