@@ -150,7 +150,8 @@ class Query {
   size_t row_ = 0;
 };
 
-// The main window's database components.
+// The database components that the import and the export work with: one
+// connection and its two queries.
 struct DbSession {
   Connection myconnection;
   Query init{myconnection};

@@ -1,4 +1,5 @@
 #include "export/exporter.h"
+#include "operator/texts.h"
 
 #include "export/cell_value.h"
 
@@ -19,9 +20,9 @@ std::string TrimmedText(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-// The memo's lines as a multi-line edit holds them: split at CR LF, CR or LF;
+// The query text's lines as a multi-line edit holds them: split at CR LF, CR or LF;
 // a line break at the very end starts no further line.
-std::vector<std::string> MemoLines(const std::string& text) {
+std::vector<std::string> QueryLines(const std::string& text) {
   std::vector<std::string> lines;
   std::string::size_type start = 0;
   while (start < text.size()) {
@@ -63,20 +64,20 @@ std::string ExtractFromTable(const std::string& statement) {
 }
 
 bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
-            const std::string& memo_text) {
-  if (memo_text.empty()) return false;
+            const std::string& query_text) {
+  if (query_text.empty()) return false;
 
   auto& exe = session.exe;
   exe.close();
   exe.clearSql();
-  for (const auto& line : MemoLines(memo_text)) exe.appendLine(line);
+  for (const auto& line : QueryLines(query_text)) exe.appendLine(line);
   try {
     // Rows are written to the workbook as they arrive from the database;
     // none is kept once written.
     exe.open(db::Scroll::Forward);
   } catch (const std::exception& e) {
-    op.showMessage(Box(std::string("SQl语句有问题,如下:\r") + e.what(), "导出失败", Icon::Error));
-    op.showMessage(Box("错误的SQL语句如下:\r" + exe.sql(), "错误信息", Icon::Warning));
+    op.showMessage(Box(texts::BadQuery(e.what()), texts::kExportFailed, Icon::Error));
+    op.showMessage(Box(texts::WrongStatement(exe.sql()), texts::kError, Icon::Warning));
     return false;
   }
 
@@ -90,7 +91,7 @@ bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
     const int columns = exe.fieldCount();
     for (int k = 0; k < columns; ++k) instance->setCell(2, k + 1, CellText(exe.fieldName(k), 2, k + 1));
     for (int row = 3; !exe.eof(); ++row, exe.next()) {
-      op.stepProgress();
+      op.progress().step();
       for (int k = 0; k < columns; ++k) instance->setCell(row, k + 1, CellText(exe.fieldText(k), row, k + 1));
     }
     exe.close();
@@ -101,13 +102,13 @@ bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
     {
       sheet::InstanceGuard quit_after_box(instance.get());
       op.showMessage(
-          Box(std::string("导出到Excel文件时出现下列错误:\r") + e.what(), "导出失败", Icon::Error));
+          Box(texts::ExportFailed(e.what()), texts::kExportFailed, Icon::Error));
     }
     exe.close();
-    op.setProgressPosition(0);
+    op.progress().done();
     return false;
   }
-  op.setProgressPosition(0);
+  op.progress().done();
   // The shown instance now belongs to the operator: released, not quit.
   instance.reset();
   return true;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "db/connection.h"
-#include "db/operator.h"
+#include "operator/operator.h"
 #include "sheet/sheet.h"
 
 namespace xb::exporting {
@@ -12,9 +12,10 @@ namespace xb::exporting {
 // The table name of a statement (D1 of the export workbook); pure text work.
 std::string ExtractFromTable(const std::string& statement);
 
-// LbButton1Click with the memo's text. Returns true when the workbook was
+// Exports the rows of the query text to a new workbook and shows it.
+// Returns true when the workbook was
 // filled and shown; every failure is reported through the operator.
 bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
-            const std::string& memo_text);
+            const std::string& query_text);
 
 }  // namespace xb::exporting
