@@ -8,6 +8,7 @@
 
 #include "db/errors.h"
 #include "db/odbc_engine.h"
+#include "db/postgres/postgres_engine.h"
 
 namespace xb::db {
 namespace {
@@ -69,7 +70,8 @@ std::vector<Alias> ReadAliasFile() {
       const std::string engine = Lower(value);
       if (engine == "sqlite") target.kind = Target::Kind::Sqlite;
       else if (engine == "odbc") target.kind = Target::Kind::Odbc;
-      else fail("unknown engine '" + value + "' (sqlite or odbc)");
+      else if (engine == "postgres") target.kind = Target::Kind::Postgres;
+      else fail("unknown engine '" + value + "' (sqlite, odbc or postgres)");
     } else if (key == "target") {
       target.where = value;
     } else {
@@ -115,6 +117,7 @@ Target ResolveDataSource(const std::string& data_source) {
   } catch (const DbError&) {
   }
   if (alias) return *alias;
+  if (IsPostgresUri(data_source)) return {Target::Kind::Postgres, data_source};
   const std::string wanted = Lower(data_source);
   for (const auto& dsn : OdbcDataSources())
     if (Lower(dsn) == wanted) return {Target::Kind::Odbc, dsn};

@@ -5,6 +5,7 @@
 
 #include "db/aliases.h"
 #include "db/connection_string.h"
+#include "db/postgres/postgres_engine.h"
 
 namespace xb::db {
 
@@ -33,7 +34,9 @@ void Connection::open() {
   const std::string data_source = value("data source");
   if (data_source.empty()) throw DbError("no data source given");
   const Target target = ResolveDataSource(data_source);
-  if (target.kind == Target::Kind::Odbc)
+  if (target.kind == Target::Kind::Postgres)
+    engine_ = OpenPostgres(target.where, value("user id"), value("password"));
+  else if (target.kind == Target::Kind::Odbc)
     engine_ = OpenOdbc(target.where, value("user id"), value("password"));
   else
     engine_ = OpenSqlite(target.where);

@@ -32,9 +32,9 @@ class Engine {
 };
 
 // Where a data source leads: an engine and its target (a SQLite file path,
-// or an ODBC DSN).
+// an ODBC DSN, or a libpq connection string or URI).
 struct Target {
-  enum class Kind { Sqlite, Odbc } kind = Kind::Sqlite;
+  enum class Kind { Sqlite, Odbc, Postgres } kind = Kind::Sqlite;
   std::string where;
 };
 

@@ -1,0 +1,441 @@
+// The postgres engine. Each connection makes the Oracle dictionary views,
+// dual and to_date private to its session (temporary objects, gone with the
+// session), translates each statement (translate.h) and sends it with its
+// values bound: data statements are prepared once per shape and re-run.
+// Inside a transaction every statement runs under a savepoint, so that a
+// failed statement undoes only itself, as in Oracle, instead of spoiling
+// the whole transaction; the savepoint, the statement and its release go to
+// the server in one round trip (libpq's pipeline mode).
+
+#include "db/postgres/postgres_engine.h"
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+
+#include "db/errors.h"
+#include "db/postgres/translate.h"
+
+namespace xb::db {
+namespace {
+
+using postgres::ColumnType;
+using postgres::PgStatement;
+
+// SQLSTATEs this engine gives its own failures (those of the server come
+// with the server's): the connection broke; a commit whose outcome is not
+// known.
+constexpr const char* kConnectionLost = "08006";
+constexpr const char* kCommitUnknown = "08007";
+
+constexpr unsigned kNumericOid = 1700, kTimestampOid = 1114, kTimestampTzOid = 1184;
+
+// The objects that make the Oracle dialect run, private to the session.
+// Names are shown the way Oracle stores them: an unquoted (lower-case) name
+// upper-cased, any other as it is.
+const char* const kSessionSetup = R"SQL(
+set standard_conforming_strings = on;
+set timezone = 'UTC';
+set datestyle = 'ISO, YMD';
+set client_min_messages = warning;
+create temp view dual as select 'X'::varchar(1) as dummy;
+create temp view user_tables as
+  select (case when c.relname = lower(c.relname) then upper(c.relname) else c.relname end)::varchar(128) as table_name
+  from pg_catalog.pg_class c join pg_catalog.pg_namespace n on n.oid = c.relnamespace
+  where c.relkind in ('r', 'p') and left(n.nspname, 3) <> 'pg_' and n.nspname <> 'information_schema'
+    and pg_catalog.pg_table_is_visible(c.oid);
+create temp view user_tab_columns as
+  select (case when c.relname = lower(c.relname) then upper(c.relname) else c.relname end)::varchar(128) as table_name,
+    (case when a.attname = lower(a.attname) then upper(a.attname) else a.attname::text end)::varchar(128) as column_name,
+    (case when t.typname = 'bpchar' then 'CHAR'
+          when t.typcategory = 'S' then 'VARCHAR2'
+          when t.typcategory = 'N' then 'NUMBER'
+          when t.typname in ('date', 'timestamp', 'timestamptz') then 'DATE'
+          else upper(pg_catalog.format_type(t.oid, null)) end)::varchar(128) as data_type,
+    a.attnum::numeric as column_id,
+    (case when a.attnotnull then 'N' else 'Y' end)::varchar(1) as nullable
+  from pg_catalog.pg_class c
+  join pg_catalog.pg_namespace n on n.oid = c.relnamespace
+  join pg_catalog.pg_attribute a on a.attrelid = c.oid and a.attnum > 0 and not a.attisdropped
+  join pg_catalog.pg_type d on d.oid = a.atttypid
+  join pg_catalog.pg_type t on t.oid = (case when d.typtype = 'd' then d.typbasetype else d.oid end)
+  where c.relkind in ('r', 'p', 'v', 'm', 'f') and left(n.nspname, 3) <> 'pg_' and n.nspname <> 'information_schema'
+    and pg_catalog.pg_table_is_visible(c.oid);
+create temp view user_sequences as
+  select (case when c.relname = lower(c.relname) then upper(c.relname) else c.relname end)::varchar(128) as sequence_name,
+    s.seqmin::numeric as min_value, s.seqmax::numeric as max_value, s.seqincrement::numeric as increment_by,
+    s.seqcache::numeric as cache_size
+  from pg_catalog.pg_class c join pg_catalog.pg_namespace n on n.oid = c.relnamespace
+  join pg_catalog.pg_sequence s on s.seqrelid = c.oid
+  where c.relkind = 'S' and left(n.nspname, 3) <> 'pg_' and pg_catalog.pg_table_is_visible(c.oid);
+create function pg_temp.xb_to_date(text, text) returns timestamp(0) language sql stable as
+  $$ select case when $1 is null or $1 = '' then null else pg_catalog.to_timestamp($1, $2)::timestamp(0) end $$;
+create function pg_temp.xb_to_date(text) returns timestamp(0) language sql stable as
+  $$ select case when $1 is null or $1 = '' then null else $1::timestamp(0) end $$;
+)SQL";
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+// The server's message, with names it folded to lower case shown as the
+// statement wrote them unquoted (Oracle's upper case).
+std::string ServerMessage(const PGresult* result, PGconn* conn) {
+  const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  std::string message = primary ? primary : Trimmed(PQerrorMessage(conn));
+  std::string out;
+  for (size_t i = 0; i < message.size(); ++i) {
+    if (message[i] != '"') {
+      out += message[i];
+      continue;
+    }
+    const size_t close = message.find('"', i + 1);
+    if (close == std::string::npos) {
+      out += message.substr(i);
+      break;
+    }
+    out += '"' + postgres::OracleName(message.substr(i + 1, close - i - 1)) + '"';
+    i = close;
+  }
+  if (const char* detail = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL) : nullptr)
+    out += std::string("\n") + detail;
+  return out;
+}
+
+std::string SqlState(const PGresult* result) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  return state ? state : "";
+}
+
+struct ResultDeleter {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultDeleter>;
+
+bool Ok(const PGresult* r) {
+  const auto status = PQresultStatus(r);
+  return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+// A value as text the way the program shows it: numbers without trailing
+// zeros after the point, dates without a midnight time.
+std::string ValueText(const char* value, int length, unsigned type) {
+  std::string text(value, static_cast<size_t>(length));
+  if (type == kNumericOid && text.find('.') != std::string::npos && text.find_first_of("eE") == std::string::npos) {
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+    if (text == "-0") text = "0";
+  } else if ((type == kTimestampOid || type == kTimestampTzOid) && text.size() >= 19 &&
+             text.compare(10, 9, " 00:00:00") == 0 && (text.size() == 19 || text[19] == '+' || text[19] == '-')) {
+    text.erase(10, 9);
+  }
+  return text;
+}
+
+class PostgresEngine : public Engine {
+ public:
+  PostgresEngine(const std::string& target, const std::string& user, const std::string& password,
+                 const PostgresOptions& options)
+      : options_(options) {
+    // Keywords and values as arrays: nothing the operator typed is ever
+    // parsed as part of a connection string. The target's own settings and
+    // the PG* variables fill in what the window leaves empty.
+    std::vector<const char*> keys, values;
+    const std::string timeout = std::to_string(options.connect_timeout_seconds);
+    const char* env_timeout = std::getenv("PGCONNECT_TIMEOUT");
+    if (!env_timeout || !*env_timeout) {
+      keys.push_back("connect_timeout");
+      values.push_back(timeout.c_str());
+    }
+    keys.push_back("dbname");
+    values.push_back(target.c_str());
+    if (!user.empty()) {
+      keys.push_back("user");
+      values.push_back(user.c_str());
+    }
+    if (!password.empty()) {
+      keys.push_back("password");
+      values.push_back(password.c_str());
+    }
+    keys.push_back("client_encoding");
+    values.push_back("UTF8");
+    keys.push_back("application_name");
+    values.push_back("xlsbridge");
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
+    if (!conn_) throw DbError("cannot connect to the PostgreSQL server: out of memory", 0, kConnectionLost);
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      const std::string message = Trimmed(PQerrorMessage(conn_));
+      PQfinish(conn_);
+      throw DbError("cannot connect to the PostgreSQL server: " + message, 0, kConnectionLost);
+    }
+    // The server's notices are no concern of the operator's.
+    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    try {
+      SetUpSession();
+    } catch (...) {
+      PQfinish(conn_);
+      throw;
+    }
+  }
+
+  ~PostgresEngine() override { PQfinish(conn_); }  // the server rolls back what is open
+
+  std::shared_ptr<const ResultSet> query(const std::string& sql) override {
+    Result result = Run(sql);
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
+      throw DbError("the statement was carried out but returns no rows to open");
+    auto set = std::make_shared<ResultSet>();
+    const int columns = PQnfields(result.get());
+    const int rows = PQntuples(result.get());
+    std::vector<unsigned> types;
+    for (int c = 0; c < columns; ++c) {
+      set->names.push_back(postgres::OracleName(PQfname(result.get(), c)));
+      types.push_back(PQftype(result.get(), c));
+    }
+    set->rows.resize(static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r) {
+      auto& row = set->rows[static_cast<size_t>(r)];
+      row.reserve(static_cast<size_t>(columns));
+      for (int c = 0; c < columns; ++c) {
+        if (PQgetisnull(result.get(), r, c))
+          row.emplace_back(std::nullopt);
+        else
+          row.emplace_back(ValueText(PQgetvalue(result.get(), r, c), PQgetlength(result.get(), r, c), types[c]));
+      }
+    }
+    return set;
+  }
+
+  void execute(const std::string& sql) override { Run(sql); }
+
+  void begin() override {
+    EnsureConnected();
+    // A new run reads the column types afresh.
+    columns_.clear();
+    Simple("begin");
+    in_transaction_ = true;
+  }
+
+  void commit() override {
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      in_transaction_ = false;
+      throw DbError("the connection to the server was lost; the transaction was rolled back", 0, kConnectionLost);
+    }
+    Result result(PQexec(conn_, "commit"));
+    in_transaction_ = false;
+    if (!Ok(result.get())) {
+      if (PQstatus(conn_) != CONNECTION_OK)
+        throw DbError("the connection to the server broke during the commit: the data may or may not have been saved",
+                      0, kCommitUnknown);
+      throw DbError(ServerMessage(result.get(), conn_), 0, SqlState(result.get()));
+    }
+    if (std::strcmp(PQcmdStatus(result.get()), "COMMIT") != 0)
+      throw DbError("the server rolled the transaction back; nothing was saved", 0, "40000");
+  }
+
+  void rollback() override {
+    in_transaction_ = false;
+    // A lost connection has already taken its transaction with it.
+    if (PQstatus(conn_) != CONNECTION_OK) return;
+    Result result(PQexec(conn_, "rollback"));
+    if (!Ok(result.get()) && PQstatus(conn_) == CONNECTION_OK)
+      throw DbError(ServerMessage(result.get(), conn_), 0, SqlState(result.get()));
+  }
+
+  bool inTransaction() const override { return in_transaction_; }
+
+ private:
+  void SetUpSession() {
+    std::string setup = kSessionSetup;
+    setup += "set lock_timeout = '" + std::to_string(options_.lock_wait_seconds) + "s';\n";
+    Result result(PQexec(conn_, setup.c_str()));
+    if (!Ok(result.get())) throw DbError("cannot prepare the session: " + ServerMessage(result.get(), conn_));
+    prepared_.clear();
+    columns_.clear();
+  }
+
+  // A connection lost outside a transaction is made again; inside one the
+  // transaction is gone and the run must fail.
+  void EnsureConnected() {
+    if (PQstatus(conn_) == CONNECTION_OK) return;
+    if (in_transaction_) {
+      in_transaction_ = false;
+      throw DbError("the connection to the server was lost; the transaction was rolled back", 0, kConnectionLost);
+    }
+    PQreset(conn_);
+    if (PQstatus(conn_) != CONNECTION_OK)
+      throw DbError("cannot connect to the PostgreSQL server: " + Trimmed(PQerrorMessage(conn_)), 0, kConnectionLost);
+    SetUpSession();
+  }
+
+  void Simple(const char* sql) {
+    Result result(PQexec(conn_, sql));
+    if (!Ok(result.get())) Fail(result.get());
+  }
+
+  [[noreturn]] void Fail(const PGresult* result) {
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      const bool was = in_transaction_;
+      in_transaction_ = false;
+      throw DbError(std::string("the connection to the server was lost") +
+                        (was ? "; the transaction was rolled back: " : ": ") + Trimmed(PQerrorMessage(conn_)),
+                    0, kConnectionLost);
+    }
+    throw DbError(ServerMessage(result, conn_), 0, SqlState(result));
+  }
+
+  std::optional<std::vector<ColumnType>> Columns(const std::string& table) {
+    if (const auto it = columns_.find(table); it != columns_.end()) return it->second;
+    const char* values[] = {table.c_str()};
+    Result result(PQexecParams(conn_,
+                               "select a.attname, a.atttypid, t.typcategory = 'S' from pg_catalog.pg_attribute a "
+                               "join pg_catalog.pg_type t on t.oid = a.atttypid "
+                               "where a.attrelid = pg_catalog.to_regclass($1) and a.attnum > 0 and not a.attisdropped",
+                               1, nullptr, values, nullptr, nullptr, 0));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+      if (PQstatus(conn_) != CONNECTION_OK) Fail(result.get());
+      // A name that is no table: the statement itself will say so.
+      if (in_transaction_) Fail(result.get());
+      return std::nullopt;
+    }
+    std::vector<ColumnType> columns;
+    for (int r = 0; r < PQntuples(result.get()); ++r)
+      columns.push_back({PQgetvalue(result.get(), r, 0),
+                         static_cast<unsigned>(std::strtoul(PQgetvalue(result.get(), r, 1), nullptr, 10)),
+                         PQgetvalue(result.get(), r, 2)[0] == 't'});
+    if (columns.empty()) return std::nullopt;
+    if (columns_.size() > 256) columns_.clear();
+    columns_[table] = columns;
+    return columns;
+  }
+
+  // Translates, binds and runs one statement; returns its result.
+  Result Run(const std::string& sql) {
+    EnsureConnected();
+    const PgStatement statement =
+        postgres::TranslateOracle(sql, [this](const std::string& table) { return Columns(table); });
+    if (statement.schema_change) columns_.clear();
+
+    std::vector<const char*> values;
+    std::vector<unsigned> types;
+    for (const auto& param : statement.params) {
+      values.push_back(param.is_null ? nullptr : param.text.c_str());
+      types.push_back(param.oid);
+    }
+    const int count = static_cast<int>(values.size());
+    std::string key;
+    const std::string* name = nullptr;
+    bool prepare = false;
+    if (statement.data) {
+      key = statement.text;
+      for (const unsigned type : types) key += "\x01" + std::to_string(type);
+      if (auto it = prepared_.find(key); it != prepared_.end()) {
+        name = &it->second;
+      } else {
+        if (prepared_.size() >= kMaxPrepared) {
+          Simple("deallocate all");
+          prepared_.clear();
+        }
+        next_name_ = "xb" + std::to_string(++statement_number_);
+        name = &next_name_;
+        prepare = true;
+      }
+    }
+
+    if (PQenterPipelineMode(conn_) != 1) Fail(nullptr);
+    const bool savepoint = in_transaction_;
+    bool sent = true;
+    int commands = 0;
+    if (savepoint) {
+      sent = sent && PQsendQueryParams(conn_, "savepoint xb_statement", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+      ++commands;
+    }
+    const int prepare_command = prepare ? commands : -1;
+    if (prepare) {
+      sent = sent && PQsendPrepare(conn_, name->c_str(), statement.text.c_str(), count, types.data()) == 1;
+      ++commands;
+    }
+    const int main_command = commands++;
+    if (name)
+      sent = sent && PQsendQueryPrepared(conn_, name->c_str(), count, values.data(), nullptr, nullptr, 0) == 1;
+    else
+      sent = sent && PQsendQueryParams(conn_, statement.text.c_str(), count, count ? types.data() : nullptr,
+                                       values.data(), nullptr, nullptr, 0) == 1;
+    if (savepoint) {
+      sent = sent &&
+             PQsendQueryParams(conn_, "release savepoint xb_statement", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+      ++commands;
+    }
+    sent = sent && PQpipelineSync(conn_) == 1;
+    if (!sent) {
+      PQexitPipelineMode(conn_);
+      Fail(nullptr);
+    }
+
+    // Every command's result, then the sync; the first failure is the one
+    // to report (later commands of the pipeline were skipped because of it).
+    Result main, failure;
+    bool prepared = false;
+    for (int c = 0; c < commands && PQstatus(conn_) == CONNECTION_OK; ++c) {
+      while (PGresult* r = PQgetResult(conn_)) {
+        Result held(r);
+        const auto status = PQresultStatus(r);
+        if (c == prepare_command && status == PGRES_COMMAND_OK) prepared = true;
+        if (status == PGRES_FATAL_ERROR && !failure) failure = std::move(held);
+        else if (c == main_command && !main && status != PGRES_PIPELINE_ABORTED) main = std::move(held);
+      }
+    }
+    while (PQstatus(conn_) == CONNECTION_OK) {
+      Result r(PQgetResult(conn_));
+      if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
+    }
+    PQexitPipelineMode(conn_);
+    // A statement prepared on the server stays known even when its first run fails.
+    if (prepared) prepared_.emplace(key, *name);
+
+    if (failure || !main) {
+      if (savepoint && PQstatus(conn_) == CONNECTION_OK) {
+        // Undo the failed statement only; the transaction goes on.
+        Result undo(PQexec(conn_, "rollback to savepoint xb_statement"));
+        Result release(PQexec(conn_, "release savepoint xb_statement"));
+      }
+      Fail(failure.get());
+    }
+    return main;
+  }
+
+  static constexpr size_t kMaxPrepared = 64;
+  PGconn* conn_ = nullptr;
+  PostgresOptions options_;
+  bool in_transaction_ = false;
+  std::unordered_map<std::string, std::string> prepared_;
+  std::string next_name_;
+  long long statement_number_ = 0;
+  std::map<std::string, std::vector<ColumnType>> columns_;
+};
+
+}  // namespace
+
+std::unique_ptr<Engine> OpenPostgres(const std::string& target, const std::string& user, const std::string& password,
+                                     const PostgresOptions& options) {
+  return std::make_unique<PostgresEngine>(target, user, password, options);
+}
+
+bool IsPostgresUri(const std::string& data_source) {
+  auto starts = [&](const char* prefix) {
+    const size_t n = std::strlen(prefix);
+    if (data_source.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+      if (std::tolower(static_cast<unsigned char>(data_source[i])) != prefix[i]) return false;
+    return true;
+  };
+  return starts("postgresql://") || starts("postgres://");
+}
+
+}  // namespace xb::db
