@@ -187,7 +187,13 @@ class PostgresEngine : public Engine {
   ~PostgresEngine() override { PQfinish(conn_); }  // the server rolls back what is open
 
   std::shared_ptr<const ResultSet> query(const std::string& sql) override {
-    Result result = Run(sql);
+    // The loader asks for a column's data type once per cell: within one
+    // read (nothing but these lookups in between) the answer holds. Any
+    // other statement, the read's table lookup first of all, forgets it.
+    if (const auto it = dictionary_.find(sql); it != dictionary_.end()) return it->second;
+    PgStatement statement = Translate(sql);
+    if (!statement.column_dictionary) dictionary_.clear();
+    Result result = Run(statement);
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
       throw DbError("the statement was carried out but returns no rows to open");
     auto set = std::make_shared<ResultSet>();
@@ -209,15 +215,20 @@ class PostgresEngine : public Engine {
           row.emplace_back(ValueText(PQgetvalue(result.get(), r, c), PQgetlength(result.get(), r, c), types[c]));
       }
     }
+    if (statement.column_dictionary && dictionary_.size() < 100000) dictionary_.emplace(sql, set);
     return set;
   }
 
-  void execute(const std::string& sql) override { Run(sql); }
+  void execute(const std::string& sql) override {
+    dictionary_.clear();
+    Run(Translate(sql));
+  }
 
   void begin() override {
     EnsureConnected();
     // A new run reads the column types afresh.
     columns_.clear();
+    dictionary_.clear();
     Simple("begin");
     in_transaction_ = true;
   }
@@ -315,11 +326,14 @@ class PostgresEngine : public Engine {
     return columns;
   }
 
-  // Translates, binds and runs one statement; returns its result.
-  Result Run(const std::string& sql) {
+  PgStatement Translate(const std::string& sql) {
     EnsureConnected();
-    const PgStatement statement =
-        postgres::TranslateOracle(sql, [this](const std::string& table) { return Columns(table); });
+    return postgres::TranslateOracle(sql, [this](const std::string& table) { return Columns(table); });
+  }
+
+  // Binds and runs one statement; returns its result.
+  Result Run(const PgStatement& statement) {
+    EnsureConnected();
     if (statement.schema_change) columns_.clear();
 
     std::vector<const char*> values;
@@ -418,6 +432,7 @@ class PostgresEngine : public Engine {
   std::string next_name_;
   long long statement_number_ = 0;
   std::map<std::string, std::vector<ColumnType>> columns_;
+  std::unordered_map<std::string, std::shared_ptr<const ResultSet>> dictionary_;
 };
 
 }  // namespace
