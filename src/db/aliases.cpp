@@ -7,8 +7,8 @@
 #include <locale>
 
 #include "db/errors.h"
-#include "db/odbc_engine.h"
-#include "db/postgres/postgres_engine.h"
+#include "db/odbc/odbc_engine.h"
+#include "db/registry.h"
 
 namespace xb::db {
 namespace {
@@ -30,7 +30,7 @@ std::string Trim(const std::string& text) {
 
 struct Alias {
   std::string name;
-  Target target;
+  EngineTarget target;
 };
 
 // Reads the alias file. A missing file holds no alias; a file that exists
@@ -55,7 +55,9 @@ std::vector<Alias> ReadAliasFile() {
     if (text.empty() || text[0] == ';' || text[0] == '#') continue;
     if (text.front() == '[') {
       if (text.back() != ']' || text.size() < 3) fail("a section name must stand between [ and ]");
-      aliases.push_back({Trim(text.substr(1, text.size() - 2)), {}});
+      Alias alias{Trim(text.substr(1, text.size() - 2)), {}};
+      alias.target.engine = "sqlite";
+      aliases.push_back(std::move(alias));
       continue;
     }
     const auto eq = text.find('=');
@@ -65,15 +67,24 @@ std::vector<Alias> ReadAliasFile() {
     std::string value = Trim(text.substr(eq + 1));
     // A comment may follow the value.
     if (const auto semi = value.find(" ;"); semi != std::string::npos) value = Trim(value.substr(0, semi));
-    Target& target = aliases.back().target;
+    EngineTarget& target = aliases.back().target;
     if (key == "engine") {
       const std::string engine = Lower(value);
-      if (engine == "sqlite") target.kind = Target::Kind::Sqlite;
-      else if (engine == "odbc") target.kind = Target::Kind::Odbc;
-      else if (engine == "postgres") target.kind = Target::Kind::Postgres;
-      else fail("unknown engine '" + value + "' (sqlite, odbc or postgres)");
+      if (!Registry::instance().find(engine)) {
+        std::string known;
+        for (const auto& name : Registry::instance().names()) known += (known.empty() ? "" : ", ") + name;
+        fail("unknown engine '" + value + "' (" + known + ")");
+      }
+      target.engine = engine;
     } else if (key == "target") {
       target.where = value;
+    } else if (key == "lock_timeout") {
+      // Seconds a statement waits for another session's lock; 0 = forever.
+      char* end = nullptr;
+      const long seconds = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || seconds < 0 || seconds > 86400)
+        fail("lock_timeout must be a number of seconds from 0 to 86400");
+      target.lock_timeout = static_cast<int>(seconds);
     } else {
       fail("unknown key '" + key + "'");
     }
@@ -81,7 +92,7 @@ std::vector<Alias> ReadAliasFile() {
   if (in.bad()) throw DbError("cannot read the alias file " + path);
   for (auto& alias : aliases) {
     if (alias.target.where.empty()) throw DbError("alias file " + path + ": alias [" + alias.name + "] has no target");
-    if (alias.target.kind == Target::Kind::Sqlite && fs::path(alias.target.where).is_relative())
+    if (alias.target.engine == "sqlite" && fs::path(alias.target.where).is_relative())
       alias.target.where = (folder / alias.target.where).string();
   }
   return aliases;
@@ -101,27 +112,32 @@ std::string AliasFilePath() {
   return (config / "xlsbridge" / "aliases.ini").string();
 }
 
-std::optional<Target> FindAlias(const std::string& name) {
+std::optional<EngineTarget> FindAlias(const std::string& name) {
   const std::string wanted = Lower(name);
   for (const auto& alias : ReadAliasFile())
     if (Lower(alias.name) == wanted) return alias.target;
   return std::nullopt;
 }
 
-Target ResolveDataSource(const std::string& data_source) {
+EngineTarget ResolveDataSource(const std::string& data_source) {
   // A broken alias file was already reported when the list was filled; it
   // must not also stop a DSN or a file path typed by hand from connecting.
-  std::optional<Target> alias;
+  std::optional<EngineTarget> alias;
   try {
     alias = FindAlias(data_source);
   } catch (const DbError&) {
   }
   if (alias) return *alias;
-  if (IsPostgresUri(data_source)) return {Target::Kind::Postgres, data_source};
-  const std::string wanted = Lower(data_source);
-  for (const auto& dsn : OdbcDataSources())
-    if (Lower(dsn) == wanted) return {Target::Kind::Odbc, dsn};
-  return {Target::Kind::Sqlite, data_source};
+  for (const EngineEntry* entry : Registry::instance().claimers())
+    if (entry->claims(data_source)) {
+      EngineTarget target;
+      target.engine = entry->name;
+      target.where = data_source;
+      return target;
+    }
+  throw DbError(DbError::Kind::NoSuchDataSource,
+                "no such data source: '" + data_source +
+                    "' is neither an alias, an ODBC data source nor an existing database file");
 }
 
 std::vector<std::string> AliasList() {

@@ -12,15 +12,19 @@ namespace xb::db {
 //   [DEMO]
 //   engine=sqlite
 //   target=demo.db        ; relative paths are taken from the file's folder
+//   lock_timeout=30       ; seconds to wait for another session's lock, 0 = forever
+// engine= names a registered engine (db/registry.h).
 std::string AliasFilePath();
 
 // Looks the name up in the alias file (case-insensitive).
-std::optional<Target> FindAlias(const std::string& name);
+std::optional<EngineTarget> FindAlias(const std::string& name);
 
 // Where a data source typed by the operator leads: an alias of the alias
-// file, else an ODBC DSN of the machine, else a SQLite file path. An alias
-// file that cannot be read counts as one without aliases here.
-Target ResolveDataSource(const std::string& data_source);
+// file, else the first registered engine that claims it (an ODBC DSN of the
+// machine, then an existing SQLite file). An alias file that cannot be read
+// counts as one without aliases here. DbError (Kind::NoSuchDataSource) when
+// nothing claims it.
+EngineTarget ResolveDataSource(const std::string& data_source);
 
 // The data-source list: ODBC DSNs (user and system) and the aliases of the
 // alias file, sorted case-insensitively by the locale, each name once (of

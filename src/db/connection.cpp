@@ -1,13 +1,29 @@
 #include "db/connection.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "db/aliases.h"
 #include "db/connection_string.h"
-#include "db/postgres/postgres_engine.h"
+#include "db/oracle/dialect.h"
+#include "db/registry.h"
 
 namespace xb::db {
+
+namespace {
+
+std::atomic<uint64_t> g_schema_changes{0};
+
+// Every statement of this process passes here: anything but a data
+// statement may change the schema.
+void NoteStatement(const std::string& text) {
+  if (!oracle::IsDataStatement(text)) g_schema_changes.fetch_add(1, std::memory_order_acq_rel);
+}
+
+}  // namespace
+
+uint64_t SchemaChangeCount() { return g_schema_changes.load(std::memory_order_acquire); }
 
 Connection::Connection() = default;
 
@@ -33,20 +49,42 @@ void Connection::open() {
   };
   const std::string data_source = value("data source");
   if (data_source.empty()) throw DbError("no data source given");
-  const Target target = ResolveDataSource(data_source);
-  if (target.kind == Target::Kind::Postgres)
-    engine_ = OpenPostgres(target.where, value("user id"), value("password"));
-  else if (target.kind == Target::Kind::Odbc)
-    engine_ = OpenOdbc(target.where, value("user id"), value("password"));
-  else
-    engine_ = OpenSqlite(target.where);
+  EngineTarget target = ResolveDataSource(data_source);
+  target.user = value("user id");
+  target.password = value("password");
+  engine_ = OpenEngine(target);
+}
+
+void Connection::ForgetResults() {
+  // Cursors and prepared statements belong to the engine: they go first.
+  for (Query* query : queries_) query->close();
+  prepared_.clear();
 }
 
 void Connection::close() {
   if (!engine_) return;
+  ForgetResults();
   // Whatever happens to the rollback, the connection ends closed.
   std::unique_ptr<Engine> engine = std::move(engine_);
   if (engine->inTransaction()) engine->rollback();
+}
+
+Statement& Connection::prepared(const std::string& marked_sql) {
+  Engine& e = engine();
+  if (const auto it = prepared_.find(marked_sql); it != prepared_.end()) return *it->second;
+  auto statement = e.prepare(marked_sql);
+  if (prepared_.size() >= 64) {
+    // Rarely more shapes than this: start again rather than keep them all.
+    for (Query* query : queries_)
+      if (query->bound_) query->close();
+    prepared_.clear();
+  }
+  return *prepared_.emplace(marked_sql, std::move(statement)).first->second;
+}
+
+void Connection::lockTable(const std::string& table) {
+  if (!engine_ || !engine_->inTransaction()) throw DbError("no transaction is open on this connection");
+  engine_->lockTable(table);
 }
 
 void Connection::beginTransaction() {
@@ -72,12 +110,31 @@ Engine& Connection::engine() {
   return *engine_;
 }
 
+Query::Query(Connection& connection) : connection_(connection) { connection_.queries_.insert(this); }
+
+Query::~Query() {
+  close();
+  connection_.queries_.erase(this);
+}
+
 void Query::close() {
-  result_.reset();
+  open_ = false;
+  cursor_.reset();
+  cursor_on_row_ = false;
+  names_.clear();
+  rows_.clear();
   row_ = 0;
 }
 
+void Query::setStatement(const std::string& oracle_text, const std::string& marked_sql, std::vector<Value> values) {
+  setSql(oracle_text);
+  bound_ = true;
+  marked_ = marked_sql;
+  values_ = std::move(values);
+}
+
 void Query::setSql(const std::string& text) {
+  bound_ = false;
   // Called for every cell of a read: the line strings are reused.
   size_t count = 0;
   auto add = [&](size_t begin, size_t end) {
@@ -114,41 +171,97 @@ std::string Query::sql() const {
   return text;
 }
 
-void Query::open() {
-  close();
+void Query::Send(const std::string& text) {
+  if (auto* log = connection_.statementLog()) {
+    log->sent(text);
+    if (bound_ && connection_.engine().binds()) log->bound(marked_, values_);
+  }
+}
+
+// Runs the statement; a cursor when it is to return rows (open), none for execute.
+std::unique_ptr<Cursor> Query::Run(const std::string& text) {
   Engine& engine = connection_.engine();
-  const std::string text = sql();
-  if (auto* log = connection_.statementLog()) log->sent(text);
-  result_ = engine.query(text);
+  Send(text);
+  struct Note {
+    const std::string& text;
+    ~Note() { NoteStatement(text); }
+  } note{text};
+  if (bound_ && engine.binds()) return connection_.prepared(marked_).query(values_);
+  return engine.query(text);
+}
+
+void Query::open(Scroll scroll) {
+  close();
+  std::unique_ptr<Cursor> cursor = Run(sql());
+  for (int c = 0; c < cursor->columnCount(); ++c) names_.push_back(cursor->columnName(c));
+  scroll_ = scroll;
+  if (scroll == Scroll::Forward) {
+    cursor_ = std::move(cursor);
+    cursor_on_row_ = cursor_->next();
+  } else {
+    const size_t columns = names_.size();
+    while (cursor->next()) {
+      auto& row = rows_.emplace_back();
+      row.reserve(columns);
+      for (size_t c = 0; c < columns; ++c) {
+        const auto value = cursor->value(static_cast<int>(c));
+        if (value) row.emplace_back(std::string(*value));
+        else row.emplace_back();
+      }
+    }
+  }
+  open_ = true;
   row_ = 0;
 }
 
 void Query::execute() {
   close();
-  Engine& engine = connection_.engine();
+  Connection& c = connection_;
   const std::string text = sql();
-  if (auto* log = connection_.statementLog()) log->sent(text);
-  engine.execute(text);
+  struct Note {
+    const std::string& text;
+    ~Note() { NoteStatement(text); }
+  } note{text};
+  Engine& engine = c.engine();
+  Send(text);
+  if (bound_ && engine.binds()) c.prepared(marked_).execute(values_);
+  else engine.execute(text);
 }
 
-int Query::fieldCount() const { return result_ ? static_cast<int>(result_->names.size()) : 0; }
+int Query::fieldCount() const { return open_ ? static_cast<int>(names_.size()) : 0; }
 
 std::string Query::fieldName(int i) const {
-  if (!result_ || i < 0 || i >= fieldCount()) throw DbError("field index out of range");
-  return result_->names[static_cast<size_t>(i)];
+  if (!open_ || i < 0 || i >= fieldCount()) throw DbError("field index out of range");
+  return names_[static_cast<size_t>(i)];
 }
 
-std::string Query::fieldText(int i) const {
-  if (!result_ || i < 0 || i >= fieldCount()) throw DbError("field index out of range");
-  if (row_ >= result_->rows.size()) return {};
-  const auto& value = result_->rows[row_][static_cast<size_t>(i)];
-  return value ? *value : std::string();
+// The current row's value i; nullptr when there is no current row.
+const std::optional<std::string>* Query::Cell(int i) const {
+  if (!open_ || i < 0 || i >= fieldCount()) throw DbError("field index out of range");
+  if (scroll_ == Scroll::Buffered) return row_ < rows_.size() ? &rows_[row_][static_cast<size_t>(i)] : nullptr;
+  return nullptr;
 }
+
+std::string_view Query::fieldView(int i) const {
+  if (open_ && scroll_ == Scroll::Forward) {
+    if (i < 0 || i >= fieldCount()) throw DbError("field index out of range");
+    if (!cursor_on_row_) return {};
+    const auto value = cursor_->value(i);
+    return value ? *value : std::string_view();
+  }
+  const auto* cell = Cell(i);
+  return cell && *cell ? std::string_view(**cell) : std::string_view();
+}
+
+std::string Query::fieldText(int i) const { return std::string(fieldView(i)); }
 
 bool Query::fieldIsNull(int i) const {
-  if (!result_ || i < 0 || i >= fieldCount()) throw DbError("field index out of range");
-  if (row_ >= result_->rows.size()) return true;
-  return !result_->rows[row_][static_cast<size_t>(i)].has_value();
+  if (open_ && scroll_ == Scroll::Forward) {
+    if (i < 0 || i >= fieldCount()) throw DbError("field index out of range");
+    return !cursor_on_row_ || !cursor_->value(i).has_value();
+  }
+  const auto* cell = Cell(i);
+  return !cell || !cell->has_value();
 }
 
 long long Query::fieldInt(int i) const {
@@ -160,12 +273,27 @@ long long Query::fieldInt(int i) const {
   return static_cast<long long>(value);
 }
 
-void Query::first() { row_ = 0; }
-
-void Query::next() {
-  if (result_ && row_ < result_->rows.size()) ++row_;
+void Query::first() {
+  if (open_ && scroll_ == Scroll::Forward && row_ > 0)
+    throw DbError("the rows of this query are read once, front to back");
+  row_ = 0;
 }
 
-bool Query::eof() const { return !result_ || row_ >= result_->rows.size(); }
+void Query::next() {
+  if (!open_) return;
+  if (scroll_ == Scroll::Forward) {
+    if (!cursor_on_row_) return;
+    ++row_;
+    cursor_on_row_ = cursor_->next();
+    return;
+  }
+  if (row_ < rows_.size()) ++row_;
+}
+
+bool Query::eof() const {
+  if (!open_) return true;
+  if (scroll_ == Scroll::Forward) return !cursor_on_row_;
+  return row_ >= rows_.size();
+}
 
 }  // namespace xb::db

@@ -2,15 +2,25 @@
 // The connection (myconnection) and the query objects bound to it (init,
 // exe), with the operations the import and export logic rely on.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine.h"
 #include "errors.h"
 
 namespace xb::db {
+
+class Query;
+
+// How many statements other than data statements (insert, update, delete,
+// select) this process has sent, through any connection: whatever remembers
+// the schema forgets it when the count moves.
+uint64_t SchemaChangeCount();
 
 class Connection {
  public:
@@ -24,7 +34,8 @@ class Connection {
   const std::string& connectionString() const { return connection_string_; }
   bool isOpen() const { return engine_ != nullptr; }
   // Resolves the data source (alias file, ODBC DSN, SQLite path) and
-  // connects; raises DbError with the engine's message on failure.
+  // connects; raises DbError with the engine's message on failure
+  // (Kind::NoSuchDataSource when the name leads nowhere).
   void open();
   // Rolls back an open transaction first.
   void close();
@@ -37,29 +48,58 @@ class Connection {
   Engine& engine();
   void setStatementLog(StatementLog* log) { log_ = log; }
   StatementLog* statementLog() const { return log_; }
+  // The prepared statement for a text with '?' markers: made on first use,
+  // kept (a few dozen shapes) until the connection closes.
+  Statement& prepared(const std::string& marked_sql);
+  // Inside a transaction: keeps other sessions' runs out of the table until
+  // it ends (Engine::lockTable).
+  void lockTable(const std::string& table);
 
  private:
+  friend class Query;
+  void ForgetResults();
+
   std::string connection_string_;
   std::unique_ptr<Engine> engine_;
   StatementLog* log_ = nullptr;
+  std::unordered_map<std::string, std::unique_ptr<Statement>> prepared_;
+  std::set<Query*> queries_;
 };
+
+// How a query's rows are read: Buffered keeps every row so that first() can
+// go back to the first; Forward reads each row from the database as next()
+// comes to it and keeps only the current one.
+enum class Scroll { Buffered, Forward };
 
 class Query {
  public:
-  explicit Query(Connection& connection) : connection_(connection) {}
+  explicit Query(Connection& connection);
+  ~Query();
+  Query(const Query&) = delete;
+  Query& operator=(const Query&) = delete;
 
   void close();  // no effect when closed
-  bool isOpen() const { return result_ != nullptr; }
+  bool isOpen() const { return open_; }
   // Replaces all of the text; split into lines at CR, LF or CR LF.
   void setSql(const std::string& text);
-  void clearSql() { lines_.clear(); }
-  void appendLine(const std::string& line) { lines_.push_back(line); }
+  void clearSql() {
+    lines_.clear();
+    bound_ = false;
+  }
+  void appendLine(const std::string& line) {
+    lines_.push_back(line);
+    bound_ = false;
+  }
+  // A statement of the program's with its values: oracle_text is what is
+  // shown and logged (and sent to an engine that cannot bind); marked_sql is
+  // the same statement with '?' for each value, prepared once per shape.
+  void setStatement(const std::string& oracle_text, const std::string& marked_sql, std::vector<Value> values);
   // Every line followed by CR LF: what is sent and what is read back.
   std::string sql() const;
   const std::vector<std::string>& lines() const { return lines_; }
 
   // Runs a row-returning statement and stands on its first row.
-  void open();
+  void open(Scroll scroll = Scroll::Buffered);
   // Runs a statement that returns no rows.
   void execute();
 
@@ -67,18 +107,35 @@ class Query {
   std::string fieldName(int i) const;
   // Empty for NULL and when there is no current row.
   std::string fieldText(int i) const;
+  // The same without a copy; valid until the row moves.
+  std::string_view fieldView(int i) const;
   bool fieldIsNull(int i) const;
   // The text read as an integer (0 for NULL or no row); DbError when the
   // text is not a number.
   long long fieldInt(int i) const;
+  // Back to the first row; DbError for a Forward query past its first row.
   void first();
   void next();
   bool eof() const;
 
  private:
+  friend class Connection;
+  void Send(const std::string& text);
+  std::unique_ptr<Cursor> Run(const std::string& text);
+  const std::optional<std::string>* Cell(int i) const;
+
   Connection& connection_;
   std::vector<std::string> lines_;
-  std::shared_ptr<const ResultSet> result_;
+  bool bound_ = false;
+  std::string marked_;
+  std::vector<Value> values_;
+
+  bool open_ = false;
+  Scroll scroll_ = Scroll::Buffered;
+  std::vector<std::string> names_;
+  std::vector<std::vector<std::optional<std::string>>> rows_;  // Buffered
+  std::unique_ptr<Cursor> cursor_;                            // Forward
+  bool cursor_on_row_ = false;
   size_t row_ = 0;
 };
 

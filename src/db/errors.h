@@ -6,17 +6,26 @@ namespace xb::db {
 
 // Every failure of the database layer. The message is the engine's own text
 // (SQLite's message, or the ODBC driver's diagnostic) and is what the
-// operator sees embedded in the boxes; the codes are for logs and tests.
+// operator sees embedded in the boxes; the codes are for logs and tests. The
+// kind marks the failures the program answers with a box of their own (see
+// db/engine.h).
 class DbError : public std::runtime_error {
  public:
-  explicit DbError(const std::string& message, int native_code = 0, std::string sqlstate = {})
-      : std::runtime_error(message), native_code_(native_code), sqlstate_(std::move(sqlstate)) {}
+  enum class Kind { Other, NoSuchDataSource, ConnectTimeout, LockTimeout, CommitUncertain, Locked, Gone };
+
+  explicit DbError(const std::string& message, int native_code = 0, std::string sqlstate = {},
+                   Kind kind = Kind::Other)
+      : std::runtime_error(message), native_code_(native_code), sqlstate_(std::move(sqlstate)), kind_(kind) {}
+  DbError(Kind kind, const std::string& message, int native_code = 0, std::string sqlstate = {})
+      : DbError(message, native_code, std::move(sqlstate), kind) {}
   int nativeCode() const { return native_code_; }
   const std::string& sqlState() const { return sqlstate_; }
+  Kind kind() const { return kind_; }
 
  private:
   int native_code_;
   std::string sqlstate_;
+  Kind kind_;
 };
 
 }  // namespace xb::db

@@ -18,8 +18,16 @@ TEST_F(Aliases, ListHoldsAliasesAndDsnsSortedWithoutCaseTwins) {
   EXPECT_EQ(list, expected);
   // The first of two case twins wins when resolving too.
   EXPECT_EQ(ResolveDataSource("alpha").where, (dir_ / "b.db").string());
-  EXPECT_EQ(ResolveDataSource("BETA").kind, Target::Kind::Odbc);
-  EXPECT_EQ(ResolveDataSource("/some/file.db").kind, Target::Kind::Sqlite);
+  EXPECT_EQ(ResolveDataSource("BETA").engine, "odbc");
+  EXPECT_EQ(ResolveDataSource(db_path_).engine, "sqlite");
+  // A name that is no alias, no DSN and no file is said to be just that.
+  try {
+    ResolveDataSource("/some/file.db");
+    FAIL() << "resolved";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.kind(), DbError::Kind::NoSuchDataSource);
+    EXPECT_NE(std::string(e.what()).find("no such data source"), std::string::npos) << e.what();
+  }
 }
 
 TEST_F(Aliases, AMissingFileHoldsNoneAndABadOneIsAnError) {

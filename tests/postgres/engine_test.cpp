@@ -164,7 +164,7 @@ TEST_F(PgEngine, AnAliasNamesALibpqStringAndTheWindowGivesUserAndPassword) {
   std::ofstream(dir_.file("aliases.ini")) << "[PGXY]\nengine=postgres\ntarget=" << database_->Conninfo() << "\n";
   const auto target = db::FindAlias("pgxy");
   ASSERT_TRUE(target);
-  EXPECT_EQ(target->kind, db::Target::Kind::Postgres);
+  EXPECT_EQ(target->engine, "postgres");
   const auto list = db::AliasList();
   EXPECT_NE(std::find(list.begin(), list.end(), "PGXY"), list.end());
 

@@ -18,6 +18,7 @@
 
 #include "db/errors.h"
 #include "db/postgres/translate.h"
+#include "db/registry.h"
 
 namespace xb::db {
 namespace {
@@ -136,23 +137,86 @@ std::string ValueText(const char* value, int length, unsigned type) {
   return text;
 }
 
+// A whole result as libpq received it, walked forward.
+class PgCursor : public Cursor {
+ public:
+  explicit PgCursor(Result result) : result_(std::move(result)) {
+    const int columns = PQnfields(result_.get());
+    for (int c = 0; c < columns; ++c) {
+      names_.push_back(postgres::OracleName(PQfname(result_.get(), c)));
+      types_.push_back(PQftype(result_.get(), c));
+    }
+    texts_.resize(names_.size());
+  }
+  int columnCount() const override { return static_cast<int>(names_.size()); }
+  const std::string& columnName(int column) const override { return names_.at(static_cast<size_t>(column)); }
+  bool next() override {
+    if (row_ + 1 >= PQntuples(result_.get())) {
+      row_ = PQntuples(result_.get());
+      return false;
+    }
+    ++row_;
+    for (size_t c = 0; c < names_.size(); ++c) {
+      const int column = static_cast<int>(c);
+      if (PQgetisnull(result_.get(), row_, column))
+        texts_[c].reset();
+      else
+        texts_[c] = ValueText(PQgetvalue(result_.get(), row_, column), PQgetlength(result_.get(), row_, column),
+                              types_[c]);
+    }
+    return true;
+  }
+  std::optional<std::string_view> value(int column) const override {
+    const auto& text = texts_.at(static_cast<size_t>(column));
+    if (!text) return std::nullopt;
+    return std::string_view(*text);
+  }
+
+ private:
+  Result result_;
+  int row_ = -1;
+  std::vector<std::string> names_;
+  std::vector<unsigned> types_;
+  std::vector<std::optional<std::string>> texts_;
+};
+
+class PostgresEngine;
+
+// A statement of the program's with '?' markers: translated once, prepared
+// on the server at its first run, then only bound and run.
+class PgPrepared : public Statement {
+ public:
+  PgPrepared(PostgresEngine& engine, PgStatement statement) : engine_(engine), statement_(std::move(statement)) {
+    for (const auto& param : statement_.params)
+      if (param.marker >= 0) ++markers_;
+  }
+  int parameterCount() const override { return markers_; }
+  void execute(const std::vector<Value>& values) override;
+  std::unique_ptr<Cursor> query(const std::vector<Value>& values) override;
+
+ private:
+  PostgresEngine& engine_;
+  PgStatement statement_;
+  int markers_ = 0;
+};
+
 class PostgresEngine : public Engine {
  public:
-  PostgresEngine(const std::string& target, const std::string& user, const std::string& password,
-                 const PostgresOptions& options)
-      : options_(options) {
+  explicit PostgresEngine(const EngineTarget& target) : options_{target.lock_timeout, target.connect_timeout} {
+    const std::string& user = target.user;
+    const std::string& password = target.password;
     // Keywords and values as arrays: nothing the operator typed is ever
     // parsed as part of a connection string. The target's own settings and
     // the PG* variables fill in what the window leaves empty.
     std::vector<const char*> keys, values;
-    const std::string timeout = std::to_string(options.connect_timeout_seconds);
+    const std::string timeout = std::to_string(options_.connect_timeout_seconds);
     const char* env_timeout = std::getenv("PGCONNECT_TIMEOUT");
     if (!env_timeout || !*env_timeout) {
       keys.push_back("connect_timeout");
       values.push_back(timeout.c_str());
     }
     keys.push_back("dbname");
-    values.push_back(target.c_str());
+    values.push_back(target.where.c_str());
     if (!user.empty()) {
       keys.push_back("user");
       values.push_back(user.c_str());
@@ -172,7 +236,9 @@ class PostgresEngine : public Engine {
     if (PQstatus(conn_) != CONNECTION_OK) {
       const std::string message = Trimmed(PQerrorMessage(conn_));
       PQfinish(conn_);
-      throw DbError("cannot connect to the PostgreSQL server: " + message, 0, kConnectionLost);
+      const bool timeout = message.find("timeout expired") != std::string::npos;
+      throw DbError(timeout ? DbError::Kind::ConnectTimeout : DbError::Kind::Other,
+                    "cannot connect to the PostgreSQL server: " + message, 0, kConnectionLost);
     }
     // The server's notices are no concern of the operator's.
     PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
@@ -186,49 +252,31 @@ class PostgresEngine : public Engine {
 
   ~PostgresEngine() override { PQfinish(conn_); }  // the server rolls back what is open
 
-  std::shared_ptr<const ResultSet> query(const std::string& sql) override {
-    // The loader asks for a column's data type once per cell: within one
-    // read (nothing but these lookups in between) the answer holds. Any
-    // other statement, the read's table lookup first of all, forgets it.
-    if (const auto it = dictionary_.find(sql); it != dictionary_.end()) return it->second;
-    PgStatement statement = Translate(sql);
-    if (!statement.column_dictionary) dictionary_.clear();
-    Result result = Run(statement);
+  std::string name() const override { return "postgres"; }
+
+  std::unique_ptr<Cursor> query(const std::string& sql) override {
+    Result result = Run(Translate(sql, false), nullptr);
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
       throw DbError("the statement was carried out but returns no rows to open");
-    auto set = std::make_shared<ResultSet>();
-    const int columns = PQnfields(result.get());
-    const int rows = PQntuples(result.get());
-    std::vector<unsigned> types;
-    for (int c = 0; c < columns; ++c) {
-      set->names.push_back(postgres::OracleName(PQfname(result.get(), c)));
-      types.push_back(PQftype(result.get(), c));
-    }
-    set->rows.resize(static_cast<size_t>(rows));
-    for (int r = 0; r < rows; ++r) {
-      auto& row = set->rows[static_cast<size_t>(r)];
-      row.reserve(static_cast<size_t>(columns));
-      for (int c = 0; c < columns; ++c) {
-        if (PQgetisnull(result.get(), r, c))
-          row.emplace_back(std::nullopt);
-        else
-          row.emplace_back(ValueText(PQgetvalue(result.get(), r, c), PQgetlength(result.get(), r, c), types[c]));
-      }
-    }
-    if (statement.column_dictionary && dictionary_.size() < 100000) dictionary_.emplace(sql, set);
-    return set;
+    return std::make_unique<PgCursor>(std::move(result));
   }
 
-  void execute(const std::string& sql) override {
-    dictionary_.clear();
-    Run(Translate(sql));
+  void execute(const std::string& sql) override { Run(Translate(sql, false), nullptr); }
+
+  std::unique_ptr<Statement> prepare(const std::string& sql) override {
+    return std::make_unique<PgPrepared>(*this, Translate(sql, true));
+  }
+
+  void lockTable(const std::string& table) override {
+    if (!in_transaction_) throw DbError("a table is locked only inside a transaction");
+    // Other runs into the table wait (up to the lock timeout); readers do not.
+    Run(Translate("lock table " + table + " in share row exclusive mode", false), nullptr);
   }
 
   void begin() override {
     EnsureConnected();
     // A new run reads the column types afresh.
     columns_.clear();
-    dictionary_.clear();
     Simple("begin");
     in_transaction_ = true;
   }
@@ -236,13 +284,15 @@ class PostgresEngine : public Engine {
   void commit() override {
     if (PQstatus(conn_) != CONNECTION_OK) {
       in_transaction_ = false;
-      throw DbError("the connection to the server was lost; the transaction was rolled back", 0, kConnectionLost);
+      throw DbError(DbError::Kind::Gone, "the connection to the server was lost; the transaction was rolled back", 0,
+                    kConnectionLost);
     }
     Result result(PQexec(conn_, "commit"));
     in_transaction_ = false;
     if (!Ok(result.get())) {
       if (PQstatus(conn_) != CONNECTION_OK)
-        throw DbError("the connection to the server broke during the commit: the data may or may not have been saved",
+        throw DbError(DbError::Kind::CommitUncertain,
+                      "the connection to the server broke during the commit: the data may or may not have been saved",
                       0, kCommitUnknown);
       throw DbError(ServerMessage(result.get(), conn_), 0, SqlState(result.get()));
     }
@@ -277,7 +327,8 @@ class PostgresEngine : public Engine {
     if (PQstatus(conn_) == CONNECTION_OK) return;
     if (in_transaction_) {
       in_transaction_ = false;
-      throw DbError("the connection to the server was lost; the transaction was rolled back", 0, kConnectionLost);
+      throw DbError(DbError::Kind::Gone, "the connection to the server was lost; the transaction was rolled back", 0,
+                    kConnectionLost);
     }
     PQreset(conn_);
     if (PQstatus(conn_) != CONNECTION_OK)
@@ -294,11 +345,15 @@ class PostgresEngine : public Engine {
     if (PQstatus(conn_) != CONNECTION_OK) {
       const bool was = in_transaction_;
       in_transaction_ = false;
-      throw DbError(std::string("the connection to the server was lost") +
+      throw DbError(DbError::Kind::Gone,
+                    std::string("the connection to the server was lost") +
                         (was ? "; the transaction was rolled back: " : ": ") + Trimmed(PQerrorMessage(conn_)),
                     0, kConnectionLost);
     }
-    throw DbError(ServerMessage(result, conn_), 0, SqlState(result));
+    const std::string state = SqlState(result);
+    // 55P03: lock_timeout ran out waiting for another session's lock.
+    throw DbError(ServerMessage(result, conn_), 0, state,
+                  state == "55P03" ? DbError::Kind::LockTimeout : DbError::Kind::Other);
   }
 
   std::optional<std::vector<ColumnType>> Columns(const std::string& table) {
@@ -326,21 +381,42 @@ class PostgresEngine : public Engine {
     return columns;
   }
 
-  PgStatement Translate(const std::string& sql) {
+  friend class PgPrepared;
+
+  PgStatement Translate(const std::string& sql, bool markers) {
     EnsureConnected();
-    return postgres::TranslateOracle(sql, [this](const std::string& table) { return Columns(table); });
+    return postgres::TranslateOracle(
+        sql, [this](const std::string& table) { return Columns(table); }, markers);
   }
 
-  // Binds and runs one statement; returns its result.
-  Result Run(const PgStatement& statement) {
+  // Binds and runs one statement (with the values of its markers, if any);
+  // returns its result.
+  Result Run(const PgStatement& statement, const std::vector<Value>* marked) {
     EnsureConnected();
     if (statement.schema_change) columns_.clear();
 
     std::vector<const char*> values;
     std::vector<unsigned> types;
+    std::vector<std::string> numbers;  // integer values as text, alive until sent
+    numbers.reserve(statement.params.size());
     for (const auto& param : statement.params) {
-      values.push_back(param.is_null ? nullptr : param.text.c_str());
       types.push_back(param.oid);
+      if (param.marker < 0) {
+        values.push_back(param.is_null ? nullptr : param.text.c_str());
+        continue;
+      }
+      if (!marked || static_cast<size_t>(param.marker) >= marked->size())
+        throw DbError("a value is missing for the statement's marker " + std::to_string(param.marker + 1));
+      const Value& v = (*marked)[static_cast<size_t>(param.marker)];
+      if (v.kind == Value::Kind::Null || (v.kind == Value::Kind::Text && v.text.empty() && !param.character)) {
+        // As in Oracle, '' is NULL; only a text column keeps it as ''.
+        values.push_back(nullptr);
+      } else if (v.kind == Value::Kind::Integer) {
+        numbers.push_back(std::to_string(v.integer));
+        values.push_back(numbers.back().c_str());
+      } else {
+        values.push_back(v.text.c_str());
+      }
     }
     const int count = static_cast<int>(values.size());
     std::string key;
@@ -432,14 +508,29 @@ class PostgresEngine : public Engine {
   std::string next_name_;
   long long statement_number_ = 0;
   std::map<std::string, std::vector<ColumnType>> columns_;
-  std::unordered_map<std::string, std::shared_ptr<const ResultSet>> dictionary_;
 };
+
+void PgPrepared::execute(const std::vector<Value>& values) { engine_.Run(statement_, &values); }
+
+std::unique_ptr<Cursor> PgPrepared::query(const std::vector<Value>& values) {
+  Result result = engine_.Run(statement_, &values);
+  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
+    throw DbError("the statement was carried out but returns no rows to open");
+  return std::make_unique<PgCursor>(std::move(result));
+}
 
 }  // namespace
 
-std::unique_ptr<Engine> OpenPostgres(const std::string& target, const std::string& user, const std::string& password,
-                                     const PostgresOptions& options) {
-  return std::make_unique<PostgresEngine>(target, user, password, options);
+std::unique_ptr<Engine> OpenPostgres(const EngineTarget& target) { return std::make_unique<PostgresEngine>(target); }
+
+void RegisterPostgresEngine(Registry& registry) {
+  EngineEntry entry;
+  entry.name = "postgres";
+  entry.open = [](const EngineTarget& target) { return OpenPostgres(target); };
+  // A data source typed as a postgresql:// URI needs no alias.
+  entry.claims = [](const std::string& data_source) { return IsPostgresUri(data_source); };
+  entry.order = 10;
+  registry.add(std::move(entry));
 }
 
 bool IsPostgresUri(const std::string& data_source) {

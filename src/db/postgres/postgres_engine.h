@@ -16,11 +16,10 @@ struct PostgresOptions {
   int connect_timeout_seconds = 15;
 };
 
-// target: a libpq connection string or postgresql:// URI. user and password
-// (the window's) go in as libpq's own parameters and win over the target's;
-// empty ones are left to the target and the PG* variables.
-std::unique_ptr<Engine> OpenPostgres(const std::string& target, const std::string& user, const std::string& password,
-                                     const PostgresOptions& options = {});
+// target.where: a libpq connection string or postgresql:// URI. The user
+// and password (the window's) go in as libpq's own parameters and win over
+// the target's; empty ones are left to the target and the PG* variables.
+std::unique_ptr<Engine> OpenPostgres(const EngineTarget& target);
 
 // Whether a data source typed by the operator is a PostgreSQL URI.
 bool IsPostgresUri(const std::string& data_source);

@@ -178,7 +178,7 @@ std::string StoredName(const std::string& written) {
 
 std::string OracleName(const std::string& stored) { return stored == Lower(stored) ? Upper(stored) : stored; }
 
-PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns) {
+PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns, bool markers) {
   CheckSingleStatement(sql, false);
   const std::vector<Token> t = Tokenize(sql);
   PgStatement out;
@@ -220,7 +220,8 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns)
       if (table_columns) {
         for (size_t v = 0; v < shape->values.size(); ++v) {
           const auto [b, e] = shape->values[v];
-          if (e != b + 1 || t[b].kind != Token::Literal) continue;
+          const bool marker = markers && t[b].kind == Token::Punct && t[b].upper == "?";
+          if (e != b + 1 || (t[b].kind != Token::Literal && !marker)) continue;
           const std::string stored = StoredName(shape->columns[v]);
           for (const auto& column : *table_columns)
             if (column.name == stored) typed[b] = &column;
@@ -234,6 +235,7 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns)
   bool values_open = out.data && !query;
   int depth = 0;
   std::map<std::string, bool> sequence_used;
+  int marker_count = 0;
   std::string& text = out.text;
   text.reserve(sql.size() + 16);
   size_t at = 0;
@@ -242,6 +244,19 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns)
     text.append(sql, at, token.begin - at);
     at = token.end;
     const std::string& u = token.upper;
+    if (token.kind == Token::Punct && markers && u == "?") {
+      PgParam param;
+      param.marker = marker_count++;
+      param.character = false;
+      if (const auto it = typed.find(i); it != typed.end()) {
+        param.oid = it->second->oid;
+        param.character = it->second->character;
+      }
+      out.params.push_back(std::move(param));
+      text += '$';
+      text += std::to_string(out.params.size());
+      continue;
+    }
     if (token.kind == Token::Punct) {
       if (u == "(") ++depth;
       else if (u == ")") --depth;

@@ -26,6 +26,8 @@ struct PgParam {
   bool is_null = false;
   std::string text;
   unsigned oid = 0;  // 0: the server infers the type
+  int marker = -1;   // the '?' it stands for (its value comes with each run); -1: a literal
+  bool character = true;  // for a marker: '' stays '' (else it is NULL)
 };
 
 struct PgStatement {
@@ -38,8 +40,9 @@ struct PgStatement {
   bool column_dictionary = false;
 };
 
-// Raises DbError for a second statement in the text.
-PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns);
+// Raises DbError for a second statement in the text. With markers, each '?'
+// in code is a value given at every run (a prepared statement's text).
+PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns, bool markers = false);
 
 // Oracle's spelling of an unquoted name stored lower-case: upper-cased;
 // any other name stays as stored.

@@ -8,5 +8,4 @@ namespace xb::db {
 // when unixODBC has none or cannot be asked.
 std::vector<std::string> OdbcDataSources();
 
-
 }  // namespace xb::db

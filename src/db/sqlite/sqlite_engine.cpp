@@ -1,16 +1,16 @@
 // The sqlite engine: a SQLite file that runs the Oracle dialect the program
 // sends. The data dictionary is a set of temporary views, to_date/to_char
 // are SQL functions, and sequences live in a table of their own, with
-// NAME.nextval / NAME.currval replaced by their values before SQLite sees
-// the text.
+// NAME.nextval / NAME.currval replaced by their values (bound as parameters)
+// before SQLite sees the text. The write lock of a run is the database's:
+// begin takes it at once (begin immediate) and holds it to the end.
 
 #include <sqlite3.h>
 #include <strings.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <cctype>
-#include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -22,132 +22,24 @@
 
 #include "db/engine.h"
 #include "db/errors.h"
+#include "db/oracle/dialect.h"
+#include "db/registry.h"
 #include "db/sql_text.h"
 
 namespace xb::db {
 namespace {
 
+using oracle::DateTime;
+using oracle::FindSequenceUses;
+using oracle::FirstWord;
+using oracle::FormatByMask;
+using oracle::IsIdentChar;
+using oracle::ParseByMask;
+using oracle::ParseStored;
+using oracle::SequenceUse;
+using oracle::Upper;
+
 constexpr const char* kSequenceTable = "xlsbridge_sequences";
-
-std::string Upper(std::string text) {
-  for (auto& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
-// ASCII only, whatever the locale: identifiers in the program's statements are.
-bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool IsIdentChar(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#'; }
-
-// ---- dates ---------------------------------------------------------------
-
-struct DateTime {
-  int year = 0, month = 1, day = 1, hour = 0, minute = 0, second = 0;
-};
-
-bool LeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-bool Valid(const DateTime& d) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12) return false;
-  const int days = kDays[d.month - 1] + (d.month == 2 && LeapYear(d.year) ? 1 : 0);
-  return d.day >= 1 && d.day <= days && d.hour >= 0 && d.hour < 24 && d.minute >= 0 && d.minute < 60 &&
-         d.second >= 0 && d.second < 60;
-}
-
-// The stored form of a date: yyyy-mm-dd, with hh:mm:ss only when the time is
-// not midnight.
-std::string Canonical(const DateTime& d) {
-  char buffer[32];
-  if (d.hour || d.minute || d.second)
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day, d.hour, d.minute,
-                  d.second);
-  else
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", d.year, d.month, d.day);
-  return buffer;
-}
-
-// Parses text by an Oracle format mask (yyyy, mm, dd, hh24, hh, mi, ss and
-// literal separators). Numbers may have fewer digits than the mask.
-bool ParseByMask(const std::string& text, const std::string& mask_in, DateTime& out) {
-  const std::string mask = Upper(mask_in);
-  size_t t = 0, m = 0;
-  DateTime d;
-  auto number = [&](size_t max_digits, int& target) {
-    while (t < text.size() && text[t] == ' ') ++t;
-    size_t digits = 0;
-    int value = 0;
-    while (t < text.size() && digits < max_digits && std::isdigit(static_cast<unsigned char>(text[t]))) {
-      value = value * 10 + (text[t] - '0');
-      ++t;
-      ++digits;
-    }
-    if (digits == 0) return false;
-    target = value;
-    return true;
-  };
-  while (m < mask.size()) {
-    if (mask.compare(m, 4, "YYYY") == 0) {
-      if (!number(4, d.year)) return false;
-      m += 4;
-    } else if (mask.compare(m, 4, "HH24") == 0) {
-      if (!number(2, d.hour)) return false;
-      m += 4;
-    } else if (mask.compare(m, 2, "MM") == 0) {
-      if (!number(2, d.month)) return false;
-      m += 2;
-    } else if (mask.compare(m, 2, "DD") == 0) {
-      if (!number(2, d.day)) return false;
-      m += 2;
-    } else if (mask.compare(m, 2, "HH") == 0) {
-      if (!number(2, d.hour)) return false;
-      m += 2;
-    } else if (mask.compare(m, 2, "MI") == 0) {
-      if (!number(2, d.minute)) return false;
-      m += 2;
-    } else if (mask.compare(m, 2, "SS") == 0) {
-      if (!number(2, d.second)) return false;
-      m += 2;
-    } else {
-      // A separator of the mask matches any one separator of the text.
-      if (t >= text.size() || std::isalnum(static_cast<unsigned char>(text[t]))) return false;
-      ++t;
-      ++m;
-    }
-  }
-  while (t < text.size() && text[t] == ' ') ++t;
-  if (t != text.size()) return false;
-  out = d;
-  return Valid(d);
-}
-
-// Reads a stored date: yyyy-mm-dd, optionally followed by hh:mm:ss.
-bool ParseStored(const std::string& text, DateTime& out) {
-  if (ParseByMask(text, "yyyy-mm-dd hh24:mi:ss", out)) return true;
-  return ParseByMask(text, "yyyy-mm-dd", out);
-}
-
-std::string FormatByMask(const DateTime& d, const std::string& mask_in) {
-  const std::string mask = Upper(mask_in);
-  std::string out;
-  char buffer[8];
-  for (size_t m = 0; m < mask.size();) {
-    auto put = [&](const char* fmt, int v, size_t width) {
-      std::snprintf(buffer, sizeof buffer, fmt, v);
-      out += buffer;
-      m += width;
-    };
-    if (mask.compare(m, 4, "YYYY") == 0) put("%04d", d.year, 4);
-    else if (mask.compare(m, 4, "HH24") == 0) put("%02d", d.hour, 4);
-    else if (mask.compare(m, 2, "MM") == 0) put("%02d", d.month, 2);
-    else if (mask.compare(m, 2, "DD") == 0) put("%02d", d.day, 2);
-    else if (mask.compare(m, 2, "HH") == 0) put("%02d", d.hour % 12 == 0 ? 12 : d.hour % 12, 2);
-    else if (mask.compare(m, 2, "MI") == 0) put("%02d", d.minute, 2);
-    else if (mask.compare(m, 2, "SS") == 0) put("%02d", d.second, 2);
-    else out += mask_in[m++];
-  }
-  return out;
-}
 
 std::string Text(sqlite3_value* value) {
   const auto* text = sqlite3_value_text(value);
@@ -221,53 +113,30 @@ class Stmt {
     if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, &tail) != SQLITE_OK)
       throw DbError(sqlite3_errmsg(db), sqlite3_extended_errcode(db));
     if (!stmt_) throw DbError("the statement text is empty");
+    text_ = sql;
   }
   ~Stmt() { sqlite3_finalize(stmt_); }
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
   sqlite3_stmt* get() const { return stmt_; }
+  const std::string& text() const { return text_; }
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
+  std::string text_;
 };
 
-struct SequenceUse {
-  size_t begin, end;  // the span of "NAME . NEXTVAL" in the text
-  std::string name;   // upper-cased
-  bool next;
-};
-
-// Finds NAME.nextval / NAME.currval in code (blanks around the dot allowed).
-std::vector<SequenceUse> FindSequenceUses(const std::string& sql) {
-  std::vector<SequenceUse> uses;
-  if (sql.find('.') == std::string::npos) return uses;
-  std::vector<bool> code(sql.size(), false);
-  bool any_dot = false;
-  ForEachCodeChar(sql, [&](size_t i) {
-    code[i] = true;
-    any_dot = any_dot || sql[i] == '.';
-  });
-  if (!any_dot) return uses;
-  for (size_t i = 0; i < sql.size(); ++i) {
-    if (!code[i] || sql[i] != '.') continue;
-    // The identifier before the dot.
-    size_t e = i;
-    while (e > 0 && code[e - 1] && (sql[e - 1] == ' ' || sql[e - 1] == '\t' || sql[e - 1] == '\r' || sql[e - 1] == '\n')) --e;
-    size_t b = e;
-    while (b > 0 && code[b - 1] && IsIdentChar(sql[b - 1])) --b;
-    if (b == e || !IsIdentStart(sql[b])) continue;
-    if (b > 0 && code[b - 1] && sql[b - 1] == '.') continue;  // schema.seq.nextval: not ours
-    // The word after the dot.
-    size_t w = i + 1;
-    while (w < sql.size() && code[w] && (sql[w] == ' ' || sql[w] == '\t' || sql[w] == '\r' || sql[w] == '\n')) ++w;
-    size_t we = w;
-    while (we < sql.size() && code[we] && IsIdentChar(sql[we])) ++we;
-    const std::string word = Upper(sql.substr(w, we - w));
-    if (word != "NEXTVAL" && word != "CURRVAL") continue;
-    uses.push_back({b, we, Upper(sql.substr(b, e - b)), word == "NEXTVAL"});
-    i = we;
-  }
-  return uses;
+// SQLite's failures in the words of this program where they mean more than
+// SQLite says: a lock held by another program, a file gone while connected.
+[[noreturn]] void Fail(sqlite3* db, const std::string& path) {
+  const int code = sqlite3_extended_errcode(db);
+  if ((code & 0xff) == SQLITE_BUSY)
+    throw DbError(DbError::Kind::LockTimeout,
+                  "the database '" + path + "' is locked by another program (" + sqlite3_errmsg(db) + ")", code);
+  if (code == SQLITE_READONLY_DBMOVED || code == SQLITE_IOERR_FSTAT || code == SQLITE_CANTOPEN)
+    throw DbError(DbError::Kind::Gone,
+                  "the database file '" + path + "' is gone: it was deleted or moved while connected", code);
+  throw DbError(sqlite3_errmsg(db), code);
 }
 
 // A statement made ready for SQLite: the text, and the values its '?' stand
@@ -327,13 +196,10 @@ std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql,
   return spans;
 }
 
-// Counts statements other than data changes run by any connection of this
-// process, so that every connection's dictionary cache sees them at once.
-std::atomic<uint64_t> g_schema_epoch{0};
-
 class SqliteEngine : public Engine {
  public:
-  explicit SqliteEngine(const std::string& path) : path_(path), wal_path_(path + "-wal") {
+  explicit SqliteEngine(const EngineTarget& target) : path_(target.where) {
+    const std::string& path = path_;
     struct stat info {};
     // A typo must never create a database: the file has to be there.
     if (path.empty() || ::stat(path.c_str(), &info) != 0)
@@ -345,7 +211,8 @@ class SqliteEngine : public Engine {
       throw DbError("cannot open the database '" + path + "': " + message);
     }
     try {
-      sqlite3_busy_timeout(db_, 5000);
+      // Another session's lock is waited for as long as the target says.
+      sqlite3_busy_timeout(db_, target.lock_timeout > 0 ? target.lock_timeout * 1000 : INT_MAX);
       sqlite3_extended_result_codes(db_, 1);
       const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
       sqlite3_create_function(db_, "to_date", 1, flags, nullptr, ToDate, nullptr, nullptr);
@@ -365,12 +232,6 @@ class SqliteEngine : public Engine {
            "where m.type in ('table', 'view') and m.name not like 'sqlite\\_%' escape '\\' "
            "and m.name not like 'xlsbridge\\_%' escape '\\'");
       CreateSequenceView();
-      {
-        // In WAL mode other connections' commits land in the -wal file.
-        Stmt mode(db_, "pragma journal_mode");
-        wal_ = sqlite3_step(mode.get()) == SQLITE_ROW &&
-               Upper(reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0))) == "WAL";
-      }
     } catch (...) {
       sqlite3_close(db_);
       throw;
@@ -379,54 +240,39 @@ class SqliteEngine : public Engine {
 
   ~SqliteEngine() override {
     if (in_transaction_) sqlite3_exec(db_, "rollback", nullptr, nullptr, nullptr);
-    schema_version_.reset();
     statements_.clear();
     sqlite3_close_v2(db_);
   }
 
-  std::shared_ptr<const ResultSet> query(const std::string& sql) override {
-    // Dictionary lookups come once per cell during a read: answer them from
-    // the cache while the schema stays the same.
-    if (const auto it = cache_.find(sql); it != cache_.end()) {
-      // Only a hit needs the check; it empties the cache on a change.
-      if (ValidateCache()) return it->second;
-    }
-    const bool dictionary = IsDictionaryQuery(sql);
-    if (dictionary) ValidateCache();
+  std::string name() const override { return "sqlite"; }
+
+  std::unique_ptr<Cursor> query(const std::string& sql) override {
     Shaped shaped = Prepare(sql);
-    Bound stmt(*this, shaped);
-    auto result = std::make_shared<ResultSet>();
-    const int columns = sqlite3_column_count(stmt.get());
-    if (columns == 0) {
+    auto stmt = std::make_unique<Bound>(*this, shaped);
+    if (sqlite3_column_count(stmt->get()) == 0) {
       // Like an OLE DB provider, run it and then say that there is no row set.
-      schema_dirty_ = true;
-      g_schema_epoch.fetch_add(1, std::memory_order_acq_rel);
-      Step(stmt.get());
+      Step(stmt->get());
       throw DbError("the statement was carried out but returns no rows to open");
     }
-    for (int c = 0; c < columns; ++c) result->names.push_back(Upper(sqlite3_column_name(stmt.get(), c)));
-    for (;;) {
-      const int rc = sqlite3_step(stmt.get());
-      if (rc == SQLITE_DONE) break;
-      if (rc != SQLITE_ROW) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
-      auto& row = result->rows.emplace_back();
-      row.reserve(static_cast<size_t>(columns));
-      for (int c = 0; c < columns; ++c) row.push_back(Value(stmt.get(), c));
-    }
-    if (dictionary && cache_.size() < 100000) cache_.emplace(sql, result);
-    return result;
+    return std::make_unique<SqliteCursor>(*this, std::move(stmt));
   }
 
   void execute(const std::string& sql) override {
     if (HandleSequenceStatement(sql)) return;
-    // Anything but plain data changes may change the schema.
-    if (!StartsWithDml(sql)) {
-      schema_dirty_ = true;
-      g_schema_epoch.fetch_add(1, std::memory_order_acq_rel);
-    }
     Shaped shaped = Prepare(sql);
     Bound stmt(*this, shaped);
     Step(stmt.get());
+  }
+
+  std::unique_ptr<db::Statement> prepare(const std::string& sql) override {
+    CheckSingleStatement(sql, false);
+    return std::make_unique<Prepared>(*this, sql);
+  }
+
+  // begin immediate already holds the database's write lock for the whole
+  // transaction: no other session writes any table meanwhile.
+  void lockTable(const std::string&) override {
+    if (!in_transaction_) throw DbError("a table is locked only inside a transaction");
   }
 
   void begin() override {
@@ -448,16 +294,15 @@ class SqliteEngine : public Engine {
     for (;;) {
       const int rc = sqlite3_step(stmt);
       if (rc == SQLITE_DONE) break;
-      if (rc != SQLITE_ROW) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
+      if (rc != SQLITE_ROW) Fail(db_, path_);
     }
   }
 
   void Exec(const std::string& sql) {
     char* error = nullptr;
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-      const std::string message = error ? error : sqlite3_errmsg(db_);
       sqlite3_free(error);
-      throw DbError(message, sqlite3_extended_errcode(db_));
+      Fail(db_, path_);
     }
   }
 
@@ -477,84 +322,6 @@ class SqliteEngine : public Engine {
            "null as increment_by, null as last_number where 0");
   }
 
-  static bool IsDmlVerb(const std::string& word) {
-    return word == "insert" || word == "update" || word == "delete" || word == "select";
-  }
-  static bool StartsWithDml(const std::string& sql) { return IsDmlVerb(FirstWord(sql)); }
-
-  // The cache holds while the schema stays the same. Asking SQLite for the
-  // schema version takes a file lock, so it is asked only when this process
-  // ran something other than a data change (on any connection), or when the
-  // database files changed on disk (another program's commit). Looking at
-  // the files costs a system call; a read asks once per cell, so the files
-  // are looked at no more than once a millisecond. True when the cache
-  // still holds.
-  bool ValidateCache() {
-    const auto now = std::chrono::steady_clock::now();
-    const uint64_t epoch = g_schema_epoch.load(std::memory_order_acquire);
-    if (!schema_dirty_ && epoch == seen_epoch_ && now - checked_at_ < std::chrono::milliseconds(1)) return true;
-    if (epoch != seen_epoch_) schema_dirty_ = true;
-    seen_epoch_ = epoch;
-    checked_at_ = now;
-    struct stat main_file {}, wal_file {};
-    // By path: a descriptor of our own on the database would drop SQLite's
-    // locks when closed.
-    ::stat(path_.c_str(), &main_file);
-    if (wal_) ::stat(wal_path_.c_str(), &wal_file);
-    const FileStamp stamp{main_file.st_mtim.tv_sec, main_file.st_mtim.tv_nsec, main_file.st_size,
-                          wal_file.st_mtim.tv_sec,  wal_file.st_mtim.tv_nsec,  wal_file.st_size};
-    if (stamp == stamp_ && !schema_dirty_) return true;
-    const int version = SchemaVersion();
-    const bool holds = version == cache_version_ && !schema_dirty_;
-    if (!holds) cache_.clear();
-    cache_version_ = version;
-    stamp_ = stamp;
-    schema_dirty_ = false;
-    return holds;
-  }
-
-  int SchemaVersion() {
-    if (!schema_version_) schema_version_ = std::make_unique<Stmt>(db_, "pragma schema_version");
-    sqlite3_stmt* stmt = schema_version_->get();
-    int version = -1;
-    if (sqlite3_step(stmt) == SQLITE_ROW) version = sqlite3_column_int(stmt, 0);
-    sqlite3_reset(stmt);
-    return version;
-  }
-
-  // A query that reads only the dictionary views, judged by its words.
-  static bool IsDictionaryQuery(const std::string& sql) {
-    // Most statements name no dictionary view at all.
-    bool named = false;
-    for (size_t i = 0; !named && i + 6 <= sql.size(); ++i)
-      named = (sql[i] | 0x20) == 'u' && strncasecmp(sql.data() + i, "user_t", 6) == 0;
-    if (!named) return false;
-    bool dictionary = false, other = false;
-    std::string word;
-    auto end_word = [&] {
-      if (word.empty()) return;
-      const std::string w = Upper(word);
-      if (w == "USER_TAB_COLUMNS" || w == "USER_TABLES") dictionary = true;
-      else if (w == "USER_SEQUENCES" || w == "DUAL" || w == "NEXTVAL" || w == "CURRVAL") other = true;
-      word.clear();
-    };
-    size_t last = std::string::npos;
-    ForEachCodeChar(sql, [&](size_t i) {
-      if (last != std::string::npos && i != last + 1) end_word();
-      if (IsIdentChar(sql[i])) word += sql[i];
-      else end_word();
-      // Only SELECTs, and nothing joined with a table of the user's.
-      if (sql[i] == ',' || sql[i] == ';') other = true;
-      last = i;
-    });
-    end_word();
-    if (!dictionary || other) return false;
-    // A JOIN or a second FROM could bring in a table that changes without a
-    // schema change.
-    const std::string upper = Upper(sql);
-    return upper.find("JOIN") == std::string::npos && upper.find("FROM") == upper.rfind("FROM");
-  }
-
   // Refuses a second statement, then puts the sequence values in.
   Shaped Prepare(const std::string& sql) {
     CheckSingleStatement(sql, false);
@@ -571,7 +338,7 @@ class SqliteEngine : public Engine {
 
     Shaped shaped;
     const std::string verb = FirstWord(sql);
-    const bool data = IsDmlVerb(verb);
+    const bool data = oracle::IsDataVerb(verb);
     std::vector<std::pair<size_t, size_t>> literals;
     if (data) literals = ShareableLiterals(sql, verb == "select");
     shaped.shared = data && literals.size() + uses.size() <= kMaxSharedParams;
@@ -611,30 +378,24 @@ class SqliteEngine : public Engine {
     return shaped;
   }
 
-  static std::string FirstWord(const std::string& sql) {
-    size_t i = 0;
-    while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
-    std::string word;
-    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])) && word.size() < 8)
-      word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++])));
-    return word;
-  }
-
-  // A prepared statement for the shaped text, its values bound; shared ones
-  // come from (and stay in) the statement cache, reset when the user is done.
+  // A prepared statement for the shaped text, its values bound. Shared ones
+  // are lent out of the statement cache (so two open cursors never share
+  // one) and go back to it, reset, when the user is done.
   class Bound {
    public:
-    Bound(SqliteEngine& engine, const Shaped& shaped) {
+    Bound(SqliteEngine& engine, const Shaped& shaped) : engine_(engine) {
       if (!shaped.shared) {
         own_ = std::make_unique<Stmt>(engine.db_, shaped.text);
         stmt_ = own_->get();
         return;
       }
       auto it = engine.statements_.find(shaped.text);
-      if (it == engine.statements_.end()) {
-        std::unique_ptr<Stmt> made;
+      if (it != engine.statements_.end()) {
+        lent_ = std::move(it->second);
+        engine.statements_.erase(it);
+      } else {
         try {
-          made = std::make_unique<Stmt>(engine.db_, shaped.text);
+          lent_ = std::make_unique<Stmt>(engine.db_, shaped.text);
         } catch (const DbError&) {
           // A literal where SQLite takes no parameter, or a faulty text: the
           // text as written runs, or fails with the message that fits it.
@@ -642,31 +403,162 @@ class SqliteEngine : public Engine {
           stmt_ = own_->get();
           return;
         }
-        if (engine.statements_.size() >= kStatementCacheSize) engine.statements_.clear();
-        it = engine.statements_.emplace(shaped.text, std::move(made)).first;
       }
-      stmt_ = it->second->get();
+      stmt_ = lent_->get();
       int index = 1;
       for (const auto& param : shaped.params) {
         if (param.is_text)
-          sqlite3_bind_text(stmt_, index++, param.text.data(), static_cast<int>(param.text.size()), SQLITE_STATIC);
+          sqlite3_bind_text(stmt_, index++, param.text.data(), static_cast<int>(param.text.size()), SQLITE_TRANSIENT);
         else
           sqlite3_bind_int64(stmt_, index++, param.number);
       }
     }
     ~Bound() {
-      if (!own_) {
-        sqlite3_reset(stmt_);
-        sqlite3_clear_bindings(stmt_);
-      }
+      if (!lent_) return;
+      sqlite3_reset(stmt_);
+      sqlite3_clear_bindings(stmt_);
+      if (engine_.statements_.size() >= kStatementCacheSize) engine_.statements_.clear();
+      const std::string key = lent_->text();
+      engine_.statements_.emplace(key, std::move(lent_));
     }
     Bound(const Bound&) = delete;
     Bound& operator=(const Bound&) = delete;
     sqlite3_stmt* get() const { return stmt_; }
 
    private:
-    std::unique_ptr<Stmt> own_;
+    SqliteEngine& engine_;
+    std::unique_ptr<Stmt> own_, lent_;
     sqlite3_stmt* stmt_ = nullptr;
+  };
+
+  // Rows of a statement, read one step at a time.
+  class SqliteCursor : public Cursor {
+   public:
+    SqliteCursor(SqliteEngine& engine, std::unique_ptr<Bound> owned, sqlite3_stmt* stmt = nullptr)
+        : engine_(engine), owned_(std::move(owned)), stmt_(stmt ? stmt : owned_->get()) {
+      const int columns = sqlite3_column_count(stmt_);
+      for (int c = 0; c < columns; ++c) names_.push_back(Upper(sqlite3_column_name(stmt_, c)));
+      row_.resize(static_cast<size_t>(columns));
+    }
+    int columnCount() const override { return static_cast<int>(names_.size()); }
+    const std::string& columnName(int column) const override { return names_.at(static_cast<size_t>(column)); }
+    bool next() override {
+      if (done_) return false;
+      const int rc = sqlite3_step(stmt_);
+      if (rc == SQLITE_DONE) {
+        done_ = true;
+        return false;
+      }
+      if (rc != SQLITE_ROW) {
+        done_ = true;
+        Fail(engine_.db_, engine_.path_);
+      }
+      for (size_t c = 0; c < row_.size(); ++c) Value(stmt_, static_cast<int>(c), row_[c]);
+      return true;
+    }
+    std::optional<std::string_view> value(int column) const override {
+      const auto& v = row_.at(static_cast<size_t>(column));
+      if (!v) return std::nullopt;
+      return std::string_view(*v);
+    }
+
+   private:
+    SqliteEngine& engine_;
+    std::unique_ptr<Bound> owned_;
+    sqlite3_stmt* stmt_;
+    std::vector<std::string> names_;
+    std::vector<std::optional<std::string>> row_;
+    bool done_ = false;
+  };
+
+  // A statement with '?' markers, prepared once. NAME.nextval / currval in
+  // it become parameters of their own, filled on every execution.
+  class Prepared : public db::Statement {
+   public:
+    Prepared(SqliteEngine& engine, const std::string& sql) : engine_(engine) {
+      uses_ = FindSequenceUses(sql);
+      const auto markers = oracle::FindMarkers(sql);
+      std::string text;
+      size_t at = 0, u = 0, m = 0;
+      while (u < uses_.size() || m < markers.size()) {
+        const bool take_use = m >= markers.size() || (u < uses_.size() && uses_[u].begin < markers[m]);
+        const size_t begin = take_use ? uses_[u].begin : markers[m];
+        const size_t end = take_use ? uses_[u].end : markers[m] + 1;
+        text.append(sql, at, begin - at);
+        text += '?';
+        order_.push_back(take_use ? -1 - static_cast<int>(u++) : static_cast<int>(m++));
+        at = end;
+      }
+      text.append(sql, at, std::string::npos);
+      markers_ = static_cast<int>(markers.size());
+      stmt_ = std::make_unique<Stmt>(engine.db_, text);
+    }
+    int parameterCount() const override { return markers_; }
+    void execute(const std::vector<db::Value>& values) override {
+      Bind(values);
+      Reset reset{stmt_->get()};
+      engine_.Step(stmt_->get());
+    }
+    std::unique_ptr<Cursor> query(const std::vector<db::Value>& values) override {
+      Bind(values);
+      if (sqlite3_column_count(stmt_->get()) == 0) {
+        Reset reset{stmt_->get()};
+        engine_.Step(stmt_->get());
+        throw DbError("the statement was carried out but returns no rows to open");
+      }
+      return std::make_unique<SqliteCursor>(engine_, nullptr, stmt_->get());
+    }
+
+   private:
+    struct Reset {
+      sqlite3_stmt* stmt;
+      ~Reset() { sqlite3_reset(stmt); }
+    };
+    void Bind(const std::vector<db::Value>& values) {
+      if (static_cast<int>(values.size()) != markers_)
+        throw DbError("the statement takes " + std::to_string(markers_) + " values, not " +
+                      std::to_string(values.size()));
+      sqlite3_stmt* stmt = stmt_->get();
+      sqlite3_reset(stmt);
+      std::map<std::string, long long> next_values;
+      for (size_t i = 0; i < order_.size(); ++i) {
+        const int index = static_cast<int>(i) + 1;
+        if (order_[i] < 0) {
+          const SequenceUse& use = uses_[static_cast<size_t>(-1 - order_[i])];
+          long long number;
+          if (use.next) {
+            auto it = next_values.find(use.name);
+            if (it == next_values.end()) it = next_values.emplace(use.name, engine_.NextValue(use.name)).first;
+            number = it->second;
+          } else {
+            const auto it = engine_.currval_.find(use.name);
+            if (it == engine_.currval_.end())
+              throw DbError("sequence " + use.name + ".CURRVAL is not yet defined in this session");
+            number = it->second;
+          }
+          sqlite3_bind_int64(stmt, index, number);
+          continue;
+        }
+        const db::Value& v = values[static_cast<size_t>(order_[i])];
+        switch (v.kind) {
+          case db::Value::Kind::Null:
+            sqlite3_bind_null(stmt, index);
+            break;
+          case db::Value::Kind::Integer:
+            sqlite3_bind_int64(stmt, index, v.integer);
+            break;
+          case db::Value::Kind::Text:
+            sqlite3_bind_text(stmt, index, v.text.data(), static_cast<int>(v.text.size()), SQLITE_STATIC);
+            break;
+        }
+      }
+    }
+
+    SqliteEngine& engine_;
+    std::vector<SequenceUse> uses_;
+    std::vector<int> order_;  // per '?' of the text: a value's index, or -1 - a sequence use's
+    int markers_ = 0;
+    std::unique_ptr<Stmt> stmt_;
   };
 
   long long NextValue(const std::string& name) {
@@ -744,45 +636,51 @@ class SqliteEngine : public Engine {
     return true;
   }
 
-  static std::optional<std::string> Value(sqlite3_stmt* stmt, int c) {
+  static void Value(sqlite3_stmt* stmt, int c, std::optional<std::string>& out) {
     switch (sqlite3_column_type(stmt, c)) {
       case SQLITE_NULL:
-        return std::nullopt;
+        out.reset();
+        return;
       case SQLITE_INTEGER:
-        return std::to_string(sqlite3_column_int64(stmt, c));
+        out = std::to_string(sqlite3_column_int64(stmt, c));
+        return;
       case SQLITE_FLOAT:
-        return NumberText(sqlite3_column_double(stmt, c));
+        out = NumberText(sqlite3_column_double(stmt, c));
+        return;
       default: {
         const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
-        return std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(stmt, c)));
+        if (!out) out.emplace();
+        out->assign(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(stmt, c)));
+        return;
       }
     }
   }
 
-  struct FileStamp {
-    long long a = -1, b = 0, c = 0, d = 0, e = 0, f = 0;
-    bool operator==(const FileStamp&) const = default;
-  };
-
-  std::string path_, wal_path_;
+  std::string path_;
   sqlite3* db_ = nullptr;
   bool in_transaction_ = false;
-  FileStamp stamp_;
-  bool schema_dirty_ = false;
-  bool wal_ = false;
-  uint64_t seen_epoch_ = 0;
-  std::chrono::steady_clock::time_point checked_at_{};
-  std::unique_ptr<Stmt> schema_version_;
   static constexpr size_t kStatementCacheSize = 64;
   static constexpr size_t kMaxSharedParams = 999;
   std::unordered_map<std::string, std::unique_ptr<Stmt>> statements_;
-  std::unordered_map<std::string, std::shared_ptr<const ResultSet>> cache_;
-  int cache_version_ = -1;
   std::unordered_map<std::string, long long> currval_;
 };
 
 }  // namespace
 
-std::unique_ptr<Engine> OpenSqlite(const std::string& path) { return std::make_unique<SqliteEngine>(path); }
+void RegisterSqliteEngine(Registry& registry) {
+  EngineEntry entry;
+  entry.name = "sqlite";
+  entry.open = [](const EngineTarget& target) -> std::unique_ptr<Engine> {
+    return std::make_unique<SqliteEngine>(target);
+  };
+  // A data source typed by hand that names an existing file is a SQLite
+  // database; anything else is left to the others (and never created).
+  entry.claims = [](const std::string& data_source) {
+    struct stat info {};
+    return !data_source.empty() && ::stat(data_source.c_str(), &info) == 0;
+  };
+  entry.order = 200;
+  registry.add(std::move(entry));
+}
 
 }  // namespace xb::db

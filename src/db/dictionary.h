@@ -1,0 +1,60 @@
+#pragma once
+// The data dictionary as one read of a workbook sees it. The loader asks the
+// same dictionary statements again and again (the data type of a column,
+// once per cell); the dictionary runs each text once through the query it
+// was given and answers the repeats from memory, whatever the engine. It
+// forgets everything when the read ends (forget(), or the Read scope) and
+// whenever this process sends a statement that may change the schema (a
+// statement other than insert/update/delete/select, through any
+// connection), so an answer is never older than the read or than this
+// process's own last schema change.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "db/connection.h"
+
+namespace xb::db {
+
+class Dictionary {
+ public:
+  using Row = std::vector<std::optional<std::string>>;
+  struct Answer {
+    std::vector<std::string> names;
+    std::vector<Row> rows;
+    // The first row's value i as text; empty for NULL or no row.
+    std::string text(size_t i = 0) const;
+  };
+
+  explicit Dictionary(Query& query) : query_(query) {}
+
+  // The rows of a dictionary statement (the text exactly as the loader
+  // builds it); runs it when this read has not asked it yet.
+  const Answer& ask(const std::string& sql);
+  void forget();
+  // How many statements reached the database since the last forget (tests).
+  int asked() const { return asked_; }
+
+  // Forgets when the scope ends: one read of a workbook.
+  class Read {
+   public:
+    explicit Read(Dictionary& dictionary) : dictionary_(dictionary) { dictionary_.forget(); }
+    ~Read() { dictionary_.forget(); }
+    Read(const Read&) = delete;
+    Read& operator=(const Read&) = delete;
+
+   private:
+    Dictionary& dictionary_;
+  };
+
+ private:
+  Query& query_;
+  std::unordered_map<std::string, Answer> answers_;
+  uint64_t schema_changes_ = 0;
+  int asked_ = 0;
+};
+
+}  // namespace xb::db

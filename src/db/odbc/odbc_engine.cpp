@@ -1,0 +1,383 @@
+// The odbc engine: unixODBC, SQL passed unchanged. Outside a transaction
+// every statement commits on its own; begin switches autocommit off until
+// SQLEndTran ends the transaction. Statements with '?' markers are prepared
+// once (SQLPrepare) and run again with their values bound
+// (SQLBindParameter); results are fetched a row at a time.
+
+#include "db/odbc/odbc_engine.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "db/connection_string.h"
+#include "db/engine.h"
+#include "db/errors.h"
+#include "db/oracle/dialect.h"
+#include "db/registry.h"
+#include "db/sql_text.h"
+
+namespace xb::db {
+namespace {
+
+DbError Diagnostic(SQLSMALLINT type, SQLHANDLE handle, const std::string& what,
+                   DbError::Kind kind = DbError::Kind::Other) {
+  std::string message, state;
+  SQLINTEGER native = 0;
+  for (SQLSMALLINT record = 1;; ++record) {
+    SQLCHAR sqlstate[6] = {0};
+    SQLCHAR text[SQL_MAX_MESSAGE_LENGTH + 1] = {0};
+    SQLINTEGER code = 0;
+    SQLSMALLINT length = 0;
+    const SQLRETURN rc = SQLGetDiagRec(type, handle, record, sqlstate, &code, text, sizeof text, &length);
+    if (!SQL_SUCCEEDED(rc)) break;
+    if (record == 1) {
+      state = reinterpret_cast<char*>(sqlstate);
+      native = code;
+    } else {
+      message += "\n";
+    }
+    message += reinterpret_cast<char*>(text);
+  }
+  if (message.empty()) message = what + " failed";
+  // Waits that ran out: a lock not granted in time (PostgreSQL 55P03, the
+  // lock_timeout; Oracle ORA-30006 and ORA-00054), a timeout of the driver.
+  if (state == "55P03" || state == "HYT00" || state == "HYT01" || native == 30006 || native == 54)
+    kind = kind == DbError::Kind::Other ? DbError::Kind::LockTimeout : kind;
+  // A connection that broke or was never made.
+  if (kind == DbError::Kind::Other && (state == "08S01" || state == "08003" || state == "08006"))
+    kind = DbError::Kind::Gone;
+  return DbError(message, native, state, kind);
+}
+
+// What SQLBindParameter points at for one value: it must live until the
+// statement ran.
+struct Binding {
+  SQLLEN indicator = 0;
+  long long integer = 0;
+};
+
+
+class OdbcEngine : public Engine {
+ public:
+  explicit OdbcEngine(const EngineTarget& target) : lock_timeout_(target.lock_timeout) {
+    // The DSN as the driver manager spells it: names are found whatever their case.
+    std::string dsn = target.where;
+    for (const auto& known : OdbcDataSources())
+      if (oracle::Upper(known) == oracle::Upper(dsn)) dsn = known;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_)))
+      throw DbError("cannot start the ODBC driver manager");
+    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_))) {
+      SQLFreeHandle(SQL_HANDLE_ENV, env_);
+      throw DbError("cannot allocate an ODBC connection");
+    }
+    // A server that does not answer is given up after the connect timeout.
+    SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(target.connect_timeout)), 0);
+    std::string connect = BuildOdbcConnectString(dsn, target.user, target.password);
+    SQLCHAR out[1024];
+    SQLSMALLINT out_length = 0;
+    const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(connect.data()),
+                                          static_cast<SQLSMALLINT>(connect.size()), out, sizeof out, &out_length,
+                                          SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+      DbError error = Diagnostic(SQL_HANDLE_DBC, dbc_, "connecting to " + dsn);
+      if (error.sqlState() == "HYT00" || error.sqlState() == "HYT01")
+        error = DbError(DbError::Kind::ConnectTimeout, error.what(), error.nativeCode(), error.sqlState());
+      SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+      SQLFreeHandle(SQL_HANDLE_ENV, env_);
+      throw error;
+    }
+    SQLCHAR dbms[128] = {0};
+    SQLSMALLINT dbms_length = 0;
+    if (SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length)))
+      dbms_ = oracle::Upper(reinterpret_cast<char*>(dbms));
+    // How long a statement waits for another session's lock: PostgreSQL
+    // says it per session; other databases through their driver's timeout.
+    if (dbms_.find("POSTGRES") != std::string::npos)
+      RunDirect("set lock_timeout = " + std::to_string(static_cast<long long>(lock_timeout_) * 1000));
+  }
+
+  ~OdbcEngine() override {
+    // An open transaction is rolled back explicitly before the disconnect.
+    if (in_transaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+    SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+
+  std::string name() const override { return "odbc"; }
+
+  std::unique_ptr<Cursor> query(const std::string& sql) override {
+    auto stmt = std::make_unique<Handle>(dbc_);
+    Run(*stmt, sql);
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(stmt->handle, &columns);
+    if (columns == 0) throw DbError("the statement was carried out but returns no rows to open");
+    return std::make_unique<OdbcCursor>(std::move(stmt), nullptr);
+  }
+
+  void execute(const std::string& sql) override {
+    Handle stmt(dbc_);
+    Run(stmt, sql);
+  }
+
+  std::unique_ptr<db::Statement> prepare(const std::string& sql) override {
+    CheckSingleStatement(sql, true);
+    return std::make_unique<Prepared>(*this, sql);
+  }
+
+  void begin() override {
+    SetAutocommit(false);
+    in_transaction_ = true;
+  }
+  void commit() override {
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT);
+    if (!SQL_SUCCEEDED(rc)) {
+      DbError error = Diagnostic(SQL_HANDLE_DBC, dbc_, "commit");
+      // The connection broke while the commit was under way: the server may
+      // have committed or not, and nothing here can tell.
+      if (error.kind() == DbError::Kind::Gone || error.sqlState().rfind("08", 0) == 0 ||
+          error.sqlState() == "40003")
+        throw DbError(DbError::Kind::CommitUncertain, error.what(), error.nativeCode(), error.sqlState());
+      throw error;
+    }
+    in_transaction_ = false;
+    SetAutocommit(true);
+  }
+  void rollback() override { End(SQL_ROLLBACK); }
+  bool inTransaction() const override { return in_transaction_; }
+
+  void lockTable(const std::string& table) override {
+    if (!in_transaction_) throw DbError("a table is locked only inside a transaction");
+    // SQLite has one write lock for the whole database, taken by the first
+    // write; elsewhere Oracle's (and PostgreSQL's) table lock keeps other
+    // writers and other runs out while readers go on.
+    if (dbms_.find("SQLITE") != std::string::npos)
+      RunDirect("delete from " + table + " where 1=0");
+    else
+      RunDirect("lock table " + table + " in share row exclusive mode");
+  }
+
+ private:
+  struct Handle {
+    explicit Handle(SQLHDBC dbc) {
+      if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handle)))
+        throw Diagnostic(SQL_HANDLE_DBC, dbc, "allocating a statement");
+    }
+    ~Handle() { SQLFreeHandle(SQL_HANDLE_STMT, handle); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    SQLHSTMT handle = SQL_NULL_HSTMT;
+  };
+
+  // Rows fetched one at a time; owns its statement handle when it came from
+  // a text query, else borrows that of a prepared statement.
+  class OdbcCursor : public Cursor {
+   public:
+    OdbcCursor(std::unique_ptr<Handle> owned, SQLHSTMT borrowed)
+        : owned_(std::move(owned)), stmt_(owned_ ? owned_->handle : borrowed) {
+      SQLSMALLINT columns = 0;
+      SQLNumResultCols(stmt_, &columns);
+      for (SQLSMALLINT c = 1; c <= columns; ++c) {
+        SQLCHAR name[512] = {0};
+        SQLSMALLINT length = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        SQLDescribeCol(stmt_, c, name, sizeof name, &length, &type, &size, &digits, &nullable);
+        names_.emplace_back(reinterpret_cast<char*>(name));
+      }
+      row_.resize(names_.size());
+    }
+    ~OdbcCursor() override {
+      if (!owned_) SQLFreeStmt(stmt_, SQL_CLOSE);
+    }
+    int columnCount() const override { return static_cast<int>(names_.size()); }
+    const std::string& columnName(int column) const override { return names_.at(static_cast<size_t>(column)); }
+    bool next() override {
+      if (done_) return false;
+      const SQLRETURN rc = SQLFetch(stmt_);
+      if (rc == SQL_NO_DATA) {
+        done_ = true;
+        return false;
+      }
+      if (!SQL_SUCCEEDED(rc)) {
+        done_ = true;
+        throw Diagnostic(SQL_HANDLE_STMT, stmt_, "fetching a row");
+      }
+      for (size_t c = 0; c < row_.size(); ++c) Field(stmt_, static_cast<SQLSMALLINT>(c + 1), row_[c]);
+      return true;
+    }
+    std::optional<std::string_view> value(int column) const override {
+      const auto& v = row_.at(static_cast<size_t>(column));
+      if (!v) return std::nullopt;
+      return std::string_view(*v);
+    }
+
+   private:
+    std::unique_ptr<Handle> owned_;
+    SQLHSTMT stmt_;
+    std::vector<std::string> names_;
+    std::vector<std::optional<std::string>> row_;
+    bool done_ = false;
+  };
+
+  // One SQLPrepare, then SQLBindParameter + SQLExecute for every run.
+  class Prepared : public db::Statement {
+   public:
+    Prepared(OdbcEngine& engine, const std::string& sql) : handle_(engine.dbc_) {
+      markers_ = static_cast<int>(oracle::FindMarkers(sql).size());
+      std::string text = sql;
+      const SQLRETURN rc =
+          SQLPrepare(handle_.handle, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+      if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, handle_.handle, "preparing the statement");
+    }
+    int parameterCount() const override { return markers_; }
+    void execute(const std::vector<db::Value>& values) override {
+      Run(values);
+      SQLFreeStmt(handle_.handle, SQL_CLOSE);
+    }
+    std::unique_ptr<Cursor> query(const std::vector<db::Value>& values) override {
+      Run(values);
+      SQLSMALLINT columns = 0;
+      SQLNumResultCols(handle_.handle, &columns);
+      if (columns == 0) {
+        SQLFreeStmt(handle_.handle, SQL_CLOSE);
+        throw DbError("the statement was carried out but returns no rows to open");
+      }
+      return std::make_unique<OdbcCursor>(nullptr, handle_.handle);
+    }
+
+   private:
+    void Run(const std::vector<db::Value>& values) {
+      if (static_cast<int>(values.size()) != markers_)
+        throw DbError("the statement takes " + std::to_string(markers_) + " values, not " +
+                      std::to_string(values.size()));
+      SQLFreeStmt(handle_.handle, SQL_CLOSE);
+      bindings_.assign(values.size(), Binding{});
+      for (size_t i = 0; i < values.size(); ++i) {
+        const db::Value& v = values[i];
+        Binding& b = bindings_[i];
+        SQLRETURN rc;
+        const auto number = static_cast<SQLUSMALLINT>(i + 1);
+        if (v.kind == db::Value::Kind::Integer) {
+          b.integer = v.integer;
+          rc = SQLBindParameter(handle_.handle, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
+                                &b.integer, 0, nullptr);
+        } else {
+          const bool null = v.kind == db::Value::Kind::Null;
+          b.indicator = null ? SQL_NULL_DATA : static_cast<SQLLEN>(v.text.size());
+          rc = SQLBindParameter(handle_.handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                                std::max<SQLULEN>(1, v.text.size()), 0,
+                                const_cast<char*>(null ? "" : v.text.data()), b.indicator > 0 ? b.indicator : 0,
+                                &b.indicator);
+        }
+        if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, handle_.handle, "binding a value");
+      }
+      const SQLRETURN rc = SQLExecute(handle_.handle);
+      if (rc == SQL_NO_DATA) return;
+      if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, handle_.handle, "running the statement");
+    }
+
+    Handle handle_;
+    int markers_ = 0;
+    std::vector<Binding> bindings_;
+  };
+
+  void Run(Handle& stmt, const std::string& sql) {
+    CheckSingleStatement(sql, true);
+    std::string text = sql;
+    const SQLRETURN rc =
+        SQLExecDirect(stmt.handle, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+    // An update or delete that touches no row answers SQL_NO_DATA: not a failure.
+    if (rc == SQL_NO_DATA) return;
+    if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, stmt.handle, "running the statement");
+  }
+  void RunDirect(const std::string& sql) {
+    Handle stmt(dbc_);
+    Run(stmt, sql);
+  }
+
+  static void Field(SQLHSTMT stmt, SQLSMALLINT column, std::optional<std::string>& out) {
+    std::string value;
+    char buffer[4096];
+    for (;;) {
+      SQLLEN indicator = 0;
+      const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+      if (rc == SQL_NO_DATA) break;
+      if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, stmt, "reading a value");
+      if (indicator == SQL_NULL_DATA) {
+        out.reset();
+        return;
+      }
+      if (rc == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer))) {
+        value.append(buffer, sizeof buffer - 1);  // the last byte is the terminator
+        continue;
+      }
+      value.append(buffer, static_cast<size_t>(indicator));
+      break;
+    }
+    out = std::move(value);
+  }
+
+  void SetAutocommit(bool on) {
+    const SQLRETURN rc = SQLSetConnectAttr(
+        dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0);
+    if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_DBC, dbc_, "switching autocommit");
+  }
+
+  void End(SQLSMALLINT how) {
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, how);
+    if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_DBC, dbc_, how == SQL_COMMIT ? "commit" : "rollback");
+    in_transaction_ = false;
+    SetAutocommit(true);
+  }
+
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  bool in_transaction_ = false;
+  int lock_timeout_ = 30;
+  std::string dbms_;
+};
+
+}  // namespace
+
+void RegisterOdbcEngine(Registry& registry) {
+  EngineEntry entry;
+  entry.name = "odbc";
+  entry.open = [](const EngineTarget& target) -> std::unique_ptr<Engine> {
+    return std::make_unique<OdbcEngine>(target);
+  };
+  // A data source typed by hand that the driver manager knows is a DSN.
+  entry.claims = [](const std::string& data_source) {
+    const std::string wanted = oracle::Upper(data_source);
+    for (const auto& dsn : OdbcDataSources())
+      if (oracle::Upper(dsn) == wanted) return true;
+    return false;
+  };
+  entry.order = 100;
+  registry.add(std::move(entry));
+}
+
+std::vector<std::string> OdbcDataSources() {
+  std::vector<std::string> names;
+  SQLHENV env = SQL_NULL_HENV;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return names;
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLCHAR name[SQL_MAX_DSN_LENGTH + 1];
+  SQLCHAR description[512];
+  SQLSMALLINT name_length = 0, description_length = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (SQL_SUCCEEDED(SQLDataSources(env, direction, name, sizeof name, &name_length, description,
+                                      sizeof description, &description_length))) {
+    names.emplace_back(reinterpret_cast<char*>(name));
+    direction = SQL_FETCH_NEXT;
+  }
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return names;
+}
+
+}  // namespace xb::db

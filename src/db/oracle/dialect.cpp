@@ -1,0 +1,177 @@
+#include "db/oracle/dialect.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "db/sql_text.h"
+
+namespace xb::db::oracle {
+
+std::string Upper(std::string text) {
+  for (auto& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+std::string FirstWord(const std::string& sql) {
+  size_t i = 0;
+  while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+  std::string word;
+  while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])) && word.size() < 8)
+    word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++])));
+  return word;
+}
+
+bool IsDataVerb(const std::string& word) {
+  return word == "insert" || word == "update" || word == "delete" || word == "select";
+}
+
+namespace {
+bool LeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+}  // namespace
+
+
+bool Valid(const DateTime& d) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12) return false;
+  const int days = kDays[d.month - 1] + (d.month == 2 && LeapYear(d.year) ? 1 : 0);
+  return d.day >= 1 && d.day <= days && d.hour >= 0 && d.hour < 24 && d.minute >= 0 && d.minute < 60 &&
+         d.second >= 0 && d.second < 60;
+}
+
+// The stored form of a date: yyyy-mm-dd, with hh:mm:ss only when the time is
+// not midnight.
+std::string Canonical(const DateTime& d) {
+  char buffer[32];
+  if (d.hour || d.minute || d.second)
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day, d.hour, d.minute,
+                  d.second);
+  else
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", d.year, d.month, d.day);
+  return buffer;
+}
+
+// Parses text by an Oracle format mask (yyyy, mm, dd, hh24, hh, mi, ss and
+// literal separators). Numbers may have fewer digits than the mask.
+bool ParseByMask(const std::string& text, const std::string& mask_in, DateTime& out) {
+  const std::string mask = Upper(mask_in);
+  size_t t = 0, m = 0;
+  DateTime d;
+  auto number = [&](size_t max_digits, int& target) {
+    while (t < text.size() && text[t] == ' ') ++t;
+    size_t digits = 0;
+    int value = 0;
+    while (t < text.size() && digits < max_digits && std::isdigit(static_cast<unsigned char>(text[t]))) {
+      value = value * 10 + (text[t] - '0');
+      ++t;
+      ++digits;
+    }
+    if (digits == 0) return false;
+    target = value;
+    return true;
+  };
+  while (m < mask.size()) {
+    if (mask.compare(m, 4, "YYYY") == 0) {
+      if (!number(4, d.year)) return false;
+      m += 4;
+    } else if (mask.compare(m, 4, "HH24") == 0) {
+      if (!number(2, d.hour)) return false;
+      m += 4;
+    } else if (mask.compare(m, 2, "MM") == 0) {
+      if (!number(2, d.month)) return false;
+      m += 2;
+    } else if (mask.compare(m, 2, "DD") == 0) {
+      if (!number(2, d.day)) return false;
+      m += 2;
+    } else if (mask.compare(m, 2, "HH") == 0) {
+      if (!number(2, d.hour)) return false;
+      m += 2;
+    } else if (mask.compare(m, 2, "MI") == 0) {
+      if (!number(2, d.minute)) return false;
+      m += 2;
+    } else if (mask.compare(m, 2, "SS") == 0) {
+      if (!number(2, d.second)) return false;
+      m += 2;
+    } else {
+      // A separator of the mask matches any one separator of the text.
+      if (t >= text.size() || std::isalnum(static_cast<unsigned char>(text[t]))) return false;
+      ++t;
+      ++m;
+    }
+  }
+  while (t < text.size() && text[t] == ' ') ++t;
+  if (t != text.size()) return false;
+  out = d;
+  return Valid(d);
+}
+
+// Reads a stored date: yyyy-mm-dd, optionally followed by hh:mm:ss.
+bool ParseStored(const std::string& text, DateTime& out) {
+  if (ParseByMask(text, "yyyy-mm-dd hh24:mi:ss", out)) return true;
+  return ParseByMask(text, "yyyy-mm-dd", out);
+}
+
+std::string FormatByMask(const DateTime& d, const std::string& mask_in) {
+  const std::string mask = Upper(mask_in);
+  std::string out;
+  char buffer[8];
+  for (size_t m = 0; m < mask.size();) {
+    auto put = [&](const char* fmt, int v, size_t width) {
+      std::snprintf(buffer, sizeof buffer, fmt, v);
+      out += buffer;
+      m += width;
+    };
+    if (mask.compare(m, 4, "YYYY") == 0) put("%04d", d.year, 4);
+    else if (mask.compare(m, 4, "HH24") == 0) put("%02d", d.hour, 4);
+    else if (mask.compare(m, 2, "MM") == 0) put("%02d", d.month, 2);
+    else if (mask.compare(m, 2, "DD") == 0) put("%02d", d.day, 2);
+    else if (mask.compare(m, 2, "HH") == 0) put("%02d", d.hour % 12 == 0 ? 12 : d.hour % 12, 2);
+    else if (mask.compare(m, 2, "MI") == 0) put("%02d", d.minute, 2);
+    else if (mask.compare(m, 2, "SS") == 0) put("%02d", d.second, 2);
+    else out += mask_in[m++];
+  }
+  return out;
+}
+
+std::vector<SequenceUse> FindSequenceUses(const std::string& sql) {
+  std::vector<SequenceUse> uses;
+  if (sql.find('.') == std::string::npos) return uses;
+  std::vector<bool> code(sql.size(), false);
+  bool any_dot = false;
+  ForEachCodeChar(sql, [&](size_t i) {
+    code[i] = true;
+    any_dot = any_dot || sql[i] == '.';
+  });
+  if (!any_dot) return uses;
+  for (size_t i = 0; i < sql.size(); ++i) {
+    if (!code[i] || sql[i] != '.') continue;
+    // The identifier before the dot.
+    size_t e = i;
+    while (e > 0 && code[e - 1] && (sql[e - 1] == ' ' || sql[e - 1] == '\t' || sql[e - 1] == '\r' || sql[e - 1] == '\n')) --e;
+    size_t b = e;
+    while (b > 0 && code[b - 1] && IsIdentChar(sql[b - 1])) --b;
+    if (b == e || !IsIdentStart(sql[b])) continue;
+    if (b > 0 && code[b - 1] && sql[b - 1] == '.') continue;  // schema.seq.nextval: not ours
+    // The word after the dot.
+    size_t w = i + 1;
+    while (w < sql.size() && code[w] && (sql[w] == ' ' || sql[w] == '\t' || sql[w] == '\r' || sql[w] == '\n')) ++w;
+    size_t we = w;
+    while (we < sql.size() && code[we] && IsIdentChar(sql[we])) ++we;
+    const std::string word = Upper(sql.substr(w, we - w));
+    if (word != "NEXTVAL" && word != "CURRVAL") continue;
+    uses.push_back({b, we, Upper(sql.substr(b, e - b)), word == "NEXTVAL"});
+    i = we;
+  }
+  return uses;
+}
+
+std::vector<size_t> FindMarkers(const std::string& sql) {
+  std::vector<size_t> markers;
+  if (sql.find('?') == std::string::npos) return markers;
+  ForEachCodeChar(sql, [&](size_t i) {
+    if (sql[i] == '?') markers.push_back(i);
+  });
+  return markers;
+}
+
+}  // namespace xb::db::oracle

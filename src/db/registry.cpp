@@ -1,0 +1,67 @@
+#include "db/registry.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "db/errors.h"
+
+namespace xb::db {
+
+// Made by the build from the list of engine targets (engines.cpp.in).
+void RegisterBuiltInEngines(Registry& registry);
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (auto& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+}  // namespace
+
+Registry& Registry::instance() {
+  static Registry registry;
+  static std::once_flag once;
+  std::call_once(once, [] { RegisterBuiltInEngines(registry); });
+  return registry;
+}
+
+void Registry::add(EngineEntry entry) {
+  entry.name = Lower(entry.name);
+  for (auto& e : entries_)
+    if (e.name == entry.name) {
+      e = std::move(entry);
+      return;
+    }
+  entries_.push_back(std::move(entry));
+}
+
+const EngineEntry* Registry::find(const std::string& name) const {
+  const std::string wanted = Lower(name);
+  for (const auto& e : entries_)
+    if (e.name == wanted) return &e;
+  return nullptr;
+}
+
+std::vector<std::string> Registry::names() const {
+  std::vector<std::string> names;
+  for (const auto& e : entries_) names.push_back(e.name);
+  return names;
+}
+
+std::vector<const EngineEntry*> Registry::claimers() const {
+  std::vector<const EngineEntry*> list;
+  for (const auto& e : entries_)
+    if (e.claims) list.push_back(&e);
+  std::stable_sort(list.begin(), list.end(), [](auto* a, auto* b) { return a->order < b->order; });
+  return list;
+}
+
+std::unique_ptr<Engine> OpenEngine(const EngineTarget& target) {
+  const EngineEntry* entry = Registry::instance().find(target.engine);
+  if (!entry) throw DbError("unknown database engine '" + target.engine + "'");
+  return entry->open(target);
+}
+
+}  // namespace xb::db

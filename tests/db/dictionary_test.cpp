@@ -1,0 +1,83 @@
+// The dictionary of one read: each statement reaches the database once, and
+// the answers are forgotten when the read ends and when this process
+// changes the schema. No clocks: the only signals are the read's end and
+// the process's own schema-changing statements.
+
+#include "db/dictionary.h"
+#include "db_fixture.h"
+
+namespace xb::db::test {
+namespace {
+
+struct CountingLog : StatementLog {
+  int sent_count = 0;
+  void sent(const std::string&) override { ++sent_count; }
+};
+
+class DictionaryTest : public DbFolder {
+ protected:
+  void SetUp() override {
+    DbFolder::SetUp();
+    session_.myconnection.setConnectionString(ConnectionString(db_path_));
+    Run(session_.myconnection, "create table ZORVAT (AA varchar2(10), BB number)");
+    session_.myconnection.setStatementLog(&log_);
+  }
+  static void Run(Connection& connection, const std::string& sql) {
+    Query q(connection);
+    q.setSql(sql);
+    q.execute();
+  }
+  std::string Type(Dictionary& dictionary, const std::string& column) {
+    return dictionary
+        .ask("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='" + column + "'")
+        .text();
+  }
+
+  DbSession session_;
+  CountingLog log_;
+};
+
+TEST_F(DictionaryTest, EachStatementIsSentOnceARead) {
+  Dictionary dictionary(session_.init);
+  {
+    Dictionary::Read read(dictionary);
+    for (int row = 0; row < 100; ++row) {
+      EXPECT_EQ(Type(dictionary, "AA"), "VARCHAR2");
+      EXPECT_EQ(Type(dictionary, "BB"), "NUMBER");
+      EXPECT_EQ(Type(dictionary, "CC"), "");  // no row: empty, and remembered too
+    }
+    EXPECT_EQ(log_.sent_count, 3);
+    EXPECT_EQ(dictionary.asked(), 3);
+  }
+  // The next read asks again.
+  Dictionary::Read read(dictionary);
+  EXPECT_EQ(Type(dictionary, "AA"), "VARCHAR2");
+  EXPECT_EQ(log_.sent_count, 4);
+}
+
+TEST_F(DictionaryTest, ASchemaChangeOfThisProcessIsSeenAtOnce) {
+  Dictionary dictionary(session_.init);
+  Dictionary::Read read(dictionary);
+  EXPECT_EQ(Type(dictionary, "CC"), "");
+  // Through another connection of this process: the change still counts.
+  Connection other;
+  other.setConnectionString(ConnectionString(db_path_));
+  Run(other, "alter table ZORVAT add column CC date");
+  EXPECT_EQ(Type(dictionary, "CC"), "DATE");
+  // Data statements leave the answers in place.
+  const int sent = log_.sent_count;
+  Run(other, "insert into ZORVAT(AA) values('x')");
+  Run(session_.myconnection, "update ZORVAT set BB = 1");
+  EXPECT_EQ(Type(dictionary, "CC"), "DATE");
+  EXPECT_EQ(log_.sent_count, sent + 1);  // the update only
+  // A failed statement other than a data statement counts too: it may have
+  // changed part of the schema.
+  Query q(other);
+  q.setSql("create table ZORVAT (x)");
+  EXPECT_THROW(q.execute(), DbError);
+  Type(dictionary, "CC");
+  EXPECT_EQ(log_.sent_count, sent + 2);
+}
+
+}  // namespace
+}  // namespace xb::db::test
