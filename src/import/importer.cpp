@@ -4,7 +4,9 @@
 #include <memory>
 #include <vector>
 
+#include "db/dictionary.h"
 #include "import/header.h"
+#include "import/render.h"
 #include "import/statements.h"
 
 namespace xb::import {
@@ -25,6 +27,24 @@ void OpenQuery(db::Query& query, const std::string& sql) {
   query.close();
   query.setSql(sql);
   query.open();
+}
+
+// Replaces the query's statement (text and bound form) and opens it.
+void OpenQuery(db::Query& query, const Rendered& statement) {
+  query.close();
+  query.setStatement(statement.text, statement.marked, statement.values);
+  query.open();
+}
+
+// Another session held a lock on the table longer than this run waits.
+MessageBox LockedBox(const std::string& table) {
+  return Box("表\"" + table + "\"正被另一个会话锁定,等待超时!\r该次导入已经撤销,没有写入任何数据,请稍后再试。",
+             "导入失败", Icon::Error, Modality::OwnerlessModeless);
+}
+
+bool IsLockTimeout(const std::exception& e) {
+  const auto* db_error = dynamic_cast<const db::DbError*>(&e);
+  return db_error && db_error->kind() == db::DbError::Kind::LockTimeout;
 }
 
 // Rolling back is the last thing a failing run does; its own failure must
@@ -76,6 +96,7 @@ bool Importer::LoadWorkbook() {
   sheet::InstanceGuard quit_on_return(instance.get());
 
   import_list_.clear();
+  rows_.clear();
   try {
     return ReadWorkbook(*instance);
   } catch (const std::exception& e) {
@@ -145,7 +166,10 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
     return false;
   }
 
-  // The data type is asked once per cell; the texts are the same every row.
+  // The data type is asked once per cell; the texts are the same every row,
+  // and the dictionary of this read answers all but the first from memory.
+  db::Dictionary dictionary(init);
+  db::Dictionary::Read read(dictionary);
   std::vector<std::string> type_queries;
   for (const auto& column : header.columns)
     type_queries.push_back(column.is_sequence ? std::string() : DataTypeQuery(table, column.name));
@@ -158,7 +182,7 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
     op_.setProgressPosition(row);
     op_.processEvents();
 
-    std::string key_condition, values;
+    TypedRow typed;
     int sheet_column = 1;
     for (size_t p = 1; p <= header.columns.size(); ++p) {
       const ColumnEntry& column = header.columns[p - 1];
@@ -166,30 +190,23 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
       // the next plain column too, and a failing read fails the row.
       const std::string upper = UpperCased(Trimmed(sheet.cellText(row, sheet_column)));
       if (column.is_sequence) {
-        values += SequenceValue(column.sequence);
+        typed.values.push_back({RowValue::Kind::Sequence, column.sequence});
         continue;
       }
-      OpenQuery(init, type_queries[p - 1]);
-      const bool is_date = UpperCased(init.fieldText(0)) == "DATE";
+      const bool is_date = UpperCased(dictionary.ask(type_queries[p - 1]).text()) == "DATE";
       if (is_date)
-        values += DateValue(upper);
+        typed.values.push_back({RowValue::Kind::Date, upper});
       else
-        values += TextValue(Trimmed(sheet.cellText(row, sheet_column)));
+        typed.values.push_back({RowValue::Kind::Text, Trimmed(sheet.cellText(row, sheet_column))});
       for (size_t k = 0; k < header.keys.size(); ++k)
-        if (header.key_positions[k] == static_cast<int>(p))
-          key_condition += KeyTerm(header.keys[k], upper, is_date);
+        if (header.key_positions[k] == static_cast<int>(p)) typed.keys.push_back({header.keys[k], upper, is_date});
       ++sheet_column;
     }
 
-    if (!header.keys.empty()) {
-      // "... and " becomes "... " : the last term keeps one blank.
-      if (!key_condition.empty()) key_condition.erase(key_condition.size() - 5, 4);
-      import_list_.push_back(key_condition);
-    } else {
-      import_list_.push_back(std::string());
-    }
-    if (!values.empty()) values.pop_back();
-    import_list_.push_back(values);
+    // Without keys the row has no key terms and its condition is empty.
+    import_list_.push_back(KeyConditionText(typed));
+    import_list_.push_back(ValuesText(typed));
+    rows_.push_back(std::move(typed));
   }
   return true;
 }
@@ -206,11 +223,28 @@ void Importer::BT_IMPClick() {
 bool Importer::ImportRows() {
   last_run_succeeded_ = false;
   auto& connection = session_.myconnection;
-  connection.beginTransaction();
+  try {
+    connection.beginTransaction();
+  } catch (const db::DbError& e) {
+    // On a database with one write lock, beginning is where another
+    // program's run is waited for.
+    if (e.kind() != db::DbError::Kind::LockTimeout || import_list_.empty()) throw;
+    RollbackQuietly(connection);
+    op_.setProgressPosition(0);
+    op_.showMessage(LockedBox(import_list_[0]));
+    return true;
+  }
 
   RunEnd end;
   try {
     end = WriteRows();
+  } catch (const std::exception& e) {
+    RollbackQuietly(connection);
+    op_.setProgressPosition(0);
+    session_.exe.close();
+    if (!IsLockTimeout(e)) throw;
+    op_.showMessage(LockedBox(import_list_.empty() ? std::string() : import_list_[0]));
+    return true;
   } catch (...) {
     // Whatever escapes the run (a failed existence check, say) must not
     // leave half of it committed: the run is all or nothing.
@@ -228,9 +262,21 @@ bool Importer::ImportRows() {
 
   try {
     connection.commitTransaction();
-  } catch (...) {
+  } catch (const db::DbError& e) {
     // Leave no transaction open behind a failed commit; the error itself
     // goes to the caller's default error report.
+    RollbackQuietly(connection);
+    if (e.kind() != db::DbError::Kind::CommitUncertain) throw;
+    // The connection broke during the commit: nobody here knows whether
+    // the server kept the data, and the operator must not take it either way.
+    op_.setProgressPosition(0);
+    session_.exe.close();
+    op_.showMessage(Box(std::string("提交数据时与数据库的连接中断,无法确定数据是否已经保存!\r"
+                                    "再次导入前请先检查数据库中的数据。\r具体错误信息如下:\r") +
+                            e.what(),
+                        "导入结果不确定", Icon::Warning, Modality::OwnerlessModeless));
+    return true;
+  } catch (...) {
     RollbackQuietly(connection);
     throw;
   }
@@ -249,6 +295,7 @@ Importer::RunEnd Importer::WriteRows() {
   // A copy: should the operator read another workbook while a prompt or box
   // of this run is open, this run still sees the list it started with.
   const std::vector<std::string> list = import_list_;
+  const std::vector<TypedRow> rows = rows_;
   if (list.empty()) return RunEnd::Stopped;
   auto& init = session_.init;
   auto& exe = session_.exe;
@@ -263,31 +310,39 @@ Importer::RunEnd Importer::WriteRows() {
   op_.setProgressMax(count - 1);
   op_.setProgressMin(0);
 
+  // Two runs into one table at once could both find a key missing and both
+  // insert it: the table stays locked against other runs until this one
+  // ends.
+  if (count > 3) session_.myconnection.lockTable(table);
+
   for (int i = 3; i < count; ++i) {
     op_.setProgressPosition(i);
     const std::string& entry = list[i];
+    const size_t r = static_cast<size_t>((i - 3) / 2);
+    if (r >= rows.size()) break;  // never: the loader adds both together
+    const TypedRow& row = rows[r];
 
     if (i % 2 == 1) {
       if (entry.empty()) {
         exists = false;
       } else {
-        OpenQuery(init, ExistsQuery(table, entry));
+        OpenQuery(init, RenderExists(table, row));
         exists = init.fieldInt(0) > 0;
       }
       continue;
     }
 
     const std::string& values = entry;
-    const std::string& key_condition = list[i - 1];
     try {
       if (!exists) {
+        const Rendered insert = RenderInsert(table, columns, row);
         exe.close();
-        exe.setSql(InsertStatement(table, columns, values));
+        exe.setStatement(insert.text, insert.marked, insert.values);
         exe.execute();
         continue;
       }
       if (!overwrite_all) {
-        OpenQuery(init, ExistingValuesQuery(table, columns, key_condition));
+        OpenQuery(init, RenderExistingValues(table, columns, row));
         std::string existing;
         for (int k = 0; k < init.fieldCount(); ++k) existing += "'" + init.fieldText(k) + "',";
         if (!existing.empty()) existing.pop_back();
@@ -310,10 +365,13 @@ Importer::RunEnd Importer::WriteRows() {
                             "错误提示", Icon::Error, Modality::Owned));
         return RunEnd::Stopped;
       }
+      const Rendered update = RenderUpdate(table, columns, row);
       exe.close();
-      exe.setSql(UpdateStatement(table, columns, values, key_condition));
+      exe.setStatement(update.text, update.marked, update.values);
       exe.execute();
     } catch (const std::exception& e) {
+      // Waiting on another session's lock ends the run with a box of its own.
+      if (IsLockTimeout(e)) throw;
       op_.showMessage(Box(std::string("向数据中导入EXCEL数据时出现下列错误:\r") + e.what() +
                               "\r该次导入失败,已经导入的数据将自动删除!",
                           "导入失败", Icon::Error, Modality::OwnerlessModeless));

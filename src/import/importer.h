@@ -8,6 +8,7 @@
 
 #include "db/connection.h"
 #include "db/operator.h"
+#include "import/render.h"
 #include "sheet/sheet.h"
 
 namespace xb::import {
@@ -47,6 +48,8 @@ class Importer {
   sheet::Server& server_;
   Operator& op_;
   std::vector<std::string> import_list_;
+  // The data rows of the import list, typed: rows_[r] is entries 3 + 2r, 4 + 2r.
+  std::vector<TypedRow> rows_;
   bool check_running_ = true;
   bool last_run_succeeded_ = false;
 };

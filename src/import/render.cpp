@@ -1,0 +1,120 @@
+#include "import/render.h"
+
+#include "import/statements.h"
+
+namespace xb::import {
+
+namespace {
+
+// A value as the database stored it when it travelled inside the statement
+// text: every line break of the text (CR, LF or CR LF) arrives as CR LF,
+// like every line of a statement.
+std::string AsSent(const std::string& text) {
+  if (text.find_first_of("\r\n") == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out += "\r\n";
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The value list in both forms, without the last separator.
+void Values(const TypedRow& row, std::string* text, std::string* marked, std::vector<db::Value>* values) {
+  for (const RowValue& v : row.values) {
+    switch (v.kind) {
+      case RowValue::Kind::Text:
+        if (text) *text += TextValue(v.text);
+        if (marked) *marked += "?,";
+        if (values) values->push_back(db::Value::Of(AsSent(v.text)));
+        break;
+      case RowValue::Kind::Date:
+        if (text) *text += DateValue(v.text);
+        if (marked) *marked += "to_date(?,'yyyy-mm-dd'),";
+        if (values) values->push_back(db::Value::Of(AsSent(v.text)));
+        break;
+      case RowValue::Kind::Sequence:
+        if (text) *text += SequenceValue(v.text);
+        if (marked) *marked += SequenceValue(v.text);
+        break;
+    }
+  }
+  if (text && !text->empty()) text->pop_back();
+  if (marked && !marked->empty()) marked->pop_back();
+}
+
+// The key condition in both forms: "... and " becomes "... " (the last term
+// keeps one blank).
+void Keys(const TypedRow& row, std::string* text, std::string* marked, std::vector<db::Value>* values) {
+  for (const KeyValue& k : row.keys) {
+    if (text) *text += KeyTerm(k.key, k.text, k.is_date);
+    if (marked) *marked += k.is_date ? "to_char(" + k.key + ",'yyyy-mm-dd')=? and " : k.key + "=? and ";
+    if (values) values->push_back(db::Value::Of(AsSent(k.text)));
+  }
+  if (text && !text->empty()) text->erase(text->size() - 5, 4);
+  if (marked && !marked->empty()) marked->erase(marked->size() - 5, 4);
+}
+
+}  // namespace
+
+bool TypedRow::hasSequence() const {
+  for (const auto& v : values)
+    if (v.kind == RowValue::Kind::Sequence) return true;
+  return false;
+}
+
+std::string ValuesText(const TypedRow& row) {
+  std::string text;
+  Values(row, &text, nullptr, nullptr);
+  return text;
+}
+
+std::string KeyConditionText(const TypedRow& row) {
+  std::string text;
+  Keys(row, &text, nullptr, nullptr);
+  return text;
+}
+
+Rendered RenderExists(const std::string& table, const TypedRow& row) {
+  std::string text, marked;
+  Rendered r;
+  Keys(row, &text, &marked, &r.values);
+  r.text = ExistsQuery(table, text);
+  r.marked = ExistsQuery(table, marked);
+  return r;
+}
+
+Rendered RenderExistingValues(const std::string& table, const std::string& columns, const TypedRow& row) {
+  std::string text, marked;
+  Rendered r;
+  Keys(row, &text, &marked, &r.values);
+  r.text = ExistingValuesQuery(table, columns, text);
+  r.marked = ExistingValuesQuery(table, columns, marked);
+  return r;
+}
+
+Rendered RenderInsert(const std::string& table, const std::string& columns, const TypedRow& row) {
+  std::string text, marked;
+  Rendered r;
+  Values(row, &text, &marked, &r.values);
+  r.text = InsertStatement(table, columns, text);
+  r.marked = InsertStatement(table, columns, marked);
+  return r;
+}
+
+Rendered RenderUpdate(const std::string& table, const std::string& columns, const TypedRow& row) {
+  std::string values_text, values_marked, keys_text, keys_marked;
+  Rendered r;
+  Values(row, &values_text, &values_marked, &r.values);
+  Keys(row, &keys_text, &keys_marked, &r.values);
+  r.text = UpdateStatement(table, columns, values_text, keys_text);
+  r.marked = UpdateStatement(table, columns, values_marked, keys_marked);
+  return r;
+}
+
+}  // namespace xb::import
