@@ -64,15 +64,20 @@ TEST_F(PgEngine, TransactionsCommitRollBackAndAClosedConnectionReopens) {
   EXPECT_TRUE(c.isOpen());
 }
 
-TEST_F(PgEngine, AFailedStatementUndoesOnlyItselfAsInOracle) {
+TEST_F(PgEngine, AFailedStatementSpoilsItsTransactionAndTheCommitSaysSo) {
   auto& c = session_.myconnection;
   c.beginTransaction();
-  Exec("insert into T values ('a', 'kept')");
+  Exec("insert into T values ('a', 'not kept')");
   EXPECT_THROW(Exec("insert into T values ('a', 'duplicate')"), db::DbError);
-  EXPECT_THROW(Count("NO_SUCH_TABLE"), db::DbError);
-  Exec("insert into T values ('b', 'kept too')");
-  c.commitTransaction();
-  EXPECT_EQ(SelectCommitted("select K from T order by K"), (Rows{{"a"}, {"b"}}));
+  EXPECT_THROW(Exec("insert into T values ('b', 'refused')"), db::DbError);
+  try {
+    c.commitTransaction();
+    FAIL() << "a rolled back transaction was taken for committed";
+  } catch (const db::DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("nothing was saved"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(c.inTransaction());
+  EXPECT_EQ(SelectCommitted("select count(*) from T"), Rows{{"0"}});
 }
 
 TEST_F(PgEngine, ASecondStatementIsRefusedAndFailuresCarryTheServersMessage) {
