@@ -11,7 +11,7 @@ runs=${2:-3}
 work=$(mktemp -d)
 state=$work/cluster.state
 cleanup() { "$build/tests/postgres/pg_cluster" stop "$state" >/dev/null 2>&1 || true; rm -rf "$work"; }
-trap cleanup EXIT
+trap cleanup EXIT INT TERM
 /usr/bin/python3 "$here/../import/make_workbook.py" "$work/bench.xls"
 "$build/tests/postgres/pg_cluster" start "$state" >/dev/null
 folder=$(sed -n 's/^folder=//p' "$state")

@@ -3,6 +3,9 @@
 // tables made in PostgreSQL's own DDL, with a scripted operator.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+
 #include "counting_server.h"
 #include "export/exporter.h"
 #include "import/importer.h"
@@ -121,6 +124,41 @@ TEST_F(PgImport, AFailedRowRollsBackTheWholeRun) {
   EXPECT_EQ(op_.boxes[1].text, "错误语句的详细信息如下:\rinsert into ZORVAT(AA,BB) values('1','36')\r\n");
   EXPECT_EQ(Select("select count(*) from ZORVAT"), Rows{{"0"}});
   EXPECT_FALSE(session_.myconnection.inTransaction());
+}
+
+// Into an empty table that the run locks, the engine answers the existence
+// checks itself: the same prompts and the same rows as when the server is
+// asked (a table holding another row).
+TEST_F(PgImport, ExistenceChecksOfALockedEmptyTableAnswerAsTheServerWould) {
+  const std::string workbook = dir_.file("repeat.xls");
+  const std::string script = dir_.file("make.py");
+  std::ofstream(script) << "import sys, xlwt\n"
+                           "wb = xlwt.Workbook(encoding='utf-8')\n"
+                           "ws = wb.add_sheet('Sheet1')\n"
+                           "ws.write(0, 0, 'zorvat:aa:aa,bb')\n"
+                           "rows = [['K1', 1], ['K2', 2], ['K1', 3], ['k4', 4], ['K4', 5], ['K2', 6], ['', 7]]\n"
+                           "for i, (a, b) in enumerate(rows):\n"
+                           "    ws.write(i + 3, 0, a if a else 'x')\n"
+                           "    ws.write(i + 3, 1, b)\n"
+                           "wb.save(sys.argv[1])\n";
+  ASSERT_EQ(std::system(("/usr/bin/python3 " + script + " " + workbook).c_str()), 0);
+  Rows outcome[2];
+  std::vector<std::string> prompts[2];
+  for (int pass = 0; pass < 2; ++pass) {
+    Exec("delete from ZORVAT");
+    if (pass == 1) Exec("insert into ZORVAT(AA,BB) values('OTHER','0')");
+    op_.prompts.clear();
+    ASSERT_TRUE(Load(workbook));
+    op_.overwrite_answers = {OverwriteAnswer::Ignore, OverwriteAnswer::Yes};
+    importer_.BT_IMPClick();
+    ASSERT_TRUE(importer_.lastRunSucceeded());
+    outcome[pass] = SelectCommitted("select AA, BB from ZORVAT where AA <> 'OTHER' order by AA");
+    prompts[pass] = op_.prompts;
+  }
+  EXPECT_EQ(outcome[0], (Rows{{"K1", "1"}, {"K2", "6"}, {"K4", "5"}, {"k4", "4"}, {"x", "7"}}));
+  EXPECT_EQ(outcome[0], outcome[1]);
+  EXPECT_EQ(prompts[0].size(), 2u);
+  EXPECT_EQ(prompts[0], prompts[1]);
 }
 
 TEST_F(PgImport, ExportShowsOracleNamesAndValueTexts) {
