@@ -55,6 +55,8 @@ const Case kCases[] = {
      {"ZORVAT", "AA"}},
     {"literals_of_a_select_list_name_columns", "select 'a' x, nvl(BB, 0) from ZORVAT where AA = ''",
      "select 'a' x, coalesce(BB, 0) from ZORVAT where AA = $1", {"<null>"}},
+    {"to_number", "select AA from ZORVAT order by to_number(AA)",
+     "select AA from ZORVAT order by pg_temp.xb_to_number(AA)", {}},
     {"currval_alone", "select SEQ_TBXH.currval from dual", "select currval('SEQ_TBXH') from dual", {}},
     {"oracle_ddl_types",
      "create table ZORVAT (AA varchar2(10) primary key, BB number(7,2), CC date default sysdate)",

@@ -77,6 +77,10 @@ create temp view user_sequences as
   where c.relkind = 'S' and left(n.nspname, 3) <> 'pg_' and pg_catalog.pg_table_is_visible(c.oid);
 create function pg_temp.xb_to_date(text, text) returns timestamp(0) language sql stable as
   $$ select case when $1 is null or $1 = '' then null else pg_catalog.to_timestamp($1, $2)::timestamp(0) end $$;
+create function pg_temp.xb_to_number(text) returns numeric language sql immutable as
+  $$ select case when $1 = '' then null else $1::numeric end $$;
+create function pg_temp.xb_to_number(text, text) returns numeric language sql stable as
+  $$ select case when $1 = '' then null else pg_catalog.to_number($1, $2) end $$;
 create function pg_temp.xb_to_date(text) returns timestamp(0) language sql stable as
   $$ select case when $1 is null or $1 = '' then null else $1::timestamp(0) end $$;
 )SQL";

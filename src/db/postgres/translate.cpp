@@ -339,6 +339,10 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       text += "pg_temp.xb_to_date";
       continue;
     }
+    if (!after_dot && before_paren && u == "TO_NUMBER") {
+      text += "pg_temp.xb_to_number";
+      continue;
+    }
     if (!after_dot && before_paren && u == "NVL") {
       text += "coalesce";
       continue;
