@@ -186,6 +186,26 @@ TEST_F(PgEngine, AnAliasNamesALibpqStringAndTheWindowGivesUserAndPassword) {
   }
 }
 
+TEST_F(PgEngine, ALockHeldByAnotherSessionFailsAfterTheAliasesWait) {
+  std::ofstream(dir_.file("aliases.ini")) << "[PGXY]\nengine=postgres\ntarget=" << database_->Uri()
+                                          << "\nlock_timeout=1\n";
+  db::Connection holder;
+  holder.setConnectionString(connectionString());
+  holder.beginTransaction();
+  Exec(holder, "lock table T in access exclusive mode");
+  db::Connection waiter;
+  waiter.setConnectionString(db::BuildConnectionString({"PGXY", database_->user(), database_->password()}));
+  waiter.beginTransaction();
+  try {
+    Exec(waiter, "insert into T values ('a', 'b')");
+    FAIL() << "the lock was not waited for";
+  } catch (const db::DbError& e) {
+    EXPECT_EQ(e.kind(), db::DbError::Kind::LockTimeout) << e.what();
+  }
+  EXPECT_NO_THROW(waiter.rollbackTransaction());
+  holder.rollbackTransaction();
+}
+
 TEST_F(PgEngine, APasswordHoldingSeparatorsQuotesAndBracesLogsIn) {
   for (const std::string password : {"a;b=c", "'quoted' \"double\"", "{braces}} ;=", " blanks ", "x\\y"}) {
     PgDatabase other(*cluster_, password);
