@@ -18,4 +18,6 @@ build=${XLSBRIDGE_BUILD_DIR:-$top/build}
 echo "== database engine"; "$build/bench/db/bench_db" 100000 1000000
 echo "== import";          "$top/bench/import/run.sh" "$build" 3
 echo "== export";          "$top/bench/export/run.sh" "$build" 3
+echo "== server path: ODBC (SQLite's driver, psqlODBC)"; "$top/bench/odbc/run.sh" "$build" 3
+echo "== streaming export: 1,000,000 x 10, peak resident"; "$top/bench/stream/run.sh" "$build"
 if [ -x "$top/bench/sheet/run.sh" ]; then echo "== workbook read and write"; "$top/bench/sheet/run.sh" "$build"; fi

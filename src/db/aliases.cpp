@@ -78,13 +78,14 @@ std::vector<Alias> ReadAliasFile() {
       target.engine = engine;
     } else if (key == "target") {
       target.where = value;
-    } else if (key == "lock_timeout") {
-      // Seconds a statement waits for another session's lock; 0 = forever.
+    } else if (key == "lock_timeout" || key == "connect_timeout") {
+      // Seconds a statement waits for another session's lock (0 = forever),
+      // or that connecting waits for the server.
       char* end = nullptr;
       const long seconds = std::strtol(value.c_str(), &end, 10);
       if (value.empty() || *end != '\0' || seconds < 0 || seconds > 86400)
-        fail("lock_timeout must be a number of seconds from 0 to 86400");
-      target.lock_timeout = static_cast<int>(seconds);
+        fail(key + " must be a number of seconds from 0 to 86400");
+      (key == "lock_timeout" ? target.lock_timeout : target.connect_timeout) = static_cast<int>(seconds);
     } else {
       fail("unknown key '" + key + "'");
     }

@@ -127,13 +127,22 @@ void Query::close() {
 }
 
 void Query::setStatement(const std::string& oracle_text, const std::string& marked_sql, std::vector<Value> values) {
-  setSql(oracle_text);
+  unsplit_text_ = oracle_text;
+  unsplit_ = true;
   bound_ = true;
   marked_ = marked_sql;
   values_ = std::move(values);
 }
 
+void Query::Split() const {
+  if (!unsplit_) return;
+  unsplit_ = false;
+  const_cast<Query*>(this)->setSql(unsplit_text_);
+  const_cast<Query*>(this)->bound_ = true;
+}
+
 void Query::setSql(const std::string& text) {
+  unsplit_ = false;
   bound_ = false;
   // Called for every cell of a read: the line strings are reused.
   size_t count = 0;
@@ -160,6 +169,10 @@ void Query::setSql(const std::string& text) {
 }
 
 std::string Query::sql() const {
+  // One line (no line break in it): the text itself.
+  if (unsplit_ && unsplit_text_.find_first_of("\r\n") == std::string::npos)
+    return unsplit_text_.empty() ? std::string() : unsplit_text_ + "\r\n";
+  Split();
   std::string text;
   size_t size = 0;
   for (const auto& line : lines_) size += line.size() + 2;
@@ -178,21 +191,36 @@ void Query::Send(const std::string& text) {
   }
 }
 
-// Runs the statement; a cursor when it is to return rows (open), none for execute.
-std::unique_ptr<Cursor> Query::Run(const std::string& text) {
+// Runs the statement; a cursor when it is to return rows (open), none for
+// execute. A bound statement's text is made only for the log: the engine
+// gets the marked text.
+std::unique_ptr<Cursor> Query::Run(bool rows) {
   Engine& engine = connection_.engine();
+  const bool bind = bound_ && engine.binds();
+  const std::string text = bind && !connection_.statementLog() ? std::string() : sql();
   Send(text);
   struct Note {
     const std::string& text;
     ~Note() { NoteStatement(text); }
-  } note{text};
-  if (bound_ && engine.binds()) return connection_.prepared(marked_).query(values_);
+  } note{bind ? marked_ : text};
+  if (bind) {
+    Statement& statement = connection_.prepared(marked_);
+    if (!rows) {
+      statement.execute(values_);
+      return nullptr;
+    }
+    return statement.query(values_);
+  }
+  if (!rows) {
+    engine.execute(text);
+    return nullptr;
+  }
   return engine.query(text);
 }
 
 void Query::open(Scroll scroll) {
   close();
-  std::unique_ptr<Cursor> cursor = Run(sql());
+  std::unique_ptr<Cursor> cursor = Run(true);
   for (int c = 0; c < cursor->columnCount(); ++c) names_.push_back(cursor->columnName(c));
   scroll_ = scroll;
   if (scroll == Scroll::Forward) {
@@ -216,16 +244,7 @@ void Query::open(Scroll scroll) {
 
 void Query::execute() {
   close();
-  Connection& c = connection_;
-  const std::string text = sql();
-  struct Note {
-    const std::string& text;
-    ~Note() { NoteStatement(text); }
-  } note{text};
-  Engine& engine = c.engine();
-  Send(text);
-  if (bound_ && engine.binds()) c.prepared(marked_).execute(values_);
-  else engine.execute(text);
+  Run(false);
 }
 
 int Query::fieldCount() const { return open_ ? static_cast<int>(names_.size()) : 0; }

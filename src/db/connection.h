@@ -84,9 +84,11 @@ class Query {
   void setSql(const std::string& text);
   void clearSql() {
     lines_.clear();
+    unsplit_ = false;
     bound_ = false;
   }
   void appendLine(const std::string& line) {
+    Split();
     lines_.push_back(line);
     bound_ = false;
   }
@@ -96,7 +98,10 @@ class Query {
   void setStatement(const std::string& oracle_text, const std::string& marked_sql, std::vector<Value> values);
   // Every line followed by CR LF: what is sent and what is read back.
   std::string sql() const;
-  const std::vector<std::string>& lines() const { return lines_; }
+  const std::vector<std::string>& lines() const {
+    Split();
+    return lines_;
+  }
 
   // Runs a row-returning statement and stands on its first row.
   void open(Scroll scroll = Scroll::Buffered);
@@ -121,11 +126,17 @@ class Query {
  private:
   friend class Connection;
   void Send(const std::string& text);
-  std::unique_ptr<Cursor> Run(const std::string& text);
+  std::unique_ptr<Cursor> Run(bool rows);
   const std::optional<std::string>* Cell(int i) const;
 
+  // A statement's text is split into lines only when they are asked for:
+  // most bound statements are never shown.
+  void Split() const;
+
   Connection& connection_;
-  std::vector<std::string> lines_;
+  mutable std::vector<std::string> lines_;
+  mutable std::string unsplit_text_;
+  mutable bool unsplit_ = false;
   bool bound_ = false;
   std::string marked_;
   std::vector<Value> values_;

@@ -69,7 +69,9 @@ bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
   exe.clearSql();
   for (const auto& line : MemoLines(memo_text)) exe.appendLine(line);
   try {
-    exe.open();
+    // Rows are written to the workbook as they arrive from the database;
+    // none is kept once written.
+    exe.open(db::Scroll::Forward);
   } catch (const std::exception& e) {
     op.showMessage(Box(std::string("SQl语句有问题,如下:\r") + e.what(), "导出失败", Icon::Error));
     op.showMessage(Box("错误的SQL语句如下:\r" + exe.sql(), "错误信息", Icon::Warning));

@@ -30,9 +30,9 @@ void OpenQuery(db::Query& query, const std::string& sql) {
 }
 
 // Replaces the query's statement (text and bound form) and opens it.
-void OpenQuery(db::Query& query, const Rendered& statement) {
+void OpenQuery(db::Query& query, Rendered statement) {
   query.close();
-  query.setStatement(statement.text, statement.marked, statement.values);
+  query.setStatement(statement.text, statement.marked, std::move(statement.values));
   query.open();
 }
 
@@ -96,7 +96,7 @@ bool Importer::LoadWorkbook() {
   sheet::InstanceGuard quit_on_return(instance.get());
 
   import_list_.clear();
-  rows_.clear();
+  rows_ = std::make_shared<std::vector<TypedRow>>();
   try {
     return ReadWorkbook(*instance);
   } catch (const std::exception& e) {
@@ -206,7 +206,7 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
     // Without keys the row has no key terms and its condition is empty.
     import_list_.push_back(KeyConditionText(typed));
     import_list_.push_back(ValuesText(typed));
-    rows_.push_back(std::move(typed));
+    rows_->push_back(std::move(typed));
   }
   return true;
 }
@@ -295,7 +295,9 @@ Importer::RunEnd Importer::WriteRows() {
   // A copy: should the operator read another workbook while a prompt or box
   // of this run is open, this run still sees the list it started with.
   const std::vector<std::string> list = import_list_;
-  const std::vector<TypedRow> rows = rows_;
+  const std::shared_ptr<const std::vector<TypedRow>> typed_rows = rows_;
+  static const std::vector<TypedRow> kNoRows;
+  const std::vector<TypedRow>& rows = typed_rows ? *typed_rows : kNoRows;
   if (list.empty()) return RunEnd::Stopped;
   auto& init = session_.init;
   auto& exe = session_.exe;
@@ -335,9 +337,9 @@ Importer::RunEnd Importer::WriteRows() {
     const std::string& values = entry;
     try {
       if (!exists) {
-        const Rendered insert = RenderInsert(table, columns, row);
+        Rendered insert = RenderInsert(table, columns, row);
         exe.close();
-        exe.setStatement(insert.text, insert.marked, insert.values);
+        exe.setStatement(insert.text, insert.marked, std::move(insert.values));
         exe.execute();
         continue;
       }
@@ -365,9 +367,9 @@ Importer::RunEnd Importer::WriteRows() {
                             "错误提示", Icon::Error, Modality::Owned));
         return RunEnd::Stopped;
       }
-      const Rendered update = RenderUpdate(table, columns, row);
+      Rendered update = RenderUpdate(table, columns, row);
       exe.close();
-      exe.setStatement(update.text, update.marked, update.values);
+      exe.setStatement(update.text, update.marked, std::move(update.values));
       exe.execute();
     } catch (const std::exception& e) {
       // Waiting on another session's lock ends the run with a box of its own.

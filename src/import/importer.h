@@ -3,6 +3,7 @@
 // list into the database (BT_IMP).
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,9 @@ class Importer {
   sheet::Server& server_;
   Operator& op_;
   std::vector<std::string> import_list_;
-  // The data rows of the import list, typed: rows_[r] is entries 3 + 2r, 4 + 2r.
-  std::vector<TypedRow> rows_;
+  // The data rows of the import list, typed: row r is entries 3 + 2r, 4 + 2r.
+  // Shared with a run under way, which keeps the rows it started with.
+  std::shared_ptr<std::vector<TypedRow>> rows_;
   bool check_running_ = true;
   bool last_run_succeeded_ = false;
 };

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "db/connection_string.h"
@@ -48,7 +49,8 @@ DbError Diagnostic(SQLSMALLINT type, SQLHANDLE handle, const std::string& what,
   if (state == "55P03" || state == "HYT00" || state == "HYT01" || native == 30006 || native == 54)
     kind = kind == DbError::Kind::Other ? DbError::Kind::LockTimeout : kind;
   // A connection that broke or was never made.
-  if (kind == DbError::Kind::Other && (state == "08S01" || state == "08003" || state == "08006"))
+  if (kind == DbError::Kind::Other &&
+      (state == "08S01" || state == "08003" || state == "08006" || state.rfind("57P0", 0) == 0))
     kind = DbError::Kind::Gone;
   return DbError(message, native, state, kind);
 }
@@ -81,12 +83,18 @@ class OdbcEngine : public Engine {
     std::string connect = BuildOdbcConnectString(dsn, target.user, target.password);
     SQLCHAR out[1024];
     SQLSMALLINT out_length = 0;
+    const auto started = std::chrono::steady_clock::now();
     const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(connect.data()),
                                           static_cast<SQLSMALLINT>(connect.size()), out, sizeof out, &out_length,
                                           SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
       DbError error = Diagnostic(SQL_HANDLE_DBC, dbc_, "connecting to " + dsn);
-      if (error.sqlState() == "HYT00" || error.sqlState() == "HYT01")
+      // Drivers say a timeout in their own words (psqlODBC: 08001 "timeout
+      // expired"); a failure that came only after the whole wait is one.
+      const bool waited_out = target.connect_timeout > 0 &&
+                              std::chrono::steady_clock::now() - started >=
+                                  std::chrono::seconds(target.connect_timeout) - std::chrono::milliseconds(100);
+      if (error.sqlState() == "HYT00" || error.sqlState() == "HYT01" || waited_out)
         error = DbError(DbError::Kind::ConnectTimeout, error.what(), error.nativeCode(), error.sqlState());
       SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
       SQLFreeHandle(SQL_HANDLE_ENV, env_);
@@ -141,8 +149,10 @@ class OdbcEngine : public Engine {
       DbError error = Diagnostic(SQL_HANDLE_DBC, dbc_, "commit");
       // The connection broke while the commit was under way: the server may
       // have committed or not, and nothing here can tell.
+      // (08: connection exceptions; 57P0x: the server ended the session;
+      // 40003: statement completion unknown.)
       if (error.kind() == DbError::Kind::Gone || error.sqlState().rfind("08", 0) == 0 ||
-          error.sqlState() == "40003")
+          error.sqlState().rfind("57P0", 0) == 0 || error.sqlState() == "40003")
         throw DbError(DbError::Kind::CommitUncertain, error.what(), error.nativeCode(), error.sqlState());
       throw error;
     }

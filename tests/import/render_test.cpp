@@ -1,0 +1,78 @@
+// The renderer of typed rows: the Oracle text character for character (the
+// same texts statements.h builds) and the bound form with its values.
+#include <gtest/gtest.h>
+
+#include "import/render.h"
+
+namespace xb::import {
+namespace {
+
+using db::Value;
+
+TypedRow SampleRow() {
+  TypedRow row;
+  row.keys = {{"AA", "O'NEIL", false}, {"CC", "2003-8-1", true}};
+  row.values = {{RowValue::Kind::Text, "O'Neil"},
+                {RowValue::Kind::Date, "2003-8-1"},
+                {RowValue::Kind::Sequence, "SEQ_TBXH"},
+                {RowValue::Kind::Text, ""}};
+  return row;
+}
+
+TEST(Render, ListEntriesAreTheOracleTexts) {
+  const TypedRow row = SampleRow();
+  EXPECT_EQ(ValuesText(row), "'O''Neil',to_date('2003-8-1','yyyy-mm-dd'),SEQ_TBXH.nextval,''");
+  EXPECT_EQ(KeyConditionText(row), "AA='O''NEIL' and to_char(CC,'yyyy-mm-dd')='2003-8-1' ");
+  EXPECT_EQ(KeyConditionText(TypedRow{}), "");
+  EXPECT_EQ(ValuesText(TypedRow{}), "");
+}
+
+TEST(Render, EveryStatementInBothForms) {
+  const TypedRow row = SampleRow();
+  const Rendered exists = RenderExists("ZORVAT", row);
+  EXPECT_EQ(exists.text, "select count(*) from ZORVAT where AA='O''NEIL' and to_char(CC,'yyyy-mm-dd')='2003-8-1' ");
+  EXPECT_EQ(exists.marked, "select count(*) from ZORVAT where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
+  EXPECT_EQ(exists.values, (std::vector<Value>{Value::Of("O'NEIL"), Value::Of("2003-8-1")}));
+
+  const Rendered existing = RenderExistingValues("ZORVAT", "AA,CC,SEQ_NN,BB", row);
+  EXPECT_EQ(existing.marked, "select AA,CC,SEQ_NN,BB from ZORVAT where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
+  EXPECT_EQ(existing.values, exists.values);
+
+  const Rendered insert = RenderInsert("ZORVAT", "AA,CC,SEQ_NN,BB", row);
+  EXPECT_EQ(insert.text,
+            "insert into ZORVAT(AA,CC,SEQ_NN,BB) values('O''Neil',to_date('2003-8-1','yyyy-mm-dd'),"
+            "SEQ_TBXH.nextval,'')");
+  EXPECT_EQ(insert.marked,
+            "insert into ZORVAT(AA,CC,SEQ_NN,BB) values(?,to_date(?,'yyyy-mm-dd'),SEQ_TBXH.nextval,?)");
+  EXPECT_EQ(insert.values, (std::vector<Value>{Value::Of("O'Neil"), Value::Of("2003-8-1"), Value::Of("")}));
+
+  const Rendered update = RenderUpdate("ZORVAT", "AA,CC,SEQ_NN,BB", row);
+  EXPECT_EQ(update.text,
+            "update ZORVAT set (AA,CC,SEQ_NN,BB)=(select 'O''Neil',to_date('2003-8-1','yyyy-mm-dd'),"
+            "SEQ_TBXH.nextval,'' from dual ) where AA='O''NEIL' and to_char(CC,'yyyy-mm-dd')='2003-8-1' ");
+  EXPECT_EQ(update.marked,
+            "update ZORVAT set (AA,CC,SEQ_NN,BB)=(select ?,to_date(?,'yyyy-mm-dd'),SEQ_TBXH.nextval,? from dual )"
+            " where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
+  EXPECT_EQ(update.values.size(), 5u);
+}
+
+// A value holding SQL is a value: it never reaches the marked text. Line
+// breaks arrive as CR LF, as they did inside the statement's lines.
+TEST(Render, ValuesStayOutOfTheMarkedText) {
+  TypedRow row;
+  const std::string nasty = "x\\'); drop table t8; --\n/* ; */ ?";
+  row.keys = {{"AA", nasty, false}};
+  row.values = {{RowValue::Kind::Text, nasty}, {RowValue::Kind::Text, "a\rb\r\nc\nd"}};
+  for (const Rendered& r : {RenderInsert("T", "AA,BB", row), RenderUpdate("T", "AA,BB", row),
+                            RenderExists("T", row)}) {
+    EXPECT_EQ(r.marked.find("drop"), std::string::npos) << r.marked;
+    EXPECT_NE(r.text.find("drop"), std::string::npos) << r.text;
+  }
+  const Rendered insert = RenderInsert("T", "AA,BB", row);
+  EXPECT_EQ(insert.marked, "insert into T(AA,BB) values(?,?)");
+  EXPECT_EQ(insert.values[0], Value::Of("x\\'); drop table t8; --\r\n/* ; */ ?"));
+  EXPECT_EQ(insert.values[1], Value::Of("a\r\nb\r\nc\r\nd"));
+}
+
+}  // namespace
+}  // namespace xb::import
