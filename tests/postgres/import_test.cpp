@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "counting_server.h"
 #include "export/exporter.h"
@@ -159,6 +160,52 @@ TEST_F(PgImport, ExistenceChecksOfALockedEmptyTableAnswerAsTheServerWould) {
   EXPECT_EQ(outcome[0], outcome[1]);
   EXPECT_EQ(prompts[0].size(), 2u);
   EXPECT_EQ(prompts[0], prompts[1]);
+}
+
+// The statement log shows the Oracle text; what the server got was the
+// marked statement and its values, the cell's text never inside SQL.
+TEST_F(PgImport, CellValuesAreBoundAndTheLogShowsTheOracleText) {
+  struct Log : db::StatementLog {
+    std::vector<std::string> oracle, marked;
+    void sent(const std::string& sql) override { oracle.push_back(sql); }
+    void bound(const std::string& sql, const std::vector<db::Value>&) override { marked.push_back(sql); }
+  } log;
+  session_.myconnection.setStatementLog(&log);
+  ASSERT_TRUE(Load(Workbook("people.xls")));
+  importer_.BT_IMPClick();
+  session_.myconnection.setStatementLog(nullptr);
+  ASSERT_TRUE(importer_.lastRunSucceeded());
+  bool shown = false;
+  for (const auto& text : log.oracle)
+    shown = shown || text.find("'O''Neil'") != std::string::npos;
+  EXPECT_TRUE(shown);
+  ASSERT_FALSE(log.marked.empty());
+  for (const auto& text : log.marked) EXPECT_EQ(text.find("Neil"), std::string::npos) << text;
+  EXPECT_EQ(SelectCommitted("select NOTE from PEOPLE where NAME='O''Neil'"), Rows{{"quote"}});
+}
+
+// Two runs into one table without a key constraint, at once: the second
+// waits for the first and finds its rows, so no key is there twice.
+TEST_F(PgImport, TwoRunsAtOnceNeverDuplicateAKey) {
+  Exec("drop table zorvat");
+  Exec("create table zorvat (aa varchar(10), bb numeric, cc date)");
+  auto run = [this] {
+    db::DbSession session;
+    session.myconnection.setConnectionString(connectionString());
+    RecordingOperator op;
+    op.workbook = Workbook("sample1.xls");
+    op.overwrite_answers = {OverwriteAnswer::All};
+    auto files = sheet::MakeFileServer();
+    import::Importer importer(session, *files, op);
+    importer.setCheckRunningInstance(false);
+    if (importer.LoadWorkbook()) importer.BT_IMPClick();
+  };
+  for (int round = 0; round < 3; ++round) {
+    std::thread first(run), second(run);
+    first.join();
+    second.join();
+    EXPECT_EQ(SelectCommitted("select count(*), count(distinct AA) from ZORVAT"), (Rows{{"11", "11"}}));
+  }
 }
 
 TEST_F(PgImport, ExportShowsOracleNamesAndValueTexts) {
