@@ -9,6 +9,7 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libsqlite3-dev unixodbc-dev libxlsxwriter-dev
+  libzip-dev
   # the postgres engine, and the private PostgreSQL server its tests start
   libpq-dev postgresql
   # run
