@@ -3,6 +3,9 @@
 // that no server setting turns into SQL, and the ways in.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "db/aliases.h"
 #include "db/errors.h"
 #include "pg_fixture.h"
@@ -204,6 +207,36 @@ TEST_F(PgEngine, ALockHeldByAnotherSessionFailsAfterTheAliasesWait) {
   }
   EXPECT_NO_THROW(waiter.rollbackTransaction());
   holder.rollbackTransaction();
+}
+
+TEST_F(PgEngine, ACommitCutOffMidwayIsSaidToBeUncertain) {
+  // A check at commit time that takes a while: the backend is ended while it runs.
+  const std::string schema = database_->user();
+  PgAdminExec(*cluster_,
+              "create function " + schema + ".slow_commit() returns trigger language plpgsql as "
+              "$$ begin perform pg_sleep(5); return null; end $$",
+              kTestDatabase);
+  PgAdminExec(*cluster_,
+              "create constraint trigger slow after insert on " + schema + ".t deferrable initially deferred "
+              "for each row execute function " + schema + ".slow_commit()",
+              kTestDatabase);
+  auto& c = session_.myconnection;
+  c.beginTransaction();
+  Exec("insert into T values ('a', 'b')");
+  std::thread killer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    PgAdminExec(*cluster_, "select pg_terminate_backend(pid) from pg_stat_activity where usename = '" +
+                               database_->user() + "' and state = 'active'");
+  });
+  try {
+    c.commitTransaction();
+    FAIL() << "the commit was cut off";
+  } catch (const db::DbError& e) {
+    EXPECT_EQ(e.kind(), db::DbError::Kind::CommitUncertain) << e.what();
+  }
+  killer.join();
+  EXPECT_FALSE(c.inTransaction());
+  EXPECT_EQ(SelectCommitted("select count(*) from T"), Rows{{"0"}});
 }
 
 TEST_F(PgEngine, APasswordHoldingSeparatorsQuotesAndBracesLogsIn) {

@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <vector>
 
+extern char** environ;
+
 namespace xb::test {
 namespace {
 
@@ -65,14 +67,35 @@ int RunServerProgram(const std::vector<std::string>& args, const fs::path& workd
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // The child's environment is made here: after fork, in a program with
+  // threads, the child may not allocate.
+  std::vector<std::string> env_strings = {"LC_ALL=C.UTF-8"};
+  for (char** e = environ; e && *e; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("LC_ALL=", 0) == 0 || entry.rfind("PGDATA=", 0) == 0 || entry.rfind("PGHOST=", 0) == 0 ||
+        entry.rfind("PGPORT=", 0) == 0)
+      continue;
+    env_strings.push_back(entry);
+  }
+  std::vector<char*> envp;
+  for (auto& e : env_strings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const int out = open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (out < 0 || null < 0) {
+    if (out >= 0) close(out);
+    if (null >= 0) close(null);
+    throw std::runtime_error("cannot open " + output_file.string());
+  }
   const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid < 0) {
+    close(out);
+    close(null);
+    throw std::runtime_error("fork failed");
+  }
   if (pid == 0) {
     // The server outlives this call: it must hold none of our descriptors
     // (ctest waits for its pipes to close), only its own output file.
-    const int out = open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    const int null = open("/dev/null", O_RDONLY);
-    if (out < 0 || null < 0) _exit(126);
     dup2(null, 0);
     dup2(out, 1);
     dup2(out, 2);
@@ -81,13 +104,11 @@ int RunServerProgram(const std::vector<std::string>& args, const fs::path& workd
     if (user.switch_user) {
       if (setgroups(0, nullptr) != 0 || setgid(user.gid) != 0 || setuid(user.uid) != 0) _exit(126);
     }
-    setenv("LC_ALL", "C.UTF-8", 1);
-    unsetenv("PGDATA");
-    unsetenv("PGHOST");
-    unsetenv("PGPORT");
-    execv(argv[0], argv.data());
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
+  close(out);
+  close(null);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
