@@ -197,7 +197,7 @@ class CountCursor : public Cursor {
   std::optional<std::string_view> value(int) const override { return std::string_view(text_); }
 
  private:
-  std::string name_ = "COUNT(*)", text_;
+  std::string name_ = "COUNT", text_;  // as the server names count(*)
   bool done_ = false;
 };
 
