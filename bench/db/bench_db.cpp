@@ -12,6 +12,7 @@
 #include <string>
 
 #include "db/connection.h"
+#include "db/dictionary.h"
 #include "db/connection_string.h"
 
 namespace {
@@ -53,19 +54,21 @@ int main(int argc, char** argv) {
   s.myconnection.commitTransaction();
   const double per_row = Micros(Clock::now() - start) / static_cast<double>(rows);
 
+  // The loader's per-cell lookups go to the dictionary of the read, which
+  // asks the database once.
   const auto lookup_start = Clock::now();
   size_t check = 0;
-  for (long i = 0; i < lookups; ++i) {
-    s.init.close();
-    s.init.setSql("select DATA_TYPE from user_tab_columns where table_name='T' and column_name='CC'");
-    s.init.open();
-    check += s.init.fieldText(0).size();
-  }
+  xb::db::Dictionary dictionary(s.init);
+  xb::db::Dictionary::Read read(dictionary);
+  for (long i = 0; i < lookups; ++i)
+    check += dictionary.ask("select DATA_TYPE from user_tab_columns where table_name='T' and column_name='CC'")
+                 .text()
+                 .size();
   const double per_lookup = Micros(Clock::now() - lookup_start) / static_cast<double>(lookups);
   if (check != static_cast<size_t>(lookups) * 4) return 1;
 
   std::printf("existence check + insert: %ld rows, %.2f us per row (target <= 20)\n", rows, per_row);
-  std::printf("cached DATA_TYPE lookup:  %ld queries, %.2f us per query (target <= 3)\n", lookups, per_lookup);
+  std::printf("DATA_TYPE lookup of a read: %ld queries, %.2f us per query (target <= 3)\n", lookups, per_lookup);
   s.myconnection.close();
   fs::remove_all(dir);
   return 0;

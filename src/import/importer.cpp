@@ -95,8 +95,9 @@ bool Importer::LoadWorkbook() {
   // From here every way out quits the instance.
   sheet::InstanceGuard quit_on_return(instance.get());
 
-  import_list_.clear();
+  head_.clear();
   rows_ = std::make_shared<std::vector<TypedRow>>();
+  list_stale_ = true;
   try {
     return ReadWorkbook(*instance);
   } catch (const std::exception& e) {
@@ -124,8 +125,8 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
                         "错误信息-导入失败", Icon::Error, Modality::TaskModal));
     return false;
   }
-  import_list_.push_back(table);
-  import_list_.push_back(header.key_columns);
+  head_.push_back(table);
+  head_.push_back(header.key_columns);
 
   for (const auto& column : header.columns) {
     if (!column.is_sequence) continue;
@@ -141,7 +142,7 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
       return false;  // a failed sequence lookup ends the read without a word
     }
   }
-  import_list_.push_back(header.column_list);
+  head_.push_back(header.column_list);
 
   try {
     OpenQuery(init, ColumnsQuery(table));
@@ -204,15 +205,28 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
     }
 
     // Without keys the row has no key terms and its condition is empty.
-    import_list_.push_back(KeyConditionText(typed));
-    import_list_.push_back(ValuesText(typed));
     rows_->push_back(std::move(typed));
   }
   return true;
 }
 
+const std::vector<std::string>& Importer::import_list() const {
+  if (list_stale_ || list_rows_ != (rows_ ? rows_->size() : 0) || list_head_ != head_.size()) {
+    list_ = head_;
+    if (rows_ && head_.size() == 3)
+      for (const TypedRow& row : *rows_) {
+        list_.push_back(KeyConditionText(row));
+        list_.push_back(ValuesText(row));
+      }
+    list_rows_ = rows_ ? rows_->size() : 0;
+    list_head_ = head_.size();
+    list_stale_ = false;
+  }
+  return list_;
+}
+
 void Importer::BT_IMPClick() {
-  if (import_list_.empty()) {
+  if (head_.empty()) {
     op_.showMessage(
         Box("导入前请先打开要导入的Excel文件!", "错误提示", Icon::Error, Modality::Owned));
     return;
@@ -228,10 +242,10 @@ bool Importer::ImportRows() {
   } catch (const db::DbError& e) {
     // On a database with one write lock, beginning is where another
     // program's run is waited for.
-    if (e.kind() != db::DbError::Kind::LockTimeout || import_list_.empty()) throw;
+    if (e.kind() != db::DbError::Kind::LockTimeout || head_.empty()) throw;
     RollbackQuietly(connection);
     op_.setProgressPosition(0);
-    op_.showMessage(LockedBox(import_list_[0]));
+    op_.showMessage(LockedBox(head_[0]));
     return true;
   }
 
@@ -243,7 +257,7 @@ bool Importer::ImportRows() {
     op_.setProgressPosition(0);
     session_.exe.close();
     if (!IsLockTimeout(e)) throw;
-    op_.showMessage(LockedBox(import_list_.empty() ? std::string() : import_list_[0]));
+    op_.showMessage(LockedBox(head_.empty() ? std::string() : head_[0]));
     return true;
   } catch (...) {
     // Whatever escapes the run (a failed existence check, say) must not
@@ -294,7 +308,7 @@ bool Importer::ImportRows() {
 Importer::RunEnd Importer::WriteRows() {
   // A copy: should the operator read another workbook while a prompt or box
   // of this run is open, this run still sees the list it started with.
-  const std::vector<std::string> list = import_list_;
+  const std::vector<std::string> list = head_;
   const std::shared_ptr<const std::vector<TypedRow>> typed_rows = rows_;
   static const std::vector<TypedRow> kNoRows;
   const std::vector<TypedRow>& rows = typed_rows ? *typed_rows : kNoRows;
@@ -308,7 +322,8 @@ Importer::RunEnd Importer::WriteRows() {
   bool exists = false;
   bool overwrite_all = false;
 
-  const int count = static_cast<int>(list.size());
+  // The entries of the import list: the head, then two per row.
+  const int count = static_cast<int>(list.size() + (list.size() == 3 ? 2 * rows.size() : 0));
   op_.setProgressMax(count - 1);
   op_.setProgressMin(0);
 
@@ -319,13 +334,11 @@ Importer::RunEnd Importer::WriteRows() {
 
   for (int i = 3; i < count; ++i) {
     op_.setProgressPosition(i);
-    const std::string& entry = list[i];
-    const size_t r = static_cast<size_t>((i - 3) / 2);
-    if (r >= rows.size()) break;  // never: the loader adds both together
-    const TypedRow& row = rows[r];
+    const TypedRow& row = rows[static_cast<size_t>((i - 3) / 2)];
 
     if (i % 2 == 1) {
-      if (entry.empty()) {
+      // An empty key condition: the row has no key terms.
+      if (row.keys.empty()) {
         exists = false;
       } else {
         OpenQuery(init, RenderExists(table, row));
@@ -334,7 +347,7 @@ Importer::RunEnd Importer::WriteRows() {
       continue;
     }
 
-    const std::string& values = entry;
+    const std::string values = ValuesText(row);
     try {
       if (!exists) {
         Rendered insert = RenderInsert(table, columns, row);

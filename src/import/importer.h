@@ -31,7 +31,10 @@ class Importer {
   void BT_IMPClick();
   bool ImportRows();
 
-  const std::vector<std::string>& import_list() const { return import_list_; }
+  // The import list: table, key columns, column list, then per data row its
+  // key condition and value list (Oracle text). Made from the typed rows
+  // when asked for.
+  const std::vector<std::string>& import_list() const;
   // Skips the running-instance check (the command-line front end).
   void setCheckRunningInstance(bool check) { check_running_ = check; }
   // Whether the last run ended with the success box.
@@ -48,10 +51,15 @@ class Importer {
   db::DbSession& session_;
   sheet::Server& server_;
   Operator& op_;
-  std::vector<std::string> import_list_;
-  // The data rows of the import list, typed: row r is entries 3 + 2r, 4 + 2r.
-  // Shared with a run under way, which keeps the rows it started with.
+  // The head of the import list (table, key columns, column list) and its
+  // data rows, typed: row r is entries 3 + 2r, 4 + 2r. The rows are shared
+  // with a run under way, which keeps the rows it started with.
+  std::vector<std::string> head_;
   std::shared_ptr<std::vector<TypedRow>> rows_;
+  // import_list() as last made.
+  mutable std::vector<std::string> list_;
+  mutable bool list_stale_ = true;
+  mutable size_t list_rows_ = 0, list_head_ = 0;
   bool check_running_ = true;
   bool last_run_succeeded_ = false;
 };

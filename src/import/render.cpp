@@ -114,6 +114,24 @@ Rendered RenderUpdate(const std::string& table, const std::string& columns, cons
   Keys(row, &keys_text, &keys_marked, &r.values);
   r.text = UpdateStatement(table, columns, values_text, keys_text);
   r.marked = UpdateStatement(table, columns, values_marked, keys_marked);
+
+  // Bound, each column is set on its own: a value in the select list of
+  // "(select ? ... from dual )" has no column to take its type from, and a
+  // server that types parameters (PostgreSQL) would take it for text.
+  std::vector<std::string> names;
+  for (size_t at = 0;;) {
+    const size_t comma = columns.find(',', at);
+    names.push_back(columns.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  if (names.size() != row.values.size() || row.hasSequence()) return r;
+  std::string set;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i) set += ',';
+    set += names[i] + (row.values[i].kind == RowValue::Kind::Date ? "=to_date(?,'yyyy-mm-dd')" : "=?");
+  }
+  r.marked = "update " + table + " set " + set + " where " + keys_marked;
   return r;
 }
 

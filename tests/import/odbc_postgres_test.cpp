@@ -5,6 +5,7 @@
 // Skipped, saying so, without the server binaries or psqlODBC.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -170,6 +171,35 @@ TEST_F(OdbcPostgres, ATableLockedByAnotherSessionEndsTheRunWithItsBox) {
   EXPECT_EQ(op.boxes.back().text,
             "表\"ZORVAT\"正被另一个会话锁定,等待超时!\r该次导入已经撤销,没有写入任何数据,请稍后再试。");
   EXPECT_EQ(server_->Psql("select count(*) from zorvat"), "0");
+}
+
+// Two imports at once into a table without a key constraint, overlapping
+// keys: the table lock makes the second wait for the first and find its
+// rows, so no key is inserted twice.
+TEST_F(OdbcPostgres, TwoRunsIntoOneTableNeverDuplicateAKey) {
+  ASSERT_EQ(server_->Psql("drop table zorvat; create table zorvat (aa varchar(10), bb numeric, cc date); "
+                          "select 'ok'"),
+            "ok");
+  std::ofstream(dir_.file("aliases.ini")) << "[PGQUICK]\nengine=odbc\ntarget=XBPG\nlock_timeout=60\n";
+  pid_t children[2];
+  for (pid_t& child : children) {
+    child = fork();
+    if (child == 0) {
+      RecordingOperator op;
+      op.workbook = std::string(XB_IMPORT_DATA) + "/sample1.xls";
+      op.overwrite_answers = {OverwriteAnswer::All};
+      bool succeeded = false;
+      Import(op, &succeeded);
+      _exit(succeeded ? 0 : 1);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_NE(server_->Psql("select count(*) from zorvat"), "0");
+  EXPECT_EQ(server_->Psql("select count(*) from zorvat"), server_->Psql("select count(distinct aa) from zorvat"));
 }
 
 // The connection breaks between the last statement and the commit: nobody

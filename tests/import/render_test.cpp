@@ -54,6 +54,18 @@ TEST(Render, EveryStatementInBothForms) {
             "update ZORVAT set (AA,CC,SEQ_NN,BB)=(select ?,to_date(?,'yyyy-mm-dd'),SEQ_TBXH.nextval,? from dual )"
             " where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
   EXPECT_EQ(update.values.size(), 5u);
+  // Without a sequence each column is set on its own, so that every value
+  // takes its column's type.
+  TypedRow plain = row;
+  plain.values.erase(plain.values.begin() + 2);
+  const Rendered set = RenderUpdate("ZORVAT", "AA,CC,BB", plain);
+  EXPECT_EQ(set.text,
+            "update ZORVAT set (AA,CC,BB)=(select 'O''Neil',to_date('2003-8-1','yyyy-mm-dd'),'' from dual ) "
+            "where AA='O''NEIL' and to_char(CC,'yyyy-mm-dd')='2003-8-1' ");
+  EXPECT_EQ(set.marked,
+            "update ZORVAT set AA=?,CC=to_date(?,'yyyy-mm-dd'),BB=? where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
+  EXPECT_EQ(set.values, (std::vector<Value>{Value::Of("O'Neil"), Value::Of("2003-8-1"), Value::Of(""),
+                                            Value::Of("O'NEIL"), Value::Of("2003-8-1")}));
 }
 
 // A value holding SQL is a value: it never reaches the marked text. Line

@@ -169,6 +169,9 @@ class OdbcEngine : public Engine {
     // writers and other runs out while readers go on.
     if (dbms_.find("SQLITE") != std::string::npos)
       RunDirect("delete from " + table + " where 1=0");
+    else if (dbms_.find("ORACLE") != std::string::npos && lock_timeout_ > 0)
+      // Oracle waits for a table lock as long as told (ORA-30006 after it).
+      RunDirect("lock table " + table + " in share row exclusive mode wait " + std::to_string(lock_timeout_));
     else
       RunDirect("lock table " + table + " in share row exclusive mode");
   }

@@ -440,6 +440,10 @@ class SqliteEngine : public Engine {
       for (int c = 0; c < columns; ++c) names_.push_back(Upper(sqlite3_column_name(stmt_, c)));
       row_.resize(static_cast<size_t>(columns));
     }
+    // A statement left unfinished would keep its read lock on the file.
+    ~SqliteCursor() override {
+      if (!owned_) sqlite3_reset(stmt_);
+    }
     int columnCount() const override { return static_cast<int>(names_.size()); }
     const std::string& columnName(int column) const override { return names_.at(static_cast<size_t>(column)); }
     bool next() override {
