@@ -23,6 +23,7 @@
 #include "box_answerer.h"
 #include "db/connection.h"
 #include "help/help_window.h"
+#include "support/scoped_env.h"
 
 namespace xb::app {
 namespace {
@@ -39,8 +40,11 @@ class MainWindowTest : public testing::Test {
     WriteFile("aliases.ini", "[Demo]\nengine=sqlite\ntarget=db.sqlite\n[beta]\nengine=sqlite\ntarget=none.sqlite\n");
     WriteFile("odbc.ini", "");
     WriteFile("db.sqlite", "");
-    setenv("XLSBRIDGE_ALIASES", Path("aliases.ini").c_str(), 1);
-    setenv("ODBCINI", Path("odbc.ini").c_str(), 1);
+    env_.set("XLSBRIDGE_ALIASES", Path("aliases.ini"))
+        .set("ODBCINI", Path("odbc.ini"))
+        .set("ODBCSYSINI", dir_.path().toStdString())
+        .set("XDG_CONFIG_HOME", Path("config"))
+        .set("XDG_DATA_HOME", Path("data"));
   }
 
   void Create() {
@@ -80,6 +84,7 @@ class MainWindowTest : public testing::Test {
     return values;
   }
 
+  test::ScopedEnv env_;
   QTemporaryDir dir_;
   BoxAnswerer answerer_;
   help::Tfrm_help help_;
@@ -208,7 +213,7 @@ TEST_F(MainWindowTest, ClosingAsksFirst) {
 
 TEST_F(MainWindowTest, UnreadableAliasFileIsReportedAndKeepsTheDesignedSize) {
   QDir(dir_.path()).mkdir("aliases.d");
-  setenv("XLSBRIDGE_ALIASES", Path("aliases.d").c_str(), 1);
+  env_.set("XLSBRIDGE_ALIASES", Path("aliases.d"));
   Create();
   ASSERT_EQ(answerer_.boxes.size(), 1u);
   const SeenBox& report = answerer_.boxes[0];
@@ -303,9 +308,7 @@ TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
   Exec("insert into EMP values ('王五', 1250.5)");
   WriteFile("xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + Path("opened") + "\"\n");
   QFile::setPermissions(QString::fromStdString(Path("xdg-open")), QFile::ReadOwner | QFile::ExeOwner);
-  const std::string old_path = std::getenv("PATH");
-  setenv("PATH", dir_.path().toLocal8Bit().constData(), 1);
-  setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
+  env_.set("PATH", dir_.path().toStdString());
   Create();
   Connect();
   QTest::mouseClick(window_->rd_czxm_export, Qt::LeftButton, {}, QPoint(5, 8));
@@ -326,7 +329,6 @@ TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
 
   window_->memo_select->setPlainText("select * from NO_SUCH_TABLE");
   QTest::mouseClick(window_->LbButton1, Qt::LeftButton);
-  setenv("PATH", old_path.c_str(), 1);
   ASSERT_EQ(answerer_.boxes.size(), 3u);
   EXPECT_EQ(answerer_.boxes[1].caption, QString("导出失败"));
   // Carriage returns are shown as line breaks.
