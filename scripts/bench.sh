@@ -21,3 +21,4 @@ echo "== export";          "$top/bench/export/run.sh" "$build" 3
 echo "== server path: ODBC (SQLite's driver, psqlODBC)"; "$top/bench/odbc/run.sh" "$build" 3
 echo "== streaming export: 1,000,000 x 10, peak resident"; "$top/bench/stream/run.sh" "$build"
 if [ -x "$top/bench/sheet/run.sh" ]; then echo "== workbook read and write"; "$top/bench/sheet/run.sh" "$build"; fi
+if [ -x "$top/bench/xlsx/run.sh" ]; then echo "== .xlsx import"; "$top/bench/xlsx/run.sh" "$build" 3; fi

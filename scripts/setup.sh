@@ -18,6 +18,8 @@ packages=(
   libgtest-dev googletest xvfb xauth openbox python3 python3-xlwt python3-xlrd python3-openpyxl
   # tests and benchmarks of the ODBC engine: psqlODBC to a private PostgreSQL server
   odbc-postgresql postgresql bc time
+  # reading .xlsx workbooks
+  libzip-dev libexpat1-dev
 )
 
 missing=()
