@@ -13,7 +13,7 @@ drop view if exists user_sequences;
 create view dual as select 'X' as DUMMY;
 create view user_tables as
   select upper(name) as TABLE_NAME from sqlite_master
-  where type = 'table' and name not like 'sqlite\_%' escape '\' and name not like 'xlsbridge\_%' escape '\';
+  where type = 'table' and name not like 'sqlite\_%' escape '\' and lower(name) <> 'xlsbridge_sequences';
 create view user_tab_columns as
   select upper(m.name) as TABLE_NAME, upper(p.name) as COLUMN_NAME,
          upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, instr(p.type, '(') - 1) else p.type end))
@@ -21,7 +21,7 @@ create view user_tab_columns as
          p.cid + 1 as COLUMN_ID, case when p."notnull" then 'N' else 'Y' end as NULLABLE
   from sqlite_master m join pragma_table_info(m.name) p
   where m.type in ('table', 'view') and m.name not like 'sqlite\_%' escape '\'
-    and m.name not like 'xlsbridge\_%' escape '\'
+    and lower(m.name) <> 'xlsbridge_sequences'
     and lower(m.name) not in ('dual', 'user_tables', 'user_tab_columns', 'user_sequences');
 create view user_sequences as
   select null as SEQUENCE_NAME, null as MIN_VALUE, null as MAX_VALUE, null as INCREMENT_BY, null as LAST_NUMBER

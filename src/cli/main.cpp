@@ -144,7 +144,7 @@ int RunImport(const Args& args, const std::string& title) {
 
   xb::db::DbSession session;
   if (!Connect(session, args)) return 1;
-  xb::cli::TerminalOperator op(std::cerr, std::cout, std::cin);
+  xb::cli::TerminalOperator op(std::cerr, std::cout, std::cin, isatty(STDERR_FILENO) != 0);
   op.setWorkbook(args.positional[0]);
   op.setExistingPolicy(policy);
   auto server = xb::sheet::MakeFileServer();
@@ -196,7 +196,8 @@ int RunExport(const Args& args, const std::string& title) {
 
   xb::db::DbSession session;
   if (!Connect(session, args)) return 1;
-  xb::cli::TerminalOperator op(std::cerr, std::cout, std::cin);
+  xb::cli::TerminalOperator op(std::cerr, std::cout, std::cin, isatty(STDERR_FILENO) != 0);
+  op.countRecords();
   xb::sheet::FileEngineOptions options;
   options.output_path = Option(args, "output");
   auto server = xb::sheet::MakeFileServer(options);
@@ -231,7 +232,11 @@ int RunSql(const Args& args) {
       query.close();
       query.setSql(statement);
       if (xb::cli::ReturnsRows(statement)) {
-        query.open();
+        try {
+          query.open();
+        } catch (const xb::db::NoRowSetError&) {
+          continue;  // carried out, committed on its own, nothing to print
+        }
         std::string line;
         for (int i = 0; i < query.fieldCount(); ++i)
           line += (i ? "\t" : "") + xb::cli::EscapeField(query.fieldName(i));

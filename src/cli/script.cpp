@@ -1,6 +1,9 @@
 #include "cli/script.h"
 
 #include <cctype>
+#include <set>
+
+#include "db/sql_text.h"
 
 namespace xb::cli {
 namespace {
@@ -36,7 +39,8 @@ std::string LineTrimmed(const std::string& line) {
 std::vector<std::string> SplitScript(const std::string& script) {
   std::vector<std::string> statements;
   std::string current;
-  enum class State { Code, Single, Double, LineComment, BlockComment } state = State::Code;
+  enum class State { Code, Single, Double, QQuote, LineComment, BlockComment } state = State::Code;
+  char q_close = 0;  // the closing delimiter of a q'[...]' literal
 
   auto finish = [&] {
     if (!IsBlankOrComment(current)) statements.push_back(current);
@@ -62,7 +66,9 @@ std::vector<std::string> SplitScript(const std::string& script) {
         const char c = line[i];
         switch (state) {
           case State::Code:
-            if (c == '\'') state = State::Single;
+            if (c == '\'' || c == '"') terminator = std::string::npos;
+            if (c == '\'' && (q_close = xb::db::QuoteDelimiterAt(line, i)) != 0) { state = State::QQuote; i += 1; }
+            else if (c == '\'') state = State::Single;
             else if (c == '"') state = State::Double;
             else if (c == '-' && i + 1 < line.size() && line[i + 1] == '-') state = State::LineComment;
             else if (c == '/' && i + 1 < line.size() && line[i + 1] == '*') { state = State::BlockComment; ++i; }
@@ -71,6 +77,9 @@ std::vector<std::string> SplitScript(const std::string& script) {
             break;
           case State::Single: if (c == '\'') state = State::Code; break;
           case State::Double: if (c == '"') state = State::Code; break;
+          case State::QQuote:
+            if (c == q_close && i + 1 < line.size() && line[i + 1] == '\'') { state = State::Code; ++i; }
+            break;
           case State::LineComment: break;
           case State::BlockComment:
             if (c == '*' && i + 1 < line.size() && line[i + 1] == '/') { state = State::Code; ++i; }
@@ -115,7 +124,24 @@ bool ReturnsRows(const std::string& statement) {
   std::string word;
   while (i < statement.size() && std::isalpha(static_cast<unsigned char>(statement[i])))
     word += static_cast<char>(std::toupper(static_cast<unsigned char>(statement[i++])));
-  return word == "SELECT" || word == "WITH";
+  static const std::set<std::string> kNoRows = {
+      "INSERT", "UPDATE", "DELETE",  "MERGE",  "CREATE",   "DROP",    "ALTER",  "TRUNCATE", "GRANT",
+      "REVOKE", "COMMENT", "RENAME", "BEGIN",  "DECLARE",  "COMMIT",  "ROLLBACK", "SAVEPOINT", "RELEASE",
+      "LOCK",   "ANALYZE", "VACUUM", "REINDEX", "ATTACH",  "DETACH",  "SET",    "END",      "PURGE"};
+  if (!kNoRows.count(word)) return true;
+  if (word != "INSERT" && word != "UPDATE" && word != "DELETE") return false;
+  // A data change with RETURNING (outside literals and comments) gives rows.
+  std::string code;
+  xb::db::ForEachCodeChar(statement, [&](size_t k) {
+    code += static_cast<char>(std::toupper(static_cast<unsigned char>(statement[k])));
+  });
+  for (size_t at = code.find("RETURNING"); at != std::string::npos; at = code.find("RETURNING", at + 1)) {
+    const bool starts = at == 0 || !(std::isalnum(static_cast<unsigned char>(code[at - 1])) || code[at - 1] == '_');
+    const size_t after = at + 9;
+    const bool ends = after >= code.size() || !(std::isalnum(static_cast<unsigned char>(code[after])) || code[after] == '_');
+    if (starts && ends) return true;
+  }
+  return false;
 }
 
 std::string EscapeField(const std::string& value) {

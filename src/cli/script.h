@@ -9,7 +9,11 @@ namespace xb::cli {
 // '/'. Statements that are only blanks and comments are left out.
 std::vector<std::string> SplitScript(const std::string& script);
 
-// Whether a statement returns rows (its first word is SELECT or WITH).
+// Whether a statement may return rows: false only for statements whose
+// first word names one that never does (INSERT, UPDATE, DELETE, MERGE,
+// CREATE, DROP, ALTER, ...) and that have no RETURNING clause. The rest
+// (SELECT, WITH, VALUES, PRAGMA, EXPLAIN, SHOW, anything unknown) is opened
+// as a query, and the engine says when it returned no row set.
 bool ReturnsRows(const std::string& statement);
 
 // A field for the tab-separated output: tab as \t, line feed as \n, carriage

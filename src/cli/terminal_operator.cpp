@@ -1,6 +1,7 @@
 #include "cli/terminal_operator.h"
 
 #include <cctype>
+#include <limits>
 
 namespace xb::cli {
 
@@ -19,16 +20,26 @@ std::string FormatBox(const std::string& caption, const std::string& text) {
 }
 
 Answer TerminalOperator::showMessage(const MessageBox& box) {
+  progress_.erase();
   err_ << FormatBox(box.caption, box.text) << std::flush;
   return box.buttons == Buttons::YesNo ? yes_no_answer_ : Answer::Ok;
 }
 
 OverwriteAnswer TerminalOperator::askOverwrite(const std::string& text) {
+  progress_.erase();
+  // An answer given on the command line still shows the prompt it settled,
+  // and which answer it gave, so that a stopped run says why.
+  auto settled = [&](OverwriteAnswer answer, const char* name) {
+    std::string shown = FormatBox("Confirm", text);
+    shown.resize(shown.size() - 1);
+    err_ << shown << "\u2192 " << name << "\n\n" << std::flush;
+    return answer;
+  };
   switch (policy_) {
-    case ExistingPolicy::Yes: return OverwriteAnswer::Yes;
-    case ExistingPolicy::Ignore: return OverwriteAnswer::Ignore;
-    case ExistingPolicy::All: return OverwriteAnswer::All;
-    case ExistingPolicy::Abort: return OverwriteAnswer::Abort;
+    case ExistingPolicy::Yes: return settled(OverwriteAnswer::Yes, "Yes");
+    case ExistingPolicy::Ignore: return settled(OverwriteAnswer::Ignore, "Ignore");
+    case ExistingPolicy::All: return settled(OverwriteAnswer::All, "All");
+    case ExistingPolicy::Abort: return settled(OverwriteAnswer::Abort, "Abort");
     case ExistingPolicy::Ask: break;
   }
   std::string shown = FormatBox("Confirm", text);
@@ -46,6 +57,35 @@ OverwriteAnswer TerminalOperator::askOverwrite(const std::string& text) {
     if (word == "i" || word == "ignore") return OverwriteAnswer::Ignore;
     if (word == "l" || word == "all") return OverwriteAnswer::All;
   }
+}
+
+void TerminalOperator::setProgressMin(int value) {
+  min_ = value;
+  first_position_ = -1;
+}
+
+void TerminalOperator::setProgressMax(int value) {
+  max_ = value;
+  first_position_ = -1;
+}
+
+void TerminalOperator::countRecords() {
+  counting_records_ = true;
+  min_ = 0;
+  max_ = std::numeric_limits<int>::max();
+}
+
+void TerminalOperator::setProgressPosition(int value) {
+  position_ = value;
+  if (value <= min_) return progress_.update(0, 0);
+  if (first_position_ < 0) first_position_ = value;
+  if (counting_records_) return progress_.update(value - min_, 0);
+  // The bar's units as the runs set them: the workbook read moves it to the
+  // sheet row it reads (data from row 4 up to, not including, the maximum);
+  // the import run to the import list's entry (from entry 3, two a row).
+  if (first_position_ == 4 && min_ == 0) return progress_.update(value - 3, max_ - 4);
+  if (first_position_ == 3 && min_ == 0) return progress_.update((value - 1) / 2, (max_ - 1) / 2);
+  progress_.update(value - min_, max_ - min_);
 }
 
 }  // namespace xb::cli

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/progress_line.h"
 #include "db/operator.h"
 
 namespace xb::cli {
@@ -21,8 +22,12 @@ std::string FormatBox(const std::string& caption, const std::string& text);
 
 class TerminalOperator : public Operator {
  public:
-  TerminalOperator(std::ostream& err, std::ostream& prompt_out, std::istream& prompt_in)
-      : err_(err), prompt_out_(prompt_out), prompt_in_(prompt_in) {}
+  // With progress_on_terminal, the runs' progress is drawn on err (which
+  // must then be a terminal).
+  TerminalOperator(std::ostream& err, std::ostream& prompt_out, std::istream& prompt_in,
+                   bool progress_on_terminal = false,
+                   ProgressLine::Clock clock = std::chrono::steady_clock::now)
+      : err_(err), prompt_out_(prompt_out), prompt_in_(prompt_in), progress_(err, progress_on_terminal, std::move(clock)) {}
 
   void setWorkbook(std::string path) { workbook_ = std::move(path); }
   void setExistingPolicy(ExistingPolicy policy) { policy_ = policy; }
@@ -33,9 +38,12 @@ class TerminalOperator : public Operator {
   OverwriteAnswer askOverwrite(const std::string& text) override;
   std::optional<std::string> chooseWorkbook() override { return workbook_; }
 
-  void setProgressMin(int value) override { min_ = value; }
-  void setProgressMax(int value) override { max_ = value; }
-  void setProgressPosition(int value) override { position_ = value; }
+  void setProgressMin(int value) override;
+  void setProgressMax(int value) override;
+  void setProgressPosition(int value) override;
+  // For the export, which never sets a range: every record counts, with no
+  // total and no maximum to stop at.
+  void countRecords();
   int progressMin() const override { return min_; }
   int progressMax() const override { return max_; }
   int progressPosition() const override { return position_; }
@@ -53,6 +61,9 @@ class TerminalOperator : public Operator {
   ExistingPolicy policy_ = ExistingPolicy::Abort;
   Answer yes_no_answer_ = Answer::Yes;
   int min_ = 0, max_ = 100, position_ = 0;
+  ProgressLine progress_;
+  int first_position_ = -1;  // the first position after a range was set
+  bool counting_records_ = false;
   bool import_enabled_ = false;
 };
 

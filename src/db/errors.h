@@ -28,4 +28,11 @@ class DbError : public std::runtime_error {
   Kind kind_;
 };
 
+// A statement opened as a query that the database carried out but that
+// returns no row set (an update, say).
+class NoRowSetError : public DbError {
+ public:
+  NoRowSetError() : DbError("the statement was carried out but returns no rows to open") {}
+};
+
 }  // namespace xb::db

@@ -9,15 +9,46 @@ namespace xb::db {
 
 // Walks sql in order: code(i) for every index that is code, quoted(begin,
 // end, closed) for every string literal or quoted identifier (the span holds
-// its quotes; closed is false when the text ends inside it). Comments are
-// neither.
+// its quotes; for q'[...]' it starts at the quote after q; closed is false
+// when the text ends inside it). Comments are neither.
+// Oracle's alternative quoting q'X...X' (also nq'...'): the literal ends at
+// the closing delimiter followed by a quote, where the closing delimiter is
+// ], ), }, > for [, (, {, < and X itself otherwise. Given the index of the
+// quote after q, the closing delimiter, or '\0' when the text is no such
+// literal.
+inline char QuoteDelimiterAt(const std::string& sql, size_t quote) {
+  auto ident = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
+           c == '#' || static_cast<unsigned char>(c) >= 0x80;
+  };
+  if (quote == 0 || quote + 1 >= sql.size() || (sql[quote - 1] != 'q' && sql[quote - 1] != 'Q')) return '\0';
+  size_t word = quote - 1;
+  if (word > 0 && (sql[word - 1] == 'n' || sql[word - 1] == 'N')) --word;
+  if (word > 0 && ident(sql[word - 1])) return '\0';
+  const char open = sql[quote + 1];
+  if (open == ' ' || open == '\t' || open == '\r' || open == '\n') return '\0';
+  switch (open) {
+    case '[': return ']';
+    case '(': return ')';
+    case '{': return '}';
+    case '<': return '>';
+    default: return open;
+  }
+}
+
 template <class Code, class Quoted>
 void WalkSql(const std::string& sql, Code&& code, Quoted&& quoted) {
   const size_t n = sql.size();
   size_t i = 0;
   while (i < n) {
     const char c = sql[i];
-    if (c == '\'' || c == '"') {
+    if (const char close = c == '\'' ? QuoteDelimiterAt(sql, i) : '\0'; close != '\0') {
+      size_t e = i + 2;
+      while (e + 1 < n && !(sql[e] == close && sql[e + 1] == '\'')) ++e;
+      const bool closed = e + 1 < n;
+      quoted(i, closed ? e + 2 : n, closed);
+      i = closed ? e + 2 : n;
+    } else if (c == '\'' || c == '"') {
       // Doubled quotes inside stay inside.
       size_t e = i + 1;
       for (; e < n; ++e) {

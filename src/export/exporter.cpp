@@ -1,5 +1,7 @@
 #include "export/exporter.h"
 
+#include "export/cell_value.h"
+
 #include <exception>
 #include <memory>
 #include <vector>
@@ -84,12 +86,12 @@ bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
     if (!instance) throw sheet::SheetError("no spreadsheet instance");
     instance->setVisible(false);
     instance->addWorkbook();
-    instance->setCell(1, 4, ExtractFromTable(exe.sql()));
+    instance->setCell(1, 4, CellText(ExtractFromTable(exe.sql()), 1, 4));
     const int columns = exe.fieldCount();
-    for (int k = 0; k < columns; ++k) instance->setCell(2, k + 1, exe.fieldName(k));
+    for (int k = 0; k < columns; ++k) instance->setCell(2, k + 1, CellText(exe.fieldName(k), 2, k + 1));
     for (int row = 3; !exe.eof(); ++row, exe.next()) {
       op.stepProgress();
-      for (int k = 0; k < columns; ++k) instance->setCell(row, k + 1, exe.fieldText(k));
+      for (int k = 0; k < columns; ++k) instance->setCell(row, k + 1, CellText(exe.fieldText(k), row, k + 1));
     }
     exe.close();
     // Showing writes the workbook out, so it can still fail here.

@@ -1,11 +1,14 @@
 #include "import/importer.h"
 
+#include <cctype>
+
 #include <exception>
 #include <memory>
 #include <vector>
 
 #include "db/dictionary.h"
 #include "import/header.h"
+#include "sheet/cell_text.h"
 #include "import/render.h"
 #include "import/statements.h"
 
@@ -82,14 +85,23 @@ bool Importer::LoadWorkbook() {
   op_.setFilePath(*path);
 
   std::unique_ptr<sheet::Instance> instance;
+  const std::string cannot_start = "无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。";
   try {
     instance = server_.create();
     if (!instance) throw sheet::SheetError("no spreadsheet instance");
-    instance->openWorkbook(*path);
   } catch (const std::exception&) {
     sheet::InstanceGuard quit_on_return(instance.get());
-    op_.showMessage(Box("无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。",
-                        "系统错误", Icon::Error, Modality::TaskModal));
+    op_.showMessage(Box(cannot_start, "系统错误", Icon::Error, Modality::TaskModal));
+    return false;
+  }
+  try {
+    instance->openWorkbook(*path);
+  } catch (const std::exception& e) {
+    // The spreadsheet engine runs but the file cannot be opened: the
+    // reader's reason (encrypted, not a workbook, truncated...) on a line
+    // of its own, so the operator is not sent to install a program.
+    sheet::InstanceGuard quit_on_return(instance.get());
+    op_.showMessage(Box(cannot_start + "\n" + e.what(), "系统错误", Icon::Error, Modality::TaskModal));
     return false;
   }
   // From here every way out quits the instance.
@@ -98,13 +110,17 @@ bool Importer::LoadWorkbook() {
   head_.clear();
   rows_ = std::make_shared<std::vector<TypedRow>>();
   list_stale_ = true;
+  bool complete = false;
   try {
-    return ReadWorkbook(*instance);
+    complete = ReadWorkbook(*instance);
   } catch (const std::exception& e) {
     op_.showMessage(Box(std::string("无法打开该文件！具体错误信息如下：\n") + e.what(), "ZQ 错误信息",
                         Icon::Error, Modality::TaskModal));
-    return false;
   }
+  // The list is partial now: BT_IMP must not import it (nor report success
+  // for rows an earlier read left enabled) until a read completes.
+  if (!complete) op_.setImportEnabled(false);
+  return complete;
 }
 
 bool Importer::ReadWorkbook(sheet::Instance& sheet) {
@@ -119,8 +135,16 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
   }
   const std::string& table = header.table;
 
-  OpenQuery(init, TableQuery(table));
-  if (init.fieldInt(0) < 1) {
+  // The statements name the table as written, unquoted: a name that only
+  // quoting could make (a quote, a blank, a comma...) could be found by the
+  // dictionary query and then break the insert, so it counts as missing.
+  bool plain = true;
+  for (const char c : table) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x80 && !std::isalnum(u) && c != '_' && c != '$' && c != '#' && c != '.') plain = false;
+  }
+  if (plain) OpenQuery(init, TableQuery(table));
+  if (!plain || init.fieldInt(0) < 1) {
     op_.showMessage(Box("\"" + table + "\"不在数据库中,请确认EXCEL表头信息是否正确!",
                         "错误信息-导入失败", Icon::Error, Modality::TaskModal));
     return false;
@@ -179,6 +203,14 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
   op_.setProgressMin(0);
   op_.setProgressMax(row_bound);
 
+  // A cell holding an error value (#DIV/0!, #N/A...) has no text on the
+  // spreadsheet side: the read fails naming the cell, and nothing is written.
+  auto cell_text = [&](int row, int column) {
+    std::string text = sheet.cellText(row, column);
+    if (sheet.cellIsError(row, column)) throw sheet::SheetError(sheet::CellName(row, column) + ": " + text);
+    return text;
+  };
+
   for (int row = 4; row < row_bound; ++row) {
     op_.setProgressPosition(row);
     op_.processEvents();
@@ -189,16 +221,22 @@ bool Importer::ReadWorkbook(sheet::Instance& sheet) {
       const ColumnEntry& column = header.columns[p - 1];
       // Read before the kind is known: a sequence column reads the cell of
       // the next plain column too, and a failing read fails the row.
-      const std::string upper = UpperCased(Trimmed(sheet.cellText(row, sheet_column)));
+      const std::string upper = UpperCased(Trimmed(cell_text(row, sheet_column)));
       if (column.is_sequence) {
         typed.values.push_back({RowValue::Kind::Sequence, column.sequence});
         continue;
       }
-      const bool is_date = UpperCased(dictionary.ask(type_queries[p - 1]).text()) == "DATE";
-      if (is_date)
+      const std::string data_type = UpperCased(dictionary.ask(type_queries[p - 1]).text());
+      const bool is_date = data_type == "DATE";
+      if (is_date) {
         typed.values.push_back({RowValue::Kind::Date, upper});
-      else
-        typed.values.push_back({RowValue::Kind::Text, Trimmed(sheet.cellText(row, sheet_column))});
+      } else {
+        RowValue value{RowValue::Kind::Text, Trimmed(cell_text(row, sheet_column))};
+        value.number = data_type == "NUMBER" || data_type == "FLOAT" || data_type == "INTEGER" ||
+                       data_type == "BINARY_DOUBLE" || data_type == "BINARY_FLOAT" || data_type == "NUMERIC" ||
+                       data_type == "DECIMAL";
+        typed.values.push_back(std::move(value));
+      }
       for (size_t k = 0; k < header.keys.size(); ++k)
         if (header.key_positions[k] == static_cast<int>(p)) typed.keys.push_back({header.keys[k], upper, is_date});
       ++sheet_column;

@@ -31,12 +31,14 @@ void Values(const TypedRow& row, std::string* text, std::string* marked, std::ve
       case RowValue::Kind::Text:
         if (text) *text += TextValue(v.text);
         if (marked) *marked += "?,";
-        if (values) values->push_back(db::Value::Of(AsSent(v.text)));
+        // Oracle stores '' as NULL; an engine that keeps '' would store text
+        // in a number column, or fail.
+        if (values) values->push_back(v.number && v.text.empty() ? db::Value::Null() : db::Value::Of(AsSent(v.text)));
         break;
       case RowValue::Kind::Date:
         if (text) *text += DateValue(v.text);
         if (marked) *marked += "to_date(?,'yyyy-mm-dd'),";
-        if (values) values->push_back(db::Value::Of(AsSent(v.text)));
+        if (values) values->push_back(v.text.empty() ? db::Value::Null() : db::Value::Of(AsSent(v.text)));
         break;
       case RowValue::Kind::Sequence:
         if (text) *text += SequenceValue(v.text);

@@ -23,6 +23,9 @@ struct RowValue {
   // Text: the trimmed cell text (empty for an empty cell); Date: the trimmed,
   // upper-cased cell text; Sequence: the sequence name as the header gives it.
   std::string text;
+  // A number column: its empty text is bound as NULL, as Oracle stores ''
+  // (the Oracle text keeps ''). An empty date is always bound as NULL.
+  bool number = false;
 };
 
 struct KeyValue {

@@ -3,6 +3,7 @@
 // desktop's spreadsheet application.
 
 #include "sheet/file_engine.h"
+#include "sheet/xlsx_string.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -312,7 +313,8 @@ class FileInstance : public Instance {
     last_row_ = row;
     if (text.empty()) return;
     last_text_row_ = row;
-    const lxw_error rc = worksheet_write_string(sheet_w_, lxw_row_t(row - 1), lxw_col_t(column - 1), text.c_str(), nullptr);
+    const std::string stored = XlsxCellString(text);
+    const lxw_error rc = worksheet_write_string(sheet_w_, lxw_row_t(row - 1), lxw_col_t(column - 1), stored.c_str(), nullptr);
     if (rc != LXW_NO_ERROR) throw SheetError(std::string("cannot write a cell: ") + lxw_strerror(rc));
   }
 

@@ -34,7 +34,7 @@ class Contract : public DbFolder, public ::testing::WithParamInterface<std::stri
     }
     if (data_source.empty()) GTEST_SKIP() << "no test database for the engine " << engine;
     session_.myconnection.setConnectionString(connection_string);
-    Run("create table T (K varchar2(10) primary key, V varchar2(60))");  // room for the nasty value below
+    Run("create table T (K varchar2(10) primary key, V varchar2(200))");
   }
 
   void Run(const std::string& sql) {

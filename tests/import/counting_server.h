@@ -35,6 +35,7 @@ class CountingInstance : public sheet::Instance {
     if (fail_cell_) fail_cell_(row, column);
     return inner_ ? inner_->cellText(row, column) : std::string();
   }
+  bool cellIsError(int row, int column) override { return inner_ && inner_->cellIsError(row, column); }
   void setCell(int row, int column, const std::string& text) override {
     if (fail_cell_) fail_cell_(row, column);
     if (inner_) inner_->setCell(row, column, text);

@@ -128,7 +128,10 @@ TEST_P(LoaderFaults, ShowOneBoxAndQuitTheInstance) {
   const LoadFault& f = GetParam();
   EXPECT_FALSE(Load(f.workbook));
   ASSERT_EQ(op_.boxes.size(), 1u);
-  EXPECT_EQ(op_.boxes[0].text, f.text);
+  // A file that cannot be opened gets the reader's reason on a line of its own.
+  const std::string text = f.text, reason = std::string(f.name) == "no_such_file" ? "\nCannot read the workbook " : "";
+  EXPECT_EQ(op_.boxes[0].text.substr(0, text.size() + reason.size()), text + reason);
+  if (reason.empty()) EXPECT_EQ(op_.boxes[0].text, text);
   EXPECT_EQ(op_.boxes[0].caption, f.caption);
   EXPECT_EQ(op_.boxes[0].icon, Icon::Error);
   EXPECT_EQ(op_.boxes[0].modality, f.modality);
@@ -182,6 +185,53 @@ TEST_F(ImportTest, ReadFailureKeepsCompletePairsAndTheBarPosition) {
   EXPECT_EQ(importer_.import_list().size(), 3u + 2 * 3);  // rows 4 to 6
   EXPECT_EQ(op_.progressPosition(), 7);
   EXPECT_EQ(server_.counts.quits, 1);
+}
+
+// An error cell fails the read with the loader's read-failure box naming
+// the cell; no row reaches the database and BT_IMP stays disabled.
+TEST_F(ImportTest, ErrorCellFailsTheReadNamingTheCell) {
+  op_.workbook = Workbook("error_cell.xls");
+  op_.yes_no_answers = {Answer::Yes};
+  importer_.bt_openClick([] {});
+  ASSERT_EQ(op_.boxes.size(), 1u);
+  EXPECT_EQ(op_.boxes[0].text, "无法打开该文件！具体错误信息如下：\nC5: #DIV/0!");
+  EXPECT_EQ(op_.boxes[0].caption, "ZQ 错误信息");
+  EXPECT_FALSE(op_.importEnabled());
+  EXPECT_EQ(Select("select count(*) from ZORVAT"), (Rows{{"0"}}));
+}
+
+// A table whose name holds a quote is refused up front as missing, even
+// when such a table exists: the insert could never name it unquoted.
+TEST_F(ImportTest, TableNameWithAQuoteIsMissingEvenWhenItExists) {
+  Exec("create table \"O'BRIEN\" (A varchar2(10), B varchar2(10))");
+  EXPECT_FALSE(Load("quote_table.xls"));
+  ASSERT_EQ(op_.boxes.size(), 1u);
+  EXPECT_EQ(op_.boxes[0].text, "\"O'BRIEN\"不在数据库中,请确认EXCEL表头信息是否正确!");
+  EXPECT_EQ(op_.boxes[0].caption, "错误信息-导入失败");
+  EXPECT_EQ(Select("select count(*) from \"O'BRIEN\""), (Rows{{"0"}}));
+}
+
+// A read that fails part-way leaves BT_IMP disabled even when an earlier
+// read enabled it: the partial list is never imported.
+TEST_F(ImportTest, FailedReadDisablesTheImportButton) {
+  ASSERT_TRUE(Load("sample1.xls"));
+  op_.setImportEnabled(true);  // as bt_openClick leaves it after a read
+  server_.fail_cell = [](int row, int column) {
+    if (row == 7 && column == 2) throw sheet::SheetError("cell unreadable");
+  };
+  EXPECT_FALSE(Load("sample1.xls"));
+  EXPECT_FALSE(op_.importEnabled());
+  // A header fault after the list was cleared does the same.
+  op_.setImportEnabled(true);
+  server_.fail_cell = nullptr;
+  EXPECT_FALSE(Load("missing_col.xls"));
+  EXPECT_FALSE(op_.importEnabled());
+  // A cancelled dialog reads nothing and leaves the button alone.
+  ASSERT_TRUE(Load("sample1.xls"));
+  op_.setImportEnabled(true);
+  op_.workbook.reset();
+  EXPECT_FALSE(importer_.LoadWorkbook());
+  EXPECT_TRUE(op_.importEnabled());
 }
 
 TEST_F(ImportTest, RunningSpreadsheetIsReportedAndTheReadGoesOn) {

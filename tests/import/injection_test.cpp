@@ -51,7 +51,7 @@ class Injection : public ::testing::Test {
     std::ofstream(db).close();
     xb::test::UsePrivateSettings(env_, dir_);
     session_.myconnection.setConnectionString(xb::db::BuildConnectionString({db, "", ""}));
-    for (const char* sql : {"create table ZORVAT (AA varchar2(10) primary key, BB varchar2(4000), CC date, "
+    for (const char* sql : {"create table ZORVAT (AA varchar2(10) primary key, BB varchar2(32767), CC date, "
                             "SEQ_NN number, DD number)",
                             "create sequence SEQ_TBXH"}) {
       session_.exe.setSql(sql);

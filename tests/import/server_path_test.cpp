@@ -65,7 +65,7 @@ class ServerPath : public testing::TestWithParam<std::string> {
     setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
     if (GetParam() == "odbc" && access(kDriver, R_OK) != 0)
       GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed: odbc engine not tested";
-    SqliteScript(database_.path(), "create table ZORVAT (AA varchar2(10), BB varchar2(4000))");
+    SqliteScript(database_.path(), "create table ZORVAT (AA varchar2(10), BB varchar2(32767))");
     // The ODBC engine sends SQL unchanged: the file needs the views itself.
     SqliteScript(database_.path(), FileText(std::string(XB_SOURCE_DIR) + "/scripts/sql/sqlite_dictionary.sql"));
     data_source_ = GetParam() == "odbc" ? "XBIMPORT" : database_.path();
@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, ServerPath, testing::Values("sqlite", "odbc"),
 TEST(LockedTable, TheRunEndsWithTheLockBoxAndWritesNothing) {
   test::TempDir dir;
   test::TestDatabase database(dir);
-  SqliteScript(database.path(), "create table ZORVAT (AA varchar2(10), BB varchar2(4000))");
+  SqliteScript(database.path(), "create table ZORVAT (AA varchar2(10), BB varchar2(32767))");
   std::ofstream(dir.file("aliases.ini")) << "[HELD]\nengine=sqlite\ntarget=" << database.path()
                                          << "\nlock_timeout=1\n";
   sqlite3* holder = nullptr;

@@ -125,7 +125,7 @@ class OdbcEngine : public Engine {
     Run(*stmt, sql);
     SQLSMALLINT columns = 0;
     SQLNumResultCols(stmt->handle, &columns);
-    if (columns == 0) throw DbError("the statement was carried out but returns no rows to open");
+    if (columns == 0) throw NoRowSetError();
     return std::make_unique<OdbcCursor>(std::move(stmt), nullptr);
   }
 
@@ -259,7 +259,7 @@ class OdbcEngine : public Engine {
       SQLNumResultCols(handle_.handle, &columns);
       if (columns == 0) {
         SQLFreeStmt(handle_.handle, SQL_CLOSE);
-        throw DbError("the statement was carried out but returns no rows to open");
+        throw NoRowSetError();
       }
       return std::make_unique<OdbcCursor>(nullptr, handle_.handle);
     }

@@ -23,8 +23,12 @@
 #include "db/engine.h"
 #include "db/errors.h"
 #include "db/oracle/dialect.h"
+#include "db/oracle/sequence.h"
+#include "db/oracle/statement_text.h"
 #include "db/registry.h"
+#include "db/sqlite/type_checks.h"
 #include "db/sql_text.h"
+#include "db/value_text.h"
 
 namespace xb::db {
 namespace {
@@ -38,6 +42,15 @@ using oracle::ParseByMask;
 using oracle::ParseStored;
 using oracle::SequenceUse;
 using oracle::Upper;
+using oracle::CheckDuplicateColumns;
+using oracle::KeptSequenceOptions;
+using oracle::OracleColumnNames;
+using oracle::ParseSequenceOptions;
+using oracle::PlainQuoteLiterals;
+using oracle::SequenceAfter;
+using oracle::SequenceOptions;
+using oracle::SequenceValue;
+using oracle::SqliteLengthSemantics;
 
 constexpr const char* kSequenceTable = "xlsbridge_sequences";
 
@@ -90,19 +103,6 @@ void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_double(context, value);
 }
 
-std::string NumberText(double value) {
-  if (value == std::floor(value) && std::fabs(value) < 1e15) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.0f", value);
-    return buffer;
-  }
-  char buffer[40];
-  for (int precision = 15; precision <= 17; ++precision) {
-    std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
-    if (std::strtod(buffer, nullptr) == value) break;
-  }
-  return buffer;
-}
 
 // ---- statements ------------------------------------------------------------
 
@@ -220,17 +220,18 @@ class SqliteEngine : public Engine {
       sqlite3_create_function(db_, "to_char", 1, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_char", 2, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_number", 1, flags, nullptr, ToNumber, nullptr, nullptr);
+      type_checks_ = std::make_unique<TypeChecks>(db_);
       // Reading the schema now also proves the file is a database.
       Exec("create temp view dual as select 'X' as dummy");
       Exec("create temp view user_tables as select upper(name) as table_name from main.sqlite_master "
-           "where type = 'table' and name not like 'sqlite\\_%' escape '\\' and name not like 'xlsbridge\\_%' escape '\\'");
+           "where type = 'table' and name not like 'sqlite\\_%' escape '\\' and lower(name) <> 'xlsbridge_sequences'");
       Exec("create temp view user_tab_columns as select upper(m.name) as table_name, upper(p.name) as column_name, "
-           "upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, instr(p.type, '(') - 1) "
-           "else p.type end)) as data_type, p.cid + 1 as column_id, "
+           "replace(upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, instr(p.type, '(') - 1) "
+           "else p.type end)), ' CHARS', '') as data_type, p.cid + 1 as column_id, "
            "case when p.\"notnull\" then 'N' else 'Y' end as nullable "
            "from main.sqlite_master m join pragma_table_info(m.name) p "
            "where m.type in ('table', 'view') and m.name not like 'sqlite\\_%' escape '\\' "
-           "and m.name not like 'xlsbridge\\_%' escape '\\'");
+           "and lower(m.name) <> 'xlsbridge_sequences'");
       CreateSequenceView();
     } catch (...) {
       sqlite3_close(db_);
@@ -252,9 +253,9 @@ class SqliteEngine : public Engine {
     if (sqlite3_column_count(stmt->get()) == 0) {
       // Like an OLE DB provider, run it and then say that there is no row set.
       Step(stmt->get());
-      throw DbError("the statement was carried out but returns no rows to open");
+      throw NoRowSetError();
     }
-    return std::make_unique<SqliteCursor>(*this, std::move(stmt));
+    return std::make_unique<SqliteCursor>(*this, std::move(stmt), nullptr, sql);
   }
 
   void execute(const std::string& sql) override {
@@ -312,6 +313,20 @@ class SqliteEngine : public Engine {
     return sqlite3_step(stmt.get()) == SQLITE_ROW;
   }
 
+  // Sequences kept before the cycle flag and cache size get the columns
+  // when the next sequence is made.
+  void AddSequenceColumns() {
+    bool has_cycle = false;
+    {
+      Stmt columns(db_, std::string("select name from pragma_table_info('") + kSequenceTable + "')");
+      while (sqlite3_step(columns.get()) == SQLITE_ROW)
+        has_cycle = has_cycle || std::string(reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0))) == "cycle_flag";
+    }
+    if (has_cycle) return;
+    Exec(std::string("alter table main.") + kSequenceTable + " add column cycle_flag text");
+    Exec(std::string("alter table main.") + kSequenceTable + " add column cache_size integer");
+  }
+
   void CreateSequenceView() {
     Exec("drop view if exists temp.user_sequences");
     if (HasSequenceTable())
@@ -323,8 +338,19 @@ class SqliteEngine : public Engine {
   }
 
   // Refuses a second statement, then puts the sequence values in.
-  Shaped Prepare(const std::string& sql) {
-    CheckSingleStatement(sql, false);
+  // Oracle refuses a column named twice; the declared types are kept by
+  // triggers of every table, which the schema may have changed.
+  void BeforeDataChange(const std::string& sql) {
+    if (const std::string verb = FirstWord(sql); verb == "insert" || verb == "update" || verb == "replace") {
+      CheckDuplicateColumns(sql);
+      type_checks_->Refresh();
+    }
+  }
+
+  Shaped Prepare(const std::string& written) {
+    CheckSingleStatement(written, false);
+    const std::string sql = SqliteLengthSemantics(PlainQuoteLiterals(written));
+    BeforeDataChange(sql);
     const auto uses = FindSequenceUses(sql);
     std::map<std::string, long long> next_values;
     for (const auto& use : uses)
@@ -434,10 +460,12 @@ class SqliteEngine : public Engine {
   // Rows of a statement, read one step at a time.
   class SqliteCursor : public Cursor {
    public:
-    SqliteCursor(SqliteEngine& engine, std::unique_ptr<Bound> owned, sqlite3_stmt* stmt = nullptr)
+    // sql: the statement as written, which names the columns as Oracle would.
+    SqliteCursor(SqliteEngine& engine, std::unique_ptr<Bound> owned, sqlite3_stmt* stmt, const std::string& sql)
         : engine_(engine), owned_(std::move(owned)), stmt_(stmt ? stmt : owned_->get()) {
       const int columns = sqlite3_column_count(stmt_);
-      for (int c = 0; c < columns; ++c) names_.push_back(Upper(sqlite3_column_name(stmt_, c)));
+      for (int c = 0; c < columns; ++c) names_.push_back(sqlite3_column_name(stmt_, c));
+      names_ = OracleColumnNames(sql, names_);
       row_.resize(static_cast<size_t>(columns));
     }
     // A statement left unfinished would keep its read lock on the file.
@@ -479,7 +507,8 @@ class SqliteEngine : public Engine {
   // it become parameters of their own, filled on every execution.
   class Prepared : public db::Statement {
    public:
-    Prepared(SqliteEngine& engine, const std::string& sql) : engine_(engine) {
+    Prepared(SqliteEngine& engine, const std::string& sql) : engine_(engine), sql_(sql) {
+      engine.BeforeDataChange(sql);
       uses_ = FindSequenceUses(sql);
       const auto markers = oracle::FindMarkers(sql);
       std::string text;
@@ -508,9 +537,9 @@ class SqliteEngine : public Engine {
       if (sqlite3_column_count(stmt_->get()) == 0) {
         Reset reset{stmt_->get()};
         engine_.Step(stmt_->get());
-        throw DbError("the statement was carried out but returns no rows to open");
+        throw NoRowSetError();
       }
-      return std::make_unique<SqliteCursor>(engine_, nullptr, stmt_->get());
+      return std::make_unique<SqliteCursor>(engine_, nullptr, stmt_->get(), sql_);
     }
 
    private:
@@ -559,6 +588,7 @@ class SqliteEngine : public Engine {
     }
 
     SqliteEngine& engine_;
+    std::string sql_;
     std::vector<SequenceUse> uses_;
     std::vector<int> order_;  // per '?' of the text: a value's index, or -1 - a sequence use's
     int markers_ = 0;
@@ -567,20 +597,32 @@ class SqliteEngine : public Engine {
 
   long long NextValue(const std::string& name) {
     if (!HasSequenceTable()) throw DbError("sequence " + name + " does not exist");
-    long long value = 0, increment = 1;
+    long long next = 0, increment = 1;
+    std::optional<long long> min_value, max_value;
+    std::optional<bool> cycle;
     {
-      Stmt read(db_, std::string("select last_number, increment_by from main.") + kSequenceTable +
-                         " where sequence_name = ?");
+      // select *: sequences kept before the cycle flag have no such column.
+      Stmt read(db_, std::string("select * from main.") + kSequenceTable + " where sequence_name = ?");
       sqlite3_bind_text(read.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
       if (sqlite3_step(read.get()) != SQLITE_ROW) throw DbError("sequence " + name + " does not exist");
-      value = sqlite3_column_int64(read.get(), 0);
-      increment = sqlite3_column_int64(read.get(), 1);
+      for (int c = 0; c < sqlite3_column_count(read.get()); ++c) {
+        const std::string column = sqlite3_column_name(read.get(), c);
+        const bool null = sqlite3_column_type(read.get(), c) == SQLITE_NULL;
+        const long long v = sqlite3_column_int64(read.get(), c);
+        if (column == "last_number") next = v;
+        else if (column == "increment_by") increment = v;
+        else if (column == "min_value" && !null) min_value = v;
+        else if (column == "max_value" && !null) max_value = v;
+        else if (column == "cycle_flag" && !null)
+          cycle = std::string(reinterpret_cast<const char*>(sqlite3_column_text(read.get(), c))) == "Y";
+      }
     }
-    Stmt write(db_, std::string("update main.") + kSequenceTable +
-                        " set last_number = last_number + increment_by where sequence_name = ?");
-    sqlite3_bind_text(write.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    const SequenceOptions options = KeptSequenceOptions(increment, min_value, max_value, cycle);
+    const long long value = SequenceValue(name, next, options);
+    Stmt write(db_, std::string("update main.") + kSequenceTable + " set last_number = ? where sequence_name = ?");
+    sqlite3_bind_int64(write.get(), 1, SequenceAfter(value, options));
+    sqlite3_bind_text(write.get(), 2, name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(write.get()) != SQLITE_DONE) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
-    (void)increment;
     currval_[name] = value;
     return value;
   }
@@ -588,7 +630,7 @@ class SqliteEngine : public Engine {
   // create sequence NAME [start with N] [increment by N] [...], drop sequence NAME
   bool HandleSequenceStatement(const std::string& sql) {
     static const std::regex kCreate(
-        R"(^\s*create\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)((?:\s+(?:start\s+with\s+-?\d+|increment\s+by\s+-?\d+|nocache|nocycle|noorder|nominvalue|nomaxvalue|cache\s+\d+|minvalue\s+-?\d+|maxvalue\s+-?\d+))*)\s*$)",
+        R"(^\s*create\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)((?:\s+(?:start\s+with\s+-?\d+|increment\s+by\s+-?\d+|nocache|nocycle|cycle|order|noorder|nominvalue|nomaxvalue|cache\s+\d+|minvalue\s+-?\d+|maxvalue\s+-?\d+))*)\s*$)",
         std::regex::icase);
     static const std::regex kDrop(R"(^\s*drop\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)\s*$)", std::regex::icase);
     static const std::regex kStart(R"(start\s+with\s+(-?\d+))", std::regex::icase);
@@ -607,20 +649,21 @@ class SqliteEngine : public Engine {
     if (create) {
       if (!std::regex_match(sql, match, kCreate)) throw DbError("malformed CREATE SEQUENCE statement");
       const std::string name = Upper(match[1]);
-      const std::string options = match[2];
-      long long start = 1, increment = 1;
-      std::smatch option;
-      if (std::regex_search(options, option, kIncrement)) increment = std::stoll(option[1]);
-      if (increment == 0) throw DbError("INCREMENT must be a nonzero integer");
-      if (std::regex_search(options, option, kStart)) start = std::stoll(option[1]);
+      const SequenceOptions options = ParseSequenceOptions(match[2]);
       Exec(std::string("create table if not exists main.") + kSequenceTable +
            " (sequence_name text primary key, min_value integer, max_value integer, increment_by integer not null, "
-           "last_number integer not null)");
+           "last_number integer not null, cycle_flag text, cache_size integer)");
+      AddSequenceColumns();
       Stmt insert(db_, std::string("insert into main.") + kSequenceTable +
-                           " (sequence_name, min_value, max_value, increment_by, last_number) values (?, 1, null, ?, ?)");
+                           " (sequence_name, min_value, max_value, increment_by, last_number, cycle_flag, cache_size) "
+                           "values (?, ?, ?, ?, ?, ?, ?)");
+      sqlite3_bind_int64(insert.get(), 2, options.min_value);
+      sqlite3_bind_int64(insert.get(), 3, options.max_value);
+      sqlite3_bind_int64(insert.get(), 4, options.increment);
+      sqlite3_bind_int64(insert.get(), 5, options.start);
+      sqlite3_bind_text(insert.get(), 6, options.cycle ? "Y" : "N", -1, SQLITE_STATIC);
+      sqlite3_bind_int64(insert.get(), 7, options.cache);
       sqlite3_bind_text(insert.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_int64(insert.get(), 2, increment);
-      sqlite3_bind_int64(insert.get(), 3, start);
       if (sqlite3_step(insert.get()) != SQLITE_DONE) {
         if ((sqlite3_extended_errcode(db_) & 0xff) == SQLITE_CONSTRAINT)
           throw DbError("name is already used by an existing object: sequence " + name);
@@ -649,7 +692,10 @@ class SqliteEngine : public Engine {
         out = std::to_string(sqlite3_column_int64(stmt, c));
         return;
       case SQLITE_FLOAT:
-        out = NumberText(sqlite3_column_double(stmt, c));
+        out = FloatText(sqlite3_column_double(stmt, c));
+        return;
+      case SQLITE_BLOB:
+        out = BlobText(sqlite3_column_blob(stmt, c), static_cast<size_t>(sqlite3_column_bytes(stmt, c)));
         return;
       default: {
         const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
@@ -667,6 +713,7 @@ class SqliteEngine : public Engine {
   static constexpr size_t kMaxSharedParams = 999;
   std::unordered_map<std::string, std::unique_ptr<Stmt>> statements_;
   std::unordered_map<std::string, long long> currval_;
+  std::unique_ptr<TypeChecks> type_checks_;
 };
 
 }  // namespace

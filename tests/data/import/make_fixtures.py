@@ -14,6 +14,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 DATE = xlwt.easyxf(num_format_str="yyyy-mm-dd")
 D = datetime.date
 
+class Error(str):
+    """An error cell (#DIV/0!, #N/A...), as a formula's failed result leaves it."""
+
+
 SAMPLE_ROWS = [[i, 32 + i, D(2003, 8, i)] for i in range(1, 12)]
 
 WORKBOOKS = [
@@ -38,6 +42,9 @@ WORKBOOKS = [
     ("missing_seq.xls", "zorvat:AA:AA,SEQ_NN( nosuch )", [[1]], None),
     ("missing_col.xls", "zorvat:AA:AA,XX", [[1, 2]], None),
     ("too_long.xls", "zorvat::" + ",".join("C%d" % i for i in range(1, 17)), [[1]], None),
+    # An error cell in row 5: the read fails naming it.
+    ("error_cell.xls", "zorvat:AA:AA,BB,CC", [[1, 33, D(2003, 8, 1)], [2, 34, Error("#DIV/0!")], [3, 35, None]],
+     None),
 ]
 
 
@@ -52,7 +59,9 @@ def write(name, header, rows, titles):
         for c, value in enumerate(row):
             if value is None:
                 continue
-            if isinstance(value, datetime.date):
+            if isinstance(value, Error):
+                ws.row(r).set_cell_error(c, str(value))
+            elif isinstance(value, datetime.date):
                 ws.write(r, c, value, DATE)
             else:
                 ws.write(r, c, value)
@@ -66,6 +75,9 @@ def check(name, header, rows):
         for c, value in enumerate(row):
             if value is None:
                 assert c >= sheet.row_len(r) or sheet.cell_type(r, c) == xlrd.XL_CELL_EMPTY, name
+            elif isinstance(value, Error):
+                assert sheet.cell_type(r, c) == xlrd.XL_CELL_ERROR, name
+                assert xlrd.error_text_from_code[sheet.cell_value(r, c)] == value, name
             elif isinstance(value, datetime.date):
                 assert sheet.cell_type(r, c) == xlrd.XL_CELL_DATE, name
                 assert xlrd.xldate_as_datetime(sheet.cell_value(r, c), 0).date() == value, name

@@ -1,0 +1,153 @@
+#include "db/sqlite/type_checks.h"
+
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "db/errors.h"
+#include "db/oracle/column_types.h"
+
+namespace xb::db {
+namespace {
+
+using oracle::CheckColumnValue;
+using oracle::ColumnValue;
+using oracle::DeclaredType;
+using oracle::ParseDeclaredType;
+
+void CheckFunction(sqlite3_context* context, int, sqlite3_value** argv) {
+  ColumnValue value;
+  switch (sqlite3_value_type(argv[0])) {
+    case SQLITE_NULL: break;
+    case SQLITE_INTEGER: value = static_cast<long long>(sqlite3_value_int64(argv[0])); break;
+    case SQLITE_FLOAT: value = sqlite3_value_double(argv[0]); break;
+    default: {
+      const auto* bytes = static_cast<const char*>(sqlite3_value_blob(argv[0]));
+      value = std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_value_bytes(argv[0])));
+    }
+  }
+  auto text = [&](int i) {
+    const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(argv[i]));
+    return std::string(t ? t : "");
+  };
+  try {
+    // The declared type is the same text for every row: parsed once per
+    // statement and kept with the argument.
+    auto* type = static_cast<DeclaredType*>(sqlite3_get_auxdata(context, 3));
+    if (!type) {
+      type = new DeclaredType(ParseDeclaredType(text(3)));
+      sqlite3_set_auxdata(context, 3, type, [](void* p) { delete static_cast<DeclaredType*>(p); });
+      type = static_cast<DeclaredType*>(sqlite3_get_auxdata(context, 3));
+      if (!type) return sqlite3_result_error_nomem(context);
+    }
+    if (type->kind == DeclaredType::Kind::Other) return sqlite3_result_value(context, argv[0]);
+    const ColumnValue kept = CheckColumnValue(value, *type, text(1), text(2));
+    if (std::holds_alternative<std::monostate>(kept)) return sqlite3_result_null(context);
+    if (const auto* i = std::get_if<long long>(&kept)) return sqlite3_result_int64(context, *i);
+    if (const auto* d = std::get_if<double>(&kept)) return sqlite3_result_double(context, *d);
+    sqlite3_result_value(context, argv[0]);  // text kept as it came
+  } catch (const DbError& e) {
+    sqlite3_result_error(context, e.what(), -1);
+  }
+}
+
+std::string QuotedName(const std::string& name) {
+  std::string out = "\"";
+  for (const char c : name) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out + "\"";
+}
+
+std::string QuotedText(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+TypeChecks::TypeChecks(sqlite3* db) : db_(db) {
+  sqlite3_create_function(db_, "xlsbridge_kept_value", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, CheckFunction,
+                          nullptr, nullptr);
+}
+
+void TypeChecks::Refresh() {
+  // Both schemas: a rolled-back transaction takes the triggers made in it
+  // away again, and the temporary schema's version with them.
+  auto version = [this](const char* sql) {
+    long long v = -1;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+      if (sqlite3_step(stmt) == SQLITE_ROW) v = sqlite3_column_int64(stmt, 0);
+      sqlite3_finalize(stmt);
+    }
+    return v;
+  };
+  auto versions = [&] {
+    return version("pragma main.schema_version") * 4294967296LL + version("pragma temp.schema_version");
+  };
+  if (const long long now = versions(); now == schema_version_ && now != -1) return;
+
+  // Tables (with a rowid) and their checked columns.
+  struct Column {
+    std::string name, declared;
+  };
+  std::vector<std::pair<std::string, std::vector<Column>>> tables;
+  {
+    sqlite3_stmt* stmt = nullptr;
+    const char* sql =
+        "select m.name, p.name, p.type from main.sqlite_master m join pragma_table_info(m.name) p "
+        "where m.type = 'table' and m.name not like 'sqlite\\_%' escape '\\' "
+        "and lower(m.name) <> 'xlsbridge_sequences' and m.sql not like '%without%rowid%' order by m.name, p.cid";
+    if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) return;
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      const std::string table = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+      const std::string column = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+      const auto* declared = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
+      const std::string type = declared ? declared : "";
+      if (ParseDeclaredType(type).kind == DeclaredType::Kind::Other) continue;
+      if (tables.empty() || tables.back().first != table) tables.push_back({table, {}});
+      tables.back().second.push_back({column, type});
+    }
+    sqlite3_finalize(stmt);
+  }
+  // Every trigger anew: a table may have been altered or made again.
+  std::vector<std::string> old;
+  {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, "select name from temp.sqlite_master where type = 'trigger' and name like 'xlsbridge\\_kept\\_%' escape '\\'", -1, &stmt, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(stmt) == SQLITE_ROW) old.push_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+      sqlite3_finalize(stmt);
+    }
+  }
+  for (const auto& name : old) sqlite3_exec(db_, ("drop trigger temp." + QuotedName(name)).c_str(), nullptr, nullptr, nullptr);
+  int n = 0;
+  for (const auto& [table, columns] : tables) {
+    std::string when, set, list;
+    for (const auto& c : columns) {
+      const std::string kept = "xlsbridge_kept_value(new." + QuotedName(c.name) + ", " + QuotedText(table) + ", " +
+                               QuotedText(c.name) + ", " + QuotedText(c.declared) + ")";
+      when += (when.empty() ? "" : " or ") + kept + " is not new." + QuotedName(c.name);
+      set += (set.empty() ? "" : ", ") + QuotedName(c.name) + " = " + kept;
+      list += (list.empty() ? "" : ", ") + QuotedName(c.name);
+    }
+    // The check runs in WHEN (failing the statement); the row is written
+    // again only when a kept value differs (rounded, or '' made NULL).
+    const std::string body = " on main." + QuotedName(table) + " when " + when + " begin update " +
+                             QuotedName(table) + " set " + set + " where rowid = new.rowid; end";
+    ++n;
+    sqlite3_exec(db_, ("create temp trigger xlsbridge_kept_i" + std::to_string(n) + " after insert" + body).c_str(),
+                 nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, ("create temp trigger xlsbridge_kept_u" + std::to_string(n) + " after update of " + list + body).c_str(),
+                 nullptr, nullptr, nullptr);
+  }
+  schema_version_ = versions();
+}
+
+}  // namespace xb::db

@@ -1,0 +1,25 @@
+#pragma once
+// How one value of the export's result becomes the text of its cell.
+
+#include <stdexcept>
+#include <string>
+
+namespace xb::exporting {
+
+// A value that cannot be written as a cell's text; the message names the
+// cell ("C5: ...") so the operator can find the record.
+class CellValueError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The cell's name, e.g. (5, 3) gives "C5".
+std::string CellName(int row, int column);
+
+// The text written into the cell at (row, column) for a value as the query
+// object gives it. Text must be valid UTF-8 (raw bytes reach the export as
+// hexadecimal from the engine); anything else raises CellValueError rather
+// than writing a cell no reader can open. A NUL stays in the value.
+std::string CellText(const std::string& value, int row, int column);
+
+}  // namespace xb::exporting

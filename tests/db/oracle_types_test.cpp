@@ -1,0 +1,202 @@
+// The embedded engine as a stand-in for Oracle: sequences with limits,
+// declared column types enforced with Oracle's wording, result column
+// names as Oracle gives them.
+
+#include <sqlite3.h>
+
+#include "db/errors.h"
+#include "db_fixture.h"
+
+namespace xb::db::test {
+namespace {
+
+class OracleTypes : public DbFolder {
+ protected:
+  void SetUp() override {
+    DbFolder::SetUp();
+    session_.myconnection.setConnectionString(ConnectionString(db_path_));
+  }
+  void Run(const std::string& sql) {
+    session_.exe.close();
+    session_.exe.setSql(sql);
+    session_.exe.execute();
+  }
+  std::string Error(const std::string& sql) {
+    try {
+      Run(sql);
+    } catch (const DbError& e) {
+      return e.what();
+    }
+    return "<no error>";
+  }
+  std::vector<std::string> Row(const std::string& sql) {
+    Query& q = session_.init;
+    q.close();
+    q.setSql(sql);
+    q.open();
+    std::vector<std::string> values;
+    for (int i = 0; i < q.fieldCount(); ++i) values.push_back(q.fieldIsNull(i) ? "<null>" : q.fieldText(i));
+    return values;
+  }
+  std::string One(const std::string& sql) { return Row(sql).at(0); }
+  std::vector<std::string> Names(const std::string& sql) {
+    Query& q = session_.init;
+    q.close();
+    q.setSql(sql);
+    q.open();
+    std::vector<std::string> names;
+    for (int i = 0; i < q.fieldCount(); ++i) names.push_back(q.fieldName(i));
+    return names;
+  }
+
+  DbSession session_;
+};
+
+TEST_F(OracleTypes, SequenceLimitsCycleAndExhaustion) {
+  Run("create sequence S maxvalue 2");
+  EXPECT_EQ(One("select S.nextval from dual"), "1");
+  EXPECT_EQ(One("select S.nextval from dual"), "2");
+  EXPECT_EQ(Error("select S.nextval from dual"),
+            "ORA-08004: sequence S.NEXTVAL exceeds MAXVALUE and cannot be instantiated");
+  EXPECT_EQ(One("select S.currval from dual"), "2");
+
+  Run("create sequence C start with 3 minvalue 2 maxvalue 4 increment by 1 cycle nocache");
+  std::string seen;
+  for (int i = 0; i < 5; ++i) seen += One("select C.nextval from dual") + " ";
+  EXPECT_EQ(seen, "3 4 2 3 4 ");
+
+  Run("create sequence D increment by -2 minvalue -3 maxvalue 5 start with 1 nocycle");
+  EXPECT_EQ(One("select D.nextval from dual"), "1");
+  EXPECT_EQ(One("select D.nextval from dual"), "-1");
+  EXPECT_EQ(One("select D.nextval from dual"), "-3");
+  EXPECT_EQ(Error("select D.nextval from dual"),
+            "ORA-08004: sequence D.NEXTVAL goes below MINVALUE and cannot be instantiated");
+  Run("create sequence DOWN increment by -1");  // descending defaults start at -1
+  EXPECT_EQ(One("select DOWN.nextval from dual"), "-1");
+
+  EXPECT_EQ(Error("create sequence E minvalue 5 maxvalue 5"), "ORA-04004: MINVALUE must be less than MAXVALUE");
+  EXPECT_EQ(Error("create sequence E start with 9 maxvalue 5"), "ORA-04008: START WITH cannot be more than MAXVALUE");
+  EXPECT_EQ(Error("create sequence E start with 0"), "ORA-04006: START WITH cannot be less than MINVALUE");
+  EXPECT_EQ(Error("create sequence E maxvalue 5 cycle"), "ORA-04013: number to CACHE must be less than one cycle");
+  EXPECT_EQ(Error("create sequence E cache 1"), "ORA-04010: the number of values to CACHE must be greater than 1");
+  Run("create sequence E maxvalue 5 cycle cache 3 order");
+}
+
+// A sequence kept by an earlier version (no cycle flag column) still counts
+// on, and a new sequence adds the columns.
+TEST_F(OracleTypes, SequencesKeptBeforeTheLimitsKeepWorking) {
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(db_path_.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db,
+                 "create table xlsbridge_sequences (sequence_name text primary key, min_value integer, "
+                 "max_value integer, increment_by integer not null, last_number integer not null);"
+                 "insert into xlsbridge_sequences values ('OLD', 1, null, 1, 41);"
+                 "insert into xlsbridge_sequences values ('OLDDOWN', 1, null, -1, -5);",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  EXPECT_EQ(One("select OLD.nextval from dual"), "41");
+  EXPECT_EQ(One("select OLDDOWN.nextval from dual"), "-5");
+  Run("create sequence NEW_ONE start with 2 maxvalue 2");
+  EXPECT_EQ(One("select OLD.nextval from dual"), "42");
+  EXPECT_EQ(One("select NEW_ONE.nextval from dual"), "2");
+  EXPECT_EQ(Error("select NEW_ONE.nextval from dual"),
+            "ORA-08004: sequence NEW_ONE.NEXTVAL exceeds MAXVALUE and cannot be instantiated");
+}
+
+TEST_F(OracleTypes, DeclaredTypesAreKeptWithOraclesWords) {
+  Run("create table ZORVAT (AA varchar2(10) primary key, BB number(5,2), CC date, NN varchar2(3 char), "
+      "II integer, PP number(3), FF number)");
+  EXPECT_EQ(Error("insert into ZORVAT(AA) values ('12345678901')"),
+            "ORA-12899: value too large for column \"ZORVAT\".\"AA\" (actual: 11, maximum: 10)");
+  // Bytes of UTF-8 by default: a Chinese character counts three.
+  EXPECT_EQ(Error("insert into ZORVAT(AA) values ('数据导入x')"),
+            "ORA-12899: value too large for column \"ZORVAT\".\"AA\" (actual: 13, maximum: 10)");
+  Run("insert into ZORVAT(AA, NN) values ('数据导', '数据导')");  // 9 bytes; 3 characters
+  EXPECT_EQ(Error("insert into ZORVAT(AA, NN) values ('k', '数据导入')"),
+            "ORA-12899: value too large for column \"ZORVAT\".\"NN\" (actual: 4, maximum: 3)");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, FF) values ('k', 'not a number')"), "ORA-01722: invalid number");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, BB) values ('k', 1000)"),
+            "ORA-01438: value larger than specified precision allowed for this column");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, PP) values ('k', 999.5)"),
+            "ORA-01438: value larger than specified precision allowed for this column");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, CC) values ('k', '2003-02-30')"),
+            "ORA-01861: literal does not match format string");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, CC) values ('k', 'tomorrow')"),
+            "ORA-01861: literal does not match format string");
+  EXPECT_EQ(One("select count(*) from ZORVAT"), "1");  // nothing of the refused rows
+
+  // NUMBER(p,s) rounds to its scale, half away from zero; INTEGER to whole numbers.
+  Run("insert into ZORVAT(AA, BB, II, PP) values ('r', 2.675, 2.5, -12.5)");
+  EXPECT_EQ(Row("select BB, II, PP from ZORVAT where AA = 'r'"), (std::vector<std::string>{"2.68", "3", "-13"}));
+  Run("update ZORVAT set BB = '-1.005' where AA = 'r'");
+  EXPECT_EQ(One("select BB from ZORVAT where AA = 'r'"), "-1.01");
+  EXPECT_EQ(Error("update ZORVAT set AA = 'abcdefghijk' where AA = 'r'"),
+            "ORA-12899: value too large for column \"ZORVAT\".\"AA\" (actual: 11, maximum: 10)");
+  Run("update ZORVAT set CC = to_date('2004-02-29', 'yyyy-mm-dd') where AA = 'r'");
+  EXPECT_EQ(One("select CC from ZORVAT where AA = 'r'"), "2004-02-29");
+}
+
+// An empty DATE or NUMBER value is NULL, as in Oracle.
+TEST_F(OracleTypes, EmptyDateAndNumberStoreNull) {
+  Run("create table T (K varchar2(5), N number, D date, P number(5,2))");
+  Run("insert into T values ('a', '', to_date('', 'yyyy-mm-dd'), '')");
+  Run("insert into T values ('b', '', '', '')");
+  EXPECT_EQ(Error("insert into T values ('c', ' ', '', '')"), "ORA-01722: invalid number");
+  EXPECT_EQ(Row("select N, D, P from T where K = 'a'"), (std::vector<std::string>{"<null>", "<null>", "<null>"}));
+  EXPECT_EQ(One("select count(*) from T where N is null and D is null"), "2");
+}
+
+// Tables made before the checks, and by another program, are kept alike;
+// a rolled-back run leaves the checks in place.
+TEST_F(OracleTypes, TablesMadeElsewhereAreCheckedToo) {
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(db_path_.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "create table OLD (S varchar2(2), N number(2))", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  session_.myconnection.beginTransaction();
+  Run("insert into OLD values ('ab', 1)");
+  session_.myconnection.rollbackTransaction();
+  EXPECT_EQ(Error("insert into OLD values ('abc', 1)"),
+            "ORA-12899: value too large for column \"OLD\".\"S\" (actual: 3, maximum: 2)");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(db_path_.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "create table LATER (S varchar2(1))", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  EXPECT_EQ(Error("insert into LATER values ('xy')"),
+            "ORA-12899: value too large for column \"LATER\".\"S\" (actual: 2, maximum: 1)");
+  EXPECT_EQ(Error("insert into OLD values ('a', 123)"),
+            "ORA-01438: value larger than specified precision allowed for this column");
+}
+
+TEST_F(OracleTypes, ResultColumnsAreNamedAsOracleNamesThem) {
+  Run("create table EMP (ENAME varchar2(10), SAL number)");
+  Run("create sequence SEQ");
+  Run("insert into EMP values ('KING', 5000)");
+  EXPECT_EQ(Names("select SEQ.nextval, ename from emp"), (std::vector<std::string>{"NEXTVAL", "ENAME"}));
+  EXPECT_EQ(Names("select seq . currval, seq.nextval as id from emp"), (std::vector<std::string>{"CURRVAL", "ID"}));
+  EXPECT_EQ(Names("select ename \"Name\", sal as \"Pay \"\"net\"\"\", sal total from emp"),
+            (std::vector<std::string>{"Name", "Pay \"net\"", "TOTAL"}));
+  EXPECT_EQ(Names("select e.\"ENAME\", count(*) from emp e group by e.ename"),
+            (std::vector<std::string>{"ENAME", "COUNT(*)"}));
+  EXPECT_EQ(Names("select seq.nextval + 1 from dual"), (std::vector<std::string>{"SEQ.NEXTVAL+1"}));
+  EXPECT_EQ(Names("select * from emp"), (std::vector<std::string>{"ENAME", "SAL"}));
+}
+
+// The engine's bookkeeping hides only itself, never a user's table.
+TEST_F(OracleTypes, UserTablesNamedLikeTheBookkeepingAreSeen) {
+  Run("create sequence S");
+  Run("create table XLSBRIDGE_DATA (A number)");
+  Run("create table xlsbridge_sequences_copy (A number)");
+  EXPECT_EQ(One("select count(*) from user_tables where table_name like 'XLSBRIDGE%'"), "2");
+  EXPECT_EQ(One("select count(*) from user_tab_columns where table_name = 'XLSBRIDGE_DATA'"), "1");
+  EXPECT_EQ(One("select count(*) from user_tables where table_name = 'XLSBRIDGE_SEQUENCES'"), "0");
+}
+
+}  // namespace
+}  // namespace xb::db::test
