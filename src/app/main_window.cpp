@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <exception>
 
 #include "db/aliases.h"
@@ -110,6 +111,58 @@ class OverwritePrompt : public QMessageBox {
   bool closed_ = false;
 };
 
+// The wait cursor while a handler waits on the database or the workbook.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// The usual cursor while a box, a prompt or a dialog waits for the operator.
+class CursorPause {
+ public:
+  CursorPause() {
+    while (QApplication::overrideCursor()) {
+      QApplication::restoreOverrideCursor();
+      ++paused_;
+    }
+  }
+  ~CursorPause() {
+    for (int i = 0; i < paused_; ++i) QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  CursorPause(const CursorPause&) = delete;
+  CursorPause& operator=(const CursorPause&) = delete;
+
+ private:
+  int paused_ = 0;
+};
+
+// Centres a top-level window's frame on the screen once the window manager
+// has framed it: the frame's size is unknown before.
+class FrameCentrer : public QObject {
+ public:
+  explicit FrameCentrer(QWidget* window) : QObject(window), window_(window) { window->installEventFilter(this); }
+
+  bool eventFilter(QObject*, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (done_ || (type != QEvent::Show && type != QEvent::Move && type != QEvent::Resize)) return false;
+    const QScreen* screen = window_->screen();
+    if (!screen || !window_->isVisible()) return false;
+    const QRect frame = window_->frameGeometry();
+    // move() places the frame's top-left corner.
+    const QPoint target = screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2);
+    if (frame.topLeft() != target) window_->move(target);
+    if (frame.size() != window_->geometry().size()) done_ = true;
+    return false;
+  }
+
+ private:
+  QWidget* window_;
+  bool done_ = false;
+};
+
 // Marks the window busy for the length of an operation.
 class BusyScope {
  public:
@@ -124,8 +177,9 @@ class BusyScope {
 
 }  // namespace
 
-std::unique_ptr<sheet::Server> Tfrm_main::DefaultServer() {
+std::unique_ptr<sheet::Server> Tfrm_main::MakeServer(std::shared_ptr<sheet::Viewer> viewer) {
   sheet::FileEngineOptions options;
+  options.viewer = std::move(viewer);
   // Where nothing can show the export, the operator at least learns its file.
   options.on_unviewable = [this](const std::string& path) {
     MessageBox box;
@@ -138,10 +192,10 @@ std::unique_ptr<sheet::Server> Tfrm_main::DefaultServer() {
   return sheet::MakeFileServer(std::move(options));
 }
 
-Tfrm_main::Tfrm_main(std::string program_path, std::unique_ptr<sheet::Server> server)
+Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> viewer)
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       program_path_(std::move(program_path)),
-      server_(server ? std::move(server) : DefaultServer()),
+      server_(MakeServer(std::move(viewer))),
       importer_(session_, *server_, *this) {
   setObjectName(QStringLiteral("frm_main"));
   setWindowTitle(QStringLiteral("通用EXCEL数据导入/导出"));
@@ -243,6 +297,8 @@ Tfrm_main::Tfrm_main(std::string program_path, std::unique_ptr<sheet::Server> se
   memo_select->setObjectName(QStringLiteral("memo_select"));
   memo_select->setFont(SongTi());
   memo_select->setGeometry(16, 32, 249, 49);
+  // Tab moves on to the next control instead of typing a tab character.
+  memo_select->setTabChangesFocus(true);
   LbButton1 = new QPushButton(QStringLiteral("导出"), GroupBox2);
   LbButton1->setObjectName(QStringLiteral("LbButton1"));
   LbButton1->setGeometry(174, 82, 90, 23);
@@ -258,8 +314,11 @@ Tfrm_main::Tfrm_main(std::string program_path, std::unique_ptr<sheet::Server> se
   setTabOrder(user_name, user_pass);
   setTabOrder(user_pass, bt_test);
   setTabOrder(bt_test, bt_exit);
+  // Qt lets Tab reach only the chosen item of the radio group, so both
+  // items stand in the chain: whichever is chosen is reached.
   setTabOrder(bt_exit, rd_czxm_import);
-  setTabOrder(rd_czxm_import, bt_open);
+  setTabOrder(rd_czxm_import, rd_czxm_export);
+  setTabOrder(rd_czxm_export, bt_open);
   setTabOrder(bt_open, BT_IMP);
   setTabOrder(BT_IMP, ed_filepath);
   setTabOrder(ed_filepath, LbButton2);
@@ -421,6 +480,7 @@ void Tfrm_main::TypeAhead(const QString& typed) {
 }
 
 void Tfrm_main::bt_testClick() {
+  WaitCursor wait;
   Guarded([this] {
     db::ConnectionSettings settings;
     settings.password = user_pass->text().toStdString();
@@ -479,22 +539,27 @@ void Tfrm_main::rd_czxmClick() {
 
 void Tfrm_main::bt_openClick() {
   BusyScope busy(busy_);
+  WaitCursor wait;
   Guarded([this] { importer_.bt_openClick([this] { bt_testClick(); }); });
 }
 
 void Tfrm_main::BT_IMPClick() {
   BusyScope busy(busy_);
+  WaitCursor wait;
   Guarded([this] { importer_.BT_IMPClick(); });
 }
 
 void Tfrm_main::LbButton1Click() {
   BusyScope busy(busy_);
+  WaitCursor wait;
   Guarded([this] { exporting::Export(session_, *server_, *this, memo_select->toPlainText().toStdString()); });
 }
 
 void Tfrm_main::LbButton2Click() {
   Guarded([this] {
-    if (frm_help_) frm_help_->ShowModal();
+    if (!frm_help_) return;
+    CursorPause pause;
+    frm_help_->ShowModal();
   });
 }
 
@@ -542,6 +607,12 @@ bool Tfrm_main::eventFilter(QObject* watched, QEvent* event) {
   Guarded([&] { FormKeyDown(key->key(), key->modifiers()); });
   if (watched == user_name) Guarded([&] { user_nameKeyDown(key->key()); });
   if (watched == user_pass || watched == ed_filepath) Guarded([&] { user_passKeyDown(key->key()); });
+  // Enter presses the focused button, as Space does.
+  if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier)
+    if (auto* button = qobject_cast<QPushButton*>(widget); button && button->isEnabled() && button->isVisible()) {
+      button->click();
+      return true;
+    }
   return false;  // the key goes on to the control as usual
 }
 
@@ -559,6 +630,8 @@ Answer Tfrm_main::showMessage(const MessageBox& box) {
       box.buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::StandardButtons(QMessageBox::Ok);
   QWidget* owner = box.modality == Modality::Owned ? this : nullptr;
   QMessageBox dialog(icon, Q(box.caption), DisplayText(box.text), buttons, owner);
+  if (!owner) KeepAbove(&dialog, false);
+  CursorPause pause;
   int result = QMessageBox::Ok;
   switch (box.modality) {
     case Modality::Owned:
@@ -594,6 +667,8 @@ OverwriteAnswer Tfrm_main::askOverwrite(const std::string& text) {
   QPushButton* all = prompt.addButton(QStringLiteral("&All"), QMessageBox::ActionRole);
   prompt.setDefaultButton(yes);
   prompt.setWindowModality(Qt::ApplicationModal);
+  KeepAbove(&prompt, true);
+  CursorPause pause;
   prompt.exec();
   const QAbstractButton* clicked = prompt.clickedButton();
   if (prompt.closedByFrame() || !clicked) return OverwriteAnswer::Closed;
@@ -604,7 +679,9 @@ OverwriteAnswer Tfrm_main::askOverwrite(const std::string& text) {
 }
 
 std::optional<std::string> Tfrm_main::chooseWorkbook() {
-  const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("EXCEL文件 (*.xls)"));
+  CursorPause pause;
+  const QString path =
+      QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("EXCEL文件 (*.xls *.xlsx)"));
   if (path.isEmpty()) return std::nullopt;
   return path.toStdString();
 }
@@ -614,6 +691,13 @@ void Tfrm_main::setProgressMax(int value) { Progress1->setMaximum(value); }
 void Tfrm_main::setProgressPosition(int value) {
   // The bar holds a position inside its range, as the loops expect.
   Progress1->setValue(std::clamp(value, Progress1->minimum(), Progress1->maximum()));
+  // A long import or export repaints at the bar's pace, so that closed
+  // boxes do not stay painted over the window. Input waits until the end.
+  if (repaint_clock_.elapsed() >= 16) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    repaint();
+    repaint_clock_.restart();
+  }
 }
 int Tfrm_main::progressMin() const { return Progress1->minimum(); }
 int Tfrm_main::progressMax() const { return Progress1->maximum(); }
@@ -626,6 +710,15 @@ void Tfrm_main::processEvents() {
     repaint();
     repaint_clock_.restart();
   }
+}
+
+void Tfrm_main::KeepAbove(QWidget* box, bool centre) {
+  // A transient window stays above the window it belongs to; unlike an
+  // owner, that blocks nothing.
+  box->winId();
+  if (QWindow* handle = box->windowHandle(); handle && isVisible() && windowHandle())
+    handle->setTransientParent(windowHandle());
+  if (centre) new FrameCentrer(box);
 }
 
 void Tfrm_main::setFilePath(const std::string& path) { ed_filepath->setText(Q(path)); }
