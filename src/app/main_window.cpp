@@ -139,28 +139,62 @@ class CursorPause {
   int paused_ = 0;
 };
 
-// Centres a top-level window's frame on the screen once the window manager
-// has framed it: the frame's size is unknown before.
+// Keeps a top-level window's frame in the screen's centre. The window
+// manager frames the window after it is shown and, keeping the client where
+// it is, sends no event for it: so for a moment after each showing or
+// resize the frame is watched, and the window is centred again whenever the
+// frame's size changes. A move by the operator changes no size and is kept.
 class FrameCentrer : public QObject {
  public:
-  explicit FrameCentrer(QWidget* window) : QObject(window), window_(window) { window->installEventFilter(this); }
+  // `like` is a window already framed by the same window manager: its frame
+  // stands in for this one's until this one's is known.
+  FrameCentrer(QWidget* window, const QWidget* like) : QObject(window), window_(window) {
+    if (like && like->isVisible()) {
+      const QRect outer = like->frameGeometry(), inner = like->geometry();
+      estimate_ = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                           outer.bottom() - inner.bottom());
+    }
+    window->installEventFilter(this);
+    watch_.setInterval(20);
+    connect(&watch_, &QTimer::timeout, this, [this] {
+      Centre();
+      if (++ticks_ >= 50) watch_.stop();
+    });
+  }
 
   bool eventFilter(QObject*, QEvent* event) override {
-    const QEvent::Type type = event->type();
-    if (done_ || (type != QEvent::Show && type != QEvent::Move && type != QEvent::Resize)) return false;
-    const QScreen* screen = window_->screen();
-    if (!screen || !window_->isVisible()) return false;
-    const QRect frame = window_->frameGeometry();
-    // move() places the frame's top-left corner.
-    const QPoint target = screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2);
-    if (frame.topLeft() != target) window_->move(target);
-    if (frame.size() != window_->geometry().size()) done_ = true;
+    if (event->type() == QEvent::Show || event->type() == QEvent::Resize) {
+      Centre();
+      ticks_ = 0;
+      watch_.start();
+    } else if (event->type() == QEvent::Hide) {
+      watch_.stop();
+    }
     return false;
   }
 
  private:
+  void Centre() {
+    const QScreen* screen = window_->screen();
+    if (!screen || !window_->isVisible()) return;
+    const QRect client = window_->geometry();
+    QRect frame = window_->frameGeometry();
+    const bool framed = frame.size() != client.size();
+    if (!framed) frame = client.marginsAdded(estimate_);
+    if (frame.size() == centred_size_ && framed == centred_framed_) return;
+    centred_size_ = frame.size();
+    centred_framed_ = framed;
+    const QPoint corner = screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2);
+    const QRect target(corner + (client.topLeft() - frame.topLeft()), client.size());
+    if (target != client) window_->setGeometry(target);
+  }
+
   QWidget* window_;
-  bool done_ = false;
+  QMargins estimate_;
+  QSize centred_size_;
+  bool centred_framed_ = false;
+  QTimer watch_;
+  int ticks_ = 0;
 };
 
 // Marks the window busy for the length of an operation.
@@ -718,7 +752,7 @@ void Tfrm_main::KeepAbove(QWidget* box, bool centre) {
   box->winId();
   if (QWindow* handle = box->windowHandle(); handle && isVisible() && windowHandle())
     handle->setTransientParent(windowHandle());
-  if (centre) new FrameCentrer(box);
+  if (centre) new FrameCentrer(box, this);
 }
 
 void Tfrm_main::setFilePath(const std::string& path) { ed_filepath->setText(Q(path)); }
