@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QTimer>
 #include <QWindow>
 #include <exception>
@@ -197,6 +199,18 @@ class FrameCentrer : public QObject {
   int ticks_ = 0;
 };
 
+// Where the style draws a group box's frame line, from the box's top.
+int GroupBoxFrameTop(QGroupBox* box) {
+  QStyleOptionGroupBox option;
+  option.initFrom(box);
+  option.rect = QRect(0, 0, 280, 110);
+  option.text = box->title();
+  option.lineWidth = 1;
+  option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  option.textAlignment = box->alignment();
+  return box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, box).top();
+}
+
 // Marks the window busy for the length of an operation.
 class BusyScope {
  public:
@@ -321,8 +335,10 @@ Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> vi
   GroupBox2->setFont(SansSerif());
   Label1 = new QLabel(QStringLiteral("请输入查询语句"), GroupBox2);
   Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->move(16, 16);
   Label1->adjustSize();
+  // The style draws the group box's frame line below its caption, where the
+  // designed top (16) would cross the text: the label goes just below it.
+  Label1->move(16, std::max(16, GroupBoxFrameTop(GroupBox2) + 2));
   suiCheckBox1 = new QCheckBox(QStringLiteral("多表操作"), GroupBox2);
   suiCheckBox1->setObjectName(QStringLiteral("suiCheckBox1"));
   suiCheckBox1->setGeometry(80, 16, 73, 17);

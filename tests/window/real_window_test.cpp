@@ -165,7 +165,7 @@ void SaveScreen(const QString& name) {
 }
 
 // Stands in for the desktop's spreadsheet application: a script that shows
-// nothing and fails at once, or one that notes the file and keeps running.
+// nothing and fails at once, or one that notes the file and ends well.
 class StandInViewer {
  public:
   explicit StandInViewer(const QString& dir) : dir_(dir) {}
@@ -332,6 +332,8 @@ TEST_F(RealWindowTest, TabReachesEveryControlInBothStates) {
   Key("Down");
   EXPECT_TRUE(QTest::qWaitFor([&] { return window_->GroupBox2->isVisible(); }, kWait));
   EXPECT_EQ(window_->choiceIndex(), 1);
+  QTest::qWait(100);
+  SaveScreen("export-panel.png");
   EXPECT_EQ(Tabs(3), (QStringList{"LbButton1", "memo_select", "data_source"}));
   EXPECT_EQ(Tabs(3, "shift+Tab"), (QStringList{"memo_select", "LbButton1", "rd_czxm"}));
 
