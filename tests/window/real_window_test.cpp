@@ -469,6 +469,78 @@ TEST_F(RealWindowTest, FileDialogSpeaksChinese) {
   EXPECT_FALSE(chosen.has_value());
 }
 
+// The program itself, as the operator starts it: closing its help window
+// leaves it running without a question; the main window's close asks, and
+// Yes (the default, Enter) ends it.
+TEST(RealProgram, EndsOnlyThroughTheMainWindowsQuestion) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  std::ofstream(dir.filePath("aliases.ini").toStdString()) << "[Demo]\nengine=sqlite\ntarget=db.sqlite\n";
+  std::ofstream(dir.filePath("db.sqlite").toStdString());
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XLSBRIDGE_ALIASES", dir.filePath("aliases.ini"));
+  env.insert("XDG_DATA_HOME", dir.filePath("data"));
+  env.remove("QT_QPA_PLATFORM");
+  program.setProcessEnvironment(env);
+  program.start(QStringLiteral(XB_PROGRAM), {});
+  ASSERT_TRUE(program.waitForStarted(kWait));
+  auto output = [](const QStringList& args) {
+    QProcess xdo;
+    xdo.start("xdotool", args);
+    xdo.waitForFinished(kWait);
+    return QString::fromUtf8(xdo.readAllStandardOutput()).trimmed();
+  };
+  // Waits for a visible window of the program whose title holds `name`
+  // (compared here: xdotool's own pattern match is not sure with Chinese).
+  auto find = [&](const QString& name) {
+    QString found;
+    QTest::qWaitFor([&] {
+      const QString ids =
+          output({"search", "--onlyvisible", "--pid", QString::number(program.processId()), "--name", "."});
+      for (const QString& id : ids.split('\n', Qt::SkipEmptyParts))
+        if (output({"getwindowname", id}).contains(name)) found = id;
+      return !found.isEmpty();
+    }, kWait);
+    return found;
+  };
+  // Waits until the window manager has given `id` the focus.
+  auto active = [&](const QString& id) {
+    return QTest::qWaitFor([&] { return output({"getactivewindow"}) == id; }, kWait);
+  };
+  auto gone = [&](const QString& id) {
+    return QTest::qWaitFor([&] {
+      QProcess info;
+      info.start("xwininfo", {"-id", id});
+      info.waitForFinished(kWait);
+      return !QString::fromLatin1(info.readAllStandardOutput()).contains("IsViewable");
+    }, kWait);
+  };
+  const QString main_window = find("EXCEL");
+  ASSERT_FALSE(main_window.isEmpty());
+  for (int round = 0; round < 2; ++round) {
+    Xdo({"windowactivate", "--sync", main_window});
+    Key("F1");
+    const QString help = find("帮助助手");
+    ASSERT_FALSE(help.isEmpty()) << "round " << round;
+    ASSERT_TRUE(active(help));
+    Key("alt+F4");
+    ASSERT_TRUE(gone(help));
+    // Round two's F1 only opens help when no question holds the program.
+  }
+  EXPECT_EQ(program.state(), QProcess::Running);
+  Xdo({"windowactivate", "--sync", main_window});
+  Key("alt+F4");
+  const QString question = find("确认信息");
+  ASSERT_FALSE(question.isEmpty());
+  ASSERT_TRUE(active(question));
+  Key("Return");
+  EXPECT_TRUE(program.waitForFinished(kWait));
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 0);
+  if (program.state() != QProcess::NotRunning) program.kill();
+}
+
 }  // namespace
 }  // namespace xb::app
 
