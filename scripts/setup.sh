@@ -9,6 +9,7 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libsqlite3-dev unixodbc-dev libxlsxwriter-dev
+  libzip-dev
   # run
   unixodbc odbcinst libsqliteodbc fonts-wqy-microhei fonts-liberation2 xdg-utils
   # tests: GoogleTest, the window without a display, reading workbooks back

@@ -11,7 +11,8 @@
 #include <string>
 
 #include "sheet/file_engine.h"
-#include "sheet/xls_reader.h"
+#include "sheet/reader.h"
+#include "sheet/sheet_cells.h"
 
 int main(int argc, char** argv) {
   if (argc != 5) {
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
   size_t checksum = 0;
   try {
     if (mode == "read") {
-      const auto sheet = xb::sheet::XlsSheet::Load(path);
+      const auto sheet = xb::sheet::SheetCells::Read(*xb::sheet::OpenWorkbookReader(path));
       for (int r = 1; r <= rows; ++r)
         for (int c = 1; c <= columns; ++c) checksum += sheet.cellText(r, c).size();
     } else if (mode == "write") {

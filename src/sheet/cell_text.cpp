@@ -1,6 +1,8 @@
 // How a cell's value reads as text: numbers as the General format spells
 // them, date-formatted numbers as yyyy-m-d[ h:mm:ss].
 
+#include "sheet/cell_text.h"
+
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -8,7 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "sheet/xls_reader.h"
 
 namespace xb::sheet {
 namespace {
@@ -31,9 +32,8 @@ std::string FormatGeneralNumber(double value) {
   if (value == 0) return "0";
   // Whole numbers of up to 15 digits, the most common case, spell as they are.
   if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
-    std::string out;
-    AppendNumber(out, (long long)value);
-    return out;
+    char buf[24];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, (long long)value).ptr);
   }
   // Round to 15 significant digits first; the exponent is that of the rounded value.
   // The shortest form that reads back exactly is already that rounding when
@@ -186,6 +186,49 @@ bool IsDateFormatCode(std::string_view code) {
     }
   }
   return false;
+}
+
+std::string NumberText(double value, bool shows_date, bool date1904) {
+  if (shows_date) {
+    std::string date = FormatDateSerial(value, date1904);
+    if (!date.empty()) return date;
+  }
+  return FormatGeneralNumber(value);
+}
+
+bool DateFormats::Decide(const TypedCell& cell) {
+  const int id = cell.format_id;
+  const auto decide = [&] { return cell.format_code.empty() ? IsBuiltinDateFormat(id) : IsDateFormatCode(cell.format_code); };
+  if (id >= 0 && id < 4096) {
+    if (small_.size() <= size_t(id)) small_.resize(size_t(id) + 1, -1);
+    int8_t& known = small_[size_t(id)];
+    if (known < 0) known = decide() ? 1 : 0;
+    return known == 1;
+  }
+  const auto it = large_.find(id);
+  if (it != large_.end()) return it->second;
+  return large_.emplace(id, decide()).first->second;
+}
+
+std::string CellText(const TypedCell& cell, bool shows_date, bool date1904) {
+  switch (cell.type) {
+    case TypedCell::Type::Text:
+    case TypedCell::Type::Error:
+      return cell.text;
+    case TypedCell::Type::Number:
+      return NumberText(cell.number, shows_date, date1904);
+    case TypedCell::Type::Boolean:
+      return BooleanText(cell.boolean);
+    case TypedCell::Type::Empty:
+      break;
+  }
+  return "";
+}
+
+std::string CellName(int row, int column) {
+  std::string letters;
+  for (int c = column; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), char('A' + (c - 1) % 26));
+  return letters + std::to_string(row);
 }
 
 }  // namespace xb::sheet

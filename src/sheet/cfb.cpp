@@ -2,11 +2,14 @@
 // sector number, chain length and size against the file so that a damaged
 // or hostile file ends in a SheetError.
 
+#include "sheet/cfb.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
+#include "sheet/bytes.h"
 #include "sheet/sheet.h"
-#include "sheet/xls_reader.h"
 
 namespace xb::sheet {
 namespace {
@@ -15,33 +18,31 @@ constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
 constexpr uint32_t kFreeSect = 0xFFFFFFFF;
 constexpr uint32_t kMaxRegSect = 0xFFFFFFFA;
 
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+constexpr uint8_t kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 [[noreturn]] void Fail(const std::string& why) { throw SheetError("damaged workbook file: " + why); }
 
 class Cfb {
  public:
   explicit Cfb(std::string_view file) : data_(reinterpret_cast<const uint8_t*>(file.data())), size_(file.size()) {
-    static const uint8_t kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    if (size_ < 512 || std::memcmp(data_, kMagic, 8) != 0) {
+    if (size_ < 512 || !HasCfbSignature(file)) {
       if (size_ >= 4 && data_[0] == 'P' && data_[1] == 'K')
         throw SheetError("the file is not an .xls workbook (it looks like an .xlsx or other zip file)");
-      if (size_ >= 2 && (U16(data_) == 0x0009 || U16(data_) == 0x0209 || U16(data_) == 0x0409 || U16(data_) == 0x0809))
+      if (size_ >= 2 && (Le16(data_) == 0x0009 || Le16(data_) == 0x0209 || Le16(data_) == 0x0409 || Le16(data_) == 0x0809))
         throw SheetError("the workbook uses an old Excel file format (BIFF2-BIFF5 without a container) that is not supported");
       throw SheetError("the file is not an Excel .xls workbook (no OLE2 compound file header)");
     }
-    const uint16_t shift = U16(data_ + 0x1E);
+    const uint16_t shift = Le16(data_ + 0x1E);
     if (shift != 9 && shift != 12) Fail("unsupported sector size");
-    if (U16(data_ + 0x1C) != 0xFFFE) Fail("bad byte order mark");
+    if (Le16(data_ + 0x1C) != 0xFFFE) Fail("bad byte order mark");
     sector_size_ = size_t(1) << shift;
-    const uint16_t mini_shift = U16(data_ + 0x20);
+    const uint16_t mini_shift = Le16(data_ + 0x20);
     if (mini_shift != 6) Fail("unsupported mini sector size");
     mini_size_ = 64;
     // Sectors the file really holds; a trailing partial sector still counts.
     sector_count_ = (size_ - sector_size_ + sector_size_ - 1) / sector_size_;
     if (size_ <= sector_size_) sector_count_ = 0;
-    mini_cutoff_ = U32(data_ + 0x38);
+    mini_cutoff_ = Le32(data_ + 0x38);
     if (mini_cutoff_ != 4096) Fail("bad mini stream cutoff");
     LoadFat();
     LoadDirectory();
@@ -79,26 +80,26 @@ class Cfb {
   }
 
   void LoadFat() {
-    const uint32_t fat_sectors = U32(data_ + 0x2C);
-    uint32_t difat_next = U32(data_ + 0x44);
-    const uint32_t difat_count = U32(data_ + 0x48);
+    const uint32_t fat_sectors = Le32(data_ + 0x2C);
+    uint32_t difat_next = Le32(data_ + 0x44);
+    const uint32_t difat_count = Le32(data_ + 0x48);
     if (fat_sectors > sector_count_) Fail("FAT larger than the file");
     std::vector<uint32_t> ids;
     ids.reserve(fat_sectors);
-    for (int i = 0; i < 109 && ids.size() < fat_sectors; ++i) ids.push_back(U32(data_ + 0x4C + 4 * i));
+    for (int i = 0; i < 109 && ids.size() < fat_sectors; ++i) ids.push_back(Le32(data_ + 0x4C + 4 * i));
     const size_t per = sector_size_ / 4 - 1;
     uint32_t visited = 0;
     while (ids.size() < fat_sectors) {
       if (difat_next >= kMaxRegSect) Fail("DIFAT chain ends early");
       if (++visited > difat_count || visited > sector_count_) Fail("loop in the DIFAT chain");
       const uint8_t* s = Sector(difat_next);
-      for (size_t i = 0; i < per && ids.size() < fat_sectors; ++i) ids.push_back(U32(s + 4 * i));
-      difat_next = U32(s + 4 * per);
+      for (size_t i = 0; i < per && ids.size() < fat_sectors; ++i) ids.push_back(Le32(s + 4 * i));
+      difat_next = Le32(s + 4 * per);
     }
     fat_.reserve(ids.size() * (sector_size_ / 4));
     for (uint32_t id : ids) {
       const uint8_t* s = Sector(id);
-      for (size_t i = 0; i < sector_size_ / 4; ++i) fat_.push_back(U32(s + 4 * i));
+      for (size_t i = 0; i < sector_size_ / 4; ++i) fat_.push_back(Le32(s + 4 * i));
     }
   }
 
@@ -146,7 +147,7 @@ class Cfb {
   }
 
   void LoadDirectory() {
-    const std::vector<uint32_t> ids = Chain(fat_, U32(data_ + 0x30), sector_count_);
+    const std::vector<uint32_t> ids = Chain(fat_, Le32(data_ + 0x30), sector_count_);
     if (ids.empty()) Fail("no directory");
     for (uint32_t id : ids) {
       const uint8_t* s = Sector(id);
@@ -154,15 +155,15 @@ class Cfb {
         const uint8_t* d = s + off;
         Entry e;
         e.type = d[0x42];
-        const uint16_t name_bytes = std::min<uint16_t>(U16(d + 0x40), 64);
+        const uint16_t name_bytes = std::min<uint16_t>(Le16(d + 0x40), 64);
         for (size_t i = 0; i + 1 < name_bytes; i += 2) {
-          const uint16_t c = U16(d + i);
+          const uint16_t c = Le16(d + i);
           if (c == 0) break;
           e.name.push_back(c < 0x80 ? char(c) : '?');
         }
-        e.start = U32(d + 0x74);
-        e.size = U32(d + 0x78);
-        if (sector_size_ == 4096) e.size |= uint64_t(U32(d + 0x7C)) << 32;
+        e.start = Le32(d + 0x74);
+        e.size = Le32(d + 0x78);
+        if (sector_size_ == 4096) e.size |= uint64_t(Le32(d + 0x7C)) << 32;
         entries_.push_back(std::move(e));
       }
     }
@@ -171,14 +172,14 @@ class Cfb {
 
   void LoadMiniFat() {
     const Entry& root = entries_[0];
-    const uint32_t first = U32(data_ + 0x3C);
-    const uint32_t count = U32(data_ + 0x40);
+    const uint32_t first = Le32(data_ + 0x3C);
+    const uint32_t count = Le32(data_ + 0x40);
     if (first >= kMaxRegSect || count == 0) return;
     if (count > sector_count_) Fail("mini FAT larger than the file");
     const std::vector<uint32_t> ids = Chain(fat_, first, count);
     for (uint32_t id : ids) {
       const uint8_t* s = Sector(id);
-      for (size_t i = 0; i < sector_size_ / 4; ++i) minifat_.push_back(U32(s + 4 * i));
+      for (size_t i = 0; i < sector_size_ / 4; ++i) minifat_.push_back(Le32(s + 4 * i));
     }
     if (root.size > size_) Fail("mini stream size past the end of the file");
     if (root.size > 0) ministream_ = ReadChain(root.start, size_t(root.size));
@@ -197,6 +198,10 @@ class Cfb {
 };
 
 }  // namespace
+
+bool HasCfbSignature(std::string_view file) {
+  return file.size() >= sizeof kMagic && std::memcmp(file.data(), kMagic, sizeof kMagic) == 0;
+}
 
 std::vector<uint8_t> ReadCfbStream(std::string_view file, const std::vector<std::string>& names) {
   Cfb cfb(file);

@@ -1,5 +1,6 @@
-// The file engine: imports read .xls files directly; the export is written as
-// .xlsx and shown by the desktop's spreadsheet application.
+// The file engine: imports read workbooks directly (through the reader their
+// content calls for); the export is written as .xlsx and shown by the
+// desktop's spreadsheet application.
 
 #include "sheet/file_engine.h"
 
@@ -8,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
-#include <zlib.h>
+#include <zip.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,8 +19,8 @@
 #include <optional>
 #include <vector>
 
+#include "sheet/sheet_cells.h"
 #include "sheet/viewer.h"
-#include "sheet/xls_reader.h"
 
 namespace xb::sheet {
 namespace {
@@ -51,81 +52,41 @@ std::string DirOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-uint32_t Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-uint16_t Le16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
-
 // The writer library puts the sheet through temporary files whose write
 // errors it does not check: on a full disk it can close a workbook whose
-// sheet was silently cut short. So the saved file is read back: its sheet
-// part must inflate completely, end the sheet, and hold the last written row.
-// Streamed, so a large export needs no more memory for the check.
+// sheet was silently cut short. So the saved file is read back: the package
+// must open whole, its sheet part must inflate completely (its checksum
+// matching), end the sheet, and hold the last written row. Streamed, so a
+// large export needs no more memory for the check.
 bool SheetIsComplete(const std::string& path, int last_row) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct Closer {
-    int fd;
-    ~Closer() { close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || st.st_size < 22) return false;
-  auto read_at = [&](off_t at, void* buffer, size_t size) {
-    return pread(fd, buffer, size, at) == static_cast<ssize_t>(size);
-  };
-  // End of central directory: its fixed part is the file's last 22 bytes
-  // (the writer adds no comment).
-  unsigned char eocd[22];
-  if (!read_at(st.st_size - 22, eocd, sizeof eocd) || Le32(eocd) != 0x06054b50) return false;
-  const uint32_t dir_size = Le32(eocd + 12), dir_offset = Le32(eocd + 16);
-  if (uint64_t(dir_offset) + dir_size > uint64_t(st.st_size)) return false;
-  std::vector<unsigned char> dir(dir_size);
-  if (!read_at(dir_offset, dir.data(), dir.size())) return false;
-  const std::string wanted = "xl/worksheets/sheet1.xml";
-  for (size_t at = 0; at + 46 <= dir.size();) {
-    const unsigned char* e = dir.data() + at;
-    if (Le32(e) != 0x02014b50) return false;
-    const uint16_t method = Le16(e + 10), name_len = Le16(e + 28), extra_len = Le16(e + 30), comment_len = Le16(e + 32);
-    const uint32_t packed = Le32(e + 20), local = Le32(e + 42);
-    if (at + 46 + name_len > dir.size()) return false;
-    if (std::string(reinterpret_cast<const char*>(e + 46), name_len) != wanted) {
-      at += 46 + name_len + extra_len + comment_len;
-      continue;
-    }
-    unsigned char head[30];
-    if (method != Z_DEFLATED || !read_at(local, head, sizeof head) || Le32(head) != 0x04034b50) return false;
-    off_t in_at = off_t(local) + 30 + Le16(head + 26) + Le16(head + 28);
-    uint64_t left = packed;
-    z_stream z{};
-    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
-    const std::string marker = "<row r=\"" + std::to_string(last_row) + "\"";
-    bool marker_seen = last_row < 1;
-    std::string tail;
-    std::vector<unsigned char> in(1 << 16), out(1 << 16);
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-      if (z.avail_in == 0 && left > 0) {
-        const size_t n = size_t(std::min<uint64_t>(left, in.size()));
-        if (!read_at(in_at, in.data(), n)) break;
-        in_at += off_t(n);
-        left -= n;
-        z.next_in = in.data();
-        z.avail_in = unsigned(n);
-      }
-      z.next_out = out.data();
-      z.avail_out = unsigned(out.size());
-      rc = inflate(&z, Z_NO_FLUSH);
-      if (rc != Z_OK && rc != Z_STREAM_END) break;
-      tail.append(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
-      if (!marker_seen && tail.find(marker) != std::string::npos) marker_seen = true;
-      if (tail.size() > 64) tail.erase(0, tail.size() - 64);
-      if (rc == Z_OK && z.avail_in == 0 && left == 0 && z.avail_out != 0) break;  // input ended early
-    }
-    inflateEnd(&z);
-    while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
-    const std::string end = "</worksheet>";
-    return rc == Z_STREAM_END && marker_seen && tail.size() >= end.size() &&
-           tail.compare(tail.size() - end.size(), end.size(), end) == 0;
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+  if (!archive) return false;
+  struct ArchiveCloser {
+    zip_t* archive;
+    ~ArchiveCloser() { zip_discard(archive); }
+  } archive_closer{archive};
+  zip_file_t* part = zip_fopen(archive, "xl/worksheets/sheet1.xml", 0);
+  if (!part) return false;
+  struct PartCloser {
+    zip_file_t* part;
+    ~PartCloser() { zip_fclose(part); }
+  } part_closer{part};
+  const std::string marker = "<row r=\"" + std::to_string(last_row) + "\"";
+  bool marker_seen = last_row < 1;
+  std::string tail;
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const zip_int64_t n = zip_fread(part, buffer.data(), buffer.size());
+    if (n < 0) return false;  // damaged data or a checksum that does not match
+    if (n == 0) break;
+    tail.append(buffer.data(), size_t(n));
+    if (!marker_seen && tail.find(marker) != std::string::npos) marker_seen = true;
+    if (tail.size() > 64) tail.erase(0, tail.size() - 64);
   }
-  return false;
+  while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
+  const std::string end = "</worksheet>";
+  return marker_seen && tail.size() >= end.size() && tail.compare(tail.size() - end.size(), end.size(), end) == 0;
 }
 
 // The writer library reports its failures on stderr as well; the operator
@@ -180,8 +141,9 @@ class FileInstance : public Instance {
   void openWorkbook(const std::string& path) override {
     Discard();
     sheet_.reset();
+    last_row_read_ = last_column_read_ = 0;
     try {
-      sheet_ = XlsSheet::Load(path);
+      sheet_ = SheetCells::Read(*OpenWorkbookReader(path));
     } catch (const SheetError& e) {
       throw SheetError("Cannot read the workbook " + path + ": " + e.what());
     } catch (const std::bad_alloc&) {
@@ -228,7 +190,20 @@ class FileInstance : public Instance {
 
   std::string cellText(int row, int column) override {
     if (!sheet_) throw SheetError("no workbook is open");
-    return sheet_->cellText(row, column);
+    // The import reads a cell twice in a row (its key form, then its
+    // value): the second time needs no spelling of the number again.
+    if (row == last_row_read_ && column == last_column_read_) return last_text_;
+    std::string text = sheet_->cellText(row, column, &last_is_error_);
+    last_text_.assign(text);
+    last_row_read_ = row;
+    last_column_read_ = column;
+    return text;
+  }
+
+  bool cellIsError(int row, int column) override {
+    if (!sheet_) throw SheetError("no workbook is open");
+    if (row == last_row_read_ && column == last_column_read_) return last_is_error_;
+    return sheet_->isError(row, column);
   }
 
   void setCell(int row, int column, const std::string& text) override {
@@ -324,7 +299,11 @@ class FileInstance : public Instance {
   }
 
   FileEngineOptions options_;
-  std::optional<XlsSheet> sheet_;
+  std::optional<SheetCells> sheet_;
+  // The cell read last: its text and whether it is an error.
+  int last_row_read_ = 0, last_column_read_ = 0;
+  std::string last_text_;
+  bool last_is_error_ = false;
   lxw_workbook* workbook_ = nullptr;
   lxw_worksheet* sheet_w_ = nullptr;
   std::string temp_path_;

@@ -3,6 +3,7 @@
 // cells of its active sheet typed and row by row. The cell-text rules (what
 // the import sees of a cell) sit above every reader, in one place.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,13 +20,17 @@ struct TypedCell {
   bool boolean = false;     // Boolean
   // Number: its number format (builtin id, and the format code when the
   // file defines one); the cell-text rules decide from it whether the number
-  // shows a date or a time.
+  // shows a date or a time. Within one workbook an id always comes with the
+  // same code, so the rules decide once per id.
   int format_id = 0;
   std::string format_code;
   std::string text;         // Text (UTF-8); Error: the error's text, e.g. "#DIV/0!"
+  // Text from the workbook's shared string table: its index there, so that
+  // a caller can keep one copy of a string many cells share; -1 otherwise.
+  int64_t shared_string = -1;
 };
 
-// The cells of one row that hold something, in column order.
+// The cells of one row that hold something, in column order, each column once.
 struct TypedRow {
   int row = 0;  // from 1
   std::vector<TypedCell> cells;
@@ -36,14 +41,24 @@ class WorkbookReader {
   virtual ~WorkbookReader() = default;
   virtual const std::string& activeSheetName() const = 0;
   virtual bool date1904() const = 0;
-  // The next row that holds a cell, in row order; false after the last.
-  // Every fault of the file is a SheetError with a reason the operator can read.
+  // The next row that holds a cell, in row order, each row once; false after
+  // the last. Every fault of the file is a SheetError with a reason the
+  // operator can read. The row's cells (and their strings) are overwritten in
+  // place, so a caller that passes the same row again reuses their memory.
   virtual bool nextRow(TypedRow& row) = 0;
+  // About how many cells the rows will hold (0: not known), so that a
+  // caller can make room once.
+  virtual size_t cellCountHint() const { return 0; }
 };
 
 // Opens a workbook by its content (an OLE2 compound file: .xls; a zip
 // package: .xlsx), whatever its name says; SheetError with the reason when
 // the file is none of these, encrypted, truncated...
 std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path);
+
+// The .xlsx reader, called by OpenWorkbookReader for every zip package.
+// Defined by src/sheet/xlsx; until that is built in, a stand-in
+// (xlsx_standin.cpp) refuses such files with a reason.
+std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path);
 
 }  // namespace xb::sheet

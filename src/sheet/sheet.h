@@ -25,6 +25,14 @@ class Instance {
   virtual void addWorkbook() = 0;
   // Rows and columns from 1; "" for an empty cell or one past the used range.
   virtual std::string cellText(int row, int column) = 0;
+  // True when the cell holds an error value (#DIV/0!, #N/A...), which
+  // cellText spells as its text; the cell's name for a message: CellName
+  // in sheet/cell_text.h.
+  virtual bool cellIsError(int row, int column) {
+    (void)row;
+    (void)column;
+    return false;
+  }
   virtual void setCell(int row, int column, const std::string& text) = 0;
   // Ends the instance; an unsaved new workbook is discarded. Never throws.
   virtual void quit() noexcept = 0;

@@ -1,36 +1,67 @@
-// BIFF8/BIFF5 records of the workbook stream: the globals (sheets, active
-// tab, date mode, shared strings, formats) and then the active sheet's cells.
+// The .xls reader: BIFF8/BIFF5 records of the workbook stream. The globals
+// (sheets, active tab, date mode, shared strings, formats) are read when the
+// file is opened; the active sheet's cells are then handed out row by row,
+// straight from the stream when the writer put the rows in order (as every
+// writer does), else through an index of the cell records sorted by row.
 
 #include "sheet/xls_reader.h"
 
-#include <fcntl.h>
 #include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <array>
 #include <cstring>
-#include <iterator>
 
+#include "sheet/bytes.h"
+#include "sheet/cell_text.h"
+#include "sheet/cfb.h"
 #include "sheet/sheet.h"
 
 namespace xb::sheet {
 namespace {
 
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-double F64(const uint8_t* p) { double d; std::memcpy(&d, p, 8); return d; }
-
 [[noreturn]] void Fail(const std::string& why) { throw SheetError("damaged workbook file: " + why); }
+
+[[noreturn]] void FailEncrypted() {
+  throw SheetError("the workbook is password-protected (encrypted); save it without a password and try again");
+}
 
 enum : uint16_t {
   kFormula = 0x0006, kEof = 0x000A, kDateMode = 0x0022, kFilePass = 0x002F, kWindow1 = 0x003D,
-  kContinue = 0x003C, kCodePage = 0x0042, kBoundSheet = 0x0085, kMulRk = 0x00BD, kMulBlank = 0x00BE,
-  kRString = 0x00D6, kXf = 0x00E0, kSst = 0x00FC, kLabelSst = 0x00FD, kBlank = 0x0201,
+  kContinue = 0x003C, kCodePage = 0x0042, kBoundSheet = 0x0085, kMulRk = 0x00BD,
+  kRString = 0x00D6, kXf = 0x00E0, kSst = 0x00FC, kLabelSst = 0x00FD,
   kNumber = 0x0203, kLabel = 0x0204, kBoolErr = 0x0205, kString = 0x0207, kRk = 0x027E,
   kFormat = 0x041E, kFormatBiff4 = 0x001E, kBof = 0x0809,
+  kShrFmla = 0x04BC, kArray = 0x0221, kTable = 0x0236,
 };
+
+// The records that can give a cell (blank cells give none); each starts with its row.
+constexpr auto kCellRecords = [] {
+  std::array<bool, 0x300> is{};
+  for (uint16_t id : {kNumber, kRk, kMulRk, kLabelSst, kLabel, kRString, kBoolErr, kFormula}) is[id] = true;
+  return is;
+}();
+
+bool IsCellRecord(uint16_t id) { return id < kCellRecords.size() && kCellRecords[id]; }
+
+// The code of a format the file does not define.
+const std::string kBuiltIn;
+
+// The columns an .xls sheet has; a record naming another is ignored.
+constexpr size_t kXlsColumns = 256;
+
+const char* ErrorText(uint8_t code) {
+  switch (code) {
+    case 0x00: return "#NULL!";
+    case 0x07: return "#DIV/0!";
+    case 0x0F: return "#VALUE!";
+    case 0x17: return "#REF!";
+    case 0x1D: return "#NAME?";
+    case 0x24: return "#NUM!";
+    case 0x2A: return "#N/A";
+    default: return "#N/A";
+  }
+}
 
 struct Record {
   uint16_t id;
@@ -40,15 +71,16 @@ struct Record {
 
 class RecordStream {
  public:
-  explicit RecordStream(const std::vector<uint8_t>& s) : s_(s) {}
+  explicit RecordStream(const std::vector<uint8_t>& s) : data_(s.data()), size_(s.size()) {}
   bool Next(Record& r) {
-    if (pos_ == s_.size()) return false;
-    if (s_.size() - pos_ < 4) Fail("workbook stream ends inside a record header");
-    r.id = U16(&s_[pos_]);
-    r.size = U16(&s_[pos_ + 2]);
+    if (pos_ == size_) return false;
+    if (size_ - pos_ < 4) Fail("workbook stream ends inside a record header");
+    const uint8_t* p = data_ + pos_;
+    r.id = Le16(p);
+    r.size = Le16(p + 2);
     if (r.size > 8224) Fail("record longer than allowed");
-    if (s_.size() - pos_ - 4 < r.size) Fail("workbook stream ends inside a record");
-    r.data = &s_[pos_ + 4];
+    if (size_ - pos_ - 4 < r.size) Fail("workbook stream ends inside a record");
+    r.data = p + 4;
     pos_ += 4 + size_t(r.size);
     return true;
   }
@@ -61,13 +93,14 @@ class RecordStream {
     return false;
   }
   void Seek(size_t pos) {
-    if (pos >= s_.size()) Fail("sheet offset past the end of the workbook stream");
+    if (pos >= size_) Fail("sheet offset past the end of the workbook stream");
     pos_ = pos;
   }
-  bool AtEnd() const { return pos_ == s_.size(); }
+  size_t Pos() const { return pos_; }
 
  private:
-  const std::vector<uint8_t>& s_;
+  const uint8_t* data_;  // the stream never changes while it is read
+  size_t size_;
   size_t pos_ = 0;
 };
 
@@ -91,6 +124,7 @@ void AppendUtf8(std::string& out, uint32_t c) {
 
 // UTF-16 code units to UTF-8; lone surrogates become U+FFFD.
 void AppendUtf16(std::string& out, const std::vector<uint16_t>& units) {
+  out.reserve(out.size() + units.size() * 3);
   for (size_t i = 0; i < units.size(); ++i) {
     uint32_t c = units[i];
     if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
@@ -100,6 +134,19 @@ void AppendUtf16(std::string& out, const std::vector<uint16_t>& units) {
       c = 0xFFFD;
     }
     AppendUtf8(out, c);
+  }
+}
+
+// Latin-1 bytes to UTF-8, runs of ASCII at once.
+void AppendLatin1(std::string& out, const uint8_t* p, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    size_t run = i;
+    while (run < n && p[run] < 0x80) ++run;
+    out.append(reinterpret_cast<const char*>(p + i), run - i);
+    if (run == n) break;
+    AppendUtf8(out, p[run]);
+    i = run + 1;
   }
 }
 
@@ -140,7 +187,6 @@ class PieceReader {
     if (flags & 0x04) ext = Dword();
     bool wide = flags & 0x01;
     units_.clear();
-    units_.reserve(cch);
     size_t left = cch;
     while (left > 0) {
       if (piece_ >= pieces_.size() || off_ >= pieces_[piece_].size) {
@@ -156,17 +202,23 @@ class PieceReader {
       if (wide) {
         const size_t n = std::min(left, avail / 2);
         if (n == 0) Fail("character split across records");
-        for (size_t i = 0; i < n; ++i) units_.push_back(U16(p + 2 * i));
+        for (size_t i = 0; i < n; ++i) units_.push_back(Le16(p + 2 * i));
         off_ += 2 * n;
         left -= n;
       } else {
+        // Compressed characters are code points below 256: no surrogates,
+        // so they go straight to UTF-8 after any 16-bit ones before them.
         const size_t n = std::min(left, avail);
-        for (size_t i = 0; i < n; ++i) units_.push_back(p[i]);
+        if (!units_.empty()) {
+          AppendUtf16(out, units_);
+          units_.clear();
+        }
+        AppendLatin1(out, p, n);
         off_ += n;
         left -= n;
       }
     }
-    AppendUtf16(out, units_);
+    if (!units_.empty()) AppendUtf16(out, units_);
     Skip(uint64_t(runs) * 4 + ext);
   }
 
@@ -192,7 +244,7 @@ std::string Decode8(const uint8_t* p, size_t n, int codepage) {
   // from a newer workbook, and then store non-ASCII text as UTF-16LE bytes.
   if (codepage == 1200 && n % 2 == 0) {
     std::vector<uint16_t> units(n / 2);
-    for (size_t i = 0; i < units.size(); ++i) units[i] = U16(p + 2 * i);
+    for (size_t i = 0; i < units.size(); ++i) units[i] = Le16(p + 2 * i);
     AppendUtf16(out, units);
     return out;
   }
@@ -224,19 +276,70 @@ double DecodeRk(uint32_t rk) {
   return (rk & 1) ? v / 100 : v;
 }
 
-}  // namespace
 
-class BiffParser {
+class XlsReader final : public WorkbookReader {
  public:
-  BiffParser(const std::vector<uint8_t>& stream, XlsSheet& out) : rs_(stream), out_(out), stream_size_(stream.size()) {}
+  explicit XlsReader(std::vector<uint8_t> stream) : stream_(std::move(stream)), rs_(stream_) { Start(); }
+  XlsReader(const XlsReader&) = delete;
+  XlsReader& operator=(const XlsReader&) = delete;
 
-  void Run() {
+  const std::string& activeSheetName() const override { return sheet_name_; }
+  bool date1904() const override { return date1904_; }
+  size_t cellCountHint() const override { return cell_records_; }
+
+  bool nextRow(TypedRow& row) override {
+    for (;;) {
+      size_t used = 0;
+      int current = -1;
+      Record r;
+      if (index_.empty() && !in_order_done_) {
+        size_t at = 0;
+        while (NextCellRecord(r, at)) {
+          if (r.size >= 2 && current >= 0 && Le16(r.data) != current) {
+            rs_.Seek(at);  // the next row's first record
+            break;
+          }
+          if (r.size >= 2) current = Le16(r.data);
+          Decode(r, row, used);
+        }
+      } else {
+        while (next_ < index_.size() && (current < 0 || index_[next_].row == current)) {
+          current = index_[next_].row;
+          rs_.Seek(index_[next_++].pos);
+          rs_.Next(r);
+          Decode(r, row, used);
+        }
+      }
+      if (current < 0) {
+        row.cells.clear();
+        return false;
+      }
+      if (used == 0) continue;  // a row of empty formula results only
+      row.cells.resize(used);
+      InColumnOrder(row.cells);
+      row.row = current + 1;
+      return true;
+    }
+  }
+
+ private:
+  struct SheetInfo {
+    uint32_t offset;
+    std::string name;
+  };
+  // A cell record of a sheet whose rows are out of order.
+  struct Placed {
+    uint16_t row;
+    uint32_t pos;
+  };
+
+  void Start() {
     Record r;
     if (!rs_.Next(r)) Fail("empty workbook stream");
     if (r.id == 0x0009 || r.id == 0x0209 || r.id == 0x0409)
       throw SheetError("the workbook uses an old Excel file format (BIFF2-BIFF4) that is not supported");
     if (r.id != kBof || r.size < 4) Fail("the workbook stream does not start with a BOF record");
-    const uint16_t version = U16(r.data);
+    const uint16_t version = Le16(r.data);
     if (version == 0x0600) {
       biff8_ = true;
     } else if (version == 0x0500) {
@@ -247,40 +350,9 @@ class BiffParser {
     Globals();
     if (sheets_.empty()) Fail("the workbook lists no sheets");
     const size_t tab = active_tab_ < sheets_.size() ? active_tab_ : 0;
-    out_.sheet_name_ = sheets_[tab].name;
+    sheet_name_ = sheets_[tab].name;
     FinishFormats();
-    SheetCells(sheets_[tab].offset);
-    // Writers put the cells in order, so the sort (and its buffer as large
-    // as the cells) is rarely needed.
-    auto& c = out_.cells_;
-    const auto by_key = [](const XlsSheet::Cell& a, const XlsSheet::Cell& b) { return a.key < b.key; };
-    if (!std::is_sorted(c.begin(), c.end(), by_key)) std::stable_sort(c.begin(), c.end(), by_key);
-    // A later record for the same cell wins.
-    size_t w = 0;
-    for (size_t i = 0; i < c.size(); ++i) {
-      if (w > 0 && c[w - 1].key == c[i].key) c[w - 1] = c[i];
-      else c[w++] = c[i];
-    }
-    c.resize(w);
-    if (c.capacity() - c.size() > c.size() / 8) c.shrink_to_fit();
-    // Where each row's cells begin, so a look-up searches one row only.
-    const size_t rows = c.empty() ? 0 : size_t(c.back().key >> 16) + 1;
-    out_.row_begin_.assign(rows + 1, 0);
-    for (const auto& cell : c) ++out_.row_begin_[(cell.key >> 16) + 1];
-    for (size_t r = 1; r <= rows; ++r) out_.row_begin_[r] += out_.row_begin_[r - 1];
-  }
-
- private:
-  struct SheetInfo {
-    uint32_t offset;
-    std::string name;
-  };
-
-  uint32_t AddText(std::string_view s) {
-    out_.pool_.append(s);
-    if (out_.pool_.size() > UINT32_MAX) Fail("too much text");
-    out_.pool_ends_.push_back(uint32_t(out_.pool_.size()));
-    return uint32_t(out_.pool_ends_.size() - 1);
+    ScanSheet(sheets_[tab].offset);
   }
 
   std::string RecordString(const Record& r, size_t at, bool count16) {
@@ -294,7 +366,7 @@ class BiffParser {
     } else {
       const size_t hdr = count16 ? 2 : 1;
       if (at + hdr > r.size) Fail("string runs past its record");
-      const size_t n = count16 ? U16(r.data + at) : r.data[at];
+      const size_t n = count16 ? Le16(r.data + at) : r.data[at];
       if (at + hdr + n > r.size) Fail("string runs past its record");
       s = Decode8(r.data + at + hdr, n, codepage_);
     }
@@ -309,36 +381,38 @@ class BiffParser {
         case kEof:
           return;
         case kFilePass:
-          throw SheetError("the workbook is password-protected (encrypted); save it without a password and try again");
+          FailEncrypted();
         case kBof:
           Fail("unexpected BOF record in the workbook globals");
         case kCodePage:
-          if (r.size >= 2) codepage_ = U16(r.data);
+          if (r.size >= 2) codepage_ = Le16(r.data);
           break;
         case kDateMode:
-          if (r.size >= 2) out_.date1904_ = U16(r.data) == 1;
+          if (r.size >= 2) date1904_ = Le16(r.data) == 1;
           break;
         case kWindow1:
-          if (r.size >= 12) active_tab_ = U16(r.data + 10);
+          if (r.size >= 12) active_tab_ = Le16(r.data + 10);
           break;
         case kBoundSheet: {
           if (r.size < 7) Fail("short BOUNDSHEET record");
           SheetInfo s;
-          s.offset = U32(r.data);
+          s.offset = Le32(r.data);
           s.name = RecordString(r, 6, false);
           sheets_.push_back(std::move(s));
           break;
         }
         case kXf:
           if (r.size < 4) Fail("short XF record");
-          xf_format_.push_back(U16(r.data + 2));
+          xf_format_.push_back(Le16(r.data + 2));
           break;
         case kFormat:
         case kFormatBiff4: {
           if (r.size < 3) Fail("short FORMAT record");
-          const uint16_t index = U16(r.data);
-          const std::string code = RecordString(r, 2, biff8_);
-          formats_.emplace_back(index, IsDateFormatCode(code));
+          const uint16_t index = Le16(r.data);
+          std::string code = RecordString(r, 2, biff8_);
+          // A format the file defines without a code shows no date, whatever its id.
+          if (code.empty()) code = "General";
+          formats_.emplace_back(index, std::move(code));
           break;
         }
         case kSst:
@@ -352,244 +426,263 @@ class BiffParser {
 
   void Sst(const Record& r) {
     if (r.size < 8) Fail("short SST record");
-    const uint32_t count = U32(r.data + 4);
+    const uint32_t count = Le32(r.data + 4);
     PieceReader pr;
     pr.Add(Record{r.id, r.data + 8, uint16_t(r.size - 8)});
     Record c;
     while (rs_.NextContinue(c)) pr.Add(c);
     // Each string takes at least three bytes, so the stream bounds the count.
-    out_.pool_ends_.reserve(std::min<size_t>(count, stream_size_ / 3));
+    pool_ends_.reserve(std::min<size_t>(count, stream_.size() / 3));
     std::string s;
     for (uint32_t i = 0; i < count; ++i) {
       if (pr.AtEnd()) Fail("the shared string table holds fewer strings than it claims");
       s.clear();
       pr.UnicodeString(s, true);
-      AddText(s);
+      pool_.append(s);
+      if (pool_.size() > UINT32_MAX) Fail("too much text");
+      pool_ends_.push_back(uint32_t(pool_.size()));
     }
     sst_count_ = count;
   }
 
+  std::string_view SharedString(uint32_t index) const {
+    const uint32_t begin = index == 0 ? 0 : pool_ends_[index - 1];
+    return std::string_view(pool_).substr(begin, pool_ends_[index] - begin);
+  }
+
   void FinishFormats() {
-    // Built-in formats unless a FORMAT record says otherwise.
-    std::vector<int8_t> is_date(0x10000, -1);
-    for (auto [index, date] : formats_) is_date[index] = date ? 1 : 0;
-    out_.xf_is_date_.resize(xf_format_.size());
-    for (size_t i = 0; i < xf_format_.size(); ++i) {
-      const uint16_t f = xf_format_[i];
-      out_.xf_is_date_[i] = is_date[f] >= 0 ? uint8_t(is_date[f]) : uint8_t(IsBuiltinDateFormat(f));
-    }
+    // The last FORMAT record for an id counts; other ids are built in.
+    std::vector<const std::string*> code_of(0x10000, &kBuiltIn);
+    for (const auto& [index, code] : formats_) code_of[index] = &code;
+    xf_code_.resize(xf_format_.size());
+    for (size_t i = 0; i < xf_format_.size(); ++i) xf_code_[i] = code_of[xf_format_[i]];
   }
 
-  void AddCell(uint16_t row, uint16_t col, uint16_t xf, XlsSheet::Kind kind, double number, uint32_t text = 0,
-               uint8_t code = 0) {
-    XlsSheet::Cell c;
-    c.key = uint32_t(row) << 16 | col;
-    c.xf = xf;
-    c.kind = kind;
-    c.code = code;
-    if (kind == XlsSheet::Kind::kText) c.text = text;
-    else c.number = number;
-    out_.cells_.push_back(c);
-  }
-
-  void SheetCells(uint32_t offset) {
+  // Walks the sheet once: finds its end, and whether its cell records come
+  // in row order. When they do not, indexes them by row, keeping the
+  // records' order within a row (a later record for the same cell wins).
+  void ScanSheet(uint32_t offset) {
     rs_.Seek(offset);
     Record r;
     if (!rs_.Next(r) || r.id != kBof) Fail("sheet does not start with a BOF record");
-    int depth = 1;
-    // Cell records come at most one per 6 bytes of stream.
-    out_.cells_.reserve(std::min<size_t>(stream_size_ / 16, 1u << 20));
-    while (depth > 0) {
-      if (!rs_.Next(r)) Fail("sheet has no end");
-      if (r.id == kBof) { ++depth; continue; }
-      if (r.id == kEof) { --depth; continue; }
-      if (depth != 1) continue;  // embedded chart
-      switch (r.id) {
-        case kNumber:
-          if (r.size < 14) Fail("short NUMBER record");
-          AddCell(U16(r.data), U16(r.data + 2), U16(r.data + 4), XlsSheet::Kind::kNumber, F64(r.data + 6));
-          break;
-        case kRk:
-          if (r.size < 10) Fail("short RK record");
-          AddCell(U16(r.data), U16(r.data + 2), U16(r.data + 4), XlsSheet::Kind::kNumber, DecodeRk(U32(r.data + 6)));
-          break;
-        case kMulRk: {
-          if (r.size < 6 || (r.size - 6) % 6 != 0) Fail("bad MULRK record");
-          const uint16_t row = U16(r.data), first = U16(r.data + 2);
-          const size_t n = (r.size - 6) / 6;
-          for (size_t i = 0; i < n; ++i) {
-            const uint8_t* p = r.data + 4 + 6 * i;
-            AddCell(row, uint16_t(first + i), U16(p), XlsSheet::Kind::kNumber, DecodeRk(U32(p + 2)));
-          }
-          break;
-        }
-        case kLabelSst: {
-          if (r.size < 10) Fail("short LABELSST record");
-          const uint32_t index = U32(r.data + 6);
-          if (index >= sst_count_) Fail("string index past the shared string table");
-          AddCell(U16(r.data), U16(r.data + 2), U16(r.data + 4), XlsSheet::Kind::kText, 0, index);
-          break;
-        }
-        case kLabel:
-        case kRString: {
-          if (r.size < 8) Fail("short LABEL record");
-          const uint16_t row = U16(r.data), col = U16(r.data + 2), xf = U16(r.data + 4);
-          const uint32_t index = AddText(RecordString(r, 6, true));
-          AddCell(row, col, xf, XlsSheet::Kind::kText, 0, index);
-          break;
-        }
-        case kBoolErr: {
-          if (r.size < 8) Fail("short BOOLERR record");
-          const bool error = r.data[7] != 0;
-          AddCell(U16(r.data), U16(r.data + 2), U16(r.data + 4),
-                  error ? XlsSheet::Kind::kError : XlsSheet::Kind::kBool, 0, 0, r.data[6]);
-          break;
-        }
-        case kFormula: {
-          if (r.size < 20) Fail("short FORMULA record");
-          const uint16_t row = U16(r.data), col = U16(r.data + 2), xf = U16(r.data + 4);
-          const uint8_t* v = r.data + 6;
-          if (U16(v + 6) != 0xFFFF) {
-            AddCell(row, col, xf, XlsSheet::Kind::kNumber, F64(v));
-          } else if (v[0] == 0) {
-            // The text result follows in a STRING record (shared formulas may
-            // put SHRFMLA/ARRAY in between).
-            Record s;
-            bool found = false;
-            while (rs_.Next(s)) {
-              if (s.id == kString) { found = true; break; }
-              if (s.id != 0x04BC && s.id != 0x0221 && s.id != 0x0236) Fail("formula text result is missing");
-            }
-            if (!found) Fail("formula text result is missing");
-            if (s.size < (biff8_ ? 3 : 2)) Fail("short STRING record");
-            AddCell(row, col, xf, XlsSheet::Kind::kText, 0, AddText(RecordString(s, 0, true)));
-          } else if (v[0] == 1) {
-            AddCell(row, col, xf, XlsSheet::Kind::kBool, 0, 0, v[2]);
-          } else if (v[0] == 2) {
-            AddCell(row, col, xf, XlsSheet::Kind::kError, 0, 0, v[2]);
-          } else if (v[0] == 3) {
-            // Empty text result: reads as "".
-          } else {
-            Fail("unknown formula result type");
-          }
-          break;
-        }
-        case kFilePass:
-          throw SheetError("the workbook is password-protected (encrypted); save it without a password and try again");
-        default:
-          break;
+    first_ = rs_.Pos();
+    bool in_order = true;
+    int last_row = -1;
+    size_t at = 0;
+    while (NextCellRecord(r, at)) {
+      cell_records_ += r.id == kMulRk && r.size >= 6 ? (r.size - 6) / 6 : 1;
+      if (r.size < 2) continue;
+      const int row = Le16(r.data);
+      if (row < last_row) in_order = false;
+      last_row = row;
+    }
+    if (!in_order) {
+      depth_ = 1;
+      rs_.Seek(first_);
+      while (NextCellRecord(r, at)) {
+        if (at > UINT32_MAX) Fail("workbook stream too large");
+        index_.push_back(Placed{r.size >= 2 ? Le16(r.data) : uint16_t(0), uint32_t(at)});
       }
+      std::stable_sort(index_.begin(), index_.end(), [](const Placed& a, const Placed& b) { return a.row < b.row; });
+      in_order_done_ = true;
+    } else {
+      depth_ = 1;
+      rs_.Seek(first_);
     }
   }
 
+  // The next cell record of the sheet itself (not of a chart inside it);
+  // false at the sheet's end. `at` is where the record starts.
+  bool NextCellRecord(Record& r, size_t& at) {
+    while (depth_ > 0) {
+      at = rs_.Pos();
+      if (!rs_.Next(r)) Fail("sheet has no end");
+      if (r.id == kBof) {
+        ++depth_;
+      } else if (r.id == kEof) {
+        --depth_;
+      } else if (depth_ == 1) {
+        if (r.id == kFilePass) FailEncrypted();
+        if (IsCellRecord(r.id)) return true;
+      }
+    }
+    return false;
+  }
+
+  TypedCell* Slot(TypedRow& row, size_t& used, size_t column) {
+    if (column >= kXlsColumns) return nullptr;
+    if (used == row.cells.size()) row.cells.emplace_back();
+    TypedCell& c = row.cells[used++];
+    c.column = int(column) + 1;
+    return &c;
+  }
+
+  void SetNumber(TypedCell& c, uint16_t xf, double value) {
+    c.type = TypedCell::Type::Number;
+    c.number = value;
+    c.text.clear();
+    c.shared_string = -1;
+    if (xf < xf_format_.size()) {
+      c.format_id = xf_format_[xf];
+      const std::string& code = *xf_code_[xf];
+      // A reused slot mostly held the same format (the same column of the
+      // row before): comparing is cheaper than copying.
+      if (c.format_code.size() != code.size() || c.format_code != code) c.format_code = code;
+    } else {
+      c.format_id = 0;
+      c.format_code.clear();
+    }
+  }
+
+  static void SetText(TypedCell& c, TypedCell::Type type, std::string_view text, int64_t shared = -1) {
+    c.type = type;
+    c.text.assign(text);
+    c.shared_string = shared;
+    c.format_id = 0;
+    c.format_code.clear();
+  }
+
+  static void SetBoolean(TypedCell& c, bool value) {
+    c.type = TypedCell::Type::Boolean;
+    c.boolean = value;
+    c.text.clear();
+    c.shared_string = -1;
+    c.format_id = 0;
+    c.format_code.clear();
+  }
+
+  // Adds the cells of one record to the row; rs_ stands right after it.
+  void Decode(const Record& r, TypedRow& row, size_t& used) {
+    switch (r.id) {
+      case kNumber:
+        if (r.size < 14) Fail("short NUMBER record");
+        if (TypedCell* c = Slot(row, used, Le16(r.data + 2))) SetNumber(*c, Le16(r.data + 4), LeF64(r.data + 6));
+        break;
+      case kRk:
+        if (r.size < 10) Fail("short RK record");
+        if (TypedCell* c = Slot(row, used, Le16(r.data + 2))) SetNumber(*c, Le16(r.data + 4), DecodeRk(Le32(r.data + 6)));
+        break;
+      case kMulRk: {
+        if (r.size < 6 || (r.size - 6) % 6 != 0) Fail("bad MULRK record");
+        const size_t first = Le16(r.data + 2);
+        const size_t n = (r.size - 6) / 6;
+        for (size_t i = 0; i < n; ++i) {
+          const uint8_t* p = r.data + 4 + 6 * i;
+          if (TypedCell* c = Slot(row, used, first + i)) SetNumber(*c, Le16(p), DecodeRk(Le32(p + 2)));
+        }
+        break;
+      }
+      case kLabelSst: {
+        if (r.size < 10) Fail("short LABELSST record");
+        const uint32_t index = Le32(r.data + 6);
+        if (index >= sst_count_) Fail("string index past the shared string table");
+        if (TypedCell* c = Slot(row, used, Le16(r.data + 2))) SetText(*c, TypedCell::Type::Text, SharedString(index), index);
+        break;
+      }
+      case kLabel:
+      case kRString: {
+        if (r.size < 8) Fail("short LABEL record");
+        const std::string text = RecordString(r, 6, true);
+        if (TypedCell* c = Slot(row, used, Le16(r.data + 2))) SetText(*c, TypedCell::Type::Text, text);
+        break;
+      }
+      case kBoolErr: {
+        if (r.size < 8) Fail("short BOOLERR record");
+        TypedCell* c = Slot(row, used, Le16(r.data + 2));
+        if (!c) break;
+        if (r.data[7] != 0) SetText(*c, TypedCell::Type::Error, ErrorText(r.data[6]));
+        else SetBoolean(*c, r.data[6] != 0);
+        break;
+      }
+      case kFormula:
+        Formula(r, row, used);
+        break;
+      default:
+        break;
+    }
+  }
+
+  // A formula cell gives its cached result.
+  void Formula(const Record& r, TypedRow& row, size_t& used) {
+    if (r.size < 20) Fail("short FORMULA record");
+    const uint16_t column = Le16(r.data + 2), xf = Le16(r.data + 4);
+    const uint8_t* v = r.data + 6;
+    if (Le16(v + 6) != 0xFFFF) {
+      if (TypedCell* c = Slot(row, used, column)) SetNumber(*c, xf, LeF64(v));
+    } else if (v[0] == 0) {
+      // The text result follows in a STRING record (shared formulas may put
+      // SHRFMLA/ARRAY/TABLE in between).
+      Record s;
+      bool found = false;
+      while (rs_.Next(s)) {
+        if (s.id == kString) { found = true; break; }
+        if (s.id != kShrFmla && s.id != kArray && s.id != kTable) Fail("formula text result is missing");
+      }
+      if (!found) Fail("formula text result is missing");
+      if (s.size < (biff8_ ? 3 : 2)) Fail("short STRING record");
+      const std::string text = RecordString(s, 0, true);
+      if (TypedCell* c = Slot(row, used, column)) SetText(*c, TypedCell::Type::Text, text);
+    } else if (v[0] == 1) {
+      if (TypedCell* c = Slot(row, used, column)) SetBoolean(*c, v[2] != 0);
+    } else if (v[0] == 2) {
+      if (TypedCell* c = Slot(row, used, column)) SetText(*c, TypedCell::Type::Error, ErrorText(v[2]));
+    } else if (v[0] == 3) {
+      // Empty text result: no cell.
+    } else {
+      Fail("unknown formula result type");
+    }
+  }
+
+  // Writers put a row's cells in column order; where one did not, the cells
+  // are sorted, and of two records for one cell the later wins.
+  static void InColumnOrder(std::vector<TypedCell>& cells) {
+    bool ordered = true;
+    for (size_t i = 1; i < cells.size() && ordered; ++i) ordered = cells[i - 1].column < cells[i].column;
+    if (ordered) return;
+    std::stable_sort(cells.begin(), cells.end(), [](const TypedCell& a, const TypedCell& b) { return a.column < b.column; });
+    size_t w = 0;
+    for (size_t i = 0; i < cells.size(); ++i) {
+      if (w > 0 && cells[w - 1].column == cells[i].column) cells[w - 1] = std::move(cells[i]);
+      else if (w != i) cells[w++] = std::move(cells[i]);
+      else ++w;
+    }
+    cells.resize(w);
+  }
+
+  std::vector<uint8_t> stream_;
   RecordStream rs_;
-  XlsSheet& out_;
-  size_t stream_size_;
   bool biff8_ = true;
   int codepage_ = 1252;
+  bool date1904_ = false;
   size_t active_tab_ = 0;
-  uint32_t sst_count_ = 0;
+  std::string sheet_name_;
   std::vector<SheetInfo> sheets_;
-  std::vector<uint16_t> xf_format_;
-  std::vector<std::pair<uint16_t, bool>> formats_;
+  // Shared strings, end to end.
+  std::string pool_;
+  std::vector<uint32_t> pool_ends_;
+  uint32_t sst_count_ = 0;
+  std::vector<uint16_t> xf_format_;                    // format id of each XF
+  std::vector<const std::string*> xf_code_;            // its code in formats_, or kBuiltIn
+  std::vector<std::pair<uint16_t, std::string>> formats_;
+  // Reading the sheet.
+  size_t first_ = 0;  // the sheet's first record after its BOF
+  int depth_ = 1;     // BOF/EOF nesting (charts inside the sheet)
+  size_t cell_records_ = 0;    // an upper bound of the cells
+  std::vector<Placed> index_;  // rows out of order: the cell records by row
+  size_t next_ = 0;
+  bool in_order_done_ = false;
 };
-
-namespace {
-
-XlsSheet FromWorkbookStream(const std::vector<uint8_t>& stream) {
-  XlsSheet sheet;
-  BiffParser parser(stream, sheet);
-  parser.Run();
-  return sheet;
-}
 
 }  // namespace
 
-XlsSheet XlsSheet::Parse(std::string_view file) {
-  return FromWorkbookStream(ReadCfbStream(file, {"Workbook", "Book"}));
+std::unique_ptr<WorkbookReader> OpenXlsReader(std::string file) {
+  std::vector<uint8_t> stream = ReadCfbStream(file, {"Workbook", "Book"});
+  std::string().swap(file);  // the container is not needed once its workbook stream is out
+  return OpenXlsStream(std::move(stream));
 }
 
-XlsSheet XlsSheet::Load(const std::string& path) {
-  // Read-only and without any lock: a workbook another program holds open
-  // is read as it stands, and nothing of it is ever changed.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) throw SheetError(std::string("cannot open it: ") + std::strerror(errno));
-  struct FdCloser {
-    int fd;
-    ~FdCloser() { close(fd); }
-  } closer{fd};
-  struct stat before {};
-  if (fstat(fd, &before) != 0) throw SheetError(std::string("cannot read it: ") + std::strerror(errno));
-  if (S_ISDIR(before.st_mode)) throw SheetError("it is a folder, not a file");
-  if (!S_ISREG(before.st_mode)) throw SheetError("it is not a regular file");
-  std::string data;
-  data.reserve(static_cast<size_t>(before.st_size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw SheetError(std::string("cannot read it: ") + std::strerror(errno));
-    }
-    data.append(buffer, static_cast<size_t>(n));
-  }
-  // Another program rewriting the file under us leaves a mix of old and new
-  // bytes; such a read is refused rather than trusted.
-  struct stat after {};
-  if (fstat(fd, &after) != 0 || after.st_size != before.st_size || data.size() != static_cast<size_t>(before.st_size) ||
-      after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
-    throw SheetError("it was changed by another program while it was read");
-  // The container is not needed once its workbook stream is out.
-  const std::vector<uint8_t> stream = ReadCfbStream(data, {"Workbook", "Book"});
-  std::string().swap(data);
-  return FromWorkbookStream(stream);
-}
-
-const XlsSheet::Cell* XlsSheet::find(uint32_t key) const {
-  const size_t row = key >> 16;
-  if (row + 1 >= row_begin_.size()) return nullptr;
-  const auto first = cells_.begin() + row_begin_[row], last = cells_.begin() + row_begin_[row + 1];
-  auto it = std::lower_bound(first, last, key, [](const Cell& c, uint32_t k) { return c.key < k; });
-  return it != last && it->key == key ? &*it : nullptr;
-}
-
-std::string_view XlsSheet::text(uint32_t index) const {
-  if (index >= pool_ends_.size()) return {};
-  const uint32_t begin = index == 0 ? 0 : pool_ends_[index - 1];
-  return std::string_view(pool_).substr(begin, pool_ends_[index] - begin);
-}
-
-std::string XlsSheet::cellText(int row, int column) const {
-  if (row < 1 || column < 1 || row > 65536 || column > 256) return "";
-  const Cell* c = find(uint32_t(row - 1) << 16 | uint32_t(column - 1));
-  if (!c) return "";
-  switch (c->kind) {
-    case Kind::kText:
-      return std::string(text(c->text));
-    case Kind::kBool:
-      return c->code ? "TRUE" : "FALSE";
-    case Kind::kError:
-      switch (c->code) {
-        case 0x00: return "#NULL!";
-        case 0x07: return "#DIV/0!";
-        case 0x0F: return "#VALUE!";
-        case 0x17: return "#REF!";
-        case 0x1D: return "#NAME?";
-        case 0x24: return "#NUM!";
-        case 0x2A: return "#N/A";
-        default: return "#N/A";
-      }
-    case Kind::kNumber:
-      if (c->xf < xf_is_date_.size() && xf_is_date_[c->xf]) {
-        std::string d = FormatDateSerial(c->number, date1904_);
-        if (!d.empty()) return d;
-      }
-      return FormatGeneralNumber(c->number);
-    case Kind::kEmpty:
-      break;
-  }
-  return "";
+std::unique_ptr<WorkbookReader> OpenXlsStream(std::vector<uint8_t> stream) {
+  return std::make_unique<XlsReader>(std::move(stream));
 }
 
 }  // namespace xb::sheet

@@ -215,11 +215,11 @@ class RealWindowTest : public testing::Test {
       Key("Tab");
       Xdo({"type", "--delay", "5", "tiger"});
       Key("Return");
-      QTest::qWaitFor([&] { return window_->rd_czxm->isEnabled(); }, kWait);
+      (void)QTest::qWaitFor([&] { return window_->rd_czxm->isEnabled(); }, kWait);
     }, [] { return VisibleTopLevel<QMessageBox>() && VisibleTopLevel<QMessageBox>()->isActiveWindow(); },
               [] {
                 Key("Return");
-                QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
+                (void)QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
               });
     ASSERT_EQ(window_->choiceIndex(), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return window_->GroupBox1->isVisible(); }, kWait));
@@ -231,7 +231,7 @@ class RealWindowTest : public testing::Test {
     for (int i = 0; i < count; ++i) {
       QWidget* before = QApplication::focusWidget();
       Key(key);
-      QTest::qWaitFor([&] { return QApplication::focusWidget() != before; }, 2000);
+      (void)QTest::qWaitFor([&] { return QApplication::focusWidget() != before; }, 2000);
       names << FocusName();
     }
     return names;
@@ -267,7 +267,7 @@ TEST_F(RealWindowTest, HelpWindowMaximises) {
               EXPECT_TRUE(QTest::qWaitFor([&] { return !help_.isMaximized() && help_.size() == QSize(349, 454); }, kWait));
               EXPECT_EQ(help_.viewer()->size(), QSize(339, 444));
               Key("alt+F4");
-              QTest::qWaitFor([&] { return !help_.isVisible(); }, kWait);
+              (void)QTest::qWaitFor([&] { return !help_.isVisible(); }, kWait);
             });
 }
 
@@ -277,7 +277,7 @@ TEST_F(RealWindowTest, TabReachesEveryControlInBothStates) {
   Create();
   Connect();
   window_->data_source->setFocus();
-  QTest::qWaitFor([&] { return FocusName() == "data_source"; }, kWait);
+  (void)QTest::qWaitFor([&] { return FocusName() == "data_source"; }, kWait);
   EXPECT_EQ(Tabs(9), (QStringList{"user_name", "user_pass", "bt_test", "bt_exit", "rd_czxm", "bt_open", "ed_filepath",
                                   "LbButton2", "data_source"}));
 
@@ -293,7 +293,7 @@ TEST_F(RealWindowTest, TabReachesEveryControlInBothStates) {
 
   // Typing in the query box, then Tab: the text holds no tab character.
   window_->memo_select->setFocus();
-  QTest::qWaitFor([&] { return FocusName() == "memo_select"; }, kWait);
+  (void)QTest::qWaitFor([&] { return FocusName() == "memo_select"; }, kWait);
   Xdo({"type", "--delay", "5", "select 1 from dual"});
   EXPECT_EQ(Tabs(1), QStringList{"data_source"});
   EXPECT_EQ(window_->memo_select->toPlainText(), QString("select 1 from dual"));
@@ -304,12 +304,12 @@ TEST_F(RealWindowTest, EnterPressesTheFocusedButton) {
   Create();
   Connect();
   window_->LbButton2->setFocus();
-  QTest::qWaitFor([&] { return FocusName() == "LbButton2"; }, kWait);
+  (void)QTest::qWaitFor([&] { return FocusName() == "LbButton2"; }, kWait);
   WhileOpen([&] { Key("Return"); },
             [&] { return help_.isVisible() && help_.isActiveWindow(); },
             [&] {
               Key("alt+F4");
-              QTest::qWaitFor([&] { return !help_.isVisible(); }, kWait);
+              (void)QTest::qWaitFor([&] { return !help_.isVisible(); }, kWait);
             });
   EXPECT_TRUE(QTest::qWaitFor([&] { return window_->isActiveWindow(); }, kWait));
 }
@@ -325,7 +325,7 @@ TEST_F(RealWindowTest, FailingViewerNamesTheSavedFile) {
     window_->rd_czxmClick();
     window_->memo_select->setPlainText("select 'x' AS A from dual");
     window_->LbButton1->setFocus();
-    QTest::qWaitFor([&] { return FocusName() == "LbButton1"; }, kWait);
+    (void)QTest::qWaitFor([&] { return FocusName() == "LbButton1"; }, kWait);
     QString seen;
     if (shows) {
       Key("space");
@@ -333,12 +333,12 @@ TEST_F(RealWindowTest, FailingViewerNamesTheSavedFile) {
       QTest::qWait(100);
       EXPECT_EQ(VisibleTopLevel<QMessageBox>(), nullptr);
     } else {
-      WhileOpen([&] { Key("space"); QTest::qWaitFor([&] { return !seen.isEmpty(); }, kWait); },
+      WhileOpen([&] { Key("space"); (void)QTest::qWaitFor([&] { return !seen.isEmpty(); }, kWait); },
                 [] { return VisibleTopLevel<QMessageBox>() && VisibleTopLevel<QMessageBox>()->isActiveWindow(); },
                 [&] {
                   seen = VisibleTopLevel<QMessageBox>()->text();
                   Key("Return");
-                  QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
+                  (void)QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
                 });
       const QStringList saved =
           QDir(QString::fromStdString(Path("data/xlsbridge/exports"))).entryList({"export-*.xlsx"}, QDir::Files);
@@ -398,7 +398,7 @@ TEST_F(RealWindowTest, OwnerlessBoxesStayAboveTheMainWindow) {
                 }
                 Activate(shown);
                 Key("Return");
-                QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
+                (void)QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
               });
   }
 }
@@ -418,7 +418,7 @@ TEST_F(RealWindowTest, FileDialogSpeaksChinese) {
               QTest::qWait(200);
               SaveScreen("file-dialog-zh.png");
               Key("Escape");
-              QTest::qWaitFor([] { return !VisibleTopLevel<QFileDialog>(); }, kWait);
+              (void)QTest::qWaitFor([] { return !VisibleTopLevel<QFileDialog>(); }, kWait);
             });
   EXPECT_FALSE(chosen.has_value());
 }
@@ -472,7 +472,7 @@ class RealProgram : public testing::Test {
   // (compared here: xdotool's own pattern match is not sure with Chinese).
   QString Find(const QString& name) {
     QString found;
-    QTest::qWaitFor([&] {
+    (void)QTest::qWaitFor([&] {
       const auto windows = Windows();
       for (auto it = windows.begin(); it != windows.end(); ++it)
         if (it.value().contains(name)) found = it.key();
@@ -568,7 +568,7 @@ TEST_F(RealProgram, AnsweringABoxWithoutOwnerAsksNothing) {
   Key("space");
   // A spreadsheet application of this user may run: its box comes first.
   QString first;
-  QTest::qWaitFor([&] {
+  (void)QTest::qWaitFor([&] {
     for (const QString& title : Titles())
       if (title.contains("打开") || title.contains("ZQ_提示")) first = title;
     return !first.isEmpty();

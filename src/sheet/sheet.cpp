@@ -1,1 +1,0 @@
-#include "sheet/sheet.h"

@@ -1,0 +1,123 @@
+// The active sheet held for the import's look-ups.
+
+#include "sheet/sheet_cells.h"
+
+#include <algorithm>
+
+#include "sheet/cell_text.h"
+#include "sheet/sheet.h"
+
+namespace xb::sheet {
+namespace {
+
+// The largest sheet: a cell outside it cannot be asked for.
+constexpr int kMaxRows = 1048576;
+constexpr int kMaxColumns = 16384;
+constexpr int64_t kMaxShared = int64_t(1) << 26;
+constexpr uint32_t kNoText = UINT32_MAX;
+
+}  // namespace
+
+SheetCells SheetCells::Read(WorkbookReader& reader) {
+  SheetCells out;
+  out.sheet_name_ = reader.activeSheetName();
+  out.date1904_ = reader.date1904();
+  // Room for the cells at once, within reason: the hint comes from the file.
+  out.cells_.reserve(std::min<size_t>(reader.cellCountHint(), size_t(1) << 23));
+  DateFormats formats;
+  std::vector<uint32_t> shared;  // shared string -> its text in the pool
+  TypedRow row;
+  int last_row = 0;
+  while (reader.nextRow(row)) {
+    if (row.row <= last_row) throw SheetError("damaged workbook file: rows out of order");
+    if (row.row > kMaxRows) break;
+    last_row = row.row;
+    while (out.row_begin_.size() < size_t(row.row)) out.row_begin_.push_back(uint32_t(out.cells_.size()));
+    int last_column = 0;
+    for (const TypedCell& typed : row.cells) {
+      if (typed.column <= last_column) throw SheetError("damaged workbook file: cells out of order");
+      last_column = typed.column;
+      if (typed.column > kMaxColumns) break;
+      Cell cell;
+      cell.column = uint16_t(typed.column - 1);
+      cell.type = typed.type;
+      cell.flag = false;
+      cell.number = 0;
+      switch (typed.type) {
+        case TypedCell::Type::Empty:
+          continue;
+        case TypedCell::Type::Number:
+          cell.number = typed.number;
+          cell.flag = formats.ShowsDate(typed);
+          break;
+        case TypedCell::Type::Boolean:
+          cell.flag = typed.boolean;
+          break;
+        case TypedCell::Type::Text:
+        case TypedCell::Type::Error: {
+          // A string many cells share is kept once.
+          uint32_t* known = nullptr;
+          if (typed.shared_string >= 0 && typed.shared_string < kMaxShared) {
+            const size_t at = size_t(typed.shared_string);
+            if (shared.size() <= at) shared.resize(std::clamp(shared.size() * 2, at + 1, size_t(kMaxShared)), kNoText);
+            known = &shared[at];
+            if (*known != kNoText) {
+              cell.text = *known;
+              break;
+            }
+          }
+          out.pool_.append(typed.text);
+          if (out.pool_.size() > UINT32_MAX) throw SheetError("damaged workbook file: too much text");
+          out.pool_ends_.push_back(uint32_t(out.pool_.size()));
+          cell.text = uint32_t(out.pool_ends_.size() - 1);
+          if (known) *known = cell.text;
+          break;
+        }
+      }
+      out.cells_.push_back(cell);
+    }
+  }
+  out.row_begin_.push_back(uint32_t(out.cells_.size()));
+  if (out.cells_.capacity() - out.cells_.size() > out.cells_.size() / 8) out.cells_.shrink_to_fit();
+  return out;
+}
+
+const SheetCells::Cell* SheetCells::find(int row, int column) const {
+  if (row < 1 || column < 1 || row > kMaxRows || column > kMaxColumns) return nullptr;
+  const size_t r = size_t(row - 1);
+  if (r + 1 >= row_begin_.size()) return nullptr;
+  const auto first = cells_.begin() + row_begin_[r], last = cells_.begin() + row_begin_[r + 1];
+  const uint16_t c = uint16_t(column - 1);
+  const auto it = std::lower_bound(first, last, c, [](const Cell& cell, uint16_t k) { return cell.column < k; });
+  return it != last && it->column == c ? &*it : nullptr;
+}
+
+std::string_view SheetCells::text(uint32_t index) const {
+  const uint32_t begin = index == 0 ? 0 : pool_ends_[index - 1];
+  return std::string_view(pool_).substr(begin, pool_ends_[index] - begin);
+}
+
+std::string SheetCells::cellText(int row, int column, bool* is_error) const {
+  const Cell* c = find(row, column);
+  if (is_error) *is_error = c && c->type == TypedCell::Type::Error;
+  if (!c) return "";
+  switch (c->type) {
+    case TypedCell::Type::Text:
+    case TypedCell::Type::Error:
+      return std::string(text(c->text));
+    case TypedCell::Type::Boolean:
+      return BooleanText(c->flag);
+    case TypedCell::Type::Number:
+      return NumberText(c->number, c->flag, date1904_);
+    case TypedCell::Type::Empty:
+      break;
+  }
+  return "";
+}
+
+bool SheetCells::isError(int row, int column) const {
+  const Cell* c = find(row, column);
+  return c && c->type == TypedCell::Type::Error;
+}
+
+}  // namespace xb::sheet
