@@ -30,6 +30,7 @@
 #include "box_answerer.h"
 #include "db/connection.h"
 #include "help/help_window.h"
+#include "support/scoped_env.h"
 
 namespace xb::app {
 namespace {
@@ -60,8 +61,11 @@ class MainWindowTest : public testing::Test {
     WriteFile("aliases.ini", "[Demo]\nengine=sqlite\ntarget=db.sqlite\n[beta]\nengine=sqlite\ntarget=none.sqlite\n");
     WriteFile("odbc.ini", "");
     WriteFile("db.sqlite", "");
-    setenv("XLSBRIDGE_ALIASES", Path("aliases.ini").c_str(), 1);
-    setenv("ODBCINI", Path("odbc.ini").c_str(), 1);
+    env_.set("XLSBRIDGE_ALIASES", Path("aliases.ini"))
+        .set("ODBCINI", Path("odbc.ini"))
+        .set("ODBCSYSINI", dir_.path().toStdString())
+        .set("XDG_CONFIG_HOME", Path("config"))
+        .set("XDG_DATA_HOME", Path("data"));
   }
 
   void Create(std::shared_ptr<sheet::Viewer> viewer = nullptr) {
@@ -101,6 +105,7 @@ class MainWindowTest : public testing::Test {
     return values;
   }
 
+  test::ScopedEnv env_;
   QTemporaryDir dir_;
   std::shared_ptr<RecordingViewer> viewer_ = std::make_shared<RecordingViewer>();
   BoxAnswerer answerer_;
@@ -230,7 +235,7 @@ TEST_F(MainWindowTest, ClosingAsksFirst) {
 
 TEST_F(MainWindowTest, UnreadableAliasFileIsReportedAndKeepsTheDesignedSize) {
   QDir(dir_.path()).mkdir("aliases.d");
-  setenv("XLSBRIDGE_ALIASES", Path("aliases.d").c_str(), 1);
+  env_.set("XLSBRIDGE_ALIASES", Path("aliases.d"));
   Create();
   ASSERT_EQ(answerer_.boxes.size(), 1u);
   const SeenBox& report = answerer_.boxes[0];
@@ -342,9 +347,7 @@ TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
   Exec("insert into EMP values ('王五', 1250.5)");
   WriteFile("xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + Path("opened") + "\"\n");
   QFile::setPermissions(QString::fromStdString(Path("xdg-open")), QFile::ReadOwner | QFile::ExeOwner);
-  const std::string old_path = std::getenv("PATH");
-  setenv("PATH", dir_.path().toLocal8Bit().constData(), 1);
-  setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
+  env_.set("PATH", dir_.path().toStdString());
   // The desktop viewer, finding only the stand-in opener on PATH and never
   // what else runs here.
   sheet::DesktopViewerOptions desktop;
@@ -369,7 +372,6 @@ TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
 
   window_->memo_select->setPlainText("select * from NO_SUCH_TABLE");
   QTest::mouseClick(window_->LbButton1, Qt::LeftButton);
-  setenv("PATH", old_path.c_str(), 1);
   ASSERT_EQ(answerer_.boxes.size(), 3u);
   EXPECT_EQ(answerer_.boxes[1].caption, QString("导出失败"));
   // Carriage returns are shown as line breaks.
@@ -388,7 +390,6 @@ TEST_F(MainWindowTest, AViewerThatFailsNamesTheSavedFile) {
   Exec("insert into EMP values ('SMITH')");
   WriteFile("soffice", "#!/bin/sh\necho 'cannot open display' >&2\nexit 1\n");
   QFile::setPermissions(QString::fromStdString(Path("soffice")), QFile::ReadOwner | QFile::ExeOwner);
-  setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
   sheet::DesktopViewerOptions desktop;
   desktop.commands = {{Path("soffice"), "-n"}};
   desktop.running_names = {};
@@ -474,7 +475,6 @@ TEST_F(MainWindowTest, ProgressLetsTheWindowRepaint) {
 // Start-up removes this program's own shown exports older than a week, and
 // nothing else.
 TEST_F(MainWindowTest, StartUpRemovesOldShownExports) {
-  setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
   const QString dir = QString::fromStdString(Path("data/xlsbridge/exports"));
   ASSERT_TRUE(QDir().mkpath(dir));
   const std::time_t old = std::time(nullptr) - 8 * 24 * 3600;
@@ -502,7 +502,7 @@ TEST_F(MainWindowTest, StartUpRemovesOldShownExports) {
   EXPECT_EQ(left, (QStringList{"export-2026.xlsx", "export-20260101-101010-1.xlsx.bak",
                                "export-20260101-101011-1.xlsx", "export-20261209-080000-1.xlsx", "report.xlsx"}));
   // No data folder at all is no fault.
-  setenv("XDG_DATA_HOME", Path("nowhere").c_str(), 1);
+  env_.set("XDG_DATA_HOME", Path("nowhere"));
   EXPECT_EQ(RemoveOldShownExports(), 0);
 }
 

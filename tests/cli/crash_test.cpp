@@ -4,11 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -19,7 +15,9 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/cli.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -52,32 +50,11 @@ std::string Query(const fs::path& db, const std::string& sql) {
   return out;
 }
 
-pid_t Spawn(std::vector<std::string> args, const fs::path& log) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  args.insert(args.begin(), XB_CLI);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, XB_CLI, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
-
 TEST(CrashAtomicity, KilledImportLeavesTableBeforeOrAfter) {
-  const fs::path dir = fs::temp_directory_path() / ("xb_crash_" + std::to_string(getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const xb::test::TempDir temp;
+  xb::test::ScopedEnv env;
+  xb::test::UsePrivateSettings(env, temp);
+  const fs::path& dir = temp.path();
   const fs::path workbook = dir / "rows.xls";
   const fs::path seed = dir / "seed.db";
   const fs::path db = dir / "db.sqlite";
@@ -104,13 +81,13 @@ TEST(CrashAtomicity, KilledImportLeavesTableBeforeOrAfter) {
   const std::string before = Query(seed, dump);
 
   auto import = [&] {
-    return Spawn({"import", "--data-source", db.string(), "--existing", "all", workbook.string()}, dir / "log.txt");
+    return xb::test::StartCli({"import", "--data-source", db.string(), "--existing", "all", workbook.string()}, dir / "log.txt");
   };
 
   // One complete run gives the state after, and how long a run takes.
   fs::copy_file(seed, db, fs::copy_options::overwrite_existing);
   const auto start = Clock::now();
-  ASSERT_EQ(Wait(import()), 0);
+  ASSERT_EQ(xb::test::WaitCli(import()), 0);
   const auto full = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
   const std::string after = Query(db, dump);
   ASSERT_NE(before, after);
@@ -125,7 +102,7 @@ TEST(CrashAtomicity, KilledImportLeavesTableBeforeOrAfter) {
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
     if (kill(pid, SIGKILL) == 0) ++killed;
-    Wait(pid);
+    xb::test::WaitCli(pid);
 
     EXPECT_EQ(Query(db, "pragma integrity_check"), "ok|\n") << "trial " << trial;
     const std::string now = Query(db, dump);
@@ -136,7 +113,6 @@ TEST(CrashAtomicity, KilledImportLeavesTableBeforeOrAfter) {
   }
   std::cout << "trials " << kTrials << ", killed " << killed << ", before " << before_count << ", after "
             << after_count << ", full run " << full.count() / 1000 << " ms\n";
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -4,10 +4,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,14 +20,16 @@
 #include <thread>
 #include <vector>
 
+#include "support/cli.h"
+#include "support/scoped_env.h"
+#include "support/schema.h"
+#include "support/temp_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int exit_code = -1;
-  std::string out, err;
-};
+using xb::test::CliOptions;
+using xb::test::CliOutcome;
 
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -43,49 +45,21 @@ const std::string kExportFailed = "导出失败: 导出到Excel文件时出现�
 class FileFaults : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / ("xb_faults_" + std::to_string(getpid()) + "_" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    setenv("XLSBRIDGE_ALIASES", (dir_ / "aliases.ini").c_str(), 1);
-    db_ = (dir_ / "db.sqlite").string();
-    std::ofstream(db_).close();
-    std::ofstream(dir_ / "schema.sql") << "create table ZORVAT (AA varchar2(10) primary key, BB number, CC date,\n"
-                                          "  SEQ_NN number, DD number);\n"
-                                          "create sequence SEQ_TBXH;\n"
-                                          "insert into ZORVAT(AA, BB) values ('0', 1);\n";
-    ASSERT_EQ(Run({"sql", "--data-source", db_, "--file", (dir_ / "schema.sql").string()}).exit_code, 0);
-  }
-  void TearDown() override {
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(dir_);
+    xb::test::UsePrivateSettings(env_, dir_);
+    db_ = dir_.file("db.sqlite");
+    xb::test::MakeDatabase(db_,
+                           "create table ZORVAT (AA varchar2(10) primary key, BB number, CC date,\n"
+                           "  SEQ_NN number, DD number);\n"
+                           "create sequence SEQ_TBXH;\n"
+                           "insert into ZORVAT(AA, BB) values ('0', 1);\n");
   }
 
-  // Runs the binary; a file size limit makes every write past it fail with
+  // Runs the program; a file size limit makes every write past it fail with
   // EFBIG, as a full disk fails with ENOSPC.
-  // With as_user set (only when running as root), the binary runs as that
-  // user.
-  Outcome Run(std::vector<std::string> args, rlim_t file_size_limit = RLIM_INFINITY, uid_t as_user = 0) {
-    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-    args.insert(args.begin(), XB_CLI);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int in = open("/dev/null", O_RDONLY), o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
-                e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(in, 0), dup2(o, 1), dup2(e, 2);
-      signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{file_size_limit, file_size_limit};
-      setrlimit(RLIMIT_FSIZE, &limit);
-      if (as_user != 0 && (setgid(as_user) != 0 || setuid(as_user) != 0)) _exit(126);
-      execv(XB_CLI, argv.data());
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Slurp(out), Slurp(err)};
+  static CliOutcome Run(std::vector<std::string> args, rlim_t file_size_limit = RLIM_INFINITY) {
+    CliOptions options;
+    options.file_size_limit = file_size_limit;
+    return xb::test::RunCli(std::move(args), options);
   }
 
   std::string Rows() { return Run({"sql", "--data-source", db_, "select AA, BB, CC from ZORVAT order by AA"}).out; }
@@ -99,7 +73,8 @@ class FileFaults : public ::testing::Test {
 
   static std::string Sample() { return std::string(XB_TEST_DATA) + "/cli/zorvat3.xls"; }
 
-  fs::path dir_;
+  xb::test::TempDir dir_;
+  xb::test::ScopedEnv env_;
   std::string db_;
 };
 
@@ -120,9 +95,9 @@ TEST_F(FileFaults, ImportOfAWorkbookThatIsGoneOrNotAFileIsRefused) {
        }},
   };
   for (const auto& c : cases) {
-    const fs::path path = dir_ / (std::string(c.name) + ".xls");
+    const fs::path path = dir_.path() / (std::string(c.name) + ".xls");
     c.prepare(path, sample);
-    const Outcome r = Run({"import", "--data-source", db_, "--existing", "all", path.string()});
+    const CliOutcome r = Run({"import", "--data-source", db_, "--existing", "all", path.string()});
     EXPECT_EQ(r.exit_code, 1) << c.name;
     EXPECT_EQ(r.err, kCannotOpen) << c.name;
   }
@@ -130,19 +105,52 @@ TEST_F(FileFaults, ImportOfAWorkbookThatIsGoneOrNotAFileIsRefused) {
 }
 
 TEST_F(FileFaults, ImportOfAnUnreadableWorkbookIsRefused) {
-  const fs::path path = dir_ / "locked.xls";
+  const fs::path path = dir_.path() / "locked.xls", readable = dir_.path() / "readable.xls";
   fs::copy_file(Sample(), path);
+  fs::copy_file(Sample(), readable);
   fs::permissions(path, fs::perms::none);
-  // Permissions do not stop root: as root the import runs as "nobody", who
-  // may use the database but not the workbook.
-  const uid_t nobody = geteuid() == 0 ? 65534 : 0;
-  if (nobody) {
-    fs::permissions(dir_, fs::perms::all);
-    fs::permissions(db_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                             fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+
+  CliOptions options;
+  if (geteuid() == 0) {
+    // Root reads any file. The import runs from a copy of the program in the
+    // test's own folder, whatever the folders above the build allow, and
+    // as root still (the owner of the database and of every folder the test
+    // made) but without root's power over file permissions.
+    options.program = dir_.file("xlsbridge-cli");
+    fs::copy_file(xb::test::CliPath(), options.program);
+    std::string why;
+    if (xb::test::CanKeepFilePermissions(&why)) {
+      options.keep_file_permissions = true;
+    } else {
+      // Else as the user nobody, who needs a way to the program and the
+      // database: the folders above the test's own must let others pass.
+      const passwd* nobody = getpwnam("nobody");
+      if (!nobody)
+        GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: " << why << ", and there is no user nobody";
+      options.as_user = nobody->pw_uid;
+      options.as_group = nobody->pw_gid;
+      fs::permissions(dir_.path(), fs::perms::all);
+      fs::permissions(db_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                               fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+      if (!xb::test::HoldsForCli(options, "test -x \"$1\" && test -w \"$2\" && exec 3<>\"$3\"",
+                                 {options.program, dir_.path().string(), db_}))
+        GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: " << why << ", and the user nobody cannot reach "
+                     << dir_.path() << " (a folder above it is closed to others)";
+    }
   }
+  if (xb::test::HoldsForCli(options, "exec 3<\"$1\"", {path.string()}))
+    GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: user " << geteuid()
+                 << " reads a file that has no read permission (a capability?)";
+
+  // The same run reads a readable copy: what refuses the other is its
+  // permission alone.
+  const CliOutcome check = xb::test::RunCli({"import", "--data-source", db_, "--check", readable.string()}, options);
+  ASSERT_EQ(check.exit_code, 0) << check.err;
+  EXPECT_EQ(check.out, "3 data rows\nrow 4: 0 existing\nrow 5: 0 existing\nrow 6: 0 existing\n");
+
   const std::string before = Rows();
-  const Outcome r = Run({"import", "--data-source", db_, "--existing", "all", path.string()}, RLIM_INFINITY, nobody);
+  const CliOutcome r =
+      xb::test::RunCli({"import", "--data-source", db_, "--existing", "all", path.string()}, options);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, kCannotOpen);
   EXPECT_EQ(Rows(), before);
@@ -151,7 +159,7 @@ TEST_F(FileFaults, ImportOfAnUnreadableWorkbookIsRefused) {
 // Another program holds the workbook open for writing, with both kinds of
 // lock: the import still reads it, and leaves its bytes and time alone.
 TEST_F(FileFaults, AWorkbookHeldAndLockedByAnotherProgramImportsUntouched) {
-  const fs::path path = dir_ / "held.xls";
+  const fs::path path = dir_.path() / "held.xls";
   fs::copy_file(Sample(), path);
   const timespec old_time[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old_time, 0), 0);
@@ -175,7 +183,7 @@ TEST_F(FileFaults, AWorkbookHeldAndLockedByAnotherProgramImportsUntouched) {
   EXPECT_EQ(answer, 'y');
   const std::string bytes = Slurp(path);
 
-  const Outcome r = Run({"import", "--data-source", db_, "--existing", "all", path.string()});
+  const CliOutcome r = Run({"import", "--data-source", db_, "--existing", "all", path.string()});
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
   EXPECT_EQ(r.exit_code, 0) << r.err;
@@ -190,7 +198,7 @@ TEST_F(FileFaults, AWorkbookHeldAndLockedByAnotherProgramImportsUntouched) {
 // rewritten). Every read either sees the whole file or is refused with the
 // cannot-open box; never a partial read taken as the workbook.
 TEST_F(FileFaults, AWorkbookRewrittenWhileReadIsReadWholeOrRefused) {
-  const fs::path path = dir_ / "busy.xls";
+  const fs::path path = dir_.path() / "busy.xls";
   const std::string sample = Slurp(Sample());
   std::ofstream(path, std::ios::binary) << sample;
   std::atomic<bool> stop{false};
@@ -202,7 +210,7 @@ TEST_F(FileFaults, AWorkbookRewrittenWhileReadIsReadWholeOrRefused) {
   });
   int refused = 0;
   for (int i = 0; i < 40; ++i) {
-    const Outcome r = Run({"import", "--data-source", db_, "--check", path.string()});
+    const CliOutcome r = Run({"import", "--data-source", db_, "--check", path.string()});
     if (r.exit_code == 0) {
       EXPECT_EQ(r.out, "3 data rows\nrow 4: 0 existing\nrow 5: 0 existing\nrow 6: 0 existing\n");
     } else {
@@ -228,39 +236,39 @@ TEST_F(FileFaults, AFailedExportKeepsTheEarlierFileAndLeavesNoTemporaryFile) {
             SQLITE_OK);
   sqlite3_close(db);
 
-  fs::create_directory(dir_ / "a_folder");
+  fs::create_directory(dir_.path() / "a_folder");
   const struct Case {
     const char* name;
     fs::path output;
     rlim_t limit;
     const char* reason;
   } cases[] = {
-      {"disk_full", dir_ / "earlier.xlsx", 64 * 1024, "File too large"},
-      {"no_such_folder", dir_ / "missing" / "out.xlsx", RLIM_INFINITY, "No such file or directory"},
-      {"output_is_a_folder", dir_ / "a_folder", RLIM_INFINITY, "Is a directory"},
+      {"disk_full", dir_.path() / "earlier.xlsx", 64 * 1024, "File too large"},
+      {"no_such_folder", dir_.path() / "missing" / "out.xlsx", RLIM_INFINITY, "No such file or directory"},
+      {"output_is_a_folder", dir_.path() / "a_folder", RLIM_INFINITY, "Is a directory"},
   };
   const std::string earlier = "an earlier export the operator still needs";
-  std::ofstream(dir_ / "earlier.xlsx", std::ios::binary) << earlier;
+  std::ofstream(dir_.path() / "earlier.xlsx", std::ios::binary) << earlier;
   for (const auto& c : cases) {
-    const Outcome r =
+    const CliOutcome r =
         Run({"export", "--data-source", db_, "--query", "select * from zorvat", "--output", c.output.string()}, c.limit);
     EXPECT_EQ(r.exit_code, 1) << c.name;
     EXPECT_EQ(r.err.rfind(kExportFailed, 0), 0u) << c.name << "\n" << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.name << "\n" << r.err;
     EXPECT_EQ(r.err.find("[ERROR]"), std::string::npos) << c.name << ": a library's own log on stderr\n" << r.err;
     EXPECT_EQ(r.err.substr(r.err.size() - 2), "\n\n") << c.name;
-    EXPECT_TRUE(TempFiles(dir_).empty()) << c.name;
+    EXPECT_TRUE(TempFiles(dir_.path()).empty()) << c.name;
   }
-  EXPECT_EQ(Slurp(dir_ / "earlier.xlsx"), earlier);
-  EXPECT_TRUE(fs::is_directory(dir_ / "a_folder") && fs::is_empty(dir_ / "a_folder"));
-  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+  EXPECT_EQ(Slurp(dir_.path() / "earlier.xlsx"), earlier);
+  EXPECT_TRUE(fs::is_directory(dir_.path() / "a_folder") && fs::is_empty(dir_.path() / "a_folder"));
+  EXPECT_FALSE(fs::exists(dir_.path() / "missing"));
 
   // Without the limit the same export replaces the earlier file.
-  const Outcome r =
-      Run({"export", "--data-source", db_, "--query", "select * from zorvat", "--output", (dir_ / "earlier.xlsx").string()});
+  const CliOutcome r =
+      Run({"export", "--data-source", db_, "--query", "select * from zorvat", "--output", (dir_.path() / "earlier.xlsx").string()});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_GT(fs::file_size(dir_ / "earlier.xlsx"), 100000u);
-  EXPECT_TRUE(TempFiles(dir_).empty());
+  EXPECT_GT(fs::file_size(dir_.path() / "earlier.xlsx"), 100000u);
+  EXPECT_TRUE(TempFiles(dir_.path()).empty());
 }
 
 }  // namespace

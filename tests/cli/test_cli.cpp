@@ -2,10 +2,6 @@
 // process against real SQLite files and real .xls workbooks.
 
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,17 +10,15 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/cli.h"
+#include "support/scoped_env.h"
+#include "support/schema.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
+using xb::test::CliOutcome;
 
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -36,54 +30,26 @@ std::string Slurp(const fs::path& path) {
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / ("xb_cli_" + std::to_string(getpid()) + "_" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    // No alias of the operator's own may leak into the tests.
-    aliases_ = dir_ / "aliases.ini";
-    std::ofstream(aliases_) << "[TESTDB]\nengine=sqlite\ntarget=" << (dir_ / "db.sqlite").string() << "\n";
-    setenv("XLSBRIDGE_ALIASES", aliases_.c_str(), 1);
-    setenv("ODBCINI", (dir_ / "odbc.ini").c_str(), 1);
+    // No alias or DSN of the operator's own may leak into the tests.
+    aliases_ = dir_.path() / "aliases.ini";
+    std::ofstream(aliases_) << "[TESTDB]\nengine=sqlite\ntarget=" << dir_.file("db.sqlite") << "\n";
+    xb::test::UsePrivateSettings(env_, dir_);
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  Outcome Run(std::vector<std::string> args, const std::string& input = {}) {
-    const fs::path in = dir_ / "stdin", out = dir_ / "stdout", err = dir_ / "stderr";
-    std::ofstream(in, std::ios::binary) << input;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    args.insert(args.begin(), XB_CLI);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    Outcome outcome;
-    if (posix_spawn(&pid, XB_CLI, &actions, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    outcome.out = Slurp(out);
-    outcome.err = Slurp(err);
-    return outcome;
+  static CliOutcome Run(std::vector<std::string> args, const std::string& input = {}) {
+    xb::test::CliOptions options;
+    options.input = input;
+    return xb::test::RunCli(std::move(args), options);
   }
 
   // A new database holding the table of the sample workbooks.
   std::string MakeDatabase() {
-    const fs::path db = dir_ / "db.sqlite";
-    std::ofstream(db).close();
-    const fs::path script = dir_ / "schema.sql";
-    std::ofstream(script) << "create table ZORVAT (AA varchar2(10) primary key, BB number, CC date,\n"
-                             "  SEQ_NN number, DD number);\n"
-                             "create sequence SEQ_TBXH;\n";
-    const auto r = Run({"sql", "--data-source", db.string(), "--file", script.string()});
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    return db.string();
+    const std::string db = dir_.file("db.sqlite");
+    xb::test::MakeDatabase(db,
+                           "create table ZORVAT (AA varchar2(10) primary key, BB number, CC date,\n"
+                           "  SEQ_NN number, DD number);\n"
+                           "create sequence SEQ_TBXH;\n");
+    return db;
   }
 
   std::string Rows(const std::string& db) {
@@ -92,7 +58,8 @@ class Cli : public ::testing::Test {
 
   static std::string Fixture(const std::string& name) { return std::string(XB_TEST_DATA) + "/cli/" + name; }
 
-  fs::path dir_;
+  xb::test::TempDir dir_;
+  xb::test::ScopedEnv env_;
   fs::path aliases_;
 };
 
@@ -112,9 +79,9 @@ TEST_F(Cli, UsageErrorsExitTwoAndHelpGoesToStdout) {
 }
 
 TEST_F(Cli, SqlOnAnEmptyFileCreatesTablesAndPrintsTabSeparatedRows) {
-  const fs::path db = dir_ / "new.db";
+  const fs::path db = dir_.path() / "new.db";
   std::ofstream(db).close();
-  const fs::path script = dir_ / "s.sql";
+  const fs::path script = dir_.path() / "s.sql";
   std::ofstream(script) << "create table T (A number, B varchar2(20));\n"
                            "insert into T values (1, 'x;y');\n"
                            "insert into T values (2, null)\n/\n"
@@ -134,7 +101,7 @@ TEST_F(Cli, SqlOnAnEmptyFileCreatesTablesAndPrintsTabSeparatedRows) {
 
 TEST_F(Cli, SqlStopsAtTheFirstFailingStatementKeepingEarlierOnes) {
   const std::string db = MakeDatabase();
-  const fs::path script = dir_ / "s.sql";
+  const fs::path script = dir_.path() / "s.sql";
   std::ofstream(script) << "insert into ZORVAT(AA) values ('k1');\n"
                            "insert into NO_SUCH_TABLE values (1);\n"
                            "insert into ZORVAT(AA) values ('k2');\n";
@@ -145,7 +112,7 @@ TEST_F(Cli, SqlStopsAtTheFirstFailingStatementKeepingEarlierOnes) {
 }
 
 TEST_F(Cli, AFailedConnectionIsReportedAndCreatesNoFile) {
-  const fs::path missing = dir_ / "missing.db";
+  const fs::path missing = dir_.path() / "missing.db";
   const auto r = Run({"sql", "--data-source", missing.string(), "select 1 from dual"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("cannot connect"), std::string::npos);
@@ -206,7 +173,7 @@ TEST_F(Cli, CheckCountsExistingKeysAndWritesNothing) {
 
 TEST_F(Cli, ImportOfAMissingWorkbookShowsTheStartBox) {
   const std::string db = MakeDatabase();
-  const auto r = Run({"import", "--data-source", db, (dir_ / "nothere.xls").string()});
+  const auto r = Run({"import", "--data-source", db, (dir_.path() / "nothere.xls").string()});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "系统错误: 无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。\n\n");
 }
@@ -214,14 +181,14 @@ TEST_F(Cli, ImportOfAMissingWorkbookShowsTheStartBox) {
 TEST_F(Cli, ExportWritesTheWorkbookAndKeepsAnOldFileOnFailure) {
   const std::string db = MakeDatabase();
   ASSERT_EQ(Run({"import", "--data-source", db, Fixture("zorvat3.xls")}).exit_code, 0);
-  const fs::path out = dir_ / "out.xlsx";
+  const fs::path out = dir_.path() / "out.xlsx";
   auto r = Run({"export", "--data-source", db, "--query", "select AA, BB, CC from zorvat order by AA", "--output",
                 out.string()});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err, "");
 
   // Read back with a reader nobody here wrote.
-  const fs::path dump = dir_ / "dump.txt";
+  const fs::path dump = dir_.path() / "dump.txt";
   const std::string read_back = "/usr/bin/python3 -c \"import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1]).active; "
                                 "print(repr([[c.value for c in row] for row in ws.iter_rows()]))\" " +
                                 out.string() + " > " + dump.string();

@@ -40,11 +40,13 @@ TEST_F(Aliases, AMissingFileHoldsNoneAndABadOneIsAnError) {
 }
 
 TEST(AliasFile, EnvironmentOverridesTheConfigFolder) {
-  setenv("XLSBRIDGE_ALIASES", "/x/y.ini", 1);
+  xb::test::ScopedEnv env;
+  env.set("XLSBRIDGE_ALIASES", "/x/y.ini");
   EXPECT_EQ(AliasFilePath(), "/x/y.ini");
-  unsetenv("XLSBRIDGE_ALIASES");
-  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  env.unset("XLSBRIDGE_ALIASES").set("XDG_CONFIG_HOME", "/cfg");
   EXPECT_EQ(AliasFilePath(), "/cfg/xlsbridge/aliases.ini");
+  env.unset("XDG_CONFIG_HOME").set("HOME", "/home/op");
+  EXPECT_EQ(AliasFilePath(), "/home/op/.config/xlsbridge/aliases.ini");
 }
 
 }  // namespace

@@ -12,6 +12,9 @@ struct ExtractCase {
   std::string table;
 };
 
+// Failure messages name the case and show the statement.
+void PrintTo(const ExtractCase& c, std::ostream* os) { *os << c.name << ": " << testing::PrintToString(c.statement); }
+
 class ExtractFromTableCases : public testing::TestWithParam<ExtractCase> {};
 
 TEST_P(ExtractFromTableCases, Finds) { EXPECT_EQ(ExtractFromTable(GetParam().statement), GetParam().table); }

@@ -32,6 +32,9 @@ std::string Kinds(const std::vector<std::string>& sequences) {
   return out;
 }
 
+// Failure messages name the case and show the header cell.
+void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name << ": " << testing::PrintToString(c.text); }
+
 class ParseHeaderTable : public testing::TestWithParam<HeaderCase> {};
 
 TEST_P(ParseHeaderTable, Cuts) {

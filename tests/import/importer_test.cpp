@@ -21,7 +21,7 @@ class ImportTest : public testing::Test {
  protected:
   void SetUp() override {
     database_.Connect(session_);
-    TestDatabase::RunScript(session_.myconnection, Workbook("schema.sql"));
+    test::LoadSchemaFile(session_.myconnection, Workbook("schema.sql"));
   }
 
   bool Load(const std::string& name) {
@@ -118,6 +118,9 @@ struct LoadFault {
   Modality modality;
   size_t entries_after;
 };
+
+// Failure messages name the case and its workbook.
+void PrintTo(const LoadFault& f, std::ostream* os) { *os << f.name << " (" << f.workbook << ")"; }
 
 class LoaderFaults : public ImportTest, public testing::WithParamInterface<LoadFault> {};
 

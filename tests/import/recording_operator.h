@@ -4,13 +4,12 @@
 
 #include <deque>
 #include <functional>
-#include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "db/operator.h"
+#include "support/temp_dir.h"
 
 namespace xb::test {
 
@@ -67,28 +66,6 @@ class RecordingOperator : public Operator {
  private:
   int min_ = 0, max_ = 100, position_ = 0;
   bool import_enabled_ = false;
-};
-
-// A fresh folder per test, removed afterwards; safe under ctest -j2.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("xb-test-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
 };
 
 }  // namespace xb::test

@@ -2,7 +2,6 @@
 // A fresh SQLite database in a test's own folder, opened through the same
 // connection and query objects the program uses.
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -11,6 +10,9 @@
 #include "db/connection.h"
 #include "db/connection_string.h"
 #include "recording_operator.h"
+#include "support/schema.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace xb::test {
 
@@ -18,9 +20,7 @@ class TestDatabase {
  public:
   explicit TestDatabase(const TempDir& dir) : path_(dir.file("db.sqlite")) {
     // No alias or DSN of the machine may take the file's name.
-    std::ofstream(dir.file("aliases.ini")).close();
-    setenv("XLSBRIDGE_ALIASES", dir.file("aliases.ini").c_str(), 1);
-    setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
+    UsePrivateSettings(env_, dir);
     std::ofstream(path_).close();
   }
 
@@ -35,21 +35,6 @@ class TestDatabase {
     session.myconnection.open();
   }
 
-  // Runs every statement of a script; a statement ends with ";" at the end of
-  // a line, and lines starting with "--" are comments.
-  static void RunScript(db::Connection& connection, const std::string& script_path) {
-    std::ifstream in(script_path);
-    std::string line, statement;
-    while (std::getline(in, line)) {
-      if (line.rfind("--", 0) == 0) continue;
-      statement += line + "\n";
-      if (!line.empty() && line.back() == ';') {
-        statement.erase(statement.find_last_of(';'));
-        Execute(connection, statement);
-        statement.clear();
-      }
-    }
-  }
   static void Execute(db::Connection& connection, const std::string& sql) {
     db::Query q(connection);
     q.setSql(sql);
@@ -70,6 +55,7 @@ class TestDatabase {
   }
 
  private:
+  ScopedEnv env_;
   std::string path_;
 };
 

@@ -14,6 +14,8 @@
 #include "sheet/file_engine.h"
 #include "sheet/sheet.h"
 
+#include "support/temp_dir.h"
+
 namespace xb::sheet {
 namespace {
 
@@ -44,12 +46,7 @@ TEST(FileEngine, OpenReportsTheFileAndItsFault) {
 
 class FileExport : public testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/xb-sheet-test-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { dir_ = temp_.path(); }
 
   // Each non-empty cell as "row,column,type,value" per openpyxl.
   std::vector<std::string> ReadBack(const fs::path& xlsx) {
@@ -73,6 +70,7 @@ class FileExport : public testing::Test {
     return lines;
   }
 
+  test::TempDir temp_;
   fs::path dir_;
 };
 

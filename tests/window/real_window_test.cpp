@@ -34,6 +34,7 @@
 #include "db/connection.h"
 #include "app/startup.h"
 #include "help/help_window.h"
+#include "support/scoped_env.h"
 
 namespace xb::app {
 namespace {
@@ -186,9 +187,11 @@ class RealWindowTest : public testing::Test {
     Write("aliases.ini", "[Demo]\nengine=sqlite\ntarget=db.sqlite\n");
     Write("odbc.ini", "");
     Write("db.sqlite", "");
-    setenv("XLSBRIDGE_ALIASES", Path("aliases.ini").c_str(), 1);
-    setenv("ODBCINI", Path("odbc.ini").c_str(), 1);
-    setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
+    env_.set("XLSBRIDGE_ALIASES", Path("aliases.ini"))
+        .set("ODBCINI", Path("odbc.ini"))
+        .set("ODBCSYSINI", dir_.path().toStdString())
+        .set("XDG_CONFIG_HOME", Path("config"))
+        .set("XDG_DATA_HOME", Path("data"));
   }
   void TearDown() override {
     if (window_) window_->hide();
@@ -240,6 +243,7 @@ class RealWindowTest : public testing::Test {
   std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
   void Write(const std::string& name, const std::string& text) { std::ofstream(Path(name)) << text; }
 
+  test::ScopedEnv env_;
   QTemporaryDir dir_;
   help::Tfrm_help help_;
   std::unique_ptr<Tfrm_main> window_;

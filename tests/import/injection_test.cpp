@@ -14,6 +14,8 @@
 #include "import/importer.h"
 #include "recording_operator.h"
 #include "sheet/file_engine.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -47,8 +49,7 @@ class Injection : public ::testing::Test {
   void SetUp() override {
     const std::string db = dir_.file("db.sqlite");
     std::ofstream(db).close();
-    std::ofstream(dir_.file("aliases.ini")).close();
-    setenv("XLSBRIDGE_ALIASES", dir_.file("aliases.ini").c_str(), 1);
+    xb::test::UsePrivateSettings(env_, dir_);
     session_.myconnection.setConnectionString(xb::db::BuildConnectionString({db, "", ""}));
     for (const char* sql : {"create table ZORVAT (AA varchar2(10) primary key, BB varchar2(4000), CC date, "
                             "SEQ_NN number, DD number)",
@@ -69,6 +70,7 @@ class Injection : public ::testing::Test {
   }
 
   TempDir dir_;
+  xb::test::ScopedEnv env_;
   Log log_;
   RecordingOperator op_;
   xb::db::DbSession session_;

@@ -1,0 +1,28 @@
+# Fails when a CTest name is longer than 100 characters: names are read by
+# people, and a parameter printed into a name (a heap address, say) changes
+# at every discovery. Run as: cmake -DCTEST=... -DBUILD_DIR=... -P test_names.cmake
+execute_process(COMMAND ${CTEST} -N WORKING_DIRECTORY ${BUILD_DIR}
+  OUTPUT_VARIABLE listing RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "ctest -N failed (${result})")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+set(count 0)
+set(too_long "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^ *Test +#[0-9]+: (.*)$")
+    set(name "${CMAKE_MATCH_1}")
+    math(EXPR count "${count} + 1")
+    string(LENGTH "${name}" length)
+    if(length GREATER 100)
+      string(APPEND too_long "\n  ${length}: ${name}")
+    endif()
+  endif()
+endforeach()
+if(count EQUAL 0)
+  message(FATAL_ERROR "no test found in ${BUILD_DIR}")
+endif()
+if(too_long)
+  message(FATAL_ERROR "CTest names longer than 100 characters:${too_long}")
+endif()
+message(STATUS "${count} test names, none longer than 100 characters")
