@@ -19,3 +19,4 @@ echo "== database engine"; "$build/bench/db/bench_db" 100000 1000000
 echo "== import";          "$top/bench/import/run.sh" "$build" 3
 echo "== export";          "$top/bench/export/run.sh" "$build" 3
 if [ -x "$top/bench/sheet/run.sh" ]; then echo "== workbook read and write"; "$top/bench/sheet/run.sh" "$build"; fi
+if [ -x "$top/bench/xlsx/run.sh" ]; then echo "== .xlsx import"; "$top/bench/xlsx/run.sh" "$build" 3; fi

@@ -14,6 +14,8 @@ packages=(
   unixodbc odbcinst libsqliteodbc fonts-wqy-microhei fonts-liberation2 xdg-utils
   # tests: GoogleTest, the window without a display, reading workbooks back
   libgtest-dev googletest xvfb xauth openbox python3 python3-xlwt python3-xlrd python3-openpyxl
+  # reading .xlsx workbooks
+  libzip-dev libexpat1-dev
   # the window: Qt's Chinese dialog texts; real-window tests (xdotool, xprop/xwininfo); the .deb
   qt6-translations-l10n xdotool x11-utils dpkg-dev
 )

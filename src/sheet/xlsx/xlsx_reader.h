@@ -1,0 +1,42 @@
+#pragma once
+// A streaming reader for .xlsx/.xlsm workbooks (Office Open XML packages).
+// It finds the workbook through [Content_Types].xml and the relationships,
+// keeps the shared strings and the cell formats in memory, and reads the
+// active sheet's XML row by row without holding the sheet. Every fault of
+// the package (damaged zip, zip bomb, DOCTYPE, oversized part or cell...) is
+// a SheetError with a reason the operator can read.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "sheet/reader.h"
+
+namespace xb::sheet {
+
+// Limits on what a package may hold, and how it is read.
+struct XlsxLimits {
+  // Uncompressed size of the sheet and of the shared strings (each).
+  uint64_t max_large_part = (uint64_t(1) << 30) - 1;
+  // Uncompressed size of every other part read (workbook, styles, relationships...).
+  uint64_t max_small_part = uint64_t(64) << 20;
+  // Uncompressed to compressed, for parts above ratio_floor bytes.
+  uint64_t max_ratio = 250;
+  uint64_t ratio_floor = uint64_t(4) << 20;
+  // Read the shared strings and the sheet on threads of their own (else all
+  // on the caller's thread, row by row as asked).
+  bool threads = true;
+};
+
+// A workbook file; SheetError when it cannot be read. (OpenXlsxReader(path),
+// which the content dispatcher calls, uses the default limits.)
+std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const XlsxLimits& limits);
+// The same for a package held in memory (the reader keeps its own copy).
+std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string data, const XlsxLimits& limits = {});
+
+// The most characters a cell may hold, as in the spreadsheet application.
+constexpr int kXlsxMaxCellChars = 32767;
+constexpr int kXlsxMaxRows = 1048576;
+constexpr int kXlsxMaxColumns = 16384;
+
+}  // namespace xb::sheet
