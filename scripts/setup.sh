@@ -18,6 +18,8 @@ packages=(
   odbc-postgresql postgresql bc time
   # reading .xlsx workbooks
   libzip-dev libexpat1-dev
+  # the window: Qt's Chinese dialog texts; real-window tests (xdotool, xprop/xwininfo); the .deb
+  qt6-translations-l10n xdotool x11-utils dpkg-dev
 )
 
 missing=()
