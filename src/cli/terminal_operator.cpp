@@ -48,7 +48,7 @@ OverwriteAnswer TerminalOperator::askOverwrite(const std::string& text) {
   shown.resize(shown.size() - 1);  // one newline before the choices
   prompt_out_ << shown;
   for (;;) {
-    prompt_out_ << "[y]es / [a]bort / [i]gnore / a[l]l? " << std::flush;
+    prompt_out_ << texts::kOverwriteChoices << std::flush;
     std::string line;
     if (!std::getline(prompt_in_, line)) return OverwriteAnswer::Abort;  // end of input: nothing overwritten unasked
     std::string word;

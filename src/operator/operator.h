@@ -77,7 +77,7 @@ class Operator {
   // The overwrite prompt: caption "Confirm", question icon, buttons
   // "&Yes" "&Abort" "&Ignore" "&All"; text lines joined by "\r".
   virtual OverwriteAnswer askOverwrite(const std::string& text) = 0;
-  // The choice of the workbook to read (filter "EXCEL文件|*.xls"); nullopt
+  // The choice of the workbook to read (texts::kWorkbookFilter); nullopt
   // when cancelled.
   virtual std::optional<std::string> chooseWorkbook() = 0;
   // Where the read and the runs report their progress.

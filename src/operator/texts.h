@@ -78,6 +78,12 @@ inline std::string OverwritePrompt(const std::string& existing_values, const std
          "点击\"Abort\"终止导入操作";
 }
 
+// The same prompt on a terminal: the line of choices under the text.
+inline constexpr const char* kOverwriteChoices = "[y]es / [a]bort / [i]gnore / a[l]l? ";
+
+// The choice of the workbook to read: its file filter.
+inline constexpr const char* kWorkbookFilter = "EXCEL文件 (*.xls *.xlsx)";
+
 // ---- the export ----
 inline std::string BadQuery(const std::string& reason) { return "SQl语句有问题,如下:\r" + reason; }
 inline std::string WrongStatement(const std::string& sql) { return "错误的SQL语句如下:\r" + sql; }
