@@ -31,6 +31,7 @@
 #include "db/connection.h"
 #include "help/help_window.h"
 #include "support/scoped_env.h"
+#include "support/schema.h"
 
 namespace xb::app {
 namespace {
@@ -336,6 +337,40 @@ TEST_F(MainWindowTest, ImportsTheSampleWorkbookWithoutReentry) {
             (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"}));
   EXPECT_EQ(Column("select to_char(CC,'yyyy-mm-dd') from ZORVAT where AA='11'"),
             std::vector<std::string>{"2003-08-11"});
+}
+
+// The window keeps BT_IMP and the file path from what the read did: a good
+// read answered No leaves the list waiting, a cancelled choice changes
+// nothing, a read that fails part-way leaves nothing to import.
+TEST_F(MainWindowTest, ImportButtonFollowsWhatTheReadDid) {
+  {
+    db::Connection connection;
+    connection.setConnectionString("data source=" + Path("db.sqlite"));
+    connection.open();
+    test::LoadSchemaFile(connection, std::string(XB_IMPORT_DATA) + "/schema.sql");
+  }
+  Create();
+  Connect();
+  answerer_.policy = [](QMessageBox*, const SeenBox& seen) {
+    return seen.standard.contains("No") ? QString("No") : QString("OK");
+  };
+  const QString good = QString(XB_IMPORT_DATA) + "/sample1.xls";
+  answerer_.workbook = good;
+  QTest::mouseClick(window_->bt_open, Qt::LeftButton);
+  EXPECT_TRUE(window_->BT_IMP->isEnabled());
+  EXPECT_EQ(window_->ed_filepath->text(), good);
+  EXPECT_EQ(window_->Progress1->value(), 0);
+
+  answerer_.workbook.clear();  // the file dialog is cancelled
+  QTest::mouseClick(window_->bt_open, Qt::LeftButton);
+  EXPECT_TRUE(window_->BT_IMP->isEnabled());
+  EXPECT_EQ(window_->ed_filepath->text(), good);
+
+  answerer_.workbook = QString(XB_IMPORT_DATA) + "/error_cell.xls";
+  QTest::mouseClick(window_->bt_open, Qt::LeftButton);
+  EXPECT_FALSE(window_->BT_IMP->isEnabled());
+  EXPECT_EQ(window_->ed_filepath->text(), answerer_.workbook);
+  EXPECT_TRUE(Column("select AA from ZORVAT").empty());
 }
 
 // The export from the window: the workbook is saved under the data folder and
