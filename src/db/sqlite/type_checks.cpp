@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "db/errors.h"
@@ -63,6 +64,9 @@ struct RowColumns {
   std::vector<DeclaredType> types;
 };
 
+// The parsed column lists of a connection, by table and list text.
+using RowColumnsCache = std::unordered_map<std::string, std::shared_ptr<const RowColumns>>;
+
 bool ParseRowColumns(const char* p, size_t n, RowColumns& out) {
   const char* end = p + n;
   auto field = [&](std::string& s) {
@@ -95,18 +99,34 @@ size_t CharCount(const unsigned char* s, size_t n) {
 // written again with the kept values, else 0.
 void RowCheckFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
   try {
-    auto* columns = static_cast<RowColumns*>(sqlite3_get_auxdata(context, 1));
+    // Kept with the statement for its later rows, and on the connection
+    // for the statements to come: the import sends each row as a statement
+    // of its own.
+    using Shared = std::shared_ptr<const RowColumns>;
+    const RowColumns* columns = nullptr;
+    if (auto* kept = static_cast<Shared*>(sqlite3_get_auxdata(context, 1))) columns = kept->get();
     if (!columns) {
-      auto fresh = std::make_unique<RowColumns>();
       const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-      fresh->table = t ? t : "";
       const auto* d = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
-      if (!d || !ParseRowColumns(d, static_cast<size_t>(sqlite3_value_bytes(argv[1])), *fresh) ||
-          fresh->names.size() != static_cast<size_t>(argc - 2))
-        return sqlite3_result_error(context, "xlsbridge_kept_row: bad column list", -1);
-      sqlite3_set_auxdata(context, 1, fresh.release(), [](void* p) { delete static_cast<RowColumns*>(p); });
-      columns = static_cast<RowColumns*>(sqlite3_get_auxdata(context, 1));
-      if (!columns) return sqlite3_result_error_nomem(context);
+      if (!t || !d) return sqlite3_result_error(context, "xlsbridge_kept_row: bad column list", -1);
+      std::string key(t, static_cast<size_t>(sqlite3_value_bytes(argv[0])));
+      key += '\0';
+      key.append(d, static_cast<size_t>(sqlite3_value_bytes(argv[1])));
+      auto& cache = *static_cast<RowColumnsCache*>(sqlite3_user_data(context));
+      auto found = cache.find(key);
+      if (found == cache.end()) {
+        auto fresh = std::make_shared<RowColumns>();
+        fresh->table = t;
+        if (!ParseRowColumns(d, static_cast<size_t>(sqlite3_value_bytes(argv[1])), *fresh) ||
+            fresh->names.size() != static_cast<size_t>(argc - 2))
+          return sqlite3_result_error(context, "xlsbridge_kept_row: bad column list", -1);
+        // Tables altered or made again many times leave their old lists.
+        if (cache.size() >= 1000) cache.clear();
+        found = cache.emplace(std::move(key), std::move(fresh)).first;
+      }
+      const Shared& entry = found->second;
+      columns = entry.get();
+      sqlite3_set_auxdata(context, 1, new Shared(entry), [](void* p) { delete static_cast<Shared*>(p); });
     }
     bool changed = false;
     for (int i = 2; i < argc; ++i) {
@@ -165,8 +185,9 @@ std::string QuotedText(const std::string& text) {
 TypeChecks::TypeChecks(sqlite3* db) : db_(db) {
   sqlite3_create_function(db_, "xlsbridge_kept_value", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, CheckFunction,
                           nullptr, nullptr);
-  sqlite3_create_function(db_, "xlsbridge_kept_row", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, RowCheckFunction,
-                          nullptr, nullptr);
+  sqlite3_create_function_v2(db_, "xlsbridge_kept_row", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, new RowColumnsCache,
+                             RowCheckFunction, nullptr, nullptr,
+                             [](void* p) { delete static_cast<RowColumnsCache*>(p); });
 }
 
 void TypeChecks::Refresh() {
