@@ -10,6 +10,8 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libsqlite3-dev unixodbc-dev libxlsxwriter-dev
   libzip-dev
+  # the postgres engine, and the private PostgreSQL server its tests start
+  libpq-dev postgresql
   # run
   unixodbc odbcinst libsqliteodbc fonts-wqy-microhei fonts-liberation2 xdg-utils
   # tests: GoogleTest, the window without a display, reading workbooks back
@@ -18,6 +20,8 @@ packages=(
   odbc-postgresql postgresql bc time
   # reading .xlsx workbooks
   libzip-dev libexpat1-dev
+  # the window: Qt's Chinese dialog texts; real-window tests (xdotool, xprop/xwininfo); the .deb
+  qt6-translations-l10n xdotool x11-utils dpkg-dev
 )
 
 missing=()

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/fonts.h"
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "help/help_window.h"
 
 namespace {
@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   QApplication app(argc, argv);
-  xb::app::InstallFontSubstitutions();
+  xb::app::ConfigureApplication(app);
+  xb::app::RemoveOldShownExports();
 
   xb::app::Tfrm_main frm_main(argc > 0 ? argv[0] : "xlsbridge");
   frm_main.setQuitOnClose(true);

@@ -17,7 +17,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QTimer>
+#include <QWindow>
 #include <exception>
 
 #include "db/aliases.h"
@@ -110,6 +113,104 @@ class OverwritePrompt : public QMessageBox {
   bool closed_ = false;
 };
 
+// The wait cursor while a handler waits on the database or the workbook.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// The usual cursor while a box, a prompt or a dialog waits for the operator.
+class CursorPause {
+ public:
+  CursorPause() {
+    while (QApplication::overrideCursor()) {
+      QApplication::restoreOverrideCursor();
+      ++paused_;
+    }
+  }
+  ~CursorPause() {
+    for (int i = 0; i < paused_; ++i) QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  CursorPause(const CursorPause&) = delete;
+  CursorPause& operator=(const CursorPause&) = delete;
+
+ private:
+  int paused_ = 0;
+};
+
+// Keeps a top-level window's frame in the screen's centre. The window
+// manager frames the window after it is shown and, keeping the client where
+// it is, sends no event for it: so for a moment after each showing or
+// resize the frame is watched, and the window is centred again whenever the
+// frame's size changes. A move by the operator changes no size and is kept.
+class FrameCentrer : public QObject {
+ public:
+  // `like` is a window already framed by the same window manager: its frame
+  // stands in for this one's until this one's is known.
+  FrameCentrer(QWidget* window, const QWidget* like) : QObject(window), window_(window) {
+    if (like && like->isVisible()) {
+      const QRect outer = like->frameGeometry(), inner = like->geometry();
+      estimate_ = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                           outer.bottom() - inner.bottom());
+    }
+    window->installEventFilter(this);
+    watch_.setInterval(20);
+    connect(&watch_, &QTimer::timeout, this, [this] {
+      Centre();
+      if (++ticks_ >= 50) watch_.stop();
+    });
+  }
+
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Show || event->type() == QEvent::Resize) {
+      Centre();
+      ticks_ = 0;
+      watch_.start();
+    } else if (event->type() == QEvent::Hide) {
+      watch_.stop();
+    }
+    return false;
+  }
+
+ private:
+  void Centre() {
+    const QScreen* screen = window_->screen();
+    if (!screen || !window_->isVisible()) return;
+    const QRect client = window_->geometry();
+    QRect frame = window_->frameGeometry();
+    const bool framed = frame.size() != client.size();
+    if (!framed) frame = client.marginsAdded(estimate_);
+    if (frame.size() == centred_size_ && framed == centred_framed_) return;
+    centred_size_ = frame.size();
+    centred_framed_ = framed;
+    const QPoint corner = screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2);
+    const QRect target(corner + (client.topLeft() - frame.topLeft()), client.size());
+    if (target != client) window_->setGeometry(target);
+  }
+
+  QWidget* window_;
+  QMargins estimate_;
+  QSize centred_size_;
+  bool centred_framed_ = false;
+  QTimer watch_;
+  int ticks_ = 0;
+};
+
+// Where the style draws a group box's frame line, from the box's top.
+int GroupBoxFrameTop(QGroupBox* box) {
+  QStyleOptionGroupBox option;
+  option.initFrom(box);
+  option.rect = QRect(0, 0, 280, 110);
+  option.text = box->title();
+  option.lineWidth = 1;
+  option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  option.textAlignment = box->alignment();
+  return box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, box).top();
+}
+
 // Marks the window busy for the length of an operation.
 class BusyScope {
  public:
@@ -124,8 +225,9 @@ class BusyScope {
 
 }  // namespace
 
-std::unique_ptr<sheet::Server> Tfrm_main::DefaultServer() {
+std::unique_ptr<sheet::Server> Tfrm_main::MakeServer(std::shared_ptr<sheet::Viewer> viewer) {
   sheet::FileEngineOptions options;
+  options.viewer = std::move(viewer);
   // Where nothing can show the export, the operator at least learns its file.
   options.on_unviewable = [this](const std::string& path) {
     MessageBox box;
@@ -138,10 +240,10 @@ std::unique_ptr<sheet::Server> Tfrm_main::DefaultServer() {
   return sheet::MakeFileServer(std::move(options));
 }
 
-Tfrm_main::Tfrm_main(std::string program_path, std::unique_ptr<sheet::Server> server)
+Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> viewer)
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       program_path_(std::move(program_path)),
-      server_(server ? std::move(server) : DefaultServer()),
+      server_(MakeServer(std::move(viewer))),
       importer_(session_, *server_, *this) {
   setObjectName(QStringLiteral("frm_main"));
   setWindowTitle(QStringLiteral("通用EXCEL数据导入/导出"));
@@ -233,8 +335,10 @@ Tfrm_main::Tfrm_main(std::string program_path, std::unique_ptr<sheet::Server> se
   GroupBox2->setFont(SansSerif());
   Label1 = new QLabel(QStringLiteral("请输入查询语句"), GroupBox2);
   Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->move(16, 16);
   Label1->adjustSize();
+  // The style draws the group box's frame line below its caption, where the
+  // designed top (16) would cross the text: the label goes just below it.
+  Label1->move(16, std::max(16, GroupBoxFrameTop(GroupBox2) + 2));
   suiCheckBox1 = new QCheckBox(QStringLiteral("多表操作"), GroupBox2);
   suiCheckBox1->setObjectName(QStringLiteral("suiCheckBox1"));
   suiCheckBox1->setGeometry(80, 16, 73, 17);
@@ -243,6 +347,8 @@ Tfrm_main::Tfrm_main(std::string program_path, std::unique_ptr<sheet::Server> se
   memo_select->setObjectName(QStringLiteral("memo_select"));
   memo_select->setFont(SongTi());
   memo_select->setGeometry(16, 32, 249, 49);
+  // Tab moves on to the next control instead of typing a tab character.
+  memo_select->setTabChangesFocus(true);
   LbButton1 = new QPushButton(QStringLiteral("导出"), GroupBox2);
   LbButton1->setObjectName(QStringLiteral("LbButton1"));
   LbButton1->setGeometry(174, 82, 90, 23);
@@ -258,8 +364,11 @@ Tfrm_main::Tfrm_main(std::string program_path, std::unique_ptr<sheet::Server> se
   setTabOrder(user_name, user_pass);
   setTabOrder(user_pass, bt_test);
   setTabOrder(bt_test, bt_exit);
+  // Qt lets Tab reach only the chosen item of the radio group, so both
+  // items stand in the chain: whichever is chosen is reached.
   setTabOrder(bt_exit, rd_czxm_import);
-  setTabOrder(rd_czxm_import, bt_open);
+  setTabOrder(rd_czxm_import, rd_czxm_export);
+  setTabOrder(rd_czxm_export, bt_open);
   setTabOrder(bt_open, BT_IMP);
   setTabOrder(BT_IMP, ed_filepath);
   setTabOrder(ed_filepath, LbButton2);
@@ -421,6 +530,7 @@ void Tfrm_main::TypeAhead(const QString& typed) {
 }
 
 void Tfrm_main::bt_testClick() {
+  WaitCursor wait;
   Guarded([this] {
     db::ConnectionSettings settings;
     settings.password = user_pass->text().toStdString();
@@ -479,22 +589,27 @@ void Tfrm_main::rd_czxmClick() {
 
 void Tfrm_main::bt_openClick() {
   BusyScope busy(busy_);
+  WaitCursor wait;
   Guarded([this] { importer_.bt_openClick([this] { bt_testClick(); }); });
 }
 
 void Tfrm_main::BT_IMPClick() {
   BusyScope busy(busy_);
+  WaitCursor wait;
   Guarded([this] { importer_.BT_IMPClick(); });
 }
 
 void Tfrm_main::LbButton1Click() {
   BusyScope busy(busy_);
+  WaitCursor wait;
   Guarded([this] { exporting::Export(session_, *server_, *this, memo_select->toPlainText().toStdString()); });
 }
 
 void Tfrm_main::LbButton2Click() {
   Guarded([this] {
-    if (frm_help_) frm_help_->ShowModal();
+    if (!frm_help_) return;
+    CursorPause pause;
+    frm_help_->ShowModal();
   });
 }
 
@@ -542,6 +657,12 @@ bool Tfrm_main::eventFilter(QObject* watched, QEvent* event) {
   Guarded([&] { FormKeyDown(key->key(), key->modifiers()); });
   if (watched == user_name) Guarded([&] { user_nameKeyDown(key->key()); });
   if (watched == user_pass || watched == ed_filepath) Guarded([&] { user_passKeyDown(key->key()); });
+  // Enter presses the focused button, as Space does.
+  if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier)
+    if (auto* button = qobject_cast<QPushButton*>(widget); button && button->isEnabled() && button->isVisible()) {
+      button->click();
+      return true;
+    }
   return false;  // the key goes on to the control as usual
 }
 
@@ -559,6 +680,8 @@ Answer Tfrm_main::showMessage(const MessageBox& box) {
       box.buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::StandardButtons(QMessageBox::Ok);
   QWidget* owner = box.modality == Modality::Owned ? this : nullptr;
   QMessageBox dialog(icon, Q(box.caption), DisplayText(box.text), buttons, owner);
+  if (!owner) KeepAbove(&dialog, false);
+  CursorPause pause;
   int result = QMessageBox::Ok;
   switch (box.modality) {
     case Modality::Owned:
@@ -594,6 +717,8 @@ OverwriteAnswer Tfrm_main::askOverwrite(const std::string& text) {
   QPushButton* all = prompt.addButton(QStringLiteral("&All"), QMessageBox::ActionRole);
   prompt.setDefaultButton(yes);
   prompt.setWindowModality(Qt::ApplicationModal);
+  KeepAbove(&prompt, true);
+  CursorPause pause;
   prompt.exec();
   const QAbstractButton* clicked = prompt.clickedButton();
   if (prompt.closedByFrame() || !clicked) return OverwriteAnswer::Closed;
@@ -604,7 +729,9 @@ OverwriteAnswer Tfrm_main::askOverwrite(const std::string& text) {
 }
 
 std::optional<std::string> Tfrm_main::chooseWorkbook() {
-  const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("EXCEL文件 (*.xls)"));
+  CursorPause pause;
+  const QString path =
+      QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("EXCEL文件 (*.xls *.xlsx)"));
   if (path.isEmpty()) return std::nullopt;
   return path.toStdString();
 }
@@ -614,6 +741,13 @@ void Tfrm_main::setProgressMax(int value) { Progress1->setMaximum(value); }
 void Tfrm_main::setProgressPosition(int value) {
   // The bar holds a position inside its range, as the loops expect.
   Progress1->setValue(std::clamp(value, Progress1->minimum(), Progress1->maximum()));
+  // A long import or export repaints at the bar's pace, so that closed
+  // boxes do not stay painted over the window. Input waits until the end.
+  if (repaint_clock_.elapsed() >= 16) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    repaint();
+    repaint_clock_.restart();
+  }
 }
 int Tfrm_main::progressMin() const { return Progress1->minimum(); }
 int Tfrm_main::progressMax() const { return Progress1->maximum(); }
@@ -626,6 +760,15 @@ void Tfrm_main::processEvents() {
     repaint();
     repaint_clock_.restart();
   }
+}
+
+void Tfrm_main::KeepAbove(QWidget* box, bool centre) {
+  // A transient window stays above the window it belongs to; unlike an
+  // owner, that blocks nothing.
+  box->winId();
+  if (QWindow* handle = box->windowHandle(); handle && isVisible() && windowHandle())
+    handle->setTransientParent(windowHandle());
+  if (centre) new FrameCentrer(box, this);
 }
 
 void Tfrm_main::setFilePath(const std::string& path) { ed_filepath->setText(Q(path)); }

@@ -15,6 +15,7 @@
 #include "db/operator.h"
 #include "import/importer.h"
 #include "sheet/sheet.h"
+#include "sheet/viewer.h"
 
 class QButtonGroup;
 class QComboBox;
@@ -37,8 +38,10 @@ namespace xb::app {
 class Tfrm_main : public QWidget, public Operator {
   Q_OBJECT
  public:
-  // program_path gives the title of the default error report.
-  explicit Tfrm_main(std::string program_path, std::unique_ptr<sheet::Server> server = nullptr);
+  // program_path gives the title of the default error report; viewer shows
+  // the exports and tells whether a spreadsheet application runs (the
+  // desktop's when none is given).
+  explicit Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> viewer = nullptr);
   ~Tfrm_main() override;
 
   void setHelpWindow(help::Tfrm_help* help) { frm_help_ = help; }
@@ -125,7 +128,10 @@ class Tfrm_main : public QWidget, public Operator {
   void ApplyOuterSize();
   QLabel* LabelLeftOf(QWidget* box, const QString& text);
   void TypeAhead(const QString& typed);
-  std::unique_ptr<sheet::Server> DefaultServer();
+  std::unique_ptr<sheet::Server> MakeServer(std::shared_ptr<sheet::Viewer> viewer);
+  // Keeps a box without owner above the main window while the window waits
+  // for it, and centres it on the screen once its frame is known.
+  void KeepAbove(QWidget* box, bool centre);
 
   std::string program_path_;
   help::Tfrm_help* frm_help_ = nullptr;

@@ -12,6 +12,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTextFrame>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace xb::help {
@@ -96,8 +97,18 @@ Tfrm_help::Tfrm_help(QWidget* parent)
   outer->setSpacing(0);
   outer->addWidget(help_Panel);
 
-  // Single fixed border: no resizing by dragging while the window is normal.
-  setFixedSize(kClientWidth, kClientHeight);
+  // Single fixed border with a maximise button. Window managers offer
+  // maximising only to a window that may change size, so the window may; a
+  // size the operator drags while it is not maximised is undone once the
+  // drag settles (the short wait lets a maximise arrive first).
+  setMinimumSize(kClientWidth, kClientHeight);
+  resize(kClientWidth, kClientHeight);
+  snap_back_.setSingleShot(true);
+  snap_back_.setInterval(150);
+  connect(&snap_back_, &QTimer::timeout, this, [this] {
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)))
+      resize(kClientWidth, kClientHeight);
+  });
 }
 
 void Tfrm_help::ShowModal() {
@@ -132,15 +143,13 @@ void Tfrm_help::closeEvent(QCloseEvent* event) {
 }
 
 void Tfrm_help::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::WindowStateChange) {
-    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
-      setMinimumSize(0, 0);
-      setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    } else if (!(windowState() & Qt::WindowMinimized)) {
-      setFixedSize(kClientWidth, kClientHeight);
-    }
-  }
+  if (event->type() == QEvent::WindowStateChange) snap_back_.start();
   QWidget::changeEvent(event);
+}
+
+void Tfrm_help::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (size() != QSize(kClientWidth, kClientHeight)) snap_back_.start();
 }
 
 }  // namespace xb::help

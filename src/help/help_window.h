@@ -2,6 +2,7 @@
 // The help window: one fixed rich-text document about the workbook layout,
 // created hidden at start-up and shown modally for F1 and the help button.
 
+#include <QTimer>
 #include <QWidget>
 
 class QEventLoop;
@@ -25,12 +26,14 @@ class Tfrm_help : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   QFrame* help_Panel = nullptr;
   QTextEdit* help_memo = nullptr;
   bool shown_before_ = false;
   QEventLoop* loop_ = nullptr;
+  QTimer snap_back_;
 };
 
 }  // namespace xb::help

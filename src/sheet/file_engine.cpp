@@ -5,12 +5,9 @@
 #include "sheet/file_engine.h"
 #include "sheet/xlsx_string.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
 #include <zip.h>
@@ -24,8 +21,7 @@
 #include <vector>
 
 #include "sheet/sheet_cells.h"
-
-extern char** environ;
+#include "sheet/viewer.h"
 
 namespace xb::sheet {
 namespace {
@@ -50,99 +46,11 @@ void MakeDirs(const std::string& dir) {
   if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw SheetError("cannot use the folder " + dir);
 }
 
-std::string DefaultExportsDir() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  std::string base;
-  if (xdg && *xdg == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) throw SheetError("cannot find the home folder to save the export (HOME is not set)");
-    base = std::string(home) + "/.local/share";
-  }
-  return base + "/xlsbridge/exports";
-}
-
 std::string DirOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
-}
-
-bool InPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string p = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= p.size()) {
-    size_t end = p.find(':', start);
-    if (end == std::string::npos) end = p.size();
-    std::string dir = p.substr(start, end - start);
-    if (dir.empty()) dir = ".";
-    if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-// Starts `argv` in a session of its own with output to /dev/null; the viewer
-// outlives us and is not waited for.
-bool SpawnDetached(const std::vector<std::string>& args) {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-  // A shell in the middle exits at once, so no zombie is left behind.
-  std::vector<std::string> full = {"/bin/sh", "-c", "\"$@\" & exit 0", "sh"};
-  full.insert(full.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : full) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid;
-  const int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) return false;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-bool DefaultLaunchViewer(const std::string& path) {
-  if (InPath("soffice")) return SpawnDetached({"soffice", "-n", path});
-  if (InPath("xdg-open")) return SpawnDetached({"xdg-open", path});
-  return false;
-}
-
-bool AnyViewerRunning() {
-  DIR* proc = opendir("/proc");
-  if (!proc) return false;
-  const uid_t me = getuid();
-  bool found = false;
-  while (dirent* e = readdir(proc)) {
-    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-    const std::string dir = std::string("/proc/") + e->d_name;
-    std::ifstream comm(dir + "/comm");
-    std::string name;
-    if (!std::getline(comm, name)) continue;
-    if (name != "soffice.bin" && name != "gnumeric") continue;
-    std::ifstream status(dir + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind("Uid:", 0) == 0) {
-        if (std::strtoul(line.c_str() + 4, nullptr, 10) == me) found = true;
-        break;
-      }
-    }
-    if (found) break;
-  }
-  closedir(proc);
-  return found;
 }
 
 // The writer library puts the sheet through temporary files whose write
@@ -227,8 +135,8 @@ class FileInstance : public Instance {
       return;
     }
     const std::string saved = SaveUnique();
-    const auto launch = options_.launch_viewer ? options_.launch_viewer : DefaultLaunchViewer;
-    if (!launch(saved) && options_.on_unviewable) options_.on_unviewable(saved);
+    const bool shown = options_.launch_viewer ? options_.launch_viewer(saved) : options_.viewer->show(saved);
+    if (!shown && options_.on_unviewable) options_.on_unviewable(saved);
   }
 
   void openWorkbook(const std::string& path) override {
@@ -366,7 +274,7 @@ class FileInstance : public Instance {
     localtime_r(&now, &tm);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
     for (int n = 1; n < 100000; ++n) {
-      const std::string target = dir_ + "/export-" + stamp + "-" + std::to_string(n) + ".xlsx";
+      const std::string target = dir_ + "/" + ShownExportName(stamp, n);
       if (link(temp_path_.c_str(), target.c_str()) == 0) {
         unlink(temp_path_.c_str());
         temp_path_.clear();
@@ -408,10 +316,12 @@ class FileInstance : public Instance {
 
 class FileServer : public Server {
  public:
-  explicit FileServer(FileEngineOptions options) : options_(std::move(options)) {}
+  explicit FileServer(FileEngineOptions options) : options_(std::move(options)) {
+    if (!options_.viewer) options_.viewer = MakeDesktopViewer();
+  }
   bool isRunning() override {
     try {
-      return AnyViewerRunning();
+      return options_.viewer->running();
     } catch (...) {
       return false;
     }

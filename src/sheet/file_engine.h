@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sheet.h"
+#include "viewer.h"
 
 namespace xb::sheet {
 
@@ -17,8 +18,11 @@ struct FileEngineOptions {
   // When set, a shown export is written here instead (replacing the file only
   // once the whole workbook was written) and no viewer is started.
   std::string output_path;
-  // Starts the viewer for a saved workbook; returns false when nothing could
-  // open it. Default: soffice -n, else xdg-open.
+  // Shows a saved workbook and tells whether a spreadsheet application runs
+  // already. Default: the desktop's (soffice -n, else xdg-open).
+  std::shared_ptr<Viewer> viewer;
+  // When set, starts the viewer in place of viewer->show; returns false
+  // when nothing could open the workbook.
   std::function<bool(const std::string& path)> launch_viewer;
   // Told the saved file's path when no viewer could open it.
   std::function<void(const std::string& path)> on_unviewable;

@@ -19,15 +19,18 @@ struct SeenBox {
   QString text;
   QString caption;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
-  QStringList buttons;  // left to right
+  QStringList buttons;  // left to right, as shown
+  QStringList standard;  // the same buttons' standard names ("Yes", "No", "Ok"), "" for others
   QWidget* parent = nullptr;
   Qt::WindowModality modality = Qt::NonModal;
 };
 
 class BoxAnswerer {
  public:
-  // Given what a box shows, the text of the button to click ("OK", "Yes",
-  // "All"; "&" is ignored); an empty answer leaves the box open for now.
+  // Given what a box shows, the button to click: its text ("&" is ignored)
+  // or its standard name ("Ok", "Yes", "No"; case is ignored), so that a
+  // translated standard button is found too; an empty answer leaves the
+  // box open for now.
   using Policy = std::function<QString(QMessageBox* box, const SeenBox& seen)>;
 
   BoxAnswerer() {
@@ -37,7 +40,7 @@ class BoxAnswerer {
   }
 
   Policy policy = [](QMessageBox*, const SeenBox& seen) {
-    return seen.buttons.contains("&Yes") ? QString("Yes") : QString("OK");
+    return seen.buttons.contains("&Yes") || seen.standard.contains("Yes") ? QString("Yes") : QString("OK");
   };
   QString workbook;  // chosen in the file dialog; empty cancels it
   std::vector<SeenBox> boxes;
@@ -58,13 +61,17 @@ class BoxAnswerer {
         auto buttons = box->buttons();
         std::sort(buttons.begin(), buttons.end(),
                   [](QAbstractButton* a, QAbstractButton* b) { return a->mapToGlobal(QPoint()).x() < b->mapToGlobal(QPoint()).x(); });
-        for (auto* b : buttons) seen.buttons << b->text();
+        for (auto* b : buttons) {
+          seen.buttons << b->text();
+          seen.standard << StandardName(box->standardButton(b));
+        }
         const QString answer = policy(box, seen);
         if (answer.isEmpty()) continue;
         box->setProperty("xb_answered", true);
         boxes.push_back(seen);
         for (auto* b : buttons)
-          if (QString(b->text()).remove('&') == QString(answer).remove('&')) {
+          if (QString(b->text()).remove('&') == QString(answer).remove('&') ||
+              StandardName(box->standardButton(b)).compare(answer, Qt::CaseInsensitive) == 0) {
             b->click();
             break;
           }
@@ -81,6 +88,16 @@ class BoxAnswerer {
         ++help_shown;
         help->close();
       }
+    }
+  }
+
+  static QString StandardName(QMessageBox::StandardButton button) {
+    switch (button) {
+      case QMessageBox::Ok: return QStringLiteral("Ok");
+      case QMessageBox::Yes: return QStringLiteral("Yes");
+      case QMessageBox::No: return QStringLiteral("No");
+      case QMessageBox::Cancel: return QStringLiteral("Cancel");
+      default: return QString();
     }
   }
 

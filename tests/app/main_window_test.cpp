@@ -14,12 +14,19 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QLabel>
+#include <QStyleOptionGroupBox>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
 
-#include "app/fonts.h"
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "box_answerer.h"
 #include "db/connection.h"
 #include "help/help_window.h"
@@ -30,6 +37,20 @@ namespace {
 
 using test::BoxAnswerer;
 using test::SeenBox;
+
+// Stands in for the desktop's spreadsheet application, whatever runs on
+// this machine: notes what it was asked to show.
+class RecordingViewer : public sheet::Viewer {
+ public:
+  bool running() override { return running_now; }
+  bool show(const std::string& path) override {
+    shown.push_back(path);
+    return shows;
+  }
+  bool running_now = false;
+  bool shows = true;
+  std::vector<std::string> shown;
+};
 
 // Each test: its own folder with its alias file, an empty ODBC set-up and a
 // database file; the window is created the way start-up creates it.
@@ -47,8 +68,8 @@ class MainWindowTest : public testing::Test {
         .set("XDG_DATA_HOME", Path("data"));
   }
 
-  void Create() {
-    window_ = std::make_unique<Tfrm_main>("/usr/bin/xlsbridge");
+  void Create(std::shared_ptr<sheet::Viewer> viewer = nullptr) {
+    window_ = std::make_unique<Tfrm_main>("/usr/bin/xlsbridge", viewer ? viewer : viewer_);
     window_->FormCreate();
     window_->setHelpWindow(&help_);
     window_->ShowCentred();
@@ -86,6 +107,7 @@ class MainWindowTest : public testing::Test {
 
   test::ScopedEnv env_;
   QTemporaryDir dir_;
+  std::shared_ptr<RecordingViewer> viewer_ = std::make_shared<RecordingViewer>();
   BoxAnswerer answerer_;
   help::Tfrm_help help_;
   std::unique_ptr<Tfrm_main> window_;
@@ -190,7 +212,7 @@ TEST_F(MainWindowTest, ClosingAsksFirst) {
   Create();
   Connect();
   answerer_.policy = [](QMessageBox*, const SeenBox& seen) {
-    return seen.buttons.contains("&No") ? QString("No") : QString("OK");
+    return seen.standard.contains("No") ? QString("No") : QString("OK");
   };
   window_->close();
   ASSERT_EQ(answerer_.boxes.size(), 2u);
@@ -220,7 +242,8 @@ TEST_F(MainWindowTest, UnreadableAliasFileIsReportedAndKeepsTheDesignedSize) {
   EXPECT_EQ(report.caption, QString("Xlsbridge"));
   EXPECT_EQ(report.icon, QMessageBox::Critical);
   ASSERT_EQ(report.buttons.size(), 1);
-  EXPECT_EQ(QString(report.buttons[0]).remove('&'), QString("OK"));
+  EXPECT_EQ(report.standard[0], QString("Ok"));
+  EXPECT_EQ(report.buttons[0], QString("确定"));  // Qt's own Chinese
   EXPECT_EQ(report.parent, nullptr);
   EXPECT_EQ(report.modality, Qt::ApplicationModal);
   EXPECT_EQ(window_->size(), QSize(284, 366));
@@ -270,7 +293,9 @@ TEST_F(MainWindowTest, ImportsTheSampleWorkbookWithoutReentry) {
   Connect();
   answerer_.workbook = QString(XB_IMPORT_DATA) + "/sample1.xls";
   bool blocked_while_open = false;
+  bool cursor_during_boxes = false;
   answerer_.policy = [&](QMessageBox* box, const SeenBox& seen) {
+    cursor_during_boxes = cursor_during_boxes || QApplication::overrideCursor();
     if (seen.text == QString("数据已经成功导入到数据库中!")) {
       // The run's last box leaves the window visible behind it, but the
       // window takes no input until the run ends.
@@ -281,9 +306,23 @@ TEST_F(MainWindowTest, ImportsTheSampleWorkbookWithoutReentry) {
       QTest::mouseClick(window_->BT_IMP, Qt::LeftButton);
       blocked_while_open = answerer_.file_dialogs == 1;
     }
-    return seen.buttons.contains("&Yes") ? QString("Yes") : QString("OK");
+    return seen.standard.contains("Yes") ? QString("Yes") : QString("OK");
   };
+  // While the read and the run work (no box open), the cursor says so.
+  bool waited_with_cursor = false;
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (window_->busy() && !QApplication::activeModalWidget() && QApplication::overrideCursor() &&
+        QApplication::overrideCursor()->shape() == Qt::WaitCursor)
+      waited_with_cursor = true;
+  });
+  watch.start();
   QTest::mouseClick(window_->bt_open, Qt::LeftButton);
+  watch.stop();
+  EXPECT_TRUE(waited_with_cursor);
+  EXPECT_FALSE(cursor_during_boxes);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_TRUE(blocked_while_open);
   EXPECT_FALSE(window_->busy());
   EXPECT_EQ(answerer_.file_dialogs, 1);
@@ -309,7 +348,11 @@ TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
   WriteFile("xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + Path("opened") + "\"\n");
   QFile::setPermissions(QString::fromStdString(Path("xdg-open")), QFile::ReadOwner | QFile::ExeOwner);
   env_.set("PATH", dir_.path().toStdString());
-  Create();
+  // The desktop viewer, finding only the stand-in opener on PATH and never
+  // what else runs here.
+  sheet::DesktopViewerOptions desktop;
+  desktop.running_names = {};
+  Create(sheet::MakeDesktopViewer(desktop));
   Connect();
   QTest::mouseClick(window_->rd_czxm_export, Qt::LeftButton, {}, QPoint(5, 8));
   window_->memo_select->setPlainText("select ENAME, SAL\nfrom EMP order by SAL");
@@ -339,13 +382,137 @@ TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
   EXPECT_EQ(window_->Progress1->value(), 0);
 }
 
+
+// A viewer that cannot show the saved export (a stand-in soffice that fails
+// at once) leaves the operator a box with the file's path.
+TEST_F(MainWindowTest, AViewerThatFailsNamesTheSavedFile) {
+  Exec("create table EMP (ENAME varchar2(10))");
+  Exec("insert into EMP values ('SMITH')");
+  WriteFile("soffice", "#!/bin/sh\necho 'cannot open display' >&2\nexit 1\n");
+  QFile::setPermissions(QString::fromStdString(Path("soffice")), QFile::ReadOwner | QFile::ExeOwner);
+  sheet::DesktopViewerOptions desktop;
+  desktop.commands = {{Path("soffice"), "-n"}};
+  desktop.running_names = {};
+  Create(sheet::MakeDesktopViewer(desktop));
+  Connect();
+  QTest::mouseClick(window_->rd_czxm_export, Qt::LeftButton, {}, QPoint(5, 8));
+  window_->memo_select->setPlainText("select ENAME from EMP");
+  QTest::mouseClick(window_->LbButton1, Qt::LeftButton);
+  const QDir exports(QString::fromStdString(Path("data/xlsbridge/exports")));
+  const QStringList saved = exports.entryList({"*.xlsx"}, QDir::Files);
+  ASSERT_EQ(saved.size(), 1);
+  ASSERT_EQ(answerer_.boxes.size(), 2u);
+  EXPECT_EQ(answerer_.boxes[1].text, "导出的文件已经保存在:\n" + exports.filePath(saved[0]));
+  EXPECT_EQ(answerer_.boxes[1].caption, QString("提示信息"));
+  EXPECT_EQ(answerer_.boxes[1].parent, window_.get());
+}
+
+// Qt's standard buttons speak Chinese; the overwrite prompt keeps its own.
+TEST_F(MainWindowTest, StandardButtonsInChinese) {
+  Create();
+  answerer_.policy = [](QMessageBox*, const SeenBox& seen) {
+    return seen.standard.contains("No") ? QString("No") : QString("&Abort");
+  };
+  window_->close();
+  ASSERT_EQ(answerer_.boxes.size(), 1u);
+  EXPECT_EQ(answerer_.boxes[0].standard, (QStringList{"Yes", "No"}));
+  EXPECT_TRUE(answerer_.boxes[0].buttons[0].startsWith("是")) << answerer_.boxes[0].buttons[0].toStdString();
+  EXPECT_TRUE(answerer_.boxes[0].buttons[1].startsWith("否")) << answerer_.boxes[0].buttons[1].toStdString();
+  EXPECT_EQ(window_->askOverwrite("x"), OverwriteAnswer::Abort);
+  EXPECT_EQ(answerer_.boxes[1].buttons, (QStringList{"&Yes", "&Abort", "&Ignore", "&All"}));
+}
+
+// Tab leaves the query box without typing; Enter presses a focused button.
+TEST_F(MainWindowTest, TabAndEnterKeys) {
+  Create();
+  Connect();
+  QTest::mouseClick(window_->rd_czxm_export, Qt::LeftButton, {}, QPoint(5, 8));
+  window_->memo_select->setFocus();
+  QTest::keyClicks(window_->memo_select, "select");
+  QTest::keyClick(window_->memo_select, Qt::Key_Tab);
+  EXPECT_EQ(window_->memo_select->toPlainText(), QString("select"));
+  EXPECT_NE(QApplication::focusWidget(), window_->memo_select);
+
+  QTest::mouseClick(window_->rd_czxm_import, Qt::LeftButton, {}, QPoint(5, 8));
+  window_->LbButton2->setFocus();
+  QTest::keyClick(window_->LbButton2, Qt::Key_Return);
+  EXPECT_EQ(answerer_.help_shown, 1);
+  QTest::keyClick(window_->LbButton2, Qt::Key_Enter);
+  EXPECT_EQ(answerer_.help_shown, 2);
+  // A disabled button takes no Enter.
+  window_->BT_IMP->setFocus();
+  QTest::keyClick(window_->BT_IMP, Qt::Key_Return);
+  EXPECT_EQ(answerer_.boxes.size(), 1u);
+}
+
+// Label1 reads clear of the group box's frame line and above the query box.
+TEST_F(MainWindowTest, Label1ClearOfTheFrame) {
+  Create();
+  QStyleOptionGroupBox option;
+  option.initFrom(window_->GroupBox2);
+  option.rect = window_->GroupBox2->rect();
+  option.text = window_->GroupBox2->title();
+  option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  const QRect frame = window_->GroupBox2->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                                  QStyle::SC_GroupBoxFrame, window_->GroupBox2);
+  const QRect label = window_->Label1->geometry();
+  EXPECT_GT(label.top(), frame.top());
+  EXPECT_LE(label.bottom(), window_->memo_select->geometry().top());
+  EXPECT_EQ(label.left(), 16);
+}
+
+// A long import or export lets the window repaint at the bar's pace.
+TEST_F(MainWindowTest, ProgressLetsTheWindowRepaint) {
+  Create();
+  bool ran = false;
+  QTimer::singleShot(0, [&] { ran = true; });
+  QTest::qSleep(20);
+  window_->setProgressPosition(5);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(window_->Progress1->value(), 5);
+}
+
+// Start-up removes this program's own shown exports older than a week, and
+// nothing else.
+TEST_F(MainWindowTest, StartUpRemovesOldShownExports) {
+  const QString dir = QString::fromStdString(Path("data/xlsbridge/exports"));
+  ASSERT_TRUE(QDir().mkpath(dir));
+  const std::time_t old = std::time(nullptr) - 8 * 24 * 3600;
+  auto make = [&](const QString& name, bool aged) {
+    const std::string path = (dir + "/" + name).toStdString();
+    std::ofstream(path) << "x";
+    if (aged) {
+      utimbuf times{old, old};
+      utime(path.c_str(), &times);
+    }
+  };
+  make("export-20260101-101010-1.xlsx", true);
+  make("export-20260101-101010-12.xlsx", true);
+  make(".xlsbridge-export-a1B2c3", true);
+  make("export-20261209-080000-1.xlsx", false);  // this week's
+  make("report.xlsx", true);                     // the operator's own
+  make("export-2026.xlsx", true);
+  make("export-20260101-101010-1.xlsx.bak", true);
+  ASSERT_EQ(symlink((dir + "/report.xlsx").toLocal8Bit().constData(),
+                    (dir + "/export-20260101-101011-1.xlsx").toLocal8Bit().constData()),
+            0);
+  EXPECT_EQ(RemoveOldShownExports(), 3);
+  QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+  left.sort();
+  EXPECT_EQ(left, (QStringList{"export-2026.xlsx", "export-20260101-101010-1.xlsx.bak",
+                               "export-20260101-101011-1.xlsx", "export-20261209-080000-1.xlsx", "report.xlsx"}));
+  // No data folder at all is no fault.
+  env_.set("XDG_DATA_HOME", Path("nowhere"));
+  EXPECT_EQ(RemoveOldShownExports(), 0);
+}
+
 }  // namespace
 }  // namespace xb::app
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
-  xb::app::InstallFontSubstitutions();
+  xb::app::ConfigureApplication(app);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
