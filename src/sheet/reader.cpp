@@ -72,6 +72,20 @@ std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path) {
   struct stat after {};
   if (fstat(fd.get(), &after) != 0 || !SameFile(before, after) || data.size() != static_cast<size_t>(before.st_size))
     throw SheetError("it was changed by another program while it was read");
+  // A password-protected .xlsx is saved as a compound file holding the
+  // encrypted package (EncryptionInfo + EncryptedPackage streams), not as a
+  // zip: it is named as encrypted here, in the words the .xlsx reader uses,
+  // rather than as a compound file without a workbook stream.
+  if (HasCfbSignature(data)) {
+    bool encrypted = false;
+    try {
+      ReadCfbStream(data, {"EncryptionInfo"});
+      encrypted = true;
+    } catch (const SheetError&) {
+    }
+    if (encrypted)
+      throw SheetError("the workbook is encrypted (it needs a password to open); save it without a password and try again");
+  }
   // Everything else goes to the .xls reader, which names what the file is
   // not (an old Excel format, a zip file, no compound file at all).
   return OpenXlsReader(std::move(data));

@@ -450,3 +450,56 @@ TEST(XlsxHostile, FuzzingCorpusReplays) { ReplayCorpus(kData / "xlsx_fuzz" / "co
 
 }  // namespace
 }  // namespace xb::sheet
+
+namespace xb::sheet {
+namespace {
+
+// A password-protected workbook is named as such whichever way it is opened:
+// an encrypted .xlsx (a compound file holding the encrypted package, not a
+// zip) in the .xlsx reader's own words, whatever the file is called, and an
+// .xls whose globals carry a FILEPASS record.
+TEST(EncryptedWorkbooks, OpeningByContentSaysEncrypted) {
+  const fs::path encrypted_xlsx = kData / "xlsx_hostile" / "corpus" / "encrypted-ole2.xlsx";
+  std::string direct;
+  try {
+    OpenXlsxReader(encrypted_xlsx.string());
+  } catch (const SheetError& e) {
+    direct = e.what();
+  }
+  ASSERT_NE(direct.find("encrypted"), std::string::npos) << direct;
+
+  const fs::path dir = fs::temp_directory_path() / ("xb_xlsx_encrypted_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const fs::path as_xls = dir / "book.xls";
+  fs::copy_file(encrypted_xlsx, as_xls, fs::copy_options::overwrite_existing);
+  for (const fs::path& path : {encrypted_xlsx, as_xls}) {
+    try {
+      OpenWorkbookReader(path.string());
+      ADD_FAILURE() << path << " opened";
+    } catch (const SheetError& e) {
+      EXPECT_EQ(std::string(e.what()), direct) << path;
+    }
+  }
+
+  fs::remove_all(dir);
+
+  // A compound file with a (broken) workbook stream and no encrypted package
+  // is not called encrypted.
+  std::string other;
+  try {
+    OpenWorkbookReader((kData / "xlsx_hostile" / "corpus" / "ole2-no-encryption.xlsx").string());
+  } catch (const SheetError& e) {
+    other = e.what();
+  }
+  EXPECT_EQ(other.find("encrypted"), std::string::npos) << other;
+
+  try {
+    OpenWorkbookReader((kData / "hostile" / "corpus" / "encrypted-0.xls").string());
+    ADD_FAILURE() << "encrypted-0.xls opened";
+  } catch (const SheetError& e) {
+    EXPECT_NE(std::string(e.what()).find("encrypted"), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace xb::sheet
