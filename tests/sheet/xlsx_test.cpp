@@ -468,8 +468,8 @@ TEST(EncryptedWorkbooks, OpeningByContentSaysEncrypted) {
   }
   ASSERT_NE(direct.find("encrypted"), std::string::npos) << direct;
 
-  const fs::path dir = fs::temp_directory_path() / ("xb_xlsx_encrypted_" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  const ::xb::test::TempDir folder;
+  const fs::path dir = folder.path();
   const fs::path as_xls = dir / "book.xls";
   fs::copy_file(encrypted_xlsx, as_xls, fs::copy_options::overwrite_existing);
   for (const fs::path& path : {encrypted_xlsx, as_xls}) {
@@ -480,8 +480,6 @@ TEST(EncryptedWorkbooks, OpeningByContentSaysEncrypted) {
       EXPECT_EQ(std::string(e.what()), direct) << path;
     }
   }
-
-  fs::remove_all(dir);
 
   // A compound file with a (broken) workbook stream and no encrypted package
   // is not called encrypted.
