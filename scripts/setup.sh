@@ -10,6 +10,8 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libsqlite3-dev unixodbc-dev libxlsxwriter-dev
   libzip-dev
+  # the postgres engine, and the private PostgreSQL server its tests start
+  libpq-dev postgresql
   # run
   unixodbc odbcinst libsqliteodbc fonts-wqy-microhei fonts-liberation2 xdg-utils
   # tests: GoogleTest, the window without a display, reading workbooks back

@@ -6,6 +6,7 @@
 #include "db_fixture.h"
 #include "db/errors.h"
 #include "db/registry.h"
+#include "pg_cluster.h"
 
 namespace xb::db::test {
 namespace {
@@ -21,8 +22,18 @@ class Contract : public DbFolder, public ::testing::WithParamInterface<std::stri
     if (engine == "sqlite") data_source = db_path_;
     else if (engine == "odbc") data_source = "XBTEST";
     else if (const char* env = std::getenv(("XB_TEST_" + engine + "_SOURCE").c_str())) data_source = env;
+    std::string connection_string = ConnectionString(data_source);
+    if (engine == "postgres") {
+      // A role of its own on the run's private server (tests/support/pg_cluster.h).
+      std::string why;
+      const auto* cluster = xb::test::SharedPgCluster(&why);
+      if (!cluster) GTEST_SKIP() << "*** " << why;
+      pg_ = std::make_unique<xb::test::PgDatabase>(*cluster);
+      data_source = pg_->Uri();
+      connection_string = BuildConnectionString({data_source, pg_->user(), pg_->password()});
+    }
     if (data_source.empty()) GTEST_SKIP() << "no test database for the engine " << engine;
-    session_.myconnection.setConnectionString(ConnectionString(data_source));
+    session_.myconnection.setConnectionString(connection_string);
     Run("create table T (K varchar2(10) primary key, V varchar2(200))");
   }
 
@@ -38,6 +49,7 @@ class Contract : public DbFolder, public ::testing::WithParamInterface<std::stri
     return session_.init.fieldInt(0);
   }
 
+  std::unique_ptr<xb::test::PgDatabase> pg_;  // declared first: dropped after the session closes
   DbSession session_;
 };
 

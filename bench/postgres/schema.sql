@@ -1,0 +1,1 @@
+create table bench (k varchar(10) primary key, d date, c3 varchar(20), c4 numeric, c5 varchar(20), c6 numeric, c7 varchar(20), c8 numeric, c9 varchar(20), c10 numeric, c11 varchar(20), c12 numeric, c13 varchar(20), c14 numeric, c15 varchar(20));
