@@ -1,1 +1,1 @@
-create table BENCH (K varchar2(12) primary key, D date, C3 number, C4 varchar2(20), C5 number, C6 varchar2(20), C7 number, C8 varchar2(20), C9 number, C10 varchar2(20), C11 number, C12 varchar2(20), C13 number, C14 varchar2(20), C15 number)
+create table BENCH (K varchar2(12) primary key, D date, C3 varchar2(20), C4 number, C5 varchar2(20), C6 number, C7 varchar2(20), C8 number, C9 varchar2(20), C10 number, C11 varchar2(20), C12 number, C13 varchar2(20), C14 number, C15 varchar2(20))

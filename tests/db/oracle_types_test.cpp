@@ -148,6 +148,33 @@ TEST_F(OracleTypes, EmptyDateAndNumberStoreNull) {
   EXPECT_EQ(One("select count(*) from T where N is null and D is null"), "2");
 }
 
+// A row is checked in one call per hundred columns: a wide table's later
+// columns are checked too, the first bad column (in table order) is the one
+// named, and a row with a rounded value and a bad one is refused whole.
+TEST_F(OracleTypes, WideRowsAreCheckedInColumnOrder) {
+  std::string columns = "R number(4,1)", values;
+  for (int i = 1; i <= 130; ++i) columns += ", C" + std::to_string(i) + " varchar2(1)";
+  Run("create table WIDE (" + columns + ")");
+  auto row = [](int bad_a, int bad_b, const std::string& r) {
+    std::string v = r;
+    for (int i = 1; i <= 130; ++i) v += std::string(", '") + (i == bad_a || i == bad_b ? "xy" : "x") + "'";
+    return "insert into WIDE values (" + v + ")";
+  };
+  EXPECT_EQ(Error(row(120, 0, "1")), "ORA-12899: value too large for column \"WIDE\".\"C120\" (actual: 2, maximum: 1)");
+  EXPECT_EQ(Error(row(99, 120, "1")), "ORA-12899: value too large for column \"WIDE\".\"C99\" (actual: 2, maximum: 1)");
+  EXPECT_EQ(Error(row(3, 0, "2.25")), "ORA-12899: value too large for column \"WIDE\".\"C3\" (actual: 2, maximum: 1)");
+  EXPECT_EQ(Error(row(110, 0, "2.25")),
+            "ORA-12899: value too large for column \"WIDE\".\"C110\" (actual: 2, maximum: 1)");
+  EXPECT_EQ(Error(row(0, 0, "1000")), "ORA-01438: value larger than specified precision allowed for this column");
+  EXPECT_EQ(One("select count(*) from WIDE"), "0");
+  Run(row(0, 0, "2.25"));
+  EXPECT_EQ(Row("select R, C1, C130 from WIDE"), (std::vector<std::string>{"2.3", "x", "x"}));
+  Run("update WIDE set R = '7.77', C130 = 'z'");
+  EXPECT_EQ(Row("select R, C130 from WIDE"), (std::vector<std::string>{"7.8", "z"}));
+  EXPECT_EQ(Error("update WIDE set C125 = 'zz'"),
+            "ORA-12899: value too large for column \"WIDE\".\"C125\" (actual: 2, maximum: 1)");
+}
+
 // Tables made before the checks, and by another program, are kept alike;
 // a rolled-back run leaves the checks in place.
 TEST_F(OracleTypes, TablesMadeElsewhereAreCheckedToo) {

@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <memory>
+#include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "db/errors.h"
@@ -52,6 +55,113 @@ void CheckFunction(sqlite3_context* context, int, sqlite3_value** argv) {
   }
 }
 
+// The checked columns of one trigger, as its row check's second argument
+// gives them: "<length>:<column><length>:<declared type>" for each column,
+// parsed once per statement.
+struct RowColumns {
+  std::string table;
+  std::vector<std::string> names;
+  std::vector<DeclaredType> types;
+};
+
+// The parsed column lists of a connection, by table and list text.
+using RowColumnsCache = std::unordered_map<std::string, std::shared_ptr<const RowColumns>>;
+
+bool ParseRowColumns(const char* p, size_t n, RowColumns& out) {
+  const char* end = p + n;
+  auto field = [&](std::string& s) {
+    size_t len = 0;
+    while (p < end && *p >= '0' && *p <= '9') len = len * 10 + static_cast<size_t>(*p++ - '0');
+    if (p >= end || *p != ':' || static_cast<size_t>(end - p - 1) < len) return false;
+    s.assign(p + 1, len);
+    p += 1 + len;
+    return true;
+  };
+  while (p < end) {
+    std::string name, declared;
+    if (!field(name) || !field(declared)) return false;
+    out.names.push_back(std::move(name));
+    out.types.push_back(ParseDeclaredType(declared));
+  }
+  return true;
+}
+
+size_t CharCount(const unsigned char* s, size_t n) {
+  size_t count = 0;
+  for (size_t i = 0; i < n; ++i)
+    if ((s[i] & 0xC0) != 0x80) ++count;
+  return count;
+}
+
+// xlsbridge_kept_row(table, columns, value...): checks a row's values in one
+// call (the same checks, in column order, as xlsbridge_kept_value) and gives
+// 1 when a kept value may differ from the one stored, so that the row is
+// written again with the kept values, else 0.
+void RowCheckFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  try {
+    // Kept with the statement for its later rows, and on the connection
+    // for the statements to come: the import sends each row as a statement
+    // of its own.
+    using Shared = std::shared_ptr<const RowColumns>;
+    const RowColumns* columns = nullptr;
+    if (auto* kept = static_cast<Shared*>(sqlite3_get_auxdata(context, 1))) columns = kept->get();
+    if (!columns) {
+      const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+      const auto* d = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+      if (!t || !d) return sqlite3_result_error(context, "xlsbridge_kept_row: bad column list", -1);
+      std::string key(t, static_cast<size_t>(sqlite3_value_bytes(argv[0])));
+      key += '\0';
+      key.append(d, static_cast<size_t>(sqlite3_value_bytes(argv[1])));
+      auto& cache = *static_cast<RowColumnsCache*>(sqlite3_user_data(context));
+      auto found = cache.find(key);
+      if (found == cache.end()) {
+        auto fresh = std::make_shared<RowColumns>();
+        fresh->table = t;
+        if (!ParseRowColumns(d, static_cast<size_t>(sqlite3_value_bytes(argv[1])), *fresh) ||
+            fresh->names.size() != static_cast<size_t>(argc - 2))
+          return sqlite3_result_error(context, "xlsbridge_kept_row: bad column list", -1);
+        // Tables altered or made again many times leave their old lists.
+        if (cache.size() >= 1000) cache.clear();
+        found = cache.emplace(std::move(key), std::move(fresh)).first;
+      }
+      const Shared& entry = found->second;
+      columns = entry.get();
+      sqlite3_set_auxdata(context, 1, new Shared(entry), [](void* p) { delete static_cast<Shared*>(p); });
+    }
+    bool changed = false;
+    for (int i = 2; i < argc; ++i) {
+      sqlite3_value* arg = argv[i];
+      const DeclaredType& type = columns->types[static_cast<size_t>(i - 2)];
+      const int kind = sqlite3_value_type(arg);
+      if (kind == SQLITE_NULL || type.kind == DeclaredType::Kind::Other) continue;
+      ColumnValue value;
+      if (kind == SQLITE_INTEGER) {
+        value = static_cast<long long>(sqlite3_value_int64(arg));
+      } else if (kind == SQLITE_FLOAT) {
+        value = sqlite3_value_double(arg);
+      } else {
+        // Text within its declared length is kept as it is: checked here
+        // without a copy.
+        const auto* bytes = static_cast<const unsigned char*>(sqlite3_value_blob(arg));
+        const auto n = static_cast<size_t>(sqlite3_value_bytes(arg));
+        if (type.kind == DeclaredType::Kind::Text &&
+            (type.length == 0 ||
+             static_cast<long long>(type.length_in_chars ? CharCount(bytes, n) : n) <= type.length))
+          continue;
+        value = std::string(bytes ? reinterpret_cast<const char*>(bytes) : "", n);
+      }
+      const ColumnValue kept =
+          CheckColumnValue(value, type, columns->table, columns->names[static_cast<size_t>(i - 2)]);
+      if (kept != value) changed = true;
+    }
+    sqlite3_result_int(context, changed ? 1 : 0);
+  } catch (const DbError& e) {
+    sqlite3_result_error(context, e.what(), -1);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(context);
+  }
+}
+
 std::string QuotedName(const std::string& name) {
   std::string out = "\"";
   for (const char c : name) {
@@ -75,6 +185,9 @@ std::string QuotedText(const std::string& text) {
 TypeChecks::TypeChecks(sqlite3* db) : db_(db) {
   sqlite3_create_function(db_, "xlsbridge_kept_value", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, CheckFunction,
                           nullptr, nullptr);
+  sqlite3_create_function_v2(db_, "xlsbridge_kept_row", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, new RowColumnsCache,
+                             RowCheckFunction, nullptr, nullptr,
+                             [](void* p) { delete static_cast<RowColumnsCache*>(p); });
 }
 
 void TypeChecks::Refresh() {
@@ -129,16 +242,30 @@ void TypeChecks::Refresh() {
   for (const auto& name : old) sqlite3_exec(db_, ("drop trigger temp." + QuotedName(name)).c_str(), nullptr, nullptr, nullptr);
   int n = 0;
   for (const auto& [table, columns] : tables) {
-    std::string when, set, list;
+    std::string when, set, list, described, values;
+    size_t in_call = 0;
+    auto end_call = [&] {
+      when += (when.empty() ? "" : " or ") + std::string("xlsbridge_kept_row(") + QuotedText(table) + ", " +
+              QuotedText(described) + values + ")";
+      described.clear();
+      values.clear();
+      in_call = 0;
+    };
     for (const auto& c : columns) {
       const std::string kept = "xlsbridge_kept_value(new." + QuotedName(c.name) + ", " + QuotedText(table) + ", " +
                                QuotedText(c.name) + ", " + QuotedText(c.declared) + ")";
-      when += (when.empty() ? "" : " or ") + kept + " is not new." + QuotedName(c.name);
       set += (set.empty() ? "" : ", ") + QuotedName(c.name) + " = " + kept;
       list += (list.empty() ? "" : ", ") + QuotedName(c.name);
+      described += std::to_string(c.name.size()) + ":" + c.name + std::to_string(c.declared.size()) + ":" + c.declared;
+      values += ", new." + QuotedName(c.name);
+      // SQLite takes at most 127 arguments to a function.
+      if (++in_call == 100) end_call();
     }
-    // The check runs in WHEN (failing the statement); the row is written
-    // again only when a kept value differs (rounded, or '' made NULL).
+    if (in_call > 0) end_call();
+    // The check runs in WHEN, one call for (up to 100 columns of) the row,
+    // failing the statement; the row is written again, each value by
+    // xlsbridge_kept_value, only when a kept value may differ (rounded, or
+    // '' made NULL).
     const std::string body = " on main." + QuotedName(table) + " when " + when + " begin update " +
                              QuotedName(table) + " set " + set + " where rowid = new.rowid; end";
     ++n;
