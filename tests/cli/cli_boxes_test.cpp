@@ -2,87 +2,45 @@
 // answers on stderr, every row-returning statement printed by `sql`, and
 // the progress line that only a terminal gets.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/progress_line.h"
 #include "cli/script.h"
 #include "cli/terminal_operator.h"
-
-extern char** environ;
+#include "support/cli.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int exit_code = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using Outcome = xb::test::CliOutcome;
 
 class CliBoxes : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / ("xb_cli_boxes_" + std::to_string(getpid()) + "_" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    std::ofstream(dir_ / "aliases.ini").close();
-    setenv("XLSBRIDGE_ALIASES", (dir_ / "aliases.ini").c_str(), 1);
-    setenv("ODBCINI", (dir_ / "odbc.ini").c_str(), 1);
-    db_ = (dir_ / "db.sqlite").string();
+    xb::test::UsePrivateSettings(env_, dir_);
+    db_ = dir_.file("db.sqlite");
     std::ofstream(db_).close();
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // stdin, stdout and stderr are files: no terminal anywhere.
-  Outcome Run(std::vector<std::string> args) {
-    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    args.insert(args.begin(), XB_CLI);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    Outcome outcome;
-    if (posix_spawn(&pid, XB_CLI, &actions, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    outcome.out = Slurp(out);
-    outcome.err = Slurp(err);
-    return outcome;
-  }
+  Outcome Run(std::vector<std::string> args) { return xb::test::RunCli(std::move(args)); }
   Outcome Sql(const std::string& statement) { return Run({"sql", "--data-source", db_, statement}); }
   Outcome Script(const std::string& text) {
-    std::ofstream(dir_ / "s.sql") << text;
-    return Run({"sql", "--data-source", db_, "--file", (dir_ / "s.sql").string()});
+    std::ofstream(dir_.file("s.sql")) << text;
+    return Run({"sql", "--data-source", db_, "--file", dir_.file("s.sql")});
   }
   static std::string Fixture(const std::string& name) { return std::string(XB_TEST_DATA) + "/cli/" + name; }
 
-  fs::path dir_;
+  xb::test::TempDir dir_;
+  xb::test::ScopedEnv env_;
   std::string db_;
 };
 

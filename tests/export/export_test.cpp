@@ -30,7 +30,7 @@ Cells ReadBack(const test::TempDir& dir, const std::string& xlsx) {
                            "        out.append('-' if v is None else type(v).__name__ + ':' + "
                            "str(v).replace('\\r', '\\\\r').replace('\\n', '\\\\n'))\n"
                            "    print('\\t'.join(out))\n";
-  const std::string command = "/usr/bin/python3 " + script + " " + xlsx;
+  const std::string command = "PYTHONUTF8=1 /usr/bin/python3 " + script + " " + xlsx;
   FILE* pipe = popen(command.c_str(), "r");
   Cells rows;
   if (!pipe) return rows;

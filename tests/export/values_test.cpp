@@ -48,7 +48,7 @@ class ExportValuesTest : public testing::Test {
     std::ofstream(script) << "import sys, openpyxl\n"
                              "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
                              "for r in range(3, ws.max_row + 1): print(repr(ws.cell(r, 1).value))\n";
-    return RunCommand("/usr/bin/python3 " + script + " " + xlsx + " 2>&1");
+    return RunCommand("PYTHONUTF8=1 /usr/bin/python3 " + script + " " + xlsx + " 2>&1");
   }
   // The active sheet as LibreOffice converts it to CSV (UTF-8, every cell
   // quoted); nullopt when LibreOffice is not installed.

@@ -68,6 +68,8 @@ class Server {
       why_ = "psqlODBC (odbc-postgresql) is not installed";
       return;
     }
+    // Under /tmp whatever $TMPDIR says: as root the server runs as postgres,
+    // who must reach the folder, and its socket path must stay short.
     char templ[] = "/tmp/xb-odbcpg-XXXXXX";
     if (!mkdtemp(templ)) {
       why_ = "no temporary folder";
@@ -112,15 +114,14 @@ class OdbcPostgres : public testing::Test {
     server_ = Server::Get(&why);
     if (!server_) GTEST_SKIP() << why << ": psqlODBC not tested";
     std::ofstream(dir_.file("aliases.ini")) << "[PGQUICK]\nengine=odbc\ntarget=XBPG\nlock_timeout=1\n";
-    setenv("XLSBRIDGE_ALIASES", dir_.file("aliases.ini").c_str(), 1);
     std::ofstream(dir_.file("odbcinst.ini")) << "[PostgreSQL]\nDriver=" << kDriver << "\n";
     std::ofstream(dir_.file("odbc.ini")) << "[XBPG]\nDriver=PostgreSQL\nServername=" << server_->dir()
                                          << "\nPort=" << server_->port()
                                          << "\nDatabase=postgres\nUsername=postgres\n"
                                             // A server that reads backslashes in literals as escapes.
                                             "ConnSettings=set standard_conforming_strings=off\n";
-    setenv("ODBCSYSINI", dir_.path().c_str(), 1);
-    setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
+    // The alias and DSN files above, and nothing of the machine's; put back afterwards.
+    test::UsePrivateSettings(env_, dir_);
     ASSERT_EQ(server_->Psql("drop table if exists zorvat; create table zorvat (aa varchar(10), bb text);\n" +
                             FileText(std::string(XB_SOURCE_DIR) + "/scripts/sql/postgres_dictionary.sql") +
                             "\nselect 'ok'"),
@@ -141,6 +142,7 @@ class OdbcPostgres : public testing::Test {
 
   Server* server_ = nullptr;
   test::TempDir dir_;
+  test::ScopedEnv env_;
 };
 
 TEST_F(OdbcPostgres, ValuesAreBoundWhateverTheServerMakesOfLiterals) {

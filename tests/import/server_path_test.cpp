@@ -61,8 +61,7 @@ class ServerPath : public testing::TestWithParam<std::string> {
   void SetUp() override {
     std::ofstream(dir_.file("odbcinst.ini")) << "[SQLite3]\nDriver=" << kDriver << "\n";
     std::ofstream(dir_.file("odbc.ini")) << "[XBIMPORT]\nDriver=SQLite3\nDatabase=" << database_.path() << "\n";
-    setenv("ODBCSYSINI", dir_.path().c_str(), 1);
-    setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
+    // database_ points ODBCSYSINI and ODBCINI at dir_ (and back afterwards).
     if (GetParam() == "odbc" && access(kDriver, R_OK) != 0)
       GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed: odbc engine not tested";
     SqliteScript(database_.path(), "create table ZORVAT (AA varchar2(10), BB varchar2(32767))");

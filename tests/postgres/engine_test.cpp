@@ -249,15 +249,15 @@ TEST_F(PgEngine, APasswordHoldingSeparatorsQuotesAndBracesLogsIn) {
 }
 
 TEST_F(PgEngine, PgVariablesFillWhatTheDataSourceLeavesOut) {
-  setenv("PGHOST", cluster_->folder.c_str(), 1);
-  setenv("PGPORT", std::to_string(cluster_->port).c_str(), 1);
-  setenv("PGDATABASE", kTestDatabase, 1);
-  setenv("PGUSER", database_->user().c_str(), 1);
-  setenv("PGPASSWORD", database_->password().c_str(), 1);
+  ScopedEnv env;
+  env.set("PGHOST", cluster_->folder)
+      .set("PGPORT", std::to_string(cluster_->port))
+      .set("PGDATABASE", kTestDatabase)
+      .set("PGUSER", database_->user())
+      .set("PGPASSWORD", database_->password());
   db::Connection c;
   c.setConnectionString(db::BuildConnectionString({"postgresql://", "", ""}));
   const Rows rows = Select(c, "select current_user from dual");
-  for (const char* name : {"PGHOST", "PGPORT", "PGDATABASE", "PGUSER", "PGPASSWORD"}) unsetenv(name);
   EXPECT_EQ(rows, Rows{{database_->user()}});
 }
 

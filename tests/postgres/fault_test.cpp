@@ -19,6 +19,8 @@
 #include "pg_cluster.h"
 #include "recording_operator.h"
 #include "sheet/file_engine.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace xb::test {
 namespace {
@@ -68,7 +70,7 @@ class ServerFaults : public testing::Test {
 
   void SetUp() override {
     if (!cluster_ || !why_.empty()) GTEST_SKIP() << "*** " << why_;
-    setenv("XLSBRIDGE_ALIASES", dir_->file("aliases.ini").c_str(), 1);
+    UsePrivateSettings(env_, *dir_);
     connection_string_ = db::BuildConnectionString({database_->Uri(), database_->user(), database_->password()});
     session_.myconnection.setConnectionString(connection_string_);
     Exec("create table faults (aa varchar(10) primary key, bb numeric, cc varchar(20))");
@@ -171,6 +173,7 @@ class ServerFaults : public testing::Test {
   static inline std::string workbook_;
   static inline std::string why_;
 
+  ScopedEnv env_;
   std::string connection_string_;
   db::DbSession session_;
   std::unique_ptr<sheet::Server> files_ = sheet::MakeFileServer();

@@ -16,6 +16,8 @@
 #include "db/connection_string.h"
 #include "pg_cluster.h"
 #include "recording_operator.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace xb::test {
 
@@ -26,9 +28,9 @@ class PgTest : public testing::Test {
     cluster_ = SharedPgCluster(&why);
     if (!cluster_) GTEST_SKIP() << "*** " << why;
     database_ = std::make_unique<PgDatabase>(*cluster_);
-    std::ofstream(dir_.file("aliases.ini")).close();
-    setenv("XLSBRIDGE_ALIASES", dir_.file("aliases.ini").c_str(), 1);
-    setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
+    // An empty alias file, no DSN and no PG* default of the machine; put
+    // back after the test.
+    UsePrivateSettings(env_, dir_);
     session_.myconnection.setConnectionString(connectionString());
   }
 
@@ -80,6 +82,7 @@ class PgTest : public testing::Test {
   }
 
   TempDir dir_;
+  ScopedEnv env_;
   const PgClusterInfo* cluster_ = nullptr;
   std::unique_ptr<PgDatabase> database_;
   db::DbSession session_;

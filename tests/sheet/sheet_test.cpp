@@ -57,7 +57,7 @@ class FileExport : public testing::Test {
                              "    for c in row:\n"
                              "        if c.value is not None:\n"
                              "            print('%d,%d,%s,%s' % (c.row, c.column, c.data_type, c.value))\n";
-    FILE* pipe = popen(("/usr/bin/python3 " + script.string() + " " + xlsx.string()).c_str(), "r");
+    FILE* pipe = popen(("PYTHONUTF8=1 /usr/bin/python3 " + script.string() + " " + xlsx.string()).c_str(), "r");
     std::vector<std::string> lines;
     if (!pipe) return lines;
     std::string all;

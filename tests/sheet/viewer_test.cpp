@@ -12,6 +12,8 @@
 #include <string>
 
 #include "sheet/viewer.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace xb::sheet {
 namespace {
@@ -21,13 +23,6 @@ using namespace std::chrono_literals;
 
 class ViewerTest : public testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/xb-viewer-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // A stand-in program: notes its arguments in `name`.log, then runs `tail`.
   std::string Program(const std::string& name, const std::string& tail) {
     const std::string path = dir_ + "/" + name;
@@ -40,7 +35,8 @@ class ViewerTest : public testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  std::string dir_;
+  xb::test::TempDir folder_;
+  const std::string dir_ = folder_.path().string();
 };
 
 TEST_F(ViewerTest, FailureAtOnceIsSeenAndTheNextViewerTried) {
@@ -75,12 +71,13 @@ TEST_F(ViewerTest, AViewerStillRunningAfterTheWatchShowsTheWorkbook) {
 
 TEST_F(ViewerTest, ProgramsAreFoundOnPath) {
   Program("xdg-open", "exit 0");
-  const char* old = std::getenv("PATH");
-  const std::string saved = old ? old : "";
-  setenv("PATH", dir_.c_str(), 1);
-  DesktopViewerOptions options;  // soffice is not on this PATH: xdg-open is used
-  const bool shown = MakeDesktopViewer(options)->show("f.xlsx");
-  setenv("PATH", saved.c_str(), 1);
+  bool shown = false;
+  {
+    xb::test::ScopedEnv env;
+    env.set("PATH", dir_);
+    DesktopViewerOptions options;  // soffice is not on this PATH: xdg-open is used
+    shown = MakeDesktopViewer(options)->show("f.xlsx");
+  }
   EXPECT_TRUE(shown);
   EXPECT_EQ(Log("xdg-open"), "f.xlsx\n");
 }

@@ -20,6 +20,7 @@
 #include "sheet/sheet.h"
 #include "sheet/sheet_cells.h"
 #include "sheet/xls_reader.h"
+#include "support/temp_dir.h"
 
 namespace xb::sheet {
 namespace {
@@ -278,8 +279,8 @@ TEST(XlsFaults, DamagedWorkbooksAreRefusedWithAMessage) {
 }
 
 TEST(WorkbookReader, TheContentChoosesTheReaderAndOtherFilesAreRefusedWithAReason) {
-  const fs::path dir = fs::temp_directory_path() / ("xb_reader_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  const ::xb::test::TempDir folder;
+  const fs::path dir = folder.path();
   const auto refusal = [&](const std::string& name, const std::string& bytes) -> std::string {
     std::ofstream(dir / name, std::ios::binary) << bytes;
     try {
@@ -301,7 +302,6 @@ TEST(WorkbookReader, TheContentChoosesTheReaderAndOtherFilesAreRefusedWithAReaso
   } catch (const SheetError& e) {
     EXPECT_NE(std::string(e.what()).find("folder"), std::string::npos) << e.what();
   }
-  fs::remove_all(dir);
 }
 
 // Every file the fuzzer kept and every file of the hostile corpus is read to

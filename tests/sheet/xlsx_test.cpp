@@ -24,6 +24,7 @@
 #include "sheet/cell_text.h"
 #include "sheet/reader.h"
 #include "sheet/xlsx/xlsx_reader.h"
+#include "support/temp_dir.h"
 
 namespace xb::sheet {
 namespace {
@@ -149,20 +150,19 @@ TEST(XlsxFixtures, ReadAsTheirXlsTwins) {
 
 TEST(XlsxFixtures, TheFormatIsChosenByContentNotByName) {
   // A package named .xlsm (macros ignored) or without any extension reads the same.
-  const fs::path dir = fs::temp_directory_path() / ("xb_xlsx_" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  const ::xb::test::TempDir folder;
+  const fs::path dir = folder.path();
   fs::copy_file(kData / "xlsx" / "xlsxwriter_rich.xlsx", dir / "book.xlsm", fs::copy_options::overwrite_existing);
   fs::copy_file(kData / "xlsx" / "xlsxwriter_rich.xlsx", dir / "book", fs::copy_options::overwrite_existing);
   const Cells want = ReadAll(*OpenXlsxReader((kData / "xlsx" / "xlsxwriter_rich.xlsx").string()));
   EXPECT_EQ(ReadAll(*OpenWorkbookReader((dir / "book.xlsm").string())), want);
   EXPECT_EQ(ReadAll(*OpenWorkbookReader((dir / "book").string())), want);
   EXPECT_EQ(ReadAll(*OpenXlsxReaderFromMemory(Slurp(dir / "book"))), want);
-  fs::remove_all(dir);
 }
 
 TEST(XlsxFixtures, TheProgramsOwnExportReadsBack) {
-  const fs::path dir = fs::temp_directory_path() / ("xb_xlsx_export_" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  const ::xb::test::TempDir folder;
+  const fs::path dir = folder.path();
   FileEngineOptions options;
   options.output_path = (dir / "export.xlsx").string();
   auto server = MakeFileServer(options);
@@ -182,12 +182,11 @@ TEST(XlsxFixtures, TheProgramsOwnExportReadsBack) {
   instance->quit();
   auto reader = OpenXlsxReader(options.output_path);
   ExpectSameCells(ReadAll(*reader), want, "export");
-  fs::remove_all(dir);
 }
 
 TEST(XlsxFixtures, ManyRowsComeInOrderAndAReaderLeftEarlyLetsGo) {
-  const fs::path dir = fs::temp_directory_path() / ("xb_xlsx_rows_" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  const ::xb::test::TempDir folder;
+  const fs::path dir = folder.path();
   FileEngineOptions options;
   options.output_path = (dir / "rows.xlsx").string();
   auto instance = MakeFileServer(options)->create();
@@ -225,7 +224,6 @@ TEST(XlsxFixtures, ManyRowsComeInOrderAndAReaderLeftEarlyLetsGo) {
   EXPECT_EQ(opened->cellText(kRows, 1), "k" + std::to_string(kRows));
   EXPECT_EQ(opened->cellText(kRows, 3), std::to_string(kRows * 2));
   opened->quit();
-  fs::remove_all(dir);
 }
 
 // ---------------------------------------------------------------------------
@@ -470,8 +468,8 @@ TEST(EncryptedWorkbooks, OpeningByContentSaysEncrypted) {
   }
   ASSERT_NE(direct.find("encrypted"), std::string::npos) << direct;
 
-  const fs::path dir = fs::temp_directory_path() / ("xb_xlsx_encrypted_" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  const ::xb::test::TempDir folder;
+  const fs::path dir = folder.path();
   const fs::path as_xls = dir / "book.xls";
   fs::copy_file(encrypted_xlsx, as_xls, fs::copy_options::overwrite_existing);
   for (const fs::path& path : {encrypted_xlsx, as_xls}) {
@@ -482,8 +480,6 @@ TEST(EncryptedWorkbooks, OpeningByContentSaysEncrypted) {
       EXPECT_EQ(std::string(e.what()), direct) << path;
     }
   }
-
-  fs::remove_all(dir);
 
   // A compound file with a (broken) workbook stream and no encrypted package
   // is not called encrypted.

@@ -42,6 +42,16 @@ void UsePrivateSettings(ScopedEnv& env, const TempDir& dir) {
       .set("ODBCSYSINI", dir.path().string())
       .set("XDG_CONFIG_HOME", dir.file("config"))
       .set("XDG_DATA_HOME", dir.file("data"));
+  // libpq's defaults (psqlODBC's too): no server, user, password file,
+  // service file, session option, time zone or date style of the machine.
+  for (const char* name : {"PGHOST", "PGHOSTADDR", "PGPORT", "PGDATABASE", "PGUSER", "PGPASSWORD", "PGSERVICE",
+                           "PGOPTIONS", "PGAPPNAME", "PGSSLMODE", "PGREQUIRESSL", "PGSSLCERT", "PGSSLKEY",
+                           "PGSSLROOTCERT", "PGGSSENCMODE", "PGCONNECT_TIMEOUT", "PGCLIENTENCODING", "PGTARGETSESSIONATTRS",
+                           "PGDATESTYLE", "PGTZ", "PGGEQO", "PGKRBSRVNAME", "PGREQUIREAUTH", "PGCHANNELBINDING"})
+    env.unset(name);
+  env.set("PGPASSFILE", dir.file("pgpass"))
+      .set("PGSERVICEFILE", dir.file("pg_service.conf"))
+      .set("PGSYSCONFDIR", dir.path().string());
 }
 
 }  // namespace xb::test

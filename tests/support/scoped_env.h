@@ -28,7 +28,8 @@ class ScopedEnv {
 
 // Points everything the program reads from the user's set-up into `dir`: the
 // alias file (dir/aliases.ini, created empty when missing), the ODBC user and
-// system files (dir/odbc.ini, dir/odbcinst.ini), the config and data folders.
+// system files (dir/odbc.ini, dir/odbcinst.ini), the config and data folders,
+// libpq's password and service files; libpq's PG* defaults are unset.
 // No alias, DSN or saved file of the machine reaches the test, and the test
 // writes nothing into the user's home.
 void UsePrivateSettings(ScopedEnv& env, const TempDir& dir);

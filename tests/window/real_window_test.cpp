@@ -438,6 +438,11 @@ class RealProgram : public testing::Test {
     env_ = QProcessEnvironment::systemEnvironment();
     env_.insert("XLSBRIDGE_ALIASES", dir_.filePath("aliases.ini"));
     env_.insert("XDG_DATA_HOME", dir_.filePath("data"));
+    // No DSN or setting of the machine reaches the program.
+    std::ofstream(dir_.filePath("odbc.ini").toStdString());
+    env_.insert("ODBCINI", dir_.filePath("odbc.ini"));
+    env_.insert("ODBCSYSINI", dir_.path());
+    env_.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
     env_.remove("QT_QPA_PLATFORM");
     // In a sanitizer build the program's leak report leaves out the session
     // bus library's buffer, as this test program's does.
