@@ -12,8 +12,8 @@
 #include <string>
 
 #include "db/connection.h"
-#include "db/dictionary.h"
 #include "db/connection_string.h"
+#include "db/dictionary.h"
 
 namespace {
 
@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
     s.init.open();
     if (s.init.fieldInt(0) > 0) return 1;
     s.exe.close();
-    s.exe.setSql("insert into T(AA,BB,CC) values('" + key + "','x',to_date('2003-8-1','yyyy-mm-dd'))");
+    s.exe.setSql("insert into T(AA,BB,CC) values('" + key +
+                 "','x',to_date('2003-8-1','yyyy-mm-dd'))");
     s.exe.execute();
   }
   s.myconnection.commitTransaction();
@@ -61,14 +62,18 @@ int main(int argc, char** argv) {
   xb::db::Dictionary dictionary(s.init);
   xb::db::Dictionary::Read read(dictionary);
   for (long i = 0; i < lookups; ++i)
-    check += dictionary.ask("select DATA_TYPE from user_tab_columns where table_name='T' and column_name='CC'")
-                 .text()
-                 .size();
+    check +=
+        dictionary
+            .ask("select DATA_TYPE from user_tab_columns where table_name='T' and column_name='CC'")
+            .text()
+            .size();
   const double per_lookup = Micros(Clock::now() - lookup_start) / static_cast<double>(lookups);
   if (check != static_cast<size_t>(lookups) * 4) return 1;
 
-  std::printf("existence check + insert: %ld rows, %.2f us per row (target <= 20)\n", rows, per_row);
-  std::printf("DATA_TYPE lookup of a read: %ld queries, %.2f us per query (target <= 3)\n", lookups, per_lookup);
+  std::printf("existence check + insert: %ld rows, %.2f us per row (target <= 20)\n", rows,
+              per_row);
+  std::printf("DATA_TYPE lookup of a read: %ld queries, %.2f us per query (target <= 3)\n", lookups,
+              per_lookup);
   s.myconnection.close();
   fs::remove_all(dir);
   return 0;

@@ -21,7 +21,9 @@ class QuietOperator : public xb::Operator {
     std::cerr << box.caption << ": " << box.text << "\n";
     return xb::Answer::No;
   }
-  xb::OverwriteAnswer askOverwrite(const std::string&) override { return xb::OverwriteAnswer::Abort; }
+  xb::OverwriteAnswer askOverwrite(const std::string&) override {
+    return xb::OverwriteAnswer::Abort;
+  }
   std::optional<std::string> chooseWorkbook() override { return std::nullopt; }
   xb::ProgressSink& progress() override { return progress_; }
   void letPendingMessagesRun() override {}
@@ -52,16 +54,18 @@ int main(int argc, char** argv) {
   session.myconnection.open();
   Execute(session.exe,
           "create table BENCH (ID number primary key, NAME varchar2(20), D date, AMOUNT number, "
-          "CODE varchar2(10), QTY number, NOTE varchar2(40), RATE number, CITY varchar2(20), FLAG number)");
+          "CODE varchar2(10), QTY number, NOTE varchar2(40), RATE number, CITY varchar2(20), FLAG "
+          "number)");
   session.myconnection.beginTransaction();
   for (int i = 0; i < rows; ++i) {
     const std::string n = std::to_string(i);
     Execute(session.exe, "insert into BENCH values (" + n + ", 'name " + n + "', to_date('20" +
-                             std::to_string(10 + i % 10) + "-0" + std::to_string(1 + i % 9) +
-                             "-1" + std::to_string(i % 10) + "','yyyy-mm-dd'), " + std::to_string(i * 1.25) +
-                             ", 'C" + std::to_string(i % 1000) + "', " + std::to_string(i % 97) +
-                             ", 'a note for row " + n + "', " + std::to_string(i % 13) + ".5, 'city" +
-                             std::to_string(i % 50) + "', " + (i % 7 ? std::string("1") : std::string("null")) + ")");
+                             std::to_string(10 + i % 10) + "-0" + std::to_string(1 + i % 9) + "-1" +
+                             std::to_string(i % 10) + "','yyyy-mm-dd'), " +
+                             std::to_string(i * 1.25) + ", 'C" + std::to_string(i % 1000) + "', " +
+                             std::to_string(i % 97) + ", 'a note for row " + n + "', " +
+                             std::to_string(i % 13) + ".5, 'city" + std::to_string(i % 50) + "', " +
+                             (i % 7 ? std::string("1") : std::string("null")) + ")");
   }
   session.myconnection.commitTransaction();
 
@@ -73,7 +77,8 @@ int main(int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   const bool ok = xb::exporting::Export(session, *server, op, "select * from BENCH order by ID");
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!ok) return 1;
   std::printf("%.3f\n", seconds);
   return 0;

@@ -21,7 +21,9 @@ class QuietOperator : public xb::Operator {
     std::cerr << box.caption << ": " << box.text << "\n";
     return xb::Answer::No;
   }
-  xb::OverwriteAnswer askOverwrite(const std::string&) override { return xb::OverwriteAnswer::Abort; }
+  xb::OverwriteAnswer askOverwrite(const std::string&) override {
+    return xb::OverwriteAnswer::Abort;
+  }
   std::optional<std::string> chooseWorkbook() override { return workbook; }
   xb::ProgressSink& progress() override { return progress_; }
   void letPendingMessagesRun() override {}
@@ -63,7 +65,8 @@ int main(int argc, char** argv) {
   importer.Run();
   const auto end = std::chrono::steady_clock::now();
   const double seconds = std::chrono::duration<double>(end - start).count();
-  std::fprintf(stderr, "read %.3f s, import run %.3f s\n", std::chrono::duration<double>(loaded - start).count(),
+  std::fprintf(stderr, "read %.3f s, import run %.3f s\n",
+               std::chrono::duration<double>(loaded - start).count(),
                std::chrono::duration<double>(end - loaded).count());
   if (!importer.lastRunSucceeded()) return 1;
 

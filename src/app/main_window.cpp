@@ -24,11 +24,11 @@
 #include <exception>
 
 #include "db/aliases.h"
-#include "operator/texts.h"
 #include "db/connection_string.h"
 #include "db/connection_test.h"
 #include "export/exporter.h"
 #include "help/help_window.h"
+#include "operator/texts.h"
 #include "sheet/file_engine.h"
 
 namespace xb::app {
@@ -82,10 +82,8 @@ bool IsInputEvent(QEvent::Type type) {
     case QEvent::TouchUpdate:
     case QEvent::TouchEnd:
     case QEvent::TabletPress:
-    case QEvent::TabletRelease:
-      return true;
-    default:
-      return false;
+    case QEvent::TabletRelease: return true;
+    default: return false;
   }
 }
 
@@ -154,8 +152,8 @@ class FrameCentrer : public QObject {
   FrameCentrer(QWidget* window, const QWidget* like) : QObject(window), window_(window) {
     if (like && like->isVisible()) {
       const QRect outer = like->frameGeometry(), inner = like->geometry();
-      estimate_ = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-                           outer.bottom() - inner.bottom());
+      estimate_ = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                           outer.right() - inner.right(), outer.bottom() - inner.bottom());
     }
     window->installEventFilter(this);
     watch_.setInterval(20);
@@ -187,7 +185,8 @@ class FrameCentrer : public QObject {
     if (frame.size() == centred_size_ && framed == centred_framed_) return;
     centred_size_ = frame.size();
     centred_framed_ = framed;
-    const QPoint corner = screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2);
+    const QPoint corner =
+        screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2);
     const QRect target(corner + (client.topLeft() - frame.topLeft()), client.size());
     if (target != client) window_->setGeometry(target);
   }
@@ -209,7 +208,9 @@ int GroupBoxFrameTop(QGroupBox* box) {
   option.lineWidth = 1;
   option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
   option.textAlignment = box->alignment();
-  return box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, box).top();
+  return box->style()
+      ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, box)
+      .top();
 }
 
 // Marks the window busy for the length of an operation.
@@ -242,7 +243,8 @@ std::unique_ptr<sheet::Server> Tfrm_main::MakeServer(std::shared_ptr<sheet::View
 }
 
 Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> viewer)
-    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+    : QWidget(nullptr,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       program_path_(std::move(program_path)),
       server_(MakeServer(std::move(viewer))),
       importer_(session_, *server_, *this) {
@@ -316,7 +318,8 @@ Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> vi
   ed_filepath->setObjectName(QStringLiteral("ed_filepath"));
   ed_filepath->setFont(SongTi());
   ed_filepath->setReadOnly(true);
-  ed_filepath->setStyleSheet(QStringLiteral("QLineEdit { background: silver; } QLineEdit:focus { background: palette(button); }"));
+  ed_filepath->setStyleSheet(QStringLiteral(
+      "QLineEdit { background: silver; } QLineEdit:focus { background: palette(button); }"));
   ed_filepath->setGeometry(66, 20, 183, 21);
   LabelLeftOf(ed_filepath, QStringLiteral("文件路径:"));
   bt_open = new QPushButton(QStringLiteral("读入文件"), GroupBox1);
@@ -376,8 +379,10 @@ Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> vi
   setTabOrder(LbButton2, LbButton1);
   setTabOrder(LbButton1, memo_select);
 
-  connect(data_source, &QComboBox::activated, this, [this] { Guarded([this] { data_sourceClick(); }); });
-  connect(data_source->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) { TypeAhead(text); });
+  connect(data_source, &QComboBox::activated, this,
+          [this] { Guarded([this] { data_sourceClick(); }); });
+  connect(data_source->lineEdit(), &QLineEdit::textEdited, this,
+          [this](const QString& text) { TypeAhead(text); });
   connect(bt_test, &QPushButton::clicked, this, [this] { bt_testClick(); });
   connect(bt_exit, &QPushButton::clicked, this, [this] { bt_exitClick(); });
   connect(rd_czxm_items, &QButtonGroup::idClicked, this, [this] { rd_czxmClick(); });
@@ -395,9 +400,7 @@ Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> vi
   repaint_clock_.start();
 }
 
-Tfrm_main::~Tfrm_main() {
-  qApp->removeEventFilter(this);
-}
+Tfrm_main::~Tfrm_main() { qApp->removeEventFilter(this); }
 
 QLabel* Tfrm_main::LabelLeftOf(QWidget* box, const QString& text) {
   auto* label = new QLabel(text, box->parentWidget());
@@ -414,9 +417,11 @@ void Tfrm_main::resizeEvent(QResizeEvent* event) {
   AdvPanel1->setGeometry(rect());
   const QRect inner = AdvPanel1->rect().adjusted(kBevel, kBevel, -kBevel, -kBevel);
   suiGroupBox1->setGeometry(inner.left(), inner.top(), inner.width(), kConnectionGroupHeight);
-  Progress1->setGeometry(inner.left(), inner.bottom() + 1 - kProgressHeight, inner.width(), kProgressHeight);
+  Progress1->setGeometry(inner.left(), inner.bottom() + 1 - kProgressHeight, inner.width(),
+                         kProgressHeight);
   const int top = inner.top() + kConnectionGroupHeight;
-  const QRect room(inner.left(), top, inner.width(), std::max(0, inner.bottom() + 1 - kProgressHeight - top));
+  const QRect room(inner.left(), top, inner.width(),
+                   std::max(0, inner.bottom() + 1 - kProgressHeight - top));
   GroupBox1->setGeometry(room);
   GroupBox2->setGeometry(room);
 }
@@ -430,11 +435,13 @@ bool Tfrm_main::event(QEvent* event) {
     ApplyOuterSize();
   // Some window managers place a new window at the corner when they frame
   // it; once the frame is there, centre it again, once.
-  if (centre_pending_ && event->type() == QEvent::Move && frameGeometry().size() != geometry().size()) {
+  if (centre_pending_ && event->type() == QEvent::Move &&
+      frameGeometry().size() != geometry().size()) {
     centre_pending_ = false;
     QTimer::singleShot(0, this, [this] {
       if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+        move(screen->availableGeometry().center() -
+             QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
     });
   }
   return result;
@@ -501,9 +508,7 @@ void Tfrm_main::FormKeyDown(int key, Qt::KeyboardModifiers) {
   if (key == Qt::Key_F1) LbButton2Click();
 }
 
-void Tfrm_main::data_sourceClick() {
-  user_name->setFocus();
-}
+void Tfrm_main::data_sourceClick() { user_name->setFocus(); }
 
 void Tfrm_main::user_nameKeyDown(int key) {
   if (key == Qt::Key_Return || key == Qt::Key_Enter) user_pass->setFocus();
@@ -581,9 +586,7 @@ void Tfrm_main::rd_czxmClick() {
         GroupBox1->hide();
         GroupBox2->show();
         break;
-      default:
-        GroupBox1->hide();
-        GroupBox2->hide();
+      default: GroupBox1->hide(); GroupBox2->hide();
     }
   });
 }
@@ -615,7 +618,9 @@ void Tfrm_main::BT_IMPClick() {
 void Tfrm_main::LbButton1Click() {
   BusyScope busy(busy_);
   WaitCursor wait;
-  Guarded([this] { exporting::Export(session_, *server_, *this, memo_select->toPlainText().toStdString()); });
+  Guarded([this] {
+    exporting::Export(session_, *server_, *this, memo_select->toPlainText().toStdString());
+  });
 }
 
 void Tfrm_main::LbButton2Click() {
@@ -660,8 +665,8 @@ bool Tfrm_main::eventFilter(QObject* watched, QEvent* event) {
   // A key the focused control ignores travels on to its parents; the key
   // preview must see it only once.
   auto* key = static_cast<QKeyEvent*>(event);
-  if (event == last_key_event_ && key->key() == last_key_ && last_key_receiver_ && widget != last_key_receiver_ &&
-      widget->isAncestorOf(last_key_receiver_))
+  if (event == last_key_event_ && key->key() == last_key_ && last_key_receiver_ &&
+      widget != last_key_receiver_ && widget->isAncestorOf(last_key_receiver_))
     return false;
   last_key_event_ = event;
   last_key_receiver_ = widget;
@@ -669,10 +674,13 @@ bool Tfrm_main::eventFilter(QObject* watched, QEvent* event) {
 
   Guarded([&] { FormKeyDown(key->key(), key->modifiers()); });
   if (watched == user_name) Guarded([&] { user_nameKeyDown(key->key()); });
-  if (watched == user_pass || watched == ed_filepath) Guarded([&] { user_passKeyDown(key->key()); });
+  if (watched == user_pass || watched == ed_filepath)
+    Guarded([&] { user_passKeyDown(key->key()); });
   // Enter presses the focused button, as Space does.
-  if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier)
-    if (auto* button = qobject_cast<QPushButton*>(widget); button && button->isEnabled() && button->isVisible()) {
+  if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+      key->modifiers() == Qt::NoModifier)
+    if (auto* button = qobject_cast<QPushButton*>(widget);
+        button && button->isEnabled() && button->isVisible()) {
       button->click();
       return true;
     }
@@ -689,8 +697,9 @@ Answer Tfrm_main::showMessage(const MessageBox& box) {
     case Icon::Error: icon = QMessageBox::Critical; break;
     case Icon::Question: icon = QMessageBox::Question; break;
   }
-  const QMessageBox::StandardButtons buttons =
-      box.buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::StandardButtons(QMessageBox::Ok);
+  const QMessageBox::StandardButtons buttons = box.buttons == Buttons::YesNo
+                                                   ? (QMessageBox::Yes | QMessageBox::No)
+                                                   : QMessageBox::StandardButtons(QMessageBox::Ok);
   QWidget* owner = box.modality == Modality::Owned ? this : nullptr;
   QMessageBox dialog(icon, Q(box.caption), DisplayText(box.text), buttons, owner);
   if (!owner) KeepAbove(&dialog, false);
@@ -721,7 +730,8 @@ Answer Tfrm_main::showMessage(const MessageBox& box) {
 }
 
 OverwriteAnswer Tfrm_main::askOverwrite(const std::string& text) {
-  OverwritePrompt prompt(QMessageBox::Question, Q(texts::kOverwriteCaption), DisplayText(text), QMessageBox::NoButton);
+  OverwritePrompt prompt(QMessageBox::Question, Q(texts::kOverwriteCaption), DisplayText(text),
+                         QMessageBox::NoButton);
   prompt.setWindowFlag(Qt::WindowCloseButtonHint, true);
   // One role for all four keeps them in the order they are added.
   QPushButton* yes = prompt.addButton(Q(texts::kOverwriteYes), QMessageBox::ActionRole);

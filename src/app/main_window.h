@@ -12,8 +12,8 @@
 #include <string>
 
 #include "db/connection.h"
-#include "operator/operator.h"
 #include "import/importer.h"
+#include "operator/operator.h"
 #include "sheet/sheet.h"
 #include "sheet/viewer.h"
 

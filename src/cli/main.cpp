@@ -119,8 +119,8 @@ bool Connect(xb::db::DbSession& session, const Args& args) {
     session.myconnection.open();
     return true;
   } catch (const std::exception& e) {
-    std::cerr << "xlsbridge-cli: cannot connect to \"" << Option(args, "data-source") << "\": " << e.what()
-              << "\n";
+    std::cerr << "xlsbridge-cli: cannot connect to \"" << Option(args, "data-source")
+              << "\": " << e.what() << "\n";
     return false;
   }
 }
@@ -135,8 +135,11 @@ int RunImport(const Args& args, const std::string& title) {
   ExistingPolicy policy = isatty(STDIN_FILENO) ? ExistingPolicy::Ask : ExistingPolicy::Abort;
   if (args.options.count("existing")) {
     static const std::map<std::string, ExistingPolicy> kPolicies = {
-        {"ask", ExistingPolicy::Ask},       {"yes", ExistingPolicy::Yes}, {"ignore", ExistingPolicy::Ignore},
-        {"all", ExistingPolicy::All},       {"abort", ExistingPolicy::Abort}};
+        {"ask", ExistingPolicy::Ask},
+        {"yes", ExistingPolicy::Yes},
+        {"ignore", ExistingPolicy::Ignore},
+        {"all", ExistingPolicy::All},
+        {"abort", ExistingPolicy::Abort}};
     const auto it = kPolicies.find(Option(args, "existing"));
     if (it == kPolicies.end()) throw UsageError{"--existing takes ask, yes, ignore, all or abort"};
     policy = it->second;
@@ -183,7 +186,8 @@ int RunImport(const Args& args, const std::string& title) {
 int RunExport(const Args& args, const std::string& title) {
   if (!args.positional.empty()) throw UsageError{"export takes no positional argument"};
   const bool has_query = args.options.count("query"), has_file = args.options.count("query-file");
-  if (has_query == has_file) throw UsageError{"export needs exactly one of --query and --query-file"};
+  if (has_query == has_file)
+    throw UsageError{"export needs exactly one of --query and --query-file"};
   if (Option(args, "output").empty()) throw UsageError{"export needs --output FILE"};
   std::string query;
   if (has_query) {

@@ -67,22 +67,41 @@ std::vector<std::string> SplitScript(const std::string& script) {
         switch (state) {
           case State::Code:
             if (c == '\'' || c == '"') terminator = std::string::npos;
-            if (c == '\'' && (q_close = xb::db::QuoteDelimiterAt(line, i)) != 0) { state = State::QQuote; i += 1; }
-            else if (c == '\'') state = State::Single;
-            else if (c == '"') state = State::Double;
-            else if (c == '-' && i + 1 < line.size() && line[i + 1] == '-') state = State::LineComment;
-            else if (c == '/' && i + 1 < line.size() && line[i + 1] == '*') { state = State::BlockComment; ++i; }
-            else if (c == ';') terminator = i;
-            else if (!std::isspace(static_cast<unsigned char>(c))) terminator = std::string::npos;
+            if (c == '\'' && (q_close = xb::db::QuoteDelimiterAt(line, i)) != 0) {
+              state = State::QQuote;
+              i += 1;
+            } else if (c == '\'')
+              state = State::Single;
+            else if (c == '"')
+              state = State::Double;
+            else if (c == '-' && i + 1 < line.size() && line[i + 1] == '-')
+              state = State::LineComment;
+            else if (c == '/' && i + 1 < line.size() && line[i + 1] == '*') {
+              state = State::BlockComment;
+              ++i;
+            } else if (c == ';')
+              terminator = i;
+            else if (!std::isspace(static_cast<unsigned char>(c)))
+              terminator = std::string::npos;
             break;
-          case State::Single: if (c == '\'') state = State::Code; break;
-          case State::Double: if (c == '"') state = State::Code; break;
+          case State::Single:
+            if (c == '\'') state = State::Code;
+            break;
+          case State::Double:
+            if (c == '"') state = State::Code;
+            break;
           case State::QQuote:
-            if (c == q_close && i + 1 < line.size() && line[i + 1] == '\'') { state = State::Code; ++i; }
+            if (c == q_close && i + 1 < line.size() && line[i + 1] == '\'') {
+              state = State::Code;
+              ++i;
+            }
             break;
           case State::LineComment: break;
           case State::BlockComment:
-            if (c == '*' && i + 1 < line.size() && line[i + 1] == '/') { state = State::Code; ++i; }
+            if (c == '*' && i + 1 < line.size() && line[i + 1] == '/') {
+              state = State::Code;
+              ++i;
+            }
             break;
         }
       }
@@ -125,9 +144,10 @@ bool ReturnsRows(const std::string& statement) {
   while (i < statement.size() && std::isalpha(static_cast<unsigned char>(statement[i])))
     word += static_cast<char>(std::toupper(static_cast<unsigned char>(statement[i++])));
   static const std::set<std::string> kNoRows = {
-      "INSERT", "UPDATE", "DELETE",  "MERGE",  "CREATE",   "DROP",    "ALTER",  "TRUNCATE", "GRANT",
-      "REVOKE", "COMMENT", "RENAME", "BEGIN",  "DECLARE",  "COMMIT",  "ROLLBACK", "SAVEPOINT", "RELEASE",
-      "LOCK",   "ANALYZE", "VACUUM", "REINDEX", "ATTACH",  "DETACH",  "SET",    "END",      "PURGE"};
+      "INSERT",   "UPDATE",   "DELETE",    "MERGE",   "CREATE", "DROP",    "ALTER",
+      "TRUNCATE", "GRANT",    "REVOKE",    "COMMENT", "RENAME", "BEGIN",   "DECLARE",
+      "COMMIT",   "ROLLBACK", "SAVEPOINT", "RELEASE", "LOCK",   "ANALYZE", "VACUUM",
+      "REINDEX",  "ATTACH",   "DETACH",    "SET",     "END",    "PURGE"};
   if (!kNoRows.count(word)) return true;
   if (word != "INSERT" && word != "UPDATE" && word != "DELETE") return false;
   // A data change with RETURNING (outside literals and comments) gives rows.
@@ -135,10 +155,14 @@ bool ReturnsRows(const std::string& statement) {
   xb::db::ForEachCodeChar(statement, [&](size_t k) {
     code += static_cast<char>(std::toupper(static_cast<unsigned char>(statement[k])));
   });
-  for (size_t at = code.find("RETURNING"); at != std::string::npos; at = code.find("RETURNING", at + 1)) {
-    const bool starts = at == 0 || !(std::isalnum(static_cast<unsigned char>(code[at - 1])) || code[at - 1] == '_');
+  for (size_t at = code.find("RETURNING"); at != std::string::npos;
+       at = code.find("RETURNING", at + 1)) {
+    const bool starts =
+        at == 0 || !(std::isalnum(static_cast<unsigned char>(code[at - 1])) || code[at - 1] == '_');
     const size_t after = at + 9;
-    const bool ends = after >= code.size() || !(std::isalnum(static_cast<unsigned char>(code[after])) || code[after] == '_');
+    const bool ends =
+        after >= code.size() ||
+        !(std::isalnum(static_cast<unsigned char>(code[after])) || code[after] == '_');
     if (starts && ends) return true;
   }
   return false;

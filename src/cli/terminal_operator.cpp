@@ -50,10 +50,12 @@ OverwriteAnswer TerminalOperator::askOverwrite(const std::string& text) {
   for (;;) {
     prompt_out_ << texts::kOverwriteChoices << std::flush;
     std::string line;
-    if (!std::getline(prompt_in_, line)) return OverwriteAnswer::Abort;  // end of input: nothing overwritten unasked
+    if (!std::getline(prompt_in_, line))
+      return OverwriteAnswer::Abort;  // end of input: nothing overwritten unasked
     std::string word;
     for (const char c : line)
-      if (!std::isspace(static_cast<unsigned char>(c))) word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (!std::isspace(static_cast<unsigned char>(c)))
+        word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (word == "y" || word == "yes") return OverwriteAnswer::Yes;
     if (word == "a" || word == "abort") return OverwriteAnswer::Abort;
     if (word == "i" || word == "ignore") return OverwriteAnswer::Ignore;

@@ -27,7 +27,10 @@ class TerminalOperator : public Operator, private ProgressSink {
   TerminalOperator(std::ostream& err, std::ostream& prompt_out, std::istream& prompt_in,
                    bool progress_on_terminal = false,
                    ProgressLine::Clock clock = std::chrono::steady_clock::now)
-      : err_(err), prompt_out_(prompt_out), prompt_in_(prompt_in), progress_(err, progress_on_terminal, std::move(clock)) {}
+      : err_(err),
+        prompt_out_(prompt_out),
+        prompt_in_(prompt_in),
+        progress_(err, progress_on_terminal, std::move(clock)) {}
 
   void setWorkbook(std::string path) { workbook_ = std::move(path); }
   void setExistingPolicy(ExistingPolicy policy) { policy_ = policy; }

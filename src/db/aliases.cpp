@@ -66,13 +66,15 @@ std::vector<Alias> ReadAliasFile() {
     const std::string key = Lower(Trim(text.substr(0, eq)));
     std::string value = Trim(text.substr(eq + 1));
     // A comment may follow the value.
-    if (const auto semi = value.find(" ;"); semi != std::string::npos) value = Trim(value.substr(0, semi));
+    if (const auto semi = value.find(" ;"); semi != std::string::npos)
+      value = Trim(value.substr(0, semi));
     EngineTarget& target = aliases.back().target;
     if (key == "engine") {
       const std::string engine = Lower(value);
       if (!Registry::instance().find(engine)) {
         std::string known;
-        for (const auto& name : Registry::instance().names()) known += (known.empty() ? "" : ", ") + name;
+        for (const auto& name : Registry::instance().names())
+          known += (known.empty() ? "" : ", ") + name;
         fail("unknown engine '" + value + "' (" + known + ")");
       }
       target.engine = engine;
@@ -85,14 +87,16 @@ std::vector<Alias> ReadAliasFile() {
       const long seconds = std::strtol(value.c_str(), &end, 10);
       if (value.empty() || *end != '\0' || seconds < 0 || seconds > 86400)
         fail(key + " must be a number of seconds from 0 to 86400");
-      (key == "lock_timeout" ? target.lock_timeout : target.connect_timeout) = static_cast<int>(seconds);
+      (key == "lock_timeout" ? target.lock_timeout : target.connect_timeout) =
+          static_cast<int>(seconds);
     } else {
       fail("unknown key '" + key + "'");
     }
   }
   if (in.bad()) throw DbError("cannot read the alias file " + path);
   for (auto& alias : aliases) {
-    if (alias.target.where.empty()) throw DbError("alias file " + path + ": alias [" + alias.name + "] has no target");
+    if (alias.target.where.empty())
+      throw DbError("alias file " + path + ": alias [" + alias.name + "] has no target");
     if (alias.target.engine == "sqlite" && fs::path(alias.target.where).is_relative())
       alias.target.where = (folder / alias.target.where).string();
   }

@@ -36,7 +36,8 @@ Connection::~Connection() {
 }
 
 void Connection::setConnectionString(const std::string& text) {
-  if (isOpen()) throw DbError("the connection string cannot be changed while the connection is open");
+  if (isOpen())
+    throw DbError("the connection string cannot be changed while the connection is open");
   connection_string_ = text;
 }
 
@@ -83,7 +84,8 @@ Statement& Connection::prepared(const std::string& marked_sql) {
 }
 
 void Connection::lockTable(const std::string& table) {
-  if (!engine_ || !engine_->inTransaction()) throw DbError("no transaction is open on this connection");
+  if (!engine_ || !engine_->inTransaction())
+    throw DbError("no transaction is open on this connection");
   engine_->lockTable(table);
 }
 
@@ -94,12 +96,14 @@ void Connection::beginTransaction() {
 }
 
 void Connection::commitTransaction() {
-  if (!engine_ || !engine_->inTransaction()) throw DbError("no transaction is open on this connection");
+  if (!engine_ || !engine_->inTransaction())
+    throw DbError("no transaction is open on this connection");
   engine_->commit();
 }
 
 void Connection::rollbackTransaction() {
-  if (!engine_ || !engine_->inTransaction()) throw DbError("no transaction is open on this connection");
+  if (!engine_ || !engine_->inTransaction())
+    throw DbError("no transaction is open on this connection");
   engine_->rollback();
 }
 
@@ -110,7 +114,9 @@ Engine& Connection::engine() {
   return *engine_;
 }
 
-Query::Query(Connection& connection) : connection_(connection) { connection_.queries_.insert(this); }
+Query::Query(Connection& connection) : connection_(connection) {
+  connection_.queries_.insert(this);
+}
 
 Query::~Query() {
   close();
@@ -126,7 +132,8 @@ void Query::close() {
   row_ = 0;
 }
 
-void Query::setStatement(const std::string& oracle_text, const std::string& marked_sql, std::vector<Value> values) {
+void Query::setStatement(const std::string& oracle_text, const std::string& marked_sql,
+                         std::vector<Value> values) {
   unsplit_text_ = oracle_text;
   unsplit_ = true;
   bound_ = true;
@@ -158,7 +165,8 @@ void Query::setSql(const std::string& text) {
   const char* at = begin;
   for (;;) {
     const auto* cr = static_cast<const char*>(std::memchr(at, '\r', static_cast<size_t>(end - at)));
-    const auto* lf = static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>((cr ? cr : end) - at)));
+    const auto* lf =
+        static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>((cr ? cr : end) - at)));
     const char* brk = lf ? lf : cr;
     if (!brk) break;
     add(static_cast<size_t>(at - begin), static_cast<size_t>(brk - begin));
@@ -233,8 +241,10 @@ void Query::open(Scroll scroll) {
       row.reserve(columns);
       for (size_t c = 0; c < columns; ++c) {
         const auto value = cursor->value(static_cast<int>(c));
-        if (value) row.emplace_back(std::string(*value));
-        else row.emplace_back();
+        if (value)
+          row.emplace_back(std::string(*value));
+        else
+          row.emplace_back();
       }
     }
   }
@@ -257,7 +267,8 @@ std::string Query::fieldName(int i) const {
 // The current row's value i; nullptr when there is no current row.
 const std::optional<std::string>* Query::Cell(int i) const {
   if (!open_ || i < 0 || i >= fieldCount()) throw DbError("field index out of range");
-  if (scroll_ == Scroll::Buffered) return row_ < rows_.size() ? &rows_[row_][static_cast<size_t>(i)] : nullptr;
+  if (scroll_ == Scroll::Buffered)
+    return row_ < rows_.size() ? &rows_[row_][static_cast<size_t>(i)] : nullptr;
   return nullptr;
 }
 
@@ -288,7 +299,8 @@ long long Query::fieldInt(int i) const {
   if (text.empty()) return 0;
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
-  if (end == text.c_str() || *end != '\0') throw DbError("'" + text + "' is not a valid integer value");
+  if (end == text.c_str() || *end != '\0')
+    throw DbError("'" + text + "' is not a valid integer value");
   return static_cast<long long>(value);
 }
 

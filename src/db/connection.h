@@ -95,7 +95,8 @@ class Query {
   // A statement of the program's with its values: oracle_text is what is
   // shown and logged (and sent to an engine that cannot bind); marked_sql is
   // the same statement with '?' for each value, prepared once per shape.
-  void setStatement(const std::string& oracle_text, const std::string& marked_sql, std::vector<Value> values);
+  void setStatement(const std::string& oracle_text, const std::string& marked_sql,
+                    std::vector<Value> values);
   // Every line followed by CR LF: what is sent and what is read back.
   std::string sql() const;
   const std::vector<std::string>& lines() const {
@@ -145,7 +146,7 @@ class Query {
   Scroll scroll_ = Scroll::Buffered;
   std::vector<std::string> names_;
   std::vector<std::vector<std::optional<std::string>>> rows_;  // Buffered
-  std::unique_ptr<Cursor> cursor_;                            // Forward
+  std::unique_ptr<Cursor> cursor_;                             // Forward
   bool cursor_on_row_ = false;
   size_t row_ = 0;
 };

@@ -7,7 +7,9 @@ namespace {
 
 bool NeedsQuoting(const std::string& value) {
   if (value.empty()) return false;
-  if (static_cast<unsigned char>(value.front()) <= ' ' || static_cast<unsigned char>(value.back()) <= ' ') return true;
+  if (static_cast<unsigned char>(value.front()) <= ' ' ||
+      static_cast<unsigned char>(value.back()) <= ' ')
+    return true;
   return value.find_first_of(";=\"'{}") != std::string::npos;
 }
 
@@ -53,8 +55,9 @@ std::string OdbcValue(const std::string& value) {
 }  // namespace
 
 std::string BuildConnectionString(const ConnectionSettings& settings) {
-  return "Provider=MSDAORA.1;password=" + Value(settings.password) + ";user id=" + Value(settings.user) +
-         ";data source=" + Value(settings.data_source) + ";Persist Security Info=True";
+  return "Provider=MSDAORA.1;password=" + Value(settings.password) +
+         ";user id=" + Value(settings.user) + ";data source=" + Value(settings.data_source) +
+         ";Persist Security Info=True";
 }
 
 std::map<std::string, std::string> ParseConnectionString(const std::string& text) {
@@ -65,7 +68,8 @@ std::map<std::string, std::string> ParseConnectionString(const std::string& text
     const size_t semi = text.find(';', i);
     if (eq == std::string::npos || (semi != std::string::npos && semi < eq)) {
       // A piece without "=": blanks between separators are allowed.
-      const std::string piece = Trim(text.substr(i, semi == std::string::npos ? std::string::npos : semi - i));
+      const std::string piece =
+          Trim(text.substr(i, semi == std::string::npos ? std::string::npos : semi - i));
       if (!piece.empty()) throw DbError("malformed connection string near '" + piece + "'");
       if (semi == std::string::npos) break;
       i = semi + 1;
@@ -93,7 +97,8 @@ std::map<std::string, std::string> ParseConnectionString(const std::string& text
         value += text[m++];
       }
       while (m < text.size() && text[m] == ' ') ++m;
-      if (m < text.size() && text[m] != ';') throw DbError("malformed connection string after a quoted value");
+      if (m < text.size() && text[m] != ';')
+        throw DbError("malformed connection string after a quoted value");
       j = m;
     } else {
       const size_t end = text.find(';', j);
@@ -106,7 +111,8 @@ std::map<std::string, std::string> ParseConnectionString(const std::string& text
   return values;
 }
 
-std::string BuildOdbcConnectString(const std::string& dsn, const std::string& user, const std::string& password) {
+std::string BuildOdbcConnectString(const std::string& dsn, const std::string& user,
+                                   const std::string& password) {
   return "DSN=" + OdbcValue(dsn) + ";UID=" + OdbcValue(user) + ";PWD=" + OdbcValue(password) + ";";
 }
 

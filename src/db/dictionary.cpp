@@ -25,8 +25,10 @@ const Dictionary::Answer& Dictionary::ask(const std::string& sql) {
   for (query_.first(); !query_.eof(); query_.next()) {
     Row& row = answer.rows.emplace_back();
     for (int c = 0; c < query_.fieldCount(); ++c) {
-      if (query_.fieldIsNull(c)) row.emplace_back();
-      else row.emplace_back(query_.fieldText(c));
+      if (query_.fieldIsNull(c))
+        row.emplace_back();
+      else
+        row.emplace_back(query_.fieldText(c));
     }
   }
   query_.first();

@@ -75,7 +75,7 @@ namespace xb::db {
 struct Value {
   enum class Kind : std::uint8_t { Null, Text, Integer };
   Kind kind = Kind::Null;
-  std::string text;      // Kind::Text
+  std::string text;       // Kind::Text
   long long integer = 0;  // Kind::Integer
 
   static Value Null() { return {}; }

@@ -15,7 +15,10 @@ class DbError : public std::runtime_error {
 
   explicit DbError(const std::string& message, int native_code = 0, std::string sqlstate = {},
                    Kind kind = Kind::Other)
-      : std::runtime_error(message), native_code_(native_code), sqlstate_(std::move(sqlstate)), kind_(kind) {}
+      : std::runtime_error(message),
+        native_code_(native_code),
+        sqlstate_(std::move(sqlstate)),
+        kind_(kind) {}
   DbError(Kind kind, const std::string& message, int native_code = 0, std::string sqlstate = {})
       : DbError(message, native_code, std::move(sqlstate), kind) {}
   int nativeCode() const { return native_code_; }

@@ -18,10 +18,11 @@ namespace xb::db {
 // literal.
 inline char QuoteDelimiterAt(const std::string& sql, size_t quote) {
   auto ident = [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
-           c == '#' || static_cast<unsigned char>(c) >= 0x80;
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '$' || c == '#' || static_cast<unsigned char>(c) >= 0x80;
   };
-  if (quote == 0 || quote + 1 >= sql.size() || (sql[quote - 1] != 'q' && sql[quote - 1] != 'Q')) return '\0';
+  if (quote == 0 || quote + 1 >= sql.size() || (sql[quote - 1] != 'q' && sql[quote - 1] != 'Q'))
+    return '\0';
   size_t word = quote - 1;
   if (word > 0 && (sql[word - 1] == 'n' || sql[word - 1] == 'N')) --word;
   if (word > 0 && ident(sql[word - 1])) return '\0';

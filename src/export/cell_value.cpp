@@ -19,10 +19,14 @@ size_t FirstBadByte(const std::string& s) {
     }
     size_t len;
     uint32_t cp;
-    if (b >= 0xC2 && b <= 0xDF) len = 2, cp = b & 0x1F;
-    else if (b >= 0xE0 && b <= 0xEF) len = 3, cp = b & 0x0F;
-    else if (b >= 0xF0 && b <= 0xF4) len = 4, cp = b & 0x07;
-    else return i;
+    if (b >= 0xC2 && b <= 0xDF)
+      len = 2, cp = b & 0x1F;
+    else if (b >= 0xE0 && b <= 0xEF)
+      len = 3, cp = b & 0x0F;
+    else if (b >= 0xF0 && b <= 0xF4)
+      len = 4, cp = b & 0x07;
+    else
+      return i;
     if (i + len > n) return i;
     for (size_t k = 1; k < len; ++k) {
       const auto c = static_cast<uint8_t>(s[i + k]);
@@ -30,7 +34,8 @@ size_t FirstBadByte(const std::string& s) {
       cp = (cp << 6) | (c & 0x3F);
     }
     const bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
-    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) return i;
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF)
+      return i;
     i += len;
   }
   return std::string::npos;
@@ -40,7 +45,8 @@ size_t FirstBadByte(const std::string& s) {
 
 std::string CellName(int row, int column) {
   std::string letters;
-  for (int c = column; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), char('A' + (c - 1) % 26));
+  for (int c = column; c > 0; c = (c - 1) / 26)
+    letters.insert(letters.begin(), char('A' + (c - 1) % 26));
   return letters + std::to_string(row);
 }
 
@@ -48,9 +54,10 @@ std::string CellText(const std::string& value, int row, int column) {
   const size_t bad = FirstBadByte(value);
   if (bad != std::string::npos) {
     char byte[8];
-    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(static_cast<uint8_t>(value[bad])));
-    throw CellValueError(CellName(row, column) + ": the value is not UTF-8 text (byte " + byte + " at offset " +
-                         std::to_string(bad) + ")");
+    std::snprintf(byte, sizeof byte, "0x%02X",
+                  static_cast<unsigned>(static_cast<uint8_t>(value[bad])));
+    throw CellValueError(CellName(row, column) + ": the value is not UTF-8 text (byte " + byte +
+                         " at offset " + std::to_string(bad) + ")");
   }
   return value;
 }

@@ -89,10 +89,12 @@ bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
     instance->addWorkbook();
     instance->setCell(1, 4, CellText(ExtractFromTable(exe.sql()), 1, 4));
     const int columns = exe.fieldCount();
-    for (int k = 0; k < columns; ++k) instance->setCell(2, k + 1, CellText(exe.fieldName(k), 2, k + 1));
+    for (int k = 0; k < columns; ++k)
+      instance->setCell(2, k + 1, CellText(exe.fieldName(k), 2, k + 1));
     for (int row = 3; !exe.eof(); ++row, exe.next()) {
       op.progress().step();
-      for (int k = 0; k < columns; ++k) instance->setCell(row, k + 1, CellText(exe.fieldText(k), row, k + 1));
+      for (int k = 0; k < columns; ++k)
+        instance->setCell(row, k + 1, CellText(exe.fieldText(k), row, k + 1));
     }
     exe.close();
     // Showing writes the workbook out, so it can still fail here.
@@ -101,8 +103,7 @@ bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
     // Never end silently: the operator would take it for a finished export.
     {
       sheet::InstanceGuard quit_after_box(instance.get());
-      op.showMessage(
-          Box(texts::ExportFailed(e.what()), texts::kExportFailed, Icon::Error));
+      op.showMessage(Box(texts::ExportFailed(e.what()), texts::kExportFailed, Icon::Error));
     }
     exe.close();
     op.progress().done();

@@ -42,8 +42,8 @@ void dropDoubleEmptyAfterTables(QTextDocument* doc) {
       continue;
     }
     const QTextBlock block = it.currentBlock();
-    if (afterTable && block.text().isEmpty() && block.next().isValid() && block.next().text().isEmpty() &&
-        !QTextCursor(block.next()).currentTable()) {
+    if (afterTable && block.text().isEmpty() && block.next().isValid() &&
+        block.next().text().isEmpty() && !QTextCursor(block.next()).currentTable()) {
       // Join the paragraph after the pair into the second empty block.
       QTextCursor cur(block.next());
       cur.deleteChar();
@@ -87,8 +87,9 @@ Tfrm_help::Tfrm_help(QWidget* parent)
   help_memo->moveCursor(QTextCursor::Start);
 
   auto* inner = new QVBoxLayout(help_Panel);
-  inner->setContentsMargins(kPanelInset - help_Panel->frameWidth(), kPanelInset - help_Panel->frameWidth(),
-                            kPanelInset - help_Panel->frameWidth(), kPanelInset - help_Panel->frameWidth());
+  inner->setContentsMargins(
+      kPanelInset - help_Panel->frameWidth(), kPanelInset - help_Panel->frameWidth(),
+      kPanelInset - help_Panel->frameWidth(), kPanelInset - help_Panel->frameWidth());
   inner->setSpacing(0);
   inner->addWidget(help_memo);
 

@@ -8,10 +8,10 @@
 
 #include "db/dictionary.h"
 #include "import/header.h"
-#include "sheet/cell_text.h"
 #include "import/render.h"
 #include "import/statements.h"
 #include "operator/texts.h"
+#include "sheet/cell_text.h"
 
 namespace xb::import {
 
@@ -42,7 +42,8 @@ void OpenQuery(db::Query& query, Rendered statement) {
 
 // Another session held a lock on the table longer than this run waits.
 MessageBox LockedBox(const std::string& table) {
-  return Box(texts::TableLocked(table), texts::kImportFailed, Icon::Error, Modality::OwnerlessModeless);
+  return Box(texts::TableLocked(table), texts::kImportFailed, Icon::Error,
+             Modality::OwnerlessModeless);
 }
 
 bool IsLockTimeout(const std::exception& e) {
@@ -70,8 +71,8 @@ ReadOutcome Importer::ReadWorkbook(const std::function<void()>& connection_test)
 }
 
 std::optional<RunOutcome> Importer::OfferImport() {
-  MessageBox question = Box(texts::kImportNow, texts::kConfirmation,
-                            Icon::Information, Modality::Owned);
+  MessageBox question =
+      Box(texts::kImportNow, texts::kConfirmation, Icon::Information, Modality::Owned);
   question.buttons = Buttons::YesNo;
   if (op_.showMessage(question) != Answer::Yes) return std::nullopt;
   return Import();
@@ -103,7 +104,8 @@ ReadOutcome Importer::LoadWorkbook() {
     // reader's reason (encrypted, not a workbook, truncated...) on a line
     // of its own, so the operator is not sent to install a program.
     sheet::InstanceGuard quit_on_return(instance.get());
-    op_.showMessage(Box(cannot_start + "\n" + e.what(), texts::kSystemError, Icon::Error, Modality::TaskModal));
+    op_.showMessage(
+        Box(cannot_start + "\n" + e.what(), texts::kSystemError, Icon::Error, Modality::TaskModal));
     return ReadOutcome::NotOpened;
   }
   // From here every way out quits the instance.
@@ -116,8 +118,8 @@ ReadOutcome Importer::LoadWorkbook() {
   try {
     complete = ReadSheet(*instance);
   } catch (const std::exception& e) {
-    op_.showMessage(Box(texts::ReadFailed(e.what()), texts::kReadFailedCaption,
-                        Icon::Error, Modality::TaskModal));
+    op_.showMessage(Box(texts::ReadFailed(e.what()), texts::kReadFailedCaption, Icon::Error,
+                        Modality::TaskModal));
   }
   // Otherwise the list is partial now: it must not be imported (nor success
   // reported for rows an earlier read left) until a read completes.
@@ -130,8 +132,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
   // A header longer than the loader handles is refused like a broken one,
   // never cut short.
   if (header.table.empty() || header.too_long) {
-    op_.showMessage(Box(texts::kBadHeader, texts::kWarning, Icon::Error,
-                        Modality::TaskModal));
+    op_.showMessage(Box(texts::kBadHeader, texts::kWarning, Icon::Error, Modality::TaskModal));
     return false;
   }
   const std::string& table = header.table;
@@ -146,8 +147,8 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
   }
   if (plain) OpenQuery(init, TableQuery(table));
   if (!plain || init.fieldInt(0) < 1) {
-    op_.showMessage(Box(texts::NoSuchTable(table),
-                        texts::kNoSuchTableCaption, Icon::Error, Modality::TaskModal));
+    op_.showMessage(Box(texts::NoSuchTable(table), texts::kNoSuchTableCaption, Icon::Error,
+                        Modality::TaskModal));
     return false;
   }
   head_.push_back(table);
@@ -158,7 +159,8 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
     try {
       OpenQuery(init, SequenceQuery(column.sequence));
       if (init.fieldText(0).empty()) {
-        op_.showMessage(Box(texts::NoSuchSequence(column.sequence), texts::kError, Icon::Error, Modality::Owned));
+        op_.showMessage(Box(texts::NoSuchSequence(column.sequence), texts::kError, Icon::Error,
+                            Modality::Owned));
         return false;
       }
     } catch (const std::exception&) {
@@ -178,7 +180,8 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
         }
       }
       if (!found) {
-        op_.showMessage(Box(texts::NoSuchColumn(table, column.name), texts::kWarning, Icon::Error, Modality::TaskModal));
+        op_.showMessage(Box(texts::NoSuchColumn(table, column.name), texts::kWarning, Icon::Error,
+                            Modality::TaskModal));
         return false;
       }
     }
@@ -203,7 +206,8 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
   // spreadsheet side: the read fails naming the cell, and nothing is written.
   auto cell_text = [&](int row, int column) {
     std::string text = sheet.cellText(row, column);
-    if (sheet.cellIsError(row, column)) throw sheet::SheetError(sheet::CellName(row, column) + ": " + text);
+    if (sheet.cellIsError(row, column))
+      throw sheet::SheetError(sheet::CellName(row, column) + ": " + text);
     return text;
   };
 
@@ -229,12 +233,13 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
       } else {
         RowValue value{RowValue::Kind::Text, Trimmed(cell_text(row, sheet_column))};
         value.number = data_type == "NUMBER" || data_type == "FLOAT" || data_type == "INTEGER" ||
-                       data_type == "BINARY_DOUBLE" || data_type == "BINARY_FLOAT" || data_type == "NUMERIC" ||
-                       data_type == "DECIMAL";
+                       data_type == "BINARY_DOUBLE" || data_type == "BINARY_FLOAT" ||
+                       data_type == "NUMERIC" || data_type == "DECIMAL";
         typed.values.push_back(std::move(value));
       }
       for (size_t k = 0; k < header.keys.size(); ++k)
-        if (header.key_positions[k] == static_cast<int>(p)) typed.keys.push_back({header.keys[k], upper, is_date});
+        if (header.key_positions[k] == static_cast<int>(p))
+          typed.keys.push_back({header.keys[k], upper, is_date});
       ++sheet_column;
     }
 
@@ -261,8 +266,7 @@ const std::vector<std::string>& Importer::import_list() const {
 
 RunOutcome Importer::Import() {
   if (head_.empty()) {
-    op_.showMessage(
-        Box(texts::kNothingRead, texts::kErrorHint, Icon::Error, Modality::Owned));
+    op_.showMessage(Box(texts::kNothingRead, texts::kErrorHint, Icon::Error, Modality::Owned));
     return RunOutcome::NothingRead;
   }
   return Run();
@@ -319,7 +323,8 @@ RunOutcome Importer::Run() {
     // the server kept the data, and the operator must not take it either way.
     op_.progress().done();
     session_.exe.close();
-    op_.showMessage(Box(texts::CommitUncertain(e.what()), texts::kCommitUncertainCaption, Icon::Warning, Modality::OwnerlessModeless));
+    op_.showMessage(Box(texts::CommitUncertain(e.what()), texts::kCommitUncertainCaption,
+                        Icon::Warning, Modality::OwnerlessModeless));
     return RunOutcome::Uncertain;
   } catch (...) {
     RollbackQuietly(connection);
@@ -330,8 +335,8 @@ RunOutcome Importer::Run() {
 
   if (end == RunOutcome::Completed) {
     last_run_succeeded_ = true;
-    op_.showMessage(Box(texts::kImported, texts::kInformation, Icon::Information,
-                        Modality::OwnerlessModeless));
+    op_.showMessage(
+        Box(texts::kImported, texts::kInformation, Icon::Information, Modality::OwnerlessModeless));
   }
   return end;
 }
@@ -392,21 +397,17 @@ RunOutcome Importer::WriteRows() {
         for (int k = 0; k < init.fieldCount(); ++k) existing += "'" + init.fieldText(k) + "',";
         if (!existing.empty()) existing.pop_back();
         switch (op_.askOverwrite(OverwritePromptText(existing, values))) {
-          case OverwriteAnswer::Abort:
-            return RunOutcome::Stopped;
-          case OverwriteAnswer::Ignore:
-            continue;
-          case OverwriteAnswer::All:
-            overwrite_all = true;
-            break;
+          case OverwriteAnswer::Abort: return RunOutcome::Stopped;
+          case OverwriteAnswer::Ignore: continue;
+          case OverwriteAnswer::All: overwrite_all = true; break;
           case OverwriteAnswer::Yes:
-          case OverwriteAnswer::Closed:
-            break;
+          case OverwriteAnswer::Closed: break;
         }
       }
       // An update cannot draw new sequence numbers for a row that has them.
       if (UpperCased(values).find("NEXTVAL") != std::string::npos) {
-        op_.showMessage(Box(texts::kSequenceRowExists, texts::kErrorHint, Icon::Error, Modality::Owned));
+        op_.showMessage(
+            Box(texts::kSequenceRowExists, texts::kErrorHint, Icon::Error, Modality::Owned));
         return RunOutcome::Stopped;
       }
       Rendered update = RenderUpdate(table, columns, row);
@@ -416,9 +417,10 @@ RunOutcome Importer::WriteRows() {
     } catch (const std::exception& e) {
       // Waiting on another session's lock ends the run with a box of its own.
       if (IsLockTimeout(e)) throw;
-      op_.showMessage(Box(texts::RowFailed(e.what()), texts::kImportFailed, Icon::Error, Modality::OwnerlessModeless));
-      op_.showMessage(Box(texts::FailedStatement(exe.sql()), texts::kFailedStatementCaption, Icon::Error,
+      op_.showMessage(Box(texts::RowFailed(e.what()), texts::kImportFailed, Icon::Error,
                           Modality::OwnerlessModeless));
+      op_.showMessage(Box(texts::FailedStatement(exe.sql()), texts::kFailedStatementCaption,
+                          Icon::Error, Modality::OwnerlessModeless));
       session_.myconnection.rollbackTransaction();
       return RunOutcome::RolledBack;
     }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "db/connection.h"
-#include "operator/operator.h"
 #include "import/render.h"
+#include "operator/operator.h"
 #include "sheet/sheet.h"
 
 namespace xb::import {

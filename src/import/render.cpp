@@ -25,7 +25,8 @@ std::string AsSent(const std::string& text) {
 }
 
 // The value list in both forms, without the last separator.
-void Values(const TypedRow& row, std::string* text, std::string* marked, std::vector<db::Value>* values) {
+void Values(const TypedRow& row, std::string* text, std::string* marked,
+            std::vector<db::Value>* values) {
   for (const RowValue& v : row.values) {
     switch (v.kind) {
       case RowValue::Kind::Text:
@@ -33,12 +34,15 @@ void Values(const TypedRow& row, std::string* text, std::string* marked, std::ve
         if (marked) *marked += "?,";
         // Oracle stores '' as NULL; an engine that keeps '' would store text
         // in a number column, or fail.
-        if (values) values->push_back(v.number && v.text.empty() ? db::Value::Null() : db::Value::Of(AsSent(v.text)));
+        if (values)
+          values->push_back(v.number && v.text.empty() ? db::Value::Null()
+                                                       : db::Value::Of(AsSent(v.text)));
         break;
       case RowValue::Kind::Date:
         if (text) *text += DateValue(v.text);
         if (marked) *marked += "to_date(?,'yyyy-mm-dd'),";
-        if (values) values->push_back(v.text.empty() ? db::Value::Null() : db::Value::Of(AsSent(v.text)));
+        if (values)
+          values->push_back(v.text.empty() ? db::Value::Null() : db::Value::Of(AsSent(v.text)));
         break;
       case RowValue::Kind::Sequence:
         if (text) *text += SequenceValue(v.text);
@@ -52,10 +56,12 @@ void Values(const TypedRow& row, std::string* text, std::string* marked, std::ve
 
 // The key condition in both forms: "... and " becomes "... " (the last term
 // keeps one blank).
-void Keys(const TypedRow& row, std::string* text, std::string* marked, std::vector<db::Value>* values) {
+void Keys(const TypedRow& row, std::string* text, std::string* marked,
+          std::vector<db::Value>* values) {
   for (const KeyValue& k : row.keys) {
     if (text) *text += KeyTerm(k.key, k.text, k.is_date);
-    if (marked) *marked += k.is_date ? "to_char(" + k.key + ",'yyyy-mm-dd')=? and " : k.key + "=? and ";
+    if (marked)
+      *marked += k.is_date ? "to_char(" + k.key + ",'yyyy-mm-dd')=? and " : k.key + "=? and ";
     if (values) values->push_back(db::Value::Of(AsSent(k.text)));
   }
   if (text && !text->empty()) text->erase(text->size() - 5, 4);
@@ -91,7 +97,8 @@ Rendered RenderExists(const std::string& table, const TypedRow& row) {
   return r;
 }
 
-Rendered RenderExistingValues(const std::string& table, const std::string& columns, const TypedRow& row) {
+Rendered RenderExistingValues(const std::string& table, const std::string& columns,
+                              const TypedRow& row) {
   std::string text, marked;
   Rendered r;
   Keys(row, &text, &marked, &r.values);
@@ -123,7 +130,8 @@ Rendered RenderUpdate(const std::string& table, const std::string& columns, cons
   std::vector<std::string> names;
   for (size_t at = 0;;) {
     const size_t comma = columns.find(',', at);
-    names.push_back(columns.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+    names.push_back(
+        columns.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
     if (comma == std::string::npos) break;
     at = comma + 1;
   }
@@ -131,7 +139,8 @@ Rendered RenderUpdate(const std::string& table, const std::string& columns, cons
   std::string set;
   for (size_t i = 0; i < names.size(); ++i) {
     if (i) set += ',';
-    set += names[i] + (row.values[i].kind == RowValue::Kind::Date ? "=to_date(?,'yyyy-mm-dd')" : "=?");
+    set +=
+        names[i] + (row.values[i].kind == RowValue::Kind::Date ? "=to_date(?,'yyyy-mm-dd')" : "=?");
   }
   r.marked = "update " + table + " set " + set + " where " + keys_marked;
   return r;

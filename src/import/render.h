@@ -52,7 +52,8 @@ std::string ValuesText(const TypedRow& row);
 std::string KeyConditionText(const TypedRow& row);
 
 Rendered RenderExists(const std::string& table, const TypedRow& row);
-Rendered RenderExistingValues(const std::string& table, const std::string& columns, const TypedRow& row);
+Rendered RenderExistingValues(const std::string& table, const std::string& columns,
+                              const TypedRow& row);
 Rendered RenderInsert(const std::string& table, const std::string& columns, const TypedRow& row);
 Rendered RenderUpdate(const std::string& table, const std::string& columns, const TypedRow& row);
 

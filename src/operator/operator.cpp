@@ -18,7 +18,8 @@ std::string ProgramTitle(const std::string& program_path) {
   if (dot != std::string::npos) name.erase(dot);
   for (auto& c : name)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  if (!name.empty() && name[0] >= 'a' && name[0] <= 'z') name[0] = static_cast<char>(name[0] - 'a' + 'A');
+  if (!name.empty() && name[0] >= 'a' && name[0] <= 'z')
+    name[0] = static_cast<char>(name[0] - 'a' + 'A');
   return name;
 }
 

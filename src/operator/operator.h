@@ -17,8 +17,8 @@ enum class Answer { Ok, Yes, No };
 
 // Who owns a box and how much of the program it blocks while it is open.
 enum class Modality {
-  Owned,          // owned by the main window, which takes no input meanwhile
-  TaskModal,      // no owner; every window of the program is disabled
+  Owned,             // owned by the main window, which takes no input meanwhile
+  TaskModal,         // no owner; every window of the program is disabled
   OwnerlessModeless  // no owner, not task-modal: the code waits, the main window stays usable
 };
 

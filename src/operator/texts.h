@@ -19,7 +19,8 @@ inline constexpr const char* kSystemError = "系统错误";
 
 // ---- the connection test ----
 inline constexpr const char* kConnected = "当前数据库联系成功!";
-inline constexpr const char* kConnectTimedOut = "数据库服务器没有响应,已放弃连接!\r请确认服务器已经启动并且网络畅通。";
+inline constexpr const char* kConnectTimedOut =
+    "数据库服务器没有响应,已放弃连接!\r请确认服务器已经启动并且网络畅通。";
 inline constexpr const char* kConnectTimeoutCaption = "连接超时";
 
 // ---- reading a workbook ----
@@ -27,7 +28,9 @@ inline constexpr const char* kSpreadsheetRunning = "\"EXCEL\",已经打开,请�
 inline constexpr const char* kSpreadsheetRunningCaption = "ZQ_提示";
 inline constexpr const char* kCannotStartSpreadsheet =
     "无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。";
-inline std::string ReadFailed(const std::string& reason) { return "无法打开该文件！具体错误信息如下：\n" + reason; }
+inline std::string ReadFailed(const std::string& reason) {
+  return "无法打开该文件！具体错误信息如下：\n" + reason;
+}
 inline constexpr const char* kReadFailedCaption = "ZQ 错误信息";
 inline constexpr const char* kBadHeader = "请确认您打开的EXCEL文件的表头信息是否正确!";
 inline std::string NoSuchTable(const std::string& table) {
@@ -38,7 +41,8 @@ inline std::string NoSuchSequence(const std::string& sequence) {
   return "当前数据中不存在\"" + sequence + "\"这个序列号!\r请确认打开的EXCEL文件的表头信息是否正确";
 }
 inline std::string NoSuchColumn(const std::string& table, const std::string& column) {
-  return "\"" + table + "\"表中没有\"" + column + "\"这个字段\r请确认你打开的EXCEL文件的表头信息是否正确!";
+  return "\"" + table + "\"表中没有\"" + column +
+         "\"这个字段\r请确认你打开的EXCEL文件的表头信息是否正确!";
 }
 inline std::string TableOpenFailed(const std::string& table, const std::string& reason) {
   return "打开" + table + "时出现下列错误:\r" + reason;
@@ -48,7 +52,8 @@ inline constexpr const char* kImportNow = "数据已经成功的从Excel文件�
 // ---- the import run ----
 inline constexpr const char* kNothingRead = "导入前请先打开要导入的Excel文件!";
 inline std::string TableLocked(const std::string& table) {
-  return "表\"" + table + "\"正被另一个会话锁定,等待超时!\r该次导入已经撤销,没有写入任何数据,请稍后再试。";
+  return "表\"" + table +
+         "\"正被另一个会话锁定,等待超时!\r该次导入已经撤销,没有写入任何数据,请稍后再试。";
 }
 inline std::string CommitUncertain(const std::string& reason) {
   return "提交数据时与数据库的连接中断,无法确定数据是否已经保存!\r"
@@ -57,11 +62,15 @@ inline std::string CommitUncertain(const std::string& reason) {
 }
 inline constexpr const char* kCommitUncertainCaption = "导入结果不确定";
 inline constexpr const char* kImported = "数据已经成功导入到数据库中!";
-inline constexpr const char* kSequenceRowExists = "该次导入的表中含有序列号,不能完成更新操作!\r请先手动删除数据库中的记录!";
+inline constexpr const char* kSequenceRowExists =
+    "该次导入的表中含有序列号,不能完成更新操作!\r请先手动删除数据库中的记录!";
 inline std::string RowFailed(const std::string& reason) {
-  return "向数据中导入EXCEL数据时出现下列错误:\r" + reason + "\r该次导入失败,已经导入的数据将自动删除!";
+  return "向数据中导入EXCEL数据时出现下列错误:\r" + reason +
+         "\r该次导入失败,已经导入的数据将自动删除!";
 }
-inline std::string FailedStatement(const std::string& sql) { return "错误语句的详细信息如下:\r" + sql; }
+inline std::string FailedStatement(const std::string& sql) {
+  return "错误语句的详细信息如下:\r" + sql;
+}
 inline constexpr const char* kFailedStatementCaption = "SQL错误语句";
 
 // The overwrite prompt: its caption, its buttons left to right, its text.
@@ -71,7 +80,8 @@ inline constexpr const char* kOverwriteAbort = "&Abort";
 inline constexpr const char* kOverwriteIgnore = "&Ignore";
 inline constexpr const char* kOverwriteAll = "&All";
 inline std::string OverwritePrompt(const std::string& existing_values, const std::string& values) {
-  return "数据库中已经有这条记录的信息内容如下:\r" + existing_values + "\r" + "要更新的数据内容如下:\r" + values + "\r" +
+  return "数据库中已经有这条记录的信息内容如下:\r" + existing_values + "\r" +
+         "要更新的数据内容如下:\r" + values + "\r" +
          "点击\"Yes\"覆盖当前信息\r"
          "点击\"Ignore\"忽略不做处理\r"
          "点击\"All\"覆盖所有已经存在的信息\r"
@@ -87,8 +97,12 @@ inline constexpr const char* kWorkbookFilter = "EXCEL文件 (*.xls *.xlsx)";
 // ---- the export ----
 inline std::string BadQuery(const std::string& reason) { return "SQl语句有问题,如下:\r" + reason; }
 inline std::string WrongStatement(const std::string& sql) { return "错误的SQL语句如下:\r" + sql; }
-inline std::string ExportFailed(const std::string& reason) { return "导出到Excel文件时出现下列错误:\r" + reason; }
-inline std::string ExportSavedAt(const std::string& path) { return "导出的文件已经保存在:\r" + path; }
+inline std::string ExportFailed(const std::string& reason) {
+  return "导出到Excel文件时出现下列错误:\r" + reason;
+}
+inline std::string ExportSavedAt(const std::string& path) {
+  return "导出的文件已经保存在:\r" + path;
+}
 
 // ---- the program ----
 inline constexpr const char* kReallyQuit = "您真的确认退出本程序吗？";

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-
 namespace xb::sheet {
 namespace {
 
@@ -50,7 +49,8 @@ std::string FormatGeneralNumber(double value) {
     size_t mantissa_digits = 0;
     for (char c : shortest.substr(0, shortest.find('e')))
       if (c >= '0' && c <= '9') ++mantissa_digits;
-    if (mantissa_digits > 15) sci = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14).ptr;
+    if (mantissa_digits > 15)
+      sci = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14).ptr;
   }
   const std::string_view s(buf, size_t(sci - buf));
   const size_t e = s.find('e');
@@ -136,7 +136,8 @@ std::string FormatDateSerial(double serial, bool date1904) {
     // The 1900 system counts a 29 February 1900 that never was.
     y = 1900, m = 2, d = 29;
   } else {
-    CivilFromDays(days - (days < 60 ? 25568 : 25569), y, m, d);  // 1899-12-31 / 1899-12-30 are day 0
+    CivilFromDays(days - (days < 60 ? 25568 : 25569), y, m,
+                  d);  // 1899-12-31 / 1899-12-30 are day 0
   }
   std::string out;
   out.reserve(20);
@@ -154,8 +155,8 @@ std::string FormatDateSerial(double serial, bool date1904) {
 
 bool IsBuiltinDateFormat(int index) {
   // 14-22 and 45-47 everywhere; 27-36 and 50-58 are the East Asian date formats.
-  return (index >= 14 && index <= 22) || (index >= 45 && index <= 47) || (index >= 27 && index <= 36) ||
-         (index >= 50 && index <= 58);
+  return (index >= 14 && index <= 22) || (index >= 45 && index <= 47) ||
+         (index >= 27 && index <= 36) || (index >= 50 && index <= 58);
 }
 
 bool IsDateFormatCode(std::string_view code) {
@@ -172,16 +173,19 @@ bool IsDateFormatCode(std::string_view code) {
       if (end == std::string_view::npos) return false;
       // Elapsed time ([h], [mm], [ss]) is a time; colours and locales are not.
       const std::string_view inner = code.substr(i + 1, end - i - 1);
-      if (!inner.empty() && inner.find_first_not_of("hHmMsS") == std::string_view::npos) return true;
+      if (!inner.empty() && inner.find_first_not_of("hHmMsS") == std::string_view::npos)
+        return true;
       i = end;
     } else if (c == ';') {
       return false;  // only the first section decides
     } else {
       switch (std::tolower(uint8_t(c))) {
-        case 'y': case 'm': case 'd': case 'h': case 's':
-          return true;
-        default:
-          break;
+        case 'y':
+        case 'm':
+        case 'd':
+        case 'h':
+        case 's': return true;
+        default: break;
       }
     }
   }
@@ -198,7 +202,9 @@ std::string NumberText(double value, bool shows_date, bool date1904) {
 
 bool DateFormats::Decide(const TypedCell& cell) {
   const int id = cell.format_id;
-  const auto decide = [&] { return cell.format_code.empty() ? IsBuiltinDateFormat(id) : IsDateFormatCode(cell.format_code); };
+  const auto decide = [&] {
+    return cell.format_code.empty() ? IsBuiltinDateFormat(id) : IsDateFormatCode(cell.format_code);
+  };
   if (id >= 0 && id < 4096) {
     if (small_.size() <= size_t(id)) small_.resize(size_t(id) + 1, -1);
     int8_t& known = small_[size_t(id)];
@@ -213,21 +219,18 @@ bool DateFormats::Decide(const TypedCell& cell) {
 std::string CellText(const TypedCell& cell, bool shows_date, bool date1904) {
   switch (cell.type) {
     case TypedCell::Type::Text:
-    case TypedCell::Type::Error:
-      return cell.text;
-    case TypedCell::Type::Number:
-      return NumberText(cell.number, shows_date, date1904);
-    case TypedCell::Type::Boolean:
-      return BooleanText(cell.boolean);
-    case TypedCell::Type::Empty:
-      break;
+    case TypedCell::Type::Error: return cell.text;
+    case TypedCell::Type::Number: return NumberText(cell.number, shows_date, date1904);
+    case TypedCell::Type::Boolean: return BooleanText(cell.boolean);
+    case TypedCell::Type::Empty: break;
   }
   return "";
 }
 
 std::string CellName(int row, int column) {
   std::string letters;
-  for (int c = column; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), char('A' + (c - 1) % 26));
+  for (int c = column; c > 0; c = (c - 1) / 26)
+    letters.insert(letters.begin(), char('A' + (c - 1) % 26));
   return letters + std::to_string(row);
 }
 

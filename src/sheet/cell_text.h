@@ -34,7 +34,8 @@ class DateFormats {
  public:
   bool ShowsDate(const TypedCell& cell) {
     const int id = cell.format_id;
-    if (id >= 0 && size_t(id) < small_.size() && small_[size_t(id)] >= 0) return small_[size_t(id)] == 1;
+    if (id >= 0 && size_t(id) < small_.size() && small_[size_t(id)] >= 0)
+      return small_[size_t(id)] == 1;
     return Decide(cell);
   }
 

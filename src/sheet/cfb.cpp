@@ -20,16 +20,23 @@ constexpr uint32_t kMaxRegSect = 0xFFFFFFFA;
 
 constexpr uint8_t kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
-[[noreturn]] void Fail(const std::string& why) { throw SheetError("damaged workbook file: " + why); }
+[[noreturn]] void Fail(const std::string& why) {
+  throw SheetError("damaged workbook file: " + why);
+}
 
 class Cfb {
  public:
-  explicit Cfb(std::string_view file) : data_(reinterpret_cast<const uint8_t*>(file.data())), size_(file.size()) {
+  explicit Cfb(std::string_view file)
+      : data_(reinterpret_cast<const uint8_t*>(file.data())), size_(file.size()) {
     if (size_ < 512 || !HasCfbSignature(file)) {
       if (size_ >= 4 && data_[0] == 'P' && data_[1] == 'K')
-        throw SheetError("the file is not an .xls workbook (it looks like an .xlsx or other zip file)");
-      if (size_ >= 2 && (Le16(data_) == 0x0009 || Le16(data_) == 0x0209 || Le16(data_) == 0x0409 || Le16(data_) == 0x0809))
-        throw SheetError("the workbook uses an old Excel file format (BIFF2-BIFF5 without a container) that is not supported");
+        throw SheetError(
+            "the file is not an .xls workbook (it looks like an .xlsx or other zip file)");
+      if (size_ >= 2 && (Le16(data_) == 0x0009 || Le16(data_) == 0x0209 || Le16(data_) == 0x0409 ||
+                         Le16(data_) == 0x0809))
+        throw SheetError(
+            "the workbook uses an old Excel file format (BIFF2-BIFF5 without a container) that is "
+            "not supported");
       throw SheetError("the file is not an Excel .xls workbook (no OLE2 compound file header)");
     }
     const uint16_t shift = Le16(data_ + 0x1E);
@@ -53,15 +60,17 @@ class Cfb {
     for (const std::string& want : names) {
       for (const Entry& e : entries_) {
         if (e.type != 2 || e.name.size() != want.size()) continue;
-        if (!std::equal(e.name.begin(), e.name.end(), want.begin(),
-                        [](char a, char b) { return std::tolower(uint8_t(a)) == std::tolower(uint8_t(b)); }))
+        if (!std::equal(e.name.begin(), e.name.end(), want.begin(), [](char a, char b) {
+              return std::tolower(uint8_t(a)) == std::tolower(uint8_t(b));
+            }))
           continue;
         if (e.size > size_) Fail("stream size past the end of the file");
         if (e.size < mini_cutoff_) return ReadMini(e.start, size_t(e.size));
         return ReadChain(e.start, size_t(e.size));
       }
     }
-    throw SheetError("the file holds no Excel workbook stream (it is an OLE2 file of another kind)");
+    throw SheetError(
+        "the file holds no Excel workbook stream (it is an OLE2 file of another kind)");
   }
 
  private:
@@ -86,7 +95,8 @@ class Cfb {
     if (fat_sectors > sector_count_) Fail("FAT larger than the file");
     std::vector<uint32_t> ids;
     ids.reserve(fat_sectors);
-    for (int i = 0; i < 109 && ids.size() < fat_sectors; ++i) ids.push_back(Le32(data_ + 0x4C + 4 * i));
+    for (int i = 0; i < 109 && ids.size() < fat_sectors; ++i)
+      ids.push_back(Le32(data_ + 0x4C + 4 * i));
     const size_t per = sector_size_ / 4 - 1;
     uint32_t visited = 0;
     while (ids.size() < fat_sectors) {
@@ -104,12 +114,15 @@ class Cfb {
   }
 
   // Follows a chain in `table`, refusing loops and sectors outside the table.
-  std::vector<uint32_t> Chain(const std::vector<uint32_t>& table, uint32_t start, size_t limit) const {
+  std::vector<uint32_t> Chain(const std::vector<uint32_t>& table, uint32_t start,
+                              size_t limit) const {
     std::vector<uint32_t> out;
     std::vector<bool> seen(table.size(), false);
     uint32_t id = start;
     while (id != kEndOfChain) {
-      if (id >= table.size()) Fail(id == kFreeSect ? "chain runs into a free sector" : "sector chain points outside the table");
+      if (id >= table.size())
+        Fail(id == kFreeSect ? "chain runs into a free sector"
+                             : "sector chain points outside the table");
       if (seen[id]) Fail("loop in a sector chain");
       seen[id] = true;
       out.push_back(id);
@@ -139,7 +152,8 @@ class Cfb {
     std::vector<uint8_t> out(bytes);
     for (size_t i = 0; i < need; ++i) {
       const size_t off = size_t(ids[i]) * mini_size_;
-      if (off + mini_size_ > ministream_.size()) Fail("mini sector past the end of the mini stream");
+      if (off + mini_size_ > ministream_.size())
+        Fail("mini sector past the end of the mini stream");
       const size_t n = std::min(mini_size_, bytes - i * mini_size_);
       std::memcpy(out.data() + i * mini_size_, ministream_.data() + off, n);
     }

@@ -40,10 +40,12 @@ void MakeDirs(const std::string& dir) {
     pos = dir.find('/', pos + 1);
     partial = dir.substr(0, pos);
     if (partial.empty()) continue;
-    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) throw SheetError(ErrnoText("cannot create the folder", partial));
+    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
+      throw SheetError(ErrnoText("cannot create the folder", partial));
   }
   struct stat st;
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw SheetError("cannot use the folder " + dir);
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    throw SheetError("cannot use the folder " + dir);
 }
 
 std::string DirOf(const std::string& path) {
@@ -87,7 +89,8 @@ bool SheetIsComplete(const std::string& path, int last_row) {
   }
   while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
   const std::string end = "</worksheet>";
-  return marker_seen && tail.size() >= end.size() && tail.compare(tail.size() - end.size(), end.size(), end) == 0;
+  return marker_seen && tail.size() >= end.size() &&
+         tail.compare(tail.size() - end.size(), end.size(), end) == 0;
 }
 
 // The writer library reports its failures on stderr as well; the operator
@@ -135,7 +138,8 @@ class FileInstance : public Instance {
       return;
     }
     const std::string saved = SaveUnique();
-    const bool shown = options_.launch_viewer ? options_.launch_viewer(saved) : options_.viewer->show(saved);
+    const bool shown =
+        options_.launch_viewer ? options_.launch_viewer(saved) : options_.viewer->show(saved);
     if (!shown && options_.on_unviewable) options_.on_unviewable(saved);
   }
 
@@ -211,19 +215,23 @@ class FileInstance : public Instance {
     if (!workbook_) throw SheetError("no new workbook to write to");
     if (row < 1 || column < 1) throw SheetError("cell address out of range");
     if (row > kMaxRows)
-      throw SheetError("the result does not fit on one sheet: it holds at most " + std::to_string(kMaxRows) + " rows");
+      throw SheetError("the result does not fit on one sheet: it holds at most " +
+                       std::to_string(kMaxRows) + " rows");
     if (column > kMaxColumns)
-      throw SheetError("the result does not fit on one sheet: it holds at most " + std::to_string(kMaxColumns) +
-                       " columns");
+      throw SheetError("the result does not fit on one sheet: it holds at most " +
+                       std::to_string(kMaxColumns) + " columns");
     // Rows already flushed to disk cannot be written again.
-    if (row < last_row_) throw SheetError("cells must be written row by row; row " + std::to_string(row) +
-                                          " comes after row " + std::to_string(last_row_));
+    if (row < last_row_)
+      throw SheetError("cells must be written row by row; row " + std::to_string(row) +
+                       " comes after row " + std::to_string(last_row_));
     last_row_ = row;
     if (text.empty()) return;
     last_text_row_ = row;
     const std::string stored = XlsxCellString(text);
-    const lxw_error rc = worksheet_write_string(sheet_w_, lxw_row_t(row - 1), lxw_col_t(column - 1), stored.c_str(), nullptr);
-    if (rc != LXW_NO_ERROR) throw SheetError(std::string("cannot write a cell: ") + lxw_strerror(rc));
+    const lxw_error rc = worksheet_write_string(sheet_w_, lxw_row_t(row - 1), lxw_col_t(column - 1),
+                                                stored.c_str(), nullptr);
+    if (rc != LXW_NO_ERROR)
+      throw SheetError(std::string("cannot write a cell: ") + lxw_strerror(rc));
   }
 
   void quit() noexcept override {

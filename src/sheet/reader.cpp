@@ -34,7 +34,8 @@ class Fd {
 };
 
 bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
 }  // namespace
@@ -70,7 +71,8 @@ std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path) {
   // Another program rewriting the file under us leaves a mix of old and new
   // bytes; such a read is refused rather than trusted.
   struct stat after {};
-  if (fstat(fd.get(), &after) != 0 || !SameFile(before, after) || data.size() != static_cast<size_t>(before.st_size))
+  if (fstat(fd.get(), &after) != 0 || !SameFile(before, after) ||
+      data.size() != static_cast<size_t>(before.st_size))
     throw SheetError("it was changed by another program while it was read");
   // A password-protected .xlsx is saved as a compound file holding the
   // encrypted package (EncryptionInfo + EncryptedPackage streams), not as a
@@ -84,7 +86,9 @@ std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path) {
     } catch (const SheetError&) {
     }
     if (encrypted)
-      throw SheetError("the workbook is encrypted (it needs a password to open); save it without a password and try again");
+      throw SheetError(
+          "the workbook is encrypted (it needs a password to open); save it without a password and "
+          "try again");
   }
   // Everything else goes to the .xls reader, which names what the file is
   // not (an old Excel format, a zip file, no compound file at all).

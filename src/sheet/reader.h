@@ -15,16 +15,16 @@ namespace xb::sheet {
 struct TypedCell {
   enum class Type : uint8_t { Empty, Text, Number, Boolean, Error };
   Type type = Type::Empty;
-  int column = 0;           // from 1
-  double number = 0;        // Number
-  bool boolean = false;     // Boolean
+  int column = 0;        // from 1
+  double number = 0;     // Number
+  bool boolean = false;  // Boolean
   // Number: its number format (builtin id, and the format code when the
   // file defines one); the cell-text rules decide from it whether the number
   // shows a date or a time. Within one workbook an id always comes with the
   // same code, so the rules decide once per id.
   int format_id = 0;
   std::string format_code;
-  std::string text;         // Text (UTF-8); Error: the error's text, e.g. "#DIV/0!"
+  std::string text;  // Text (UTF-8); Error: the error's text, e.g. "#DIV/0!"
   // Text from the workbook's shared string table: its index there, so that
   // a caller can keep one copy of a string many cells share; -1 otherwise.
   int64_t shared_string = -1;

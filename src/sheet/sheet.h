@@ -51,7 +51,9 @@ class Server {
 class InstanceGuard {
  public:
   explicit InstanceGuard(Instance* instance) : instance_(instance) {}
-  ~InstanceGuard() { if (instance_) instance_->quit(); }
+  ~InstanceGuard() {
+    if (instance_) instance_->quit();
+  }
   void release() { instance_ = nullptr; }
   InstanceGuard(const InstanceGuard&) = delete;
   InstanceGuard& operator=(const InstanceGuard&) = delete;

@@ -32,10 +32,12 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
     if (row.row <= last_row) throw SheetError("damaged workbook file: rows out of order");
     if (row.row > kMaxRows) break;
     last_row = row.row;
-    while (out.row_begin_.size() < size_t(row.row)) out.row_begin_.push_back(uint32_t(out.cells_.size()));
+    while (out.row_begin_.size() < size_t(row.row))
+      out.row_begin_.push_back(uint32_t(out.cells_.size()));
     int last_column = 0;
     for (const TypedCell& typed : row.cells) {
-      if (typed.column <= last_column) throw SheetError("damaged workbook file: cells out of order");
+      if (typed.column <= last_column)
+        throw SheetError("damaged workbook file: cells out of order");
       last_column = typed.column;
       if (typed.column > kMaxColumns) break;
       Cell cell;
@@ -44,22 +46,20 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
       cell.flag = false;
       cell.number = 0;
       switch (typed.type) {
-        case TypedCell::Type::Empty:
-          continue;
+        case TypedCell::Type::Empty: continue;
         case TypedCell::Type::Number:
           cell.number = typed.number;
           cell.flag = formats.ShowsDate(typed);
           break;
-        case TypedCell::Type::Boolean:
-          cell.flag = typed.boolean;
-          break;
+        case TypedCell::Type::Boolean: cell.flag = typed.boolean; break;
         case TypedCell::Type::Text:
         case TypedCell::Type::Error: {
           // A string many cells share is kept once.
           uint32_t* known = nullptr;
           if (typed.shared_string >= 0 && typed.shared_string < kMaxShared) {
             const size_t at = size_t(typed.shared_string);
-            if (shared.size() <= at) shared.resize(std::clamp(shared.size() * 2, at + 1, size_t(kMaxShared)), kNoText);
+            if (shared.size() <= at)
+              shared.resize(std::clamp(shared.size() * 2, at + 1, size_t(kMaxShared)), kNoText);
             known = &shared[at];
             if (*known != kNoText) {
               cell.text = *known;
@@ -67,7 +67,8 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
             }
           }
           out.pool_.append(typed.text);
-          if (out.pool_.size() > UINT32_MAX) throw SheetError("damaged workbook file: too much text");
+          if (out.pool_.size() > UINT32_MAX)
+            throw SheetError("damaged workbook file: too much text");
           out.pool_ends_.push_back(uint32_t(out.pool_.size()));
           cell.text = uint32_t(out.pool_ends_.size() - 1);
           if (known) *known = cell.text;
@@ -88,7 +89,8 @@ const SheetCells::Cell* SheetCells::find(int row, int column) const {
   if (r + 1 >= row_begin_.size()) return nullptr;
   const auto first = cells_.begin() + row_begin_[r], last = cells_.begin() + row_begin_[r + 1];
   const uint16_t c = uint16_t(column - 1);
-  const auto it = std::lower_bound(first, last, c, [](const Cell& cell, uint16_t k) { return cell.column < k; });
+  const auto it = std::lower_bound(first, last, c,
+                                   [](const Cell& cell, uint16_t k) { return cell.column < k; });
   return it != last && it->column == c ? &*it : nullptr;
 }
 
@@ -103,14 +105,10 @@ std::string SheetCells::cellText(int row, int column, bool* is_error) const {
   if (!c) return "";
   switch (c->type) {
     case TypedCell::Type::Text:
-    case TypedCell::Type::Error:
-      return std::string(text(c->text));
-    case TypedCell::Type::Boolean:
-      return BooleanText(c->flag);
-    case TypedCell::Type::Number:
-      return NumberText(c->number, c->flag, date1904_);
-    case TypedCell::Type::Empty:
-      break;
+    case TypedCell::Type::Error: return std::string(text(c->text));
+    case TypedCell::Type::Boolean: return BooleanText(c->flag);
+    case TypedCell::Type::Number: return NumberText(c->number, c->flag, date1904_);
+    case TypedCell::Type::Empty: break;
   }
   return "";
 }

@@ -31,7 +31,7 @@ class SheetCells {
   struct Cell {
     uint16_t column;  // from 0
     TypedCell::Type type;
-    bool flag;        // Number: shows a date; Boolean: its value
+    bool flag;  // Number: shows a date; Boolean: its value
     union {
       double number;
       uint32_t text;  // Text, Error: index into the pool

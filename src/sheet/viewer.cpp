@@ -84,7 +84,8 @@ bool IsOwnExportFile(const std::string& name) {
   const std::string head = "export-", tail = ".xlsx";
   if (name.rfind(head, 0) != 0 || name.size() < head.size() + 17 + tail.size()) return false;
   if (name.compare(name.size() - tail.size(), tail.size(), tail) != 0) return false;
-  if (!AllDigits(name, 7, 8) || name[15] != '-' || !AllDigits(name, 16, 6) || name[22] != '-') return false;
+  if (!AllDigits(name, 7, 8) || name[15] != '-' || !AllDigits(name, 16, 6) || name[22] != '-')
+    return false;
   const size_t digits = name.size() - tail.size() - 23;
   return digits > 0 && AllDigits(name, 23, digits);
 }
@@ -161,7 +162,8 @@ std::string DefaultExportsDir() {
     base = xdg;
   } else {
     const char* home = std::getenv("HOME");
-    if (!home || !*home) throw SheetError("cannot find the home folder to save the export (HOME is not set)");
+    if (!home || !*home)
+      throw SheetError("cannot find the home folder to save the export (HOME is not set)");
     base = std::string(home) + "/.local/share";
   }
   return base + "/xlsbridge/exports";

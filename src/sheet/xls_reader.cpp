@@ -20,25 +20,47 @@
 namespace xb::sheet {
 namespace {
 
-[[noreturn]] void Fail(const std::string& why) { throw SheetError("damaged workbook file: " + why); }
+[[noreturn]] void Fail(const std::string& why) {
+  throw SheetError("damaged workbook file: " + why);
+}
 
 [[noreturn]] void FailEncrypted() {
-  throw SheetError("the workbook is password-protected (encrypted); save it without a password and try again");
+  throw SheetError(
+      "the workbook is password-protected (encrypted); save it without a password and try again");
 }
 
 enum : uint16_t {
-  kFormula = 0x0006, kEof = 0x000A, kDateMode = 0x0022, kFilePass = 0x002F, kWindow1 = 0x003D,
-  kContinue = 0x003C, kCodePage = 0x0042, kBoundSheet = 0x0085, kMulRk = 0x00BD,
-  kRString = 0x00D6, kXf = 0x00E0, kSst = 0x00FC, kLabelSst = 0x00FD,
-  kNumber = 0x0203, kLabel = 0x0204, kBoolErr = 0x0205, kString = 0x0207, kRk = 0x027E,
-  kFormat = 0x041E, kFormatBiff4 = 0x001E, kBof = 0x0809,
-  kShrFmla = 0x04BC, kArray = 0x0221, kTable = 0x0236,
+  kFormula = 0x0006,
+  kEof = 0x000A,
+  kDateMode = 0x0022,
+  kFilePass = 0x002F,
+  kWindow1 = 0x003D,
+  kContinue = 0x003C,
+  kCodePage = 0x0042,
+  kBoundSheet = 0x0085,
+  kMulRk = 0x00BD,
+  kRString = 0x00D6,
+  kXf = 0x00E0,
+  kSst = 0x00FC,
+  kLabelSst = 0x00FD,
+  kNumber = 0x0203,
+  kLabel = 0x0204,
+  kBoolErr = 0x0205,
+  kString = 0x0207,
+  kRk = 0x027E,
+  kFormat = 0x041E,
+  kFormatBiff4 = 0x001E,
+  kBof = 0x0809,
+  kShrFmla = 0x04BC,
+  kArray = 0x0221,
+  kTable = 0x0236,
 };
 
 // The records that can give a cell (blank cells give none); each starts with its row.
 constexpr auto kCellRecords = [] {
   std::array<bool, 0x300> is{};
-  for (uint16_t id : {kNumber, kRk, kMulRk, kLabelSst, kLabel, kRString, kBoolErr, kFormula}) is[id] = true;
+  for (uint16_t id : {kNumber, kRk, kMulRk, kLabelSst, kLabel, kRString, kBoolErr, kFormula})
+    is[id] = true;
   return is;
 }();
 
@@ -127,7 +149,8 @@ void AppendUtf16(std::string& out, const std::vector<uint16_t>& units) {
   out.reserve(out.size() + units.size() * 3);
   for (size_t i = 0; i < units.size(); ++i) {
     uint32_t c = units[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] < 0xE000) {
       c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c < 0xE000) {
@@ -165,8 +188,14 @@ class PieceReader {
     if (piece_ >= pieces_.size()) Fail("string runs past its record");
     return pieces_[piece_].data[off_++];
   }
-  uint16_t Word() { uint16_t lo = Byte(); return uint16_t(lo | Byte() << 8); }
-  uint32_t Dword() { uint32_t lo = Word(); return lo | uint32_t(Word()) << 16; }
+  uint16_t Word() {
+    uint16_t lo = Byte();
+    return uint16_t(lo | Byte() << 8);
+  }
+  uint32_t Dword() {
+    uint32_t lo = Word();
+    return lo | uint32_t(Word()) << 16;
+  }
   void Skip(uint64_t n) {
     while (n > 0) {
       Settle();
@@ -193,7 +222,8 @@ class PieceReader {
         // The characters continue in the next record behind a fresh option byte.
         ++piece_;
         off_ = 0;
-        if (piece_ >= pieces_.size() || pieces_[piece_].size == 0) Fail("string runs past its record");
+        if (piece_ >= pieces_.size() || pieces_[piece_].size == 0)
+          Fail("string runs past its record");
         wide = pieces_[piece_].data[off_++] & 0x01;
         continue;
       }
@@ -276,10 +306,11 @@ double DecodeRk(uint32_t rk) {
   return (rk & 1) ? v / 100 : v;
 }
 
-
 class XlsReader final : public WorkbookReader {
  public:
-  explicit XlsReader(std::vector<uint8_t> stream) : stream_(std::move(stream)), rs_(stream_) { Start(); }
+  explicit XlsReader(std::vector<uint8_t> stream) : stream_(std::move(stream)), rs_(stream_) {
+    Start();
+  }
   XlsReader(const XlsReader&) = delete;
   XlsReader& operator=(const XlsReader&) = delete;
 
@@ -337,7 +368,8 @@ class XlsReader final : public WorkbookReader {
     Record r;
     if (!rs_.Next(r)) Fail("empty workbook stream");
     if (r.id == 0x0009 || r.id == 0x0209 || r.id == 0x0409)
-      throw SheetError("the workbook uses an old Excel file format (BIFF2-BIFF4) that is not supported");
+      throw SheetError(
+          "the workbook uses an old Excel file format (BIFF2-BIFF4) that is not supported");
     if (r.id != kBof || r.size < 4) Fail("the workbook stream does not start with a BOF record");
     const uint16_t version = Le16(r.data);
     if (version == 0x0600) {
@@ -359,7 +391,8 @@ class XlsReader final : public WorkbookReader {
     std::string s;
     if (biff8_) {
       PieceReader pr;
-      pr.Add(Record{r.id, r.data + std::min<size_t>(at, r.size), uint16_t(r.size - std::min<size_t>(at, r.size))});
+      pr.Add(Record{r.id, r.data + std::min<size_t>(at, r.size),
+                    uint16_t(r.size - std::min<size_t>(at, r.size))});
       Record c;
       while (rs_.NextContinue(c)) pr.Add(c);
       pr.UnicodeString(s, count16);
@@ -378,12 +411,9 @@ class XlsReader final : public WorkbookReader {
     while (true) {
       if (!rs_.Next(r)) Fail("workbook globals have no end");
       switch (r.id) {
-        case kEof:
-          return;
-        case kFilePass:
-          FailEncrypted();
-        case kBof:
-          Fail("unexpected BOF record in the workbook globals");
+        case kEof: return;
+        case kFilePass: FailEncrypted();
+        case kBof: Fail("unexpected BOF record in the workbook globals");
         case kCodePage:
           if (r.size >= 2) codepage_ = Le16(r.data);
           break;
@@ -415,11 +445,8 @@ class XlsReader final : public WorkbookReader {
           formats_.emplace_back(index, std::move(code));
           break;
         }
-        case kSst:
-          Sst(r);
-          break;
-        default:
-          break;
+        case kSst: Sst(r); break;
+        default: break;
       }
     }
   }
@@ -483,7 +510,8 @@ class XlsReader final : public WorkbookReader {
         if (at > UINT32_MAX) Fail("workbook stream too large");
         index_.push_back(Placed{r.size >= 2 ? Le16(r.data) : uint16_t(0), uint32_t(at)});
       }
-      std::stable_sort(index_.begin(), index_.end(), [](const Placed& a, const Placed& b) { return a.row < b.row; });
+      std::stable_sort(index_.begin(), index_.end(),
+                       [](const Placed& a, const Placed& b) { return a.row < b.row; });
       in_order_done_ = true;
     } else {
       depth_ = 1;
@@ -534,7 +562,8 @@ class XlsReader final : public WorkbookReader {
     }
   }
 
-  static void SetText(TypedCell& c, TypedCell::Type type, std::string_view text, int64_t shared = -1) {
+  static void SetText(TypedCell& c, TypedCell::Type type, std::string_view text,
+                      int64_t shared = -1) {
     c.type = type;
     c.text.assign(text);
     c.shared_string = shared;
@@ -556,11 +585,13 @@ class XlsReader final : public WorkbookReader {
     switch (r.id) {
       case kNumber:
         if (r.size < 14) Fail("short NUMBER record");
-        if (TypedCell* c = Slot(row, used, Le16(r.data + 2))) SetNumber(*c, Le16(r.data + 4), LeF64(r.data + 6));
+        if (TypedCell* c = Slot(row, used, Le16(r.data + 2)))
+          SetNumber(*c, Le16(r.data + 4), LeF64(r.data + 6));
         break;
       case kRk:
         if (r.size < 10) Fail("short RK record");
-        if (TypedCell* c = Slot(row, used, Le16(r.data + 2))) SetNumber(*c, Le16(r.data + 4), DecodeRk(Le32(r.data + 6)));
+        if (TypedCell* c = Slot(row, used, Le16(r.data + 2)))
+          SetNumber(*c, Le16(r.data + 4), DecodeRk(Le32(r.data + 6)));
         break;
       case kMulRk: {
         if (r.size < 6 || (r.size - 6) % 6 != 0) Fail("bad MULRK record");
@@ -568,7 +599,8 @@ class XlsReader final : public WorkbookReader {
         const size_t n = (r.size - 6) / 6;
         for (size_t i = 0; i < n; ++i) {
           const uint8_t* p = r.data + 4 + 6 * i;
-          if (TypedCell* c = Slot(row, used, first + i)) SetNumber(*c, Le16(p), DecodeRk(Le32(p + 2)));
+          if (TypedCell* c = Slot(row, used, first + i))
+            SetNumber(*c, Le16(p), DecodeRk(Le32(p + 2)));
         }
         break;
       }
@@ -576,29 +608,30 @@ class XlsReader final : public WorkbookReader {
         if (r.size < 10) Fail("short LABELSST record");
         const uint32_t index = Le32(r.data + 6);
         if (index >= sst_count_) Fail("string index past the shared string table");
-        if (TypedCell* c = Slot(row, used, Le16(r.data + 2))) SetText(*c, TypedCell::Type::Text, SharedString(index), index);
+        if (TypedCell* c = Slot(row, used, Le16(r.data + 2)))
+          SetText(*c, TypedCell::Type::Text, SharedString(index), index);
         break;
       }
       case kLabel:
       case kRString: {
         if (r.size < 8) Fail("short LABEL record");
         const std::string text = RecordString(r, 6, true);
-        if (TypedCell* c = Slot(row, used, Le16(r.data + 2))) SetText(*c, TypedCell::Type::Text, text);
+        if (TypedCell* c = Slot(row, used, Le16(r.data + 2)))
+          SetText(*c, TypedCell::Type::Text, text);
         break;
       }
       case kBoolErr: {
         if (r.size < 8) Fail("short BOOLERR record");
         TypedCell* c = Slot(row, used, Le16(r.data + 2));
         if (!c) break;
-        if (r.data[7] != 0) SetText(*c, TypedCell::Type::Error, ErrorText(r.data[6]));
-        else SetBoolean(*c, r.data[6] != 0);
+        if (r.data[7] != 0)
+          SetText(*c, TypedCell::Type::Error, ErrorText(r.data[6]));
+        else
+          SetBoolean(*c, r.data[6] != 0);
         break;
       }
-      case kFormula:
-        Formula(r, row, used);
-        break;
-      default:
-        break;
+      case kFormula: Formula(r, row, used); break;
+      default: break;
     }
   }
 
@@ -615,8 +648,12 @@ class XlsReader final : public WorkbookReader {
       Record s;
       bool found = false;
       while (rs_.Next(s)) {
-        if (s.id == kString) { found = true; break; }
-        if (s.id != kShrFmla && s.id != kArray && s.id != kTable) Fail("formula text result is missing");
+        if (s.id == kString) {
+          found = true;
+          break;
+        }
+        if (s.id != kShrFmla && s.id != kArray && s.id != kTable)
+          Fail("formula text result is missing");
       }
       if (!found) Fail("formula text result is missing");
       if (s.size < (biff8_ ? 3 : 2)) Fail("short STRING record");
@@ -625,7 +662,8 @@ class XlsReader final : public WorkbookReader {
     } else if (v[0] == 1) {
       if (TypedCell* c = Slot(row, used, column)) SetBoolean(*c, v[2] != 0);
     } else if (v[0] == 2) {
-      if (TypedCell* c = Slot(row, used, column)) SetText(*c, TypedCell::Type::Error, ErrorText(v[2]));
+      if (TypedCell* c = Slot(row, used, column))
+        SetText(*c, TypedCell::Type::Error, ErrorText(v[2]));
     } else if (v[0] == 3) {
       // Empty text result: no cell.
     } else {
@@ -637,14 +675,19 @@ class XlsReader final : public WorkbookReader {
   // are sorted, and of two records for one cell the later wins.
   static void InColumnOrder(std::vector<TypedCell>& cells) {
     bool ordered = true;
-    for (size_t i = 1; i < cells.size() && ordered; ++i) ordered = cells[i - 1].column < cells[i].column;
+    for (size_t i = 1; i < cells.size() && ordered; ++i)
+      ordered = cells[i - 1].column < cells[i].column;
     if (ordered) return;
-    std::stable_sort(cells.begin(), cells.end(), [](const TypedCell& a, const TypedCell& b) { return a.column < b.column; });
+    std::stable_sort(cells.begin(), cells.end(),
+                     [](const TypedCell& a, const TypedCell& b) { return a.column < b.column; });
     size_t w = 0;
     for (size_t i = 0; i < cells.size(); ++i) {
-      if (w > 0 && cells[w - 1].column == cells[i].column) cells[w - 1] = std::move(cells[i]);
-      else if (w != i) cells[w++] = std::move(cells[i]);
-      else ++w;
+      if (w > 0 && cells[w - 1].column == cells[i].column)
+        cells[w - 1] = std::move(cells[i]);
+      else if (w != i)
+        cells[w++] = std::move(cells[i]);
+      else
+        ++w;
     }
     cells.resize(w);
   }
@@ -661,12 +704,12 @@ class XlsReader final : public WorkbookReader {
   std::string pool_;
   std::vector<uint32_t> pool_ends_;
   uint32_t sst_count_ = 0;
-  std::vector<uint16_t> xf_format_;                    // format id of each XF
-  std::vector<const std::string*> xf_code_;            // its code in formats_, or kBuiltIn
+  std::vector<uint16_t> xf_format_;          // format id of each XF
+  std::vector<const std::string*> xf_code_;  // its code in formats_, or kBuiltIn
   std::vector<std::pair<uint16_t, std::string>> formats_;
   // Reading the sheet.
-  size_t first_ = 0;  // the sheet's first record after its BOF
-  int depth_ = 1;     // BOF/EOF nesting (charts inside the sheet)
+  size_t first_ = 0;           // the sheet's first record after its BOF
+  int depth_ = 1;              // BOF/EOF nesting (charts inside the sheet)
   size_t cell_records_ = 0;    // an upper bound of the cells
   std::vector<Placed> index_;  // rows out of order: the cell records by row
   size_t next_ = 0;

@@ -4,8 +4,8 @@
 // It holds the workbook stream and the shared strings; every structural fault
 // is a SheetError, never a crash or a runaway loop.
 
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -17,8 +17,10 @@ std::string XlsxCellString(const std::string& text) {
       continue;
     }
     if (c == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2])) && std::isxdigit(static_cast<unsigned char>(text[i + 3])) &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 4])) && std::isxdigit(static_cast<unsigned char>(text[i + 5]))) {
+        std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 3])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 4])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 5]))) {
       out += "_x005F_";
       continue;
     }

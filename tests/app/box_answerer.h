@@ -19,7 +19,7 @@ struct SeenBox {
   QString text;
   QString caption;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
-  QStringList buttons;  // left to right, as shown
+  QStringList buttons;   // left to right, as shown
   QStringList standard;  // the same buttons' standard names ("Yes", "No", "Ok"), "" for others
   QWidget* parent = nullptr;
   Qt::WindowModality modality = Qt::NonModal;
@@ -40,7 +40,8 @@ class BoxAnswerer {
   }
 
   Policy policy = [](QMessageBox*, const SeenBox& seen) {
-    return seen.buttons.contains("&Yes") || seen.standard.contains("Yes") ? QString("Yes") : QString("OK");
+    return seen.buttons.contains("&Yes") || seen.standard.contains("Yes") ? QString("Yes")
+                                                                          : QString("OK");
   };
   QString workbook;  // chosen in the file dialog; empty cancels it
   std::vector<SeenBox> boxes;
@@ -59,8 +60,9 @@ class BoxAnswerer {
         seen.parent = box->parentWidget();
         seen.modality = box->windowModality();
         auto buttons = box->buttons();
-        std::sort(buttons.begin(), buttons.end(),
-                  [](QAbstractButton* a, QAbstractButton* b) { return a->mapToGlobal(QPoint()).x() < b->mapToGlobal(QPoint()).x(); });
+        std::sort(buttons.begin(), buttons.end(), [](QAbstractButton* a, QAbstractButton* b) {
+          return a->mapToGlobal(QPoint()).x() < b->mapToGlobal(QPoint()).x();
+        });
         for (auto* b : buttons) {
           seen.buttons << b->text();
           seen.standard << StandardName(box->standardButton(b));

@@ -2,36 +2,36 @@
 // test, real SQLite files and a real workbook.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
-#include <QLabel>
 #include <QStyleOptionGroupBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <utime.h>
 
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "box_answerer.h"
 #include "db/connection.h"
 #include "help/help_window.h"
-#include "support/scoped_env.h"
 #include "support/schema.h"
+#include "support/scoped_env.h"
 
 namespace xb::app {
 namespace {
@@ -59,7 +59,9 @@ class MainWindowTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    WriteFile("aliases.ini", "[Demo]\nengine=sqlite\ntarget=db.sqlite\n[beta]\nengine=sqlite\ntarget=none.sqlite\n");
+    WriteFile(
+        "aliases.ini",
+        "[Demo]\nengine=sqlite\ntarget=db.sqlite\n[beta]\nengine=sqlite\ntarget=none.sqlite\n");
     WriteFile("odbc.ini", "");
     WriteFile("db.sqlite", "");
     env_.set("XLSBRIDGE_ALIASES", Path("aliases.ini"))
@@ -77,8 +79,12 @@ class MainWindowTest : public testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
   }
 
-  std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
-  void WriteFile(const std::string& name, const std::string& text) { std::ofstream(Path(name)) << text; }
+  std::string Path(const std::string& name) const {
+    return dir_.filePath(QString::fromStdString(name)).toStdString();
+  }
+  void WriteFile(const std::string& name, const std::string& text) {
+    std::ofstream(Path(name)) << text;
+  }
 
   // Connects to the test database through the window's own controls.
   void Connect(const std::string& data_source = "Demo") {
@@ -129,7 +135,8 @@ TEST_F(MainWindowTest, StartsSmallWithNothingChosen) {
   EXPECT_FALSE(window_->BT_IMP->isEnabled());
   EXPECT_EQ(window_->data_source->count(), 2);
   EXPECT_EQ(window_->data_source->currentText(), QString());
-  EXPECT_EQ(window_->focusWidget()->focusProxy() ? window_->focusWidget()->focusProxy() : window_->focusWidget(),
+  EXPECT_EQ(window_->focusWidget()->focusProxy() ? window_->focusWidget()->focusProxy()
+                                                 : window_->focusWidget(),
             window_->data_source);
   EXPECT_TRUE(answerer_.boxes.empty());
 }
@@ -328,7 +335,8 @@ TEST_F(MainWindowTest, ImportsTheSampleWorkbookWithoutReentry) {
   EXPECT_FALSE(window_->busy());
   EXPECT_EQ(answerer_.file_dialogs, 1);
   ASSERT_EQ(answerer_.boxes.size(), 3u);
-  EXPECT_EQ(answerer_.boxes[1].text, QString("数据已经成功的从Excel文件中提取,是否导入到数据库中?"));
+  EXPECT_EQ(answerer_.boxes[1].text,
+            QString("数据已经成功的从Excel文件中提取,是否导入到数据库中?"));
   EXPECT_EQ(answerer_.boxes[2].caption, QString("提示信息"));
   EXPECT_EQ(window_->ed_filepath->text(), answerer_.workbook);
   EXPECT_FALSE(window_->BT_IMP->isEnabled());
@@ -381,7 +389,8 @@ TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
   Exec("insert into EMP values ('SMITH', 800)");
   Exec("insert into EMP values ('王五', 1250.5)");
   WriteFile("xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + Path("opened") + "\"\n");
-  QFile::setPermissions(QString::fromStdString(Path("xdg-open")), QFile::ReadOwner | QFile::ExeOwner);
+  QFile::setPermissions(QString::fromStdString(Path("xdg-open")),
+                        QFile::ReadOwner | QFile::ExeOwner);
   env_.set("PATH", dir_.path().toStdString());
   // The desktop viewer, finding only the stand-in opener on PATH and never
   // what else runs here.
@@ -397,7 +406,8 @@ TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
   const QStringList saved = exports.entryList({"*.xlsx"}, QDir::Files);
   ASSERT_EQ(saved.size(), 1);
   // The opener runs detached.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return QFile(QString::fromStdString(Path("opened"))).size() > 0; }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return QFile(QString::fromStdString(Path("opened"))).size() > 0; }, 5000));
   std::ifstream opened(Path("opened"));
   std::string line;
   std::getline(opened, line);
@@ -410,13 +420,14 @@ TEST_F(MainWindowTest, ExportsAQueryAndReportsAFaultyOne) {
   ASSERT_EQ(answerer_.boxes.size(), 3u);
   EXPECT_EQ(answerer_.boxes[1].caption, QString("导出失败"));
   // Carriage returns are shown as line breaks.
-  EXPECT_TRUE(answerer_.boxes[1].text.startsWith("SQl语句有问题,如下:\n")) << answerer_.boxes[1].text.toStdString();
+  EXPECT_TRUE(answerer_.boxes[1].text.startsWith("SQl语句有问题,如下:\n"))
+      << answerer_.boxes[1].text.toStdString();
   EXPECT_EQ(answerer_.boxes[2].caption, QString("错误信息"));
-  EXPECT_EQ(answerer_.boxes[2].text.toStdString(), "错误的SQL语句如下:\nselect * from NO_SUCH_TABLE\n");
+  EXPECT_EQ(answerer_.boxes[2].text.toStdString(),
+            "错误的SQL语句如下:\nselect * from NO_SUCH_TABLE\n");
   EXPECT_EQ(exports.entryList({"*.xlsx"}, QDir::Files).size(), 1);
   EXPECT_EQ(window_->Progress1->value(), 0);
 }
-
 
 // A viewer that cannot show the saved export (a stand-in soffice that fails
 // at once) leaves the operator a box with the file's path.
@@ -424,7 +435,8 @@ TEST_F(MainWindowTest, AViewerThatFailsNamesTheSavedFile) {
   Exec("create table EMP (ENAME varchar2(10))");
   Exec("insert into EMP values ('SMITH')");
   WriteFile("soffice", "#!/bin/sh\necho 'cannot open display' >&2\nexit 1\n");
-  QFile::setPermissions(QString::fromStdString(Path("soffice")), QFile::ReadOwner | QFile::ExeOwner);
+  QFile::setPermissions(QString::fromStdString(Path("soffice")),
+                        QFile::ReadOwner | QFile::ExeOwner);
   sheet::DesktopViewerOptions desktop;
   desktop.commands = {{Path("soffice"), "-n"}};
   desktop.running_names = {};
@@ -451,8 +463,10 @@ TEST_F(MainWindowTest, StandardButtonsInChinese) {
   window_->close();
   ASSERT_EQ(answerer_.boxes.size(), 1u);
   EXPECT_EQ(answerer_.boxes[0].standard, (QStringList{"Yes", "No"}));
-  EXPECT_TRUE(answerer_.boxes[0].buttons[0].startsWith("是")) << answerer_.boxes[0].buttons[0].toStdString();
-  EXPECT_TRUE(answerer_.boxes[0].buttons[1].startsWith("否")) << answerer_.boxes[0].buttons[1].toStdString();
+  EXPECT_TRUE(answerer_.boxes[0].buttons[0].startsWith("是"))
+      << answerer_.boxes[0].buttons[0].toStdString();
+  EXPECT_TRUE(answerer_.boxes[0].buttons[1].startsWith("否"))
+      << answerer_.boxes[0].buttons[1].toStdString();
   EXPECT_EQ(window_->askOverwrite("x"), OverwriteAnswer::Abort);
   EXPECT_EQ(answerer_.boxes[1].buttons, (QStringList{"&Yes", "&Abort", "&Ignore", "&All"}));
 }
@@ -488,8 +502,8 @@ TEST_F(MainWindowTest, Label1ClearOfTheFrame) {
   option.rect = window_->GroupBox2->rect();
   option.text = window_->GroupBox2->title();
   option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-  const QRect frame = window_->GroupBox2->style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                                                  QStyle::SC_GroupBoxFrame, window_->GroupBox2);
+  const QRect frame = window_->GroupBox2->style()->subControlRect(
+      QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, window_->GroupBox2);
   const QRect label = window_->Label1->geometry();
   EXPECT_GT(label.top(), frame.top());
   EXPECT_LE(label.bottom(), window_->memo_select->geometry().top());
@@ -535,7 +549,8 @@ TEST_F(MainWindowTest, StartUpRemovesOldShownExports) {
   QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
   left.sort();
   EXPECT_EQ(left, (QStringList{"export-2026.xlsx", "export-20260101-101010-1.xlsx.bak",
-                               "export-20260101-101011-1.xlsx", "export-20261209-080000-1.xlsx", "report.xlsx"}));
+                               "export-20260101-101011-1.xlsx", "export-20261209-080000-1.xlsx",
+                               "report.xlsx"}));
   // No data folder at all is no fault.
   env_.set("XDG_DATA_HOME", Path("nowhere"));
   EXPECT_EQ(RemoveOldShownExports(), 0);

@@ -32,12 +32,16 @@ class CliBoxes : public ::testing::Test {
 
   // stdin, stdout and stderr are files: no terminal anywhere.
   Outcome Run(std::vector<std::string> args) { return xb::test::RunCli(std::move(args)); }
-  Outcome Sql(const std::string& statement) { return Run({"sql", "--data-source", db_, statement}); }
+  Outcome Sql(const std::string& statement) {
+    return Run({"sql", "--data-source", db_, statement});
+  }
   Outcome Script(const std::string& text) {
     std::ofstream(dir_.file("s.sql")) << text;
     return Run({"sql", "--data-source", db_, "--file", dir_.file("s.sql")});
   }
-  static std::string Fixture(const std::string& name) { return std::string(XB_TEST_DATA) + "/cli/" + name; }
+  static std::string Fixture(const std::string& name) {
+    return std::string(XB_TEST_DATA) + "/cli/" + name;
+  }
 
   xb::test::TempDir dir_;
   xb::test::ScopedEnv env_;
@@ -45,7 +49,8 @@ class CliBoxes : public ::testing::Test {
 };
 
 TEST_F(CliBoxes, SettledOverwritePromptAndItsAnswerGoToStderr) {
-  ASSERT_EQ(Script("create table ZORVAT (AA varchar2(10) primary key, BB number, CC date, SEQ_NN number, DD number);\n"
+  ASSERT_EQ(Script("create table ZORVAT (AA varchar2(10) primary key, BB number, CC date, SEQ_NN "
+                   "number, DD number);\n"
                    "create sequence SEQ_TBXH;\n")
                 .exit_code,
             0);
@@ -53,7 +58,9 @@ TEST_F(CliBoxes, SettledOverwritePromptAndItsAnswerGoToStderr) {
   // No terminal: the default answer is Abort, and the run says why it stopped.
   const auto r = Run({"import", "--data-source", db_, Fixture("zorvat3b.xls")});
   EXPECT_EQ(r.exit_code, 1);
-  const std::string prompt = "Confirm: 数据库中已经有这条记录的信息内容如下:\n'1','33','2003-08-01'\n要更新的数据内容如下:\n";
+  const std::string prompt =
+      "Confirm: "
+      "数据库中已经有这条记录的信息内容如下:\n'1','33','2003-08-01'\n要更新的数据内容如下:\n";
   const auto at = r.err.find(prompt);
   ASSERT_NE(at, std::string::npos) << r.err;
   const auto answer = r.err.find("\n\u2192 Abort\n\n", at);
@@ -64,10 +71,11 @@ TEST_F(CliBoxes, SettledOverwritePromptAndItsAnswerGoToStderr) {
 }
 
 TEST(TerminalOperatorTest, EverySettledAnswerIsNamed) {
-  const std::pair<xb::cli::ExistingPolicy, const char*> cases[] = {{xb::cli::ExistingPolicy::Yes, "Yes"},
-                                                                   {xb::cli::ExistingPolicy::Ignore, "Ignore"},
-                                                                   {xb::cli::ExistingPolicy::All, "All"},
-                                                                   {xb::cli::ExistingPolicy::Abort, "Abort"}};
+  const std::pair<xb::cli::ExistingPolicy, const char*> cases[] = {
+      {xb::cli::ExistingPolicy::Yes, "Yes"},
+      {xb::cli::ExistingPolicy::Ignore, "Ignore"},
+      {xb::cli::ExistingPolicy::All, "All"},
+      {xb::cli::ExistingPolicy::Abort, "Abort"}};
   for (const auto& [policy, name] : cases) {
     std::ostringstream err, out;
     std::istringstream in;
@@ -101,7 +109,8 @@ TEST_F(CliBoxes, QQuotedTextIsOneLiteral) {
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "X\tY\tZ\na;b\tit's\t;\n");
   // In a script a ';' at the end of a line inside q'[...]' ends nothing.
-  r = Script("create table T (S varchar2(40));\ninsert into T values (q'[x;\ny']');\nselect S from T;\n");
+  r = Script(
+      "create table T (S varchar2(40));\ninsert into T values (q'[x;\ny']');\nselect S from T;\n");
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "S\nx;\\r\\ny'\n");  // lines are sent with CR LF
   // A real second statement is still refused.
@@ -140,12 +149,14 @@ TEST(ProgressLineTest, AtMostTenRedrawsASecondAndErasedWhenDone) {
     }
     const std::string drawn = err.str();
     size_t redraws = 0;
-    for (size_t at = drawn.find("\r\033[K"); at != std::string::npos; at = drawn.find("\r\033[K", at + 1)) ++redraws;
+    for (size_t at = drawn.find("\r\033[K"); at != std::string::npos;
+         at = drawn.find("\r\033[K", at + 1))
+      ++redraws;
     EXPECT_GE(redraws, 15u);
     EXPECT_LE(redraws, 20u);
     EXPECT_NE(drawn.find("/2000 行"), std::string::npos) << drawn;
     EXPECT_NE(drawn.find("2000 行  100"), std::string::npos) << drawn;  // about 1000 a second
-    line.update(0, 0);  // the run is over
+    line.update(0, 0);                                                  // the run is over
     EXPECT_EQ(err.str().substr(err.str().size() - 4), "\r\033[K");
   }
   // Off (stderr no terminal): not a byte.

@@ -61,18 +61,24 @@ TEST(CrashAtomicity, KilledImportLeavesTableBeforeOrAfter) {
 
   // A long workbook made by xlwt: keys 1..kRows; the first 500 keys already
   // exist with other values, so a run both overwrites and inserts.
-  const std::string make = "/usr/bin/python3 -c \"import xlwt,sys\n"
-                           "wb=xlwt.Workbook(); ws=wb.add_sheet('S'); ws.write(0,0,'T:K:K,A,B')\n"
-                           "for r in range(" + std::to_string(kRows) + "):\n"
-                           "    ws.write(r+3,0,r+1); ws.write(r+3,1,'row %d' % (r+1)); ws.write(r+3,2,(r+1)*1.5)\n"
-                           "wb.save(sys.argv[1])\" " + workbook.string();
+  const std::string make =
+      "/usr/bin/python3 -c \"import xlwt,sys\n"
+      "wb=xlwt.Workbook(); ws=wb.add_sheet('S'); ws.write(0,0,'T:K:K,A,B')\n"
+      "for r in range(" +
+      std::to_string(kRows) +
+      "):\n"
+      "    ws.write(r+3,0,r+1); ws.write(r+3,1,'row %d' % (r+1)); ws.write(r+3,2,(r+1)*1.5)\n"
+      "wb.save(sys.argv[1])\" " +
+      workbook.string();
   ASSERT_EQ(std::system(make.c_str()), 0);
   {
     sqlite3* handle = nullptr;
     ASSERT_EQ(sqlite3_open(seed.c_str(), &handle), SQLITE_OK);
-    std::string sql = "create table T (K varchar2(10) primary key, A varchar2(40), B number);"
-                      "begin;";
-    for (int k = 1; k <= 500; ++k) sql += "insert into T values('" + std::to_string(k) + "','old',0);";
+    std::string sql =
+        "create table T (K varchar2(10) primary key, A varchar2(40), B number);"
+        "begin;";
+    for (int k = 1; k <= 500; ++k)
+      sql += "insert into T values('" + std::to_string(k) + "','old',0);";
     sql += "commit;";
     ASSERT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(handle);
@@ -81,7 +87,9 @@ TEST(CrashAtomicity, KilledImportLeavesTableBeforeOrAfter) {
   const std::string before = Query(seed, dump);
 
   auto import = [&] {
-    return xb::test::StartCli({"import", "--data-source", db.string(), "--existing", "all", workbook.string()}, dir / "log.txt");
+    return xb::test::StartCli(
+        {"import", "--data-source", db.string(), "--existing", "all", workbook.string()},
+        dir / "log.txt");
   };
 
   // One complete run gives the state after, and how long a run takes.
@@ -111,8 +119,8 @@ TEST(CrashAtomicity, KilledImportLeavesTableBeforeOrAfter) {
     before_count += is_before;
     after_count += is_after;
   }
-  std::cout << "trials " << kTrials << ", killed " << killed << ", before " << before_count << ", after "
-            << after_count << ", full run " << full.count() / 1000 << " ms\n";
+  std::cout << "trials " << kTrials << ", killed " << killed << ", before " << before_count
+            << ", after " << after_count << ", full run " << full.count() / 1000 << " ms\n";
 }
 
 }  // namespace

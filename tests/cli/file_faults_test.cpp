@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "support/cli.h"
-#include "support/scoped_env.h"
 #include "support/schema.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -39,12 +39,14 @@ std::string Slurp(const fs::path& path) {
 }
 
 // The loader's box for a workbook that cannot be opened, whatever the cause.
-const std::string kCannotOpen = "系统错误: 无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。\n";
+const std::string kCannotOpen =
+    "系统错误: 无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。\n";
 // The box of a file that cannot be opened: the start box's text, then the
 // reader's reason on a line of its own.
 bool IsCannotOpen(const std::string& err) {
-  return err.rfind(kCannotOpen, 0) == 0 && err.size() > kCannotOpen.size() + 2 && err[kCannotOpen.size()] != '\n' &&
-         err.substr(err.size() - 2) == "\n\n" && err.find('\n', kCannotOpen.size()) == err.size() - 2;
+  return err.rfind(kCannotOpen, 0) == 0 && err.size() > kCannotOpen.size() + 2 &&
+         err[kCannotOpen.size()] != '\n' && err.substr(err.size() - 2) == "\n\n" &&
+         err.find('\n', kCannotOpen.size()) == err.size() - 2;
 }
 const std::string kExportFailed = "导出失败: 导出到Excel文件时出现下列错误:\ncannot ";
 
@@ -68,12 +70,15 @@ class FileFaults : public ::testing::Test {
     return xb::test::RunCli(std::move(args), options);
   }
 
-  std::string Rows() { return Run({"sql", "--data-source", db_, "select AA, BB, CC from ZORVAT order by AA"}).out; }
+  std::string Rows() {
+    return Run({"sql", "--data-source", db_, "select AA, BB, CC from ZORVAT order by AA"}).out;
+  }
 
   std::vector<std::string> TempFiles(const fs::path& dir) {
     std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(dir))
-      if (e.path().filename().string().rfind(".xlsbridge-export-", 0) == 0) found.push_back(e.path().string());
+      if (e.path().filename().string().rfind(".xlsbridge-export-", 0) == 0)
+        found.push_back(e.path().string());
     return found;
   }
 
@@ -91,12 +96,14 @@ TEST_F(FileFaults, ImportOfAWorkbookThatIsGoneOrNotAFileIsRefused) {
     const char* name;
     void (*prepare)(const fs::path& path, const std::string& sample);
   } cases[] = {
-      {"deleted_after_it_was_chosen", [](const fs::path& p, const std::string& s) {
+      {"deleted_after_it_was_chosen",
+       [](const fs::path& p, const std::string& s) {
          std::ofstream(p, std::ios::binary) << s;
          fs::remove(p);
        }},
       {"a_folder", [](const fs::path& p, const std::string&) { fs::create_directory(p); }},
-      {"cut_to_half_by_a_writer", [](const fs::path& p, const std::string& s) {
+      {"cut_to_half_by_a_writer",
+       [](const fs::path& p, const std::string& s) {
          std::ofstream(p, std::ios::binary) << s.substr(0, s.size() / 2);
        }},
   };
@@ -132,16 +139,19 @@ TEST_F(FileFaults, ImportOfAnUnreadableWorkbookIsRefused) {
       // database: the folders above the test's own must let others pass.
       const passwd* nobody = getpwnam("nobody");
       if (!nobody)
-        GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: " << why << ", and there is no user nobody";
+        GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: " << why
+                     << ", and there is no user nobody";
       options.as_user = nobody->pw_uid;
       options.as_group = nobody->pw_gid;
       fs::permissions(dir_.path(), fs::perms::all);
       fs::permissions(db_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                               fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+                               fs::perms::group_write | fs::perms::others_read |
+                               fs::perms::others_write);
       if (!xb::test::HoldsForCli(options, "test -x \"$1\" && test -w \"$2\" && exec 3<>\"$3\"",
                                  {options.program, dir_.path().string(), db_}))
-        GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: " << why << ", and the user nobody cannot reach "
-                     << dir_.path() << " (a folder above it is closed to others)";
+        GTEST_SKIP() << "NOT CHECKED, cannot be arranged here: " << why
+                     << ", and the user nobody cannot reach " << dir_.path()
+                     << " (a folder above it is closed to others)";
     }
   }
   if (xb::test::HoldsForCli(options, "exec 3<\"$1\"", {path.string()}))
@@ -150,13 +160,14 @@ TEST_F(FileFaults, ImportOfAnUnreadableWorkbookIsRefused) {
 
   // The same run reads a readable copy: what refuses the other is its
   // permission alone.
-  const CliOutcome check = xb::test::RunCli({"import", "--data-source", db_, "--check", readable.string()}, options);
+  const CliOutcome check =
+      xb::test::RunCli({"import", "--data-source", db_, "--check", readable.string()}, options);
   ASSERT_EQ(check.exit_code, 0) << check.err;
   EXPECT_EQ(check.out, "3 data rows\nrow 4: 0 existing\nrow 5: 0 existing\nrow 6: 0 existing\n");
 
   const std::string before = Rows();
-  const CliOutcome r =
-      xb::test::RunCli({"import", "--data-source", db_, "--existing", "all", path.string()}, options);
+  const CliOutcome r = xb::test::RunCli(
+      {"import", "--data-source", db_, "--existing", "all", path.string()}, options);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_TRUE(IsCannotOpen(r.err)) << r.err;
   EXPECT_EQ(Rows(), before);
@@ -193,7 +204,8 @@ TEST_F(FileFaults, AWorkbookHeldAndLockedByAnotherProgramImportsUntouched) {
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(Rows(), "AA\tBB\tCC\n0\t1\t\n1\t33\t2003-08-01\n2\t34\t2003-08-02\n3\t35\t2003-08-03\n");
+  EXPECT_EQ(Rows(),
+            "AA\tBB\tCC\n0\t1\t\n1\t33\t2003-08-01\n2\t34\t2003-08-02\n3\t35\t2003-08-03\n");
   EXPECT_EQ(Slurp(path), bytes);
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -235,10 +247,11 @@ TEST_F(FileFaults, AFailedExportKeepsTheEarlierFileAndLeavesNoTemporaryFile) {
   // compressed workbook would still fit under it.
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(db_.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "with recursive n(i) as (select 1 union all select i + 1 from n where i < 20000) "
-                         "insert into ZORVAT(AA, BB) select 'k' || i, i * 7 from n",
-                         nullptr, nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(
+                db,
+                "with recursive n(i) as (select 1 union all select i + 1 from n where i < 20000) "
+                "insert into ZORVAT(AA, BB) select 'k' || i, i * 7 from n",
+                nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
 
@@ -250,18 +263,22 @@ TEST_F(FileFaults, AFailedExportKeepsTheEarlierFileAndLeavesNoTemporaryFile) {
     const char* reason;
   } cases[] = {
       {"disk_full", dir_.path() / "earlier.xlsx", 64 * 1024, "File too large"},
-      {"no_such_folder", dir_.path() / "missing" / "out.xlsx", RLIM_INFINITY, "No such file or directory"},
+      {"no_such_folder", dir_.path() / "missing" / "out.xlsx", RLIM_INFINITY,
+       "No such file or directory"},
       {"output_is_a_folder", dir_.path() / "a_folder", RLIM_INFINITY, "Is a directory"},
   };
   const std::string earlier = "an earlier export the operator still needs";
   std::ofstream(dir_.path() / "earlier.xlsx", std::ios::binary) << earlier;
   for (const auto& c : cases) {
-    const CliOutcome r =
-        Run({"export", "--data-source", db_, "--query", "select * from zorvat", "--output", c.output.string()}, c.limit);
+    const CliOutcome r = Run({"export", "--data-source", db_, "--query", "select * from zorvat",
+                              "--output", c.output.string()},
+                             c.limit);
     EXPECT_EQ(r.exit_code, 1) << c.name;
     EXPECT_EQ(r.err.rfind(kExportFailed, 0), 0u) << c.name << "\n" << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.name << "\n" << r.err;
-    EXPECT_EQ(r.err.find("[ERROR]"), std::string::npos) << c.name << ": a library's own log on stderr\n" << r.err;
+    EXPECT_EQ(r.err.find("[ERROR]"), std::string::npos)
+        << c.name << ": a library's own log on stderr\n"
+        << r.err;
     EXPECT_EQ(r.err.substr(r.err.size() - 2), "\n\n") << c.name;
     EXPECT_TRUE(TempFiles(dir_.path()).empty()) << c.name;
   }
@@ -270,8 +287,8 @@ TEST_F(FileFaults, AFailedExportKeepsTheEarlierFileAndLeavesNoTemporaryFile) {
   EXPECT_FALSE(fs::exists(dir_.path() / "missing"));
 
   // Without the limit the same export replaces the earlier file.
-  const CliOutcome r =
-      Run({"export", "--data-source", db_, "--query", "select * from zorvat", "--output", (dir_.path() / "earlier.xlsx").string()});
+  const CliOutcome r = Run({"export", "--data-source", db_, "--query", "select * from zorvat",
+                            "--output", (dir_.path() / "earlier.xlsx").string()});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_GT(fs::file_size(dir_.path() / "earlier.xlsx"), 100000u);
   EXPECT_TRUE(TempFiles(dir_.path()).empty());

@@ -14,14 +14,23 @@ TEST(SplitScript, EndsStatementsAtLineEndingSemicolonsAndSlashLines) {
     std::string script;
     Statements expected;
   } cases[] = {
-      {"semicolon at line end", "create table t(a);\ninsert into t values(1);\n",
+      {"semicolon at line end",
+       "create table t(a);\ninsert into t values(1);\n",
        {"create table t(a)", "insert into t values(1)"}},
-      {"slash line", "create sequence s\n/\nselect 1 from dual\n", {"create sequence s", "select 1 from dual"}},
-      {"semicolon inside a quoted text stays", "insert into t values('a;\nb');\n", {"insert into t values('a;\nb')"}},
+      {"slash line",
+       "create sequence s\n/\nselect 1 from dual\n",
+       {"create sequence s", "select 1 from dual"}},
+      {"semicolon inside a quoted text stays",
+       "insert into t values('a;\nb');\n",
+       {"insert into t values('a;\nb')"}},
       {"semicolon before more text is not an end", "select 1; select 2\n", {"select 1; select 2"}},
-      {"semicolon in a comment is not an end", "select 1 -- done;\nfrom dual;\n", {"select 1 -- done;\nfrom dual"}},
+      {"semicolon in a comment is not an end",
+       "select 1 -- done;\nfrom dual;\n",
+       {"select 1 -- done;\nfrom dual"}},
       {"block comment across lines", "/* a;\n b; */ select 1;\n", {"/* a;\n b; */ select 1"}},
-      {"comment-only pieces dropped", "-- header\n\nselect 1;\n-- trailer\n", {"-- header\n\nselect 1"}},
+      {"comment-only pieces dropped",
+       "-- header\n\nselect 1;\n-- trailer\n",
+       {"-- header\n\nselect 1"}},
       {"CR LF line ends", "select 1;\r\nselect 2;\r\n", {"select 1", "select 2"}},
       {"last statement without terminator", "select 1;\nselect 2", {"select 1", "select 2"}},
   };

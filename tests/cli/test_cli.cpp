@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "support/cli.h"
-#include "support/scoped_env.h"
 #include "support/schema.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -56,14 +56,17 @@ class Cli : public ::testing::Test {
     return Run({"sql", "--data-source", db, "select AA, BB, CC from ZORVAT order by AA"}).out;
   }
 
-  static std::string Fixture(const std::string& name) { return std::string(XB_TEST_DATA) + "/cli/" + name; }
+  static std::string Fixture(const std::string& name) {
+    return std::string(XB_TEST_DATA) + "/cli/" + name;
+  }
 
   xb::test::TempDir dir_;
   xb::test::ScopedEnv env_;
   fs::path aliases_;
 };
 
-const std::string kQuestionBox = "确认信息: 数据已经成功的从Excel文件中提取,是否导入到数据库中?\n\n";
+const std::string kQuestionBox =
+    "确认信息: 数据已经成功的从Excel文件中提取,是否导入到数据库中?\n\n";
 const std::string kSuccessBox = "提示信息: 数据已经成功导入到数据库中!\n\n";
 
 TEST_F(Cli, UsageErrorsExitTwoAndHelpGoesToStdout) {
@@ -71,7 +74,10 @@ TEST_F(Cli, UsageErrorsExitTwoAndHelpGoesToStdout) {
   EXPECT_EQ(Run({"frobnicate", "--data-source", "x"}).exit_code, 2);
   EXPECT_EQ(Run({"import", "--data-source", "x", "--existing", "sometimes", "a.xls"}).exit_code, 2);
   EXPECT_EQ(Run({"import", "a.xls"}).exit_code, 2);  // no data source
-  EXPECT_EQ(Run({"export", "--data-source", "x", "--query", "select 1", "--query-file", "f", "--output", "o"}).exit_code, 2);
+  EXPECT_EQ(Run({"export", "--data-source", "x", "--query", "select 1", "--query-file", "f",
+                 "--output", "o"})
+                .exit_code,
+            2);
   const auto help = Run({"--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("xlsbridge-cli import --data-source DS"), std::string::npos);
@@ -91,7 +97,8 @@ TEST_F(Cli, SqlOnAnEmptyFileCreatesTablesAndPrintsTabSeparatedRows) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
 
-  r = Run({"sql", "--data-source", db.string(), "select A, B, 'a' || char(9) || 'b' || char(10) as C from T order by A"});
+  r = Run({"sql", "--data-source", db.string(),
+           "select A, B, 'a' || char(9) || 'b' || char(10) as C from T order by A"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "A\tB\tC\n1\tx;y\ta\\tb\\n\n2\t\ta\\tb\\n\n");
 
@@ -158,17 +165,22 @@ TEST_F(Cli, AskPromptsOnTheTerminalStream) {
   const std::string db = MakeDatabase();
   ASSERT_EQ(Run({"import", "--data-source", db, Fixture("zorvat3.xls")}).exit_code, 0);
   // Yes for the first row, Ignore for the second, Abort at the third.
-  const auto r = Run({"import", "--data-source", db, "--existing", "ask", Fixture("zorvat3b.xls")}, "y\ni\na\n");
+  const auto r = Run({"import", "--data-source", db, "--existing", "ask", Fixture("zorvat3b.xls")},
+                     "y\ni\na\n");
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.out.find("Confirm: 数据库中已经有这条记录的信息内容如下:\n'1','33','2003-08-01'\n要更新的数据内容如下:\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find(
+          "Confirm: "
+          "数据库中已经有这条记录的信息内容如下:\n'1','33','2003-08-01'\n要更新的数据内容如下:\n"),
+      std::string::npos)
       << r.out;
   EXPECT_EQ(Rows(db), "AA\tBB\tCC\n1\t133\t2004-01-01\n2\t34\t2003-08-02\n3\t35\t2003-08-03\n");
 }
 
 TEST_F(Cli, CheckCountsExistingKeysAndWritesNothing) {
   const std::string db = MakeDatabase();
-  ASSERT_EQ(Run({"sql", "--data-source", db, "insert into ZORVAT(AA, BB) values ('2', 0)"}).exit_code, 0);
+  ASSERT_EQ(
+      Run({"sql", "--data-source", db, "insert into ZORVAT(AA, BB) values ('2', 0)"}).exit_code, 0);
   const auto r = Run({"import", "--data-source", db, "--check", Fixture("zorvat3.xls")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "3 data rows\nrow 4: 0 existing\nrow 5: 1 existing\nrow 6: 0 existing\n");
@@ -181,7 +193,8 @@ TEST_F(Cli, ImportOfAMissingWorkbookShowsTheStartBox) {
   const auto r = Run({"import", "--data-source", db, (dir_.path() / "nothere.xls").string()});
   EXPECT_EQ(r.exit_code, 1);
   // The reader's reason follows on a line of its own.
-  const std::string head = "系统错误: 无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。\n";
+  const std::string head =
+      "系统错误: 无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。\n";
   EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
   EXPECT_NE(r.err.find("nothere.xls", head.size()), std::string::npos) << r.err;
 }
@@ -190,26 +203,31 @@ TEST_F(Cli, ExportWritesTheWorkbookAndKeepsAnOldFileOnFailure) {
   const std::string db = MakeDatabase();
   ASSERT_EQ(Run({"import", "--data-source", db, Fixture("zorvat3.xls")}).exit_code, 0);
   const fs::path out = dir_.path() / "out.xlsx";
-  auto r = Run({"export", "--data-source", db, "--query", "select AA, BB, CC from zorvat order by AA", "--output",
-                out.string()});
+  auto r = Run({"export", "--data-source", db, "--query",
+                "select AA, BB, CC from zorvat order by AA", "--output", out.string()});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err, "");
 
   // Read back with a reader nobody here wrote.
   const fs::path dump = dir_.path() / "dump.txt";
-  const std::string read_back = "/usr/bin/python3 -c \"import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1]).active; "
-                                "print(repr([[c.value for c in row] for row in ws.iter_rows()]))\" " +
-                                out.string() + " > " + dump.string();
+  const std::string read_back =
+      "/usr/bin/python3 -c \"import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1]).active; "
+      "print(repr([[c.value for c in row] for row in ws.iter_rows()]))\" " +
+      out.string() + " > " + dump.string();
   ASSERT_EQ(std::system(read_back.c_str()), 0);
-  EXPECT_EQ(Slurp(dump),
-            "[[None, None, None, 'ZORVAT'], ['AA', 'BB', 'CC', None], ['1', '33', '2003-08-01', None], "
-            "['2', '34', '2003-08-02', None], ['3', '35', '2003-08-03', None]]\n");
+  EXPECT_EQ(
+      Slurp(dump),
+      "[[None, None, None, 'ZORVAT'], ['AA', 'BB', 'CC', None], ['1', '33', '2003-08-01', None], "
+      "['2', '34', '2003-08-02', None], ['3', '35', '2003-08-03', None]]\n");
 
   const std::string before = Slurp(out);
-  r = Run({"export", "--data-source", db, "--query", "select nothing from nowhere", "--output", out.string()});
+  r = Run({"export", "--data-source", db, "--query", "select nothing from nowhere", "--output",
+           out.string()});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err.rfind("导出失败: SQl语句有问题,如下:\n", 0), 0u) << r.err;
-  EXPECT_NE(r.err.find("错误信息: 错误的SQL语句如下:\nselect nothing from nowhere\n\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("错误信息: 错误的SQL语句如下:\nselect nothing from nowhere\n\n"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(Slurp(out), before);
 }
 

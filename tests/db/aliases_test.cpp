@@ -1,6 +1,6 @@
-#include "db_fixture.h"
 #include "db/aliases.h"
 #include "db/errors.h"
+#include "db_fixture.h"
 
 namespace xb::db::test {
 namespace {

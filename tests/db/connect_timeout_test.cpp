@@ -42,9 +42,11 @@ TEST_F(DbFolder, ASilentServerIsGivenUpAndSaidSo) {
   socklen_t length = sizeof address;
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
   std::ofstream(dir_ / "odbcinst.ini") << "[PostgreSQL]\nDriver=" << kPsqlOdbc << "\n";
-  std::ofstream(dir_ / "odbc.ini") << "[XBSILENT]\nDriver=PostgreSQL\nServername=127.0.0.1\nPort="
-                                   << ntohs(address.sin_port) << "\nDatabase=x\n";
-  std::ofstream(dir_ / "aliases.ini") << "[SILENT]\nengine=odbc\ntarget=XBSILENT\nconnect_timeout=2\n";
+  std::ofstream(dir_ / "odbc.ini")
+      << "[XBSILENT]\nDriver=PostgreSQL\nServername=127.0.0.1\nPort=" << ntohs(address.sin_port)
+      << "\nDatabase=x\n";
+  std::ofstream(dir_ / "aliases.ini")
+      << "[SILENT]\nengine=odbc\ntarget=XBSILENT\nconnect_timeout=2\n";
 
   DbSession session;
   BoxRecorder op;
@@ -55,7 +57,8 @@ TEST_F(DbFolder, ASilentServerIsGivenUpAndSaidSo) {
   EXPECT_LT(waited, std::chrono::seconds(10));
   ASSERT_EQ(op.boxes.size(), 1u);
   EXPECT_EQ(op.boxes[0].caption, "连接超时");
-  EXPECT_EQ(op.boxes[0].text, "数据库服务器没有响应,已放弃连接!\r请确认服务器已经启动并且网络畅通。");
+  EXPECT_EQ(op.boxes[0].text,
+            "数据库服务器没有响应,已放弃连接!\r请确认服务器已经启动并且网络畅通。");
 }
 
 }  // namespace

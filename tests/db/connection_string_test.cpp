@@ -1,19 +1,21 @@
-#include "db_fixture.h"
 #include "db/connection_test.h"
 #include "db/errors.h"
+#include "db_fixture.h"
 
 namespace xb::db::test {
 namespace {
 
 TEST(ConnectionString, PlainValuesStandAsTyped) {
   EXPECT_EQ(BuildConnectionString({"ORCL", "scott", "tiger"}),
-            "Provider=MSDAORA.1;password=tiger;user id=scott;data source=ORCL;Persist Security Info=True");
+            "Provider=MSDAORA.1;password=tiger;user id=scott;data source=ORCL;Persist Security "
+            "Info=True");
   EXPECT_EQ(BuildConnectionString({"", "", ""}),
             "Provider=MSDAORA.1;password=;user id=;data source=;Persist Security Info=True");
 }
 
 TEST(ConnectionString, ValuesThatCouldChangeItsMeaningParseBackExactly) {
-  const char* values[] = {"ti;ger}=x", "a=b", "\"quoted\"", "it's", "{braced}", " lead", "trail ", "密码;", ""};
+  const char* values[] = {"ti;ger}=x", "a=b",    "\"quoted\"", "it's", "{braced}",
+                          " lead",     "trail ", "密码;",      ""};
   for (const char* v : values) {
     const auto parsed = ParseConnectionString(BuildConnectionString({v, v, v}));
     EXPECT_EQ(parsed.at("password"), v);
@@ -27,7 +29,8 @@ TEST(ConnectionString, ValuesThatCouldChangeItsMeaningParseBackExactly) {
 
 TEST(ConnectionString, OdbcValuesGoInBracesWithBracesDoubled) {
   EXPECT_EQ(BuildOdbcConnectString("XBTEST", "scott", "tiger"), "DSN=XBTEST;UID=scott;PWD=tiger;");
-  EXPECT_EQ(BuildOdbcConnectString("XBTEST", "scott", "ti;ger}=x"), "DSN=XBTEST;UID=scott;PWD={ti;ger}}=x};");
+  EXPECT_EQ(BuildOdbcConnectString("XBTEST", "scott", "ti;ger}=x"),
+            "DSN=XBTEST;UID=scott;PWD={ti;ger}}=x};");
 }
 
 class Connect : public DbFolder {};
@@ -50,7 +53,8 @@ TEST_F(Connect, AMissingFileIsAFailureAndIsNeverCreated) {
 }
 
 TEST_F(Connect, AliasesLeadToTheirTargetRelativeToTheAliasFile) {
-  std::ofstream(dir_ / "aliases.ini") << "; test aliases\n[Demo]\nengine=sqlite\ntarget=db.sqlite\n";
+  std::ofstream(dir_ / "aliases.ini")
+      << "; test aliases\n[Demo]\nengine=sqlite\ntarget=db.sqlite\n";
   Connection c;
   c.setConnectionString(ConnectionString("DEMO"));
   c.open();

@@ -3,9 +3,9 @@
 // the SQLite ODBC driver on the same kind of file. An engine this suite has
 // no test database for is skipped, saying so.
 
-#include "db_fixture.h"
 #include "db/errors.h"
 #include "db/registry.h"
+#include "db_fixture.h"
 #include "pg_cluster.h"
 
 namespace xb::db::test {
@@ -17,11 +17,15 @@ class Contract : public DbFolder, public ::testing::WithParamInterface<std::stri
     DbFolder::SetUp();
     const std::string engine = GetParam();
     if (engine == "odbc" && !HaveOdbcDriver())
-      GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed: odbc engine not tested";
+      GTEST_SKIP()
+          << "the SQLite ODBC driver (libsqliteodbc) is not installed: odbc engine not tested";
     std::string data_source;
-    if (engine == "sqlite") data_source = db_path_;
-    else if (engine == "odbc") data_source = "XBTEST";
-    else if (const char* env = std::getenv(("XB_TEST_" + engine + "_SOURCE").c_str())) data_source = env;
+    if (engine == "sqlite")
+      data_source = db_path_;
+    else if (engine == "odbc")
+      data_source = "XBTEST";
+    else if (const char* env = std::getenv(("XB_TEST_" + engine + "_SOURCE").c_str()))
+      data_source = env;
     std::string connection_string = ConnectionString(data_source);
     if (engine == "postgres") {
       // A role of its own on the run's private server (tests/support/pg_cluster.h).
@@ -160,12 +164,14 @@ TEST_P(Contract, BoundValuesAreStoredAsTheyAreAndStatementsAreReused) {
   const std::string nasty = "x\\'); drop table T; -- \\' \" ; /* */";
   Query& q = session_.exe;
   const std::string insert = "insert into T(K,V) values(?,?)";
-  q.setStatement("insert into T(K,V) values('1','<shown>')", insert, {Value::Of("1"), Value::Of(nasty)});
+  q.setStatement("insert into T(K,V) values('1','<shown>')", insert,
+                 {Value::Of("1"), Value::Of(nasty)});
   q.execute();
   q.setStatement("insert into T(K,V) values('2',null)", insert, {Value::Of("2"), Value::Null()});
   q.execute();
   Statement& first = session_.myconnection.prepared(insert);
-  q.setStatement("insert into T(K,V) values('3','')", insert, {Value::Of("3"), Value::Of(std::string())});
+  q.setStatement("insert into T(K,V) values('3','')", insert,
+                 {Value::Of("3"), Value::Of(std::string())});
   q.execute();
   EXPECT_EQ(&session_.myconnection.prepared(insert), &first);
   EXPECT_EQ(Count(), 3);
@@ -184,7 +190,8 @@ TEST_P(Contract, BoundValuesAreStoredAsTheyAreAndStatementsAreReused) {
 
 // A forward query reads its rows as it goes and cannot go back.
 TEST_P(Contract, ForwardQueriesStreamOnce) {
-  for (int i = 0; i < 50; ++i) Run("insert into T values ('k" + std::to_string(100 + i) + "', 'v')");
+  for (int i = 0; i < 50; ++i)
+    Run("insert into T values ('k" + std::to_string(100 + i) + "', 'v')");
   Query& q = session_.init;
   q.setSql("select K from T order by K");
   q.open(Scroll::Forward);
@@ -213,7 +220,8 @@ TEST(QueryText, HeldAsLinesAndSentWithCrLf) {
   Connection connection;
   Query q(connection);
   q.setSql("select a\rfrom t\nwhere x = 1\r\n\r\norder by a");
-  EXPECT_EQ(q.lines(), (std::vector<std::string>{"select a", "from t", "where x = 1", "", "order by a"}));
+  EXPECT_EQ(q.lines(),
+            (std::vector<std::string>{"select a", "from t", "where x = 1", "", "order by a"}));
   EXPECT_EQ(q.sql(), "select a\r\nfrom t\r\nwhere x = 1\r\n\r\norder by a\r\n");
   q.setSql("");
   EXPECT_EQ(q.sql(), "");

@@ -32,7 +32,8 @@ class DbFolder : public ::testing::Test {
 
   static bool HaveOdbcDriver() { return fs::exists(XB_SQLITE_ODBC_DRIVER); }
 
-  std::string ConnectionString(const std::string& data_source, const std::string& password = "") const {
+  std::string ConnectionString(const std::string& data_source,
+                               const std::string& password = "") const {
     return BuildConnectionString({data_source, "scott", password});
   }
 

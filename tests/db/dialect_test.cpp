@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "db_fixture.h"
 #include "db/errors.h"
+#include "db_fixture.h"
 
 namespace xb::db::test {
 namespace {
@@ -17,7 +17,8 @@ class Dialect : public DbFolder {
   void SetUp() override {
     DbFolder::SetUp();
     session_.myconnection.setConnectionString(ConnectionString(db_path_));
-    Run("create table zorvat (AA varchar2(10) primary key, BB number(5,2), CC date, SEQ_NN number, DD integer)");
+    Run("create table zorvat (AA varchar2(10) primary key, BB number(5,2), CC date, SEQ_NN number, "
+        "DD integer)");
     Run("create sequence SEQ_TBXH");
   }
   void Run(const std::string& sql) {
@@ -47,17 +48,25 @@ TEST_F(Dialect, TheLoadersDictionaryStatementsAnswerAsOracleWould) {
   EXPECT_EQ(One("select count(*) from user_tables where table_name='ZORVAT'"), "1");
   EXPECT_EQ(One("select count(*) from user_tables where table_name='zorvat'"), "0");
   EXPECT_EQ(One("select count(*) from user_tables where table_name='XLSBRIDGE_SEQUENCES'"), "0");
-  EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='SEQ_TBXH'"), "SEQ_TBXH");
+  EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='SEQ_TBXH'"),
+            "SEQ_TBXH");
   EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='NOPE'"), "<no row>");
   EXPECT_EQ(Column("select COLUMN_NAME from user_tab_columns where table_name='ZORVAT'"),
             (std::vector<std::string>{"AA", "BB", "CC", "SEQ_NN", "DD"}));
-  EXPECT_EQ(One("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='AA'"), "VARCHAR2");
-  EXPECT_EQ(One("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='BB'"), "NUMBER");
-  EXPECT_EQ(One("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='CC'"), "DATE");
+  EXPECT_EQ(
+      One("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='AA'"),
+      "VARCHAR2");
+  EXPECT_EQ(
+      One("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='BB'"),
+      "NUMBER");
+  EXPECT_EQ(
+      One("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='CC'"),
+      "DATE");
 }
 
 TEST_F(Dialect, DictionaryAnswersFollowSchemaChanges) {
-  const std::string query = "select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='EE'";
+  const std::string query =
+      "select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='EE'";
   EXPECT_EQ(One(query), "<no row>");
   Run("alter table ZORVAT add column EE date");
   EXPECT_EQ(One(query), "DATE");
@@ -76,8 +85,9 @@ TEST_F(Dialect, DictionaryAnswersFollowSchemaChanges) {
   const pid_t child = fork();
   if (child == 0) {
     sqlite3* db = nullptr;
-    const bool ok = sqlite3_open(db_path_.c_str(), &db) == SQLITE_OK &&
-                    sqlite3_exec(db, "create table OTHERP (A)", nullptr, nullptr, nullptr) == SQLITE_OK;
+    const bool ok =
+        sqlite3_open(db_path_.c_str(), &db) == SQLITE_OK &&
+        sqlite3_exec(db, "create table OTHERP (A)", nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     _exit(ok ? 0 : 1);
   }
@@ -94,7 +104,8 @@ TEST_F(Dialect, TheImportStatementsRunIncludingTheUpdateThroughDual) {
   EXPECT_EQ(One("select count(*) from ZORVAT where AA='1' "), "1");
   EXPECT_EQ(One("select count(*) from ZORVAT where to_char(CC,'yyyy-mm-dd')='2003-08-01' "), "1");
   EXPECT_EQ(One("select count(*) from ZORVAT where to_char(CC,'yyyy-mm-dd')='2003-8-1' "), "0");
-  Run("update ZORVAT set (AA,BB,CC)=(select '1','34.5',to_date('2004-02-29','yyyy-mm-dd') from dual ) where AA='1' ");
+  Run("update ZORVAT set (AA,BB,CC)=(select '1','34.5',to_date('2004-02-29','yyyy-mm-dd') from "
+      "dual ) where AA='1' ");
   session_.init.close();
   session_.init.setSql("select AA,BB,CC,SEQ_NN,DD from ZORVAT where AA='1' ");
   session_.init.open();
@@ -142,9 +153,13 @@ TEST_F(Dialect, DatesConvertBothWaysAndInvalidOnesFail) {
       {"to_date('','yyyy-mm-dd') is null", "1"},
       {"to_date('2000-2-29','yyyy-mm-dd')", "2000-02-29"},
   };
-  for (const auto& c : cases) EXPECT_EQ(One(std::string("select ") + c.expression + " from dual"), c.expected) << c.expression;
-  for (const char* bad : {"2003-02-30", "1900-2-29", "2003-13-01", "abc", "2003/08/01x", "20030801"})
-    EXPECT_THROW(One(std::string("select to_date('") + bad + "','yyyy-mm-dd') from dual"), DbError) << bad;
+  for (const auto& c : cases)
+    EXPECT_EQ(One(std::string("select ") + c.expression + " from dual"), c.expected)
+        << c.expression;
+  for (const char* bad :
+       {"2003-02-30", "1900-2-29", "2003-13-01", "abc", "2003/08/01x", "20030801"})
+    EXPECT_THROW(One(std::string("select to_date('") + bad + "','yyyy-mm-dd') from dual"), DbError)
+        << bad;
 }
 
 TEST_F(Dialect, NumbersComeOutAsOracleWritesThem) {
@@ -185,7 +200,8 @@ TEST_F(Dialect, AnEmptyFileIsANewDatabase) {
 TEST_F(Dialect, StatementsOfOneShapeGiveWhatTheirOwnTextsWouldGive) {
   for (const char* key : {"O'Neil", "a''b", "--x", "/*y*/", "?", "1;drop t", ""}) {
     std::string quoted = "'";
-    for (const char* c = key; *c; ++c) quoted += *c == '\'' ? std::string("''") : std::string(1, *c);
+    for (const char* c = key; *c; ++c)
+      quoted += *c == '\'' ? std::string("''") : std::string(1, *c);
     quoted += "'";
     Run("insert into zorvat(AA,BB,SEQ_NN) values(" + quoted + ",'1.5',SEQ_TBXH.nextval)");
     EXPECT_EQ(One("select count(*) from zorvat where AA=" + quoted + " "), "1") << key;

@@ -29,7 +29,8 @@ class DictionaryTest : public DbFolder {
   }
   std::string Type(Dictionary& dictionary, const std::string& column) {
     return dictionary
-        .ask("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='" + column + "'")
+        .ask("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='" +
+             column + "'")
         .text();
   }
 

@@ -41,7 +41,8 @@ TEST(OracleDates, ParseAndFormatByMask) {
 
 TEST(OracleSequences, FoundInCodeOnly) {
   const std::string sql =
-      "insert into T(A,B,C) values(seq_a . NEXTVAL,'S.nextval',X.Y.nextval) -- Z.nextval\n/* W.currval */ "
+      "insert into T(A,B,C) values(seq_a . NEXTVAL,'S.nextval',X.Y.nextval) -- Z.nextval\n/* "
+      "W.currval */ "
       "returning S2.currval";
   const auto uses = FindSequenceUses(sql);
   ASSERT_EQ(uses.size(), 2u);
@@ -62,9 +63,11 @@ TEST(OracleMarkers, OnlyThoseInCode) {
 }
 
 TEST(OracleStatements, DataStatementsLeaveTheSchemaAlone) {
-  for (const char* sql : {"insert into t values(1)", "  Update t set a=1", "\r\nselect 1 from dual", "DELETE from t"})
+  for (const char* sql :
+       {"insert into t values(1)", "  Update t set a=1", "\r\nselect 1 from dual", "DELETE from t"})
     EXPECT_TRUE(IsDataStatement(sql)) << sql;
-  for (const char* sql : {"create table t (a)", "alter table t add b", "drop sequence s", "", "-- x\nselect 1"})
+  for (const char* sql :
+       {"create table t (a)", "alter table t add b", "drop sequence s", "", "-- x\nselect 1"})
     EXPECT_FALSE(IsDataStatement(sql)) << sql;
 }
 

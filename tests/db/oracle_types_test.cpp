@@ -35,7 +35,8 @@ class OracleTypes : public DbFolder {
     q.setSql(sql);
     q.open();
     std::vector<std::string> values;
-    for (int i = 0; i < q.fieldCount(); ++i) values.push_back(q.fieldIsNull(i) ? "<null>" : q.fieldText(i));
+    for (int i = 0; i < q.fieldCount(); ++i)
+      values.push_back(q.fieldIsNull(i) ? "<null>" : q.fieldText(i));
     return values;
   }
   std::string One(const std::string& sql) { return Row(sql).at(0); }
@@ -74,11 +75,16 @@ TEST_F(OracleTypes, SequenceLimitsCycleAndExhaustion) {
   Run("create sequence DOWN increment by -1");  // descending defaults start at -1
   EXPECT_EQ(One("select DOWN.nextval from dual"), "-1");
 
-  EXPECT_EQ(Error("create sequence E minvalue 5 maxvalue 5"), "ORA-04004: MINVALUE must be less than MAXVALUE");
-  EXPECT_EQ(Error("create sequence E start with 9 maxvalue 5"), "ORA-04008: START WITH cannot be more than MAXVALUE");
-  EXPECT_EQ(Error("create sequence E start with 0"), "ORA-04006: START WITH cannot be less than MINVALUE");
-  EXPECT_EQ(Error("create sequence E maxvalue 5 cycle"), "ORA-04013: number to CACHE must be less than one cycle");
-  EXPECT_EQ(Error("create sequence E cache 1"), "ORA-04010: the number of values to CACHE must be greater than 1");
+  EXPECT_EQ(Error("create sequence E minvalue 5 maxvalue 5"),
+            "ORA-04004: MINVALUE must be less than MAXVALUE");
+  EXPECT_EQ(Error("create sequence E start with 9 maxvalue 5"),
+            "ORA-04008: START WITH cannot be more than MAXVALUE");
+  EXPECT_EQ(Error("create sequence E start with 0"),
+            "ORA-04006: START WITH cannot be less than MINVALUE");
+  EXPECT_EQ(Error("create sequence E maxvalue 5 cycle"),
+            "ORA-04013: number to CACHE must be less than one cycle");
+  EXPECT_EQ(Error("create sequence E cache 1"),
+            "ORA-04010: the number of values to CACHE must be greater than 1");
   Run("create sequence E maxvalue 5 cycle cache 3 order");
 }
 
@@ -88,12 +94,13 @@ TEST_F(OracleTypes, SequencesKeptBeforeTheLimitsKeepWorking) {
   {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(db_path_.c_str(), &db), SQLITE_OK);
-    sqlite3_exec(db,
-                 "create table xlsbridge_sequences (sequence_name text primary key, min_value integer, "
-                 "max_value integer, increment_by integer not null, last_number integer not null);"
-                 "insert into xlsbridge_sequences values ('OLD', 1, null, 1, 41);"
-                 "insert into xlsbridge_sequences values ('OLDDOWN', 1, null, -1, -5);",
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(
+        db,
+        "create table xlsbridge_sequences (sequence_name text primary key, min_value integer, "
+        "max_value integer, increment_by integer not null, last_number integer not null);"
+        "insert into xlsbridge_sequences values ('OLD', 1, null, 1, 41);"
+        "insert into xlsbridge_sequences values ('OLDDOWN', 1, null, -1, -5);",
+        nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
   EXPECT_EQ(One("select OLD.nextval from dual"), "41");
@@ -106,7 +113,8 @@ TEST_F(OracleTypes, SequencesKeptBeforeTheLimitsKeepWorking) {
 }
 
 TEST_F(OracleTypes, DeclaredTypesAreKeptWithOraclesWords) {
-  Run("create table ZORVAT (AA varchar2(10) primary key, BB number(5,2), CC date, NN varchar2(3 char), "
+  Run("create table ZORVAT (AA varchar2(10) primary key, BB number(5,2), CC date, NN varchar2(3 "
+      "char), "
       "II integer, PP number(3), FF number)");
   EXPECT_EQ(Error("insert into ZORVAT(AA) values ('12345678901')"),
             "ORA-12899: value too large for column \"ZORVAT\".\"AA\" (actual: 11, maximum: 10)");
@@ -116,7 +124,8 @@ TEST_F(OracleTypes, DeclaredTypesAreKeptWithOraclesWords) {
   Run("insert into ZORVAT(AA, NN) values ('数据导', '数据导')");  // 9 bytes; 3 characters
   EXPECT_EQ(Error("insert into ZORVAT(AA, NN) values ('k', '数据导入')"),
             "ORA-12899: value too large for column \"ZORVAT\".\"NN\" (actual: 4, maximum: 3)");
-  EXPECT_EQ(Error("insert into ZORVAT(AA, FF) values ('k', 'not a number')"), "ORA-01722: invalid number");
+  EXPECT_EQ(Error("insert into ZORVAT(AA, FF) values ('k', 'not a number')"),
+            "ORA-01722: invalid number");
   EXPECT_EQ(Error("insert into ZORVAT(AA, BB) values ('k', 1000)"),
             "ORA-01438: value larger than specified precision allowed for this column");
   EXPECT_EQ(Error("insert into ZORVAT(AA, PP) values ('k', 999.5)"),
@@ -129,7 +138,8 @@ TEST_F(OracleTypes, DeclaredTypesAreKeptWithOraclesWords) {
 
   // NUMBER(p,s) rounds to its scale, half away from zero; INTEGER to whole numbers.
   Run("insert into ZORVAT(AA, BB, II, PP) values ('r', 2.675, 2.5, -12.5)");
-  EXPECT_EQ(Row("select BB, II, PP from ZORVAT where AA = 'r'"), (std::vector<std::string>{"2.68", "3", "-13"}));
+  EXPECT_EQ(Row("select BB, II, PP from ZORVAT where AA = 'r'"),
+            (std::vector<std::string>{"2.68", "3", "-13"}));
   Run("update ZORVAT set BB = '-1.005' where AA = 'r'");
   EXPECT_EQ(One("select BB from ZORVAT where AA = 'r'"), "-1.01");
   EXPECT_EQ(Error("update ZORVAT set AA = 'abcdefghijk' where AA = 'r'"),
@@ -144,7 +154,8 @@ TEST_F(OracleTypes, EmptyDateAndNumberStoreNull) {
   Run("insert into T values ('a', '', to_date('', 'yyyy-mm-dd'), '')");
   Run("insert into T values ('b', '', '', '')");
   EXPECT_EQ(Error("insert into T values ('c', ' ', '', '')"), "ORA-01722: invalid number");
-  EXPECT_EQ(Row("select N, D, P from T where K = 'a'"), (std::vector<std::string>{"<null>", "<null>", "<null>"}));
+  EXPECT_EQ(Row("select N, D, P from T where K = 'a'"),
+            (std::vector<std::string>{"<null>", "<null>", "<null>"}));
   EXPECT_EQ(One("select count(*) from T where N is null and D is null"), "2");
 }
 
@@ -157,15 +168,20 @@ TEST_F(OracleTypes, WideRowsAreCheckedInColumnOrder) {
   Run("create table WIDE (" + columns + ")");
   auto row = [](int bad_a, int bad_b, const std::string& r) {
     std::string v = r;
-    for (int i = 1; i <= 130; ++i) v += std::string(", '") + (i == bad_a || i == bad_b ? "xy" : "x") + "'";
+    for (int i = 1; i <= 130; ++i)
+      v += std::string(", '") + (i == bad_a || i == bad_b ? "xy" : "x") + "'";
     return "insert into WIDE values (" + v + ")";
   };
-  EXPECT_EQ(Error(row(120, 0, "1")), "ORA-12899: value too large for column \"WIDE\".\"C120\" (actual: 2, maximum: 1)");
-  EXPECT_EQ(Error(row(99, 120, "1")), "ORA-12899: value too large for column \"WIDE\".\"C99\" (actual: 2, maximum: 1)");
-  EXPECT_EQ(Error(row(3, 0, "2.25")), "ORA-12899: value too large for column \"WIDE\".\"C3\" (actual: 2, maximum: 1)");
+  EXPECT_EQ(Error(row(120, 0, "1")),
+            "ORA-12899: value too large for column \"WIDE\".\"C120\" (actual: 2, maximum: 1)");
+  EXPECT_EQ(Error(row(99, 120, "1")),
+            "ORA-12899: value too large for column \"WIDE\".\"C99\" (actual: 2, maximum: 1)");
+  EXPECT_EQ(Error(row(3, 0, "2.25")),
+            "ORA-12899: value too large for column \"WIDE\".\"C3\" (actual: 2, maximum: 1)");
   EXPECT_EQ(Error(row(110, 0, "2.25")),
             "ORA-12899: value too large for column \"WIDE\".\"C110\" (actual: 2, maximum: 1)");
-  EXPECT_EQ(Error(row(0, 0, "1000")), "ORA-01438: value larger than specified precision allowed for this column");
+  EXPECT_EQ(Error(row(0, 0, "1000")),
+            "ORA-01438: value larger than specified precision allowed for this column");
   EXPECT_EQ(One("select count(*) from WIDE"), "0");
   Run(row(0, 0, "2.25"));
   EXPECT_EQ(Row("select R, C1, C130 from WIDE"), (std::vector<std::string>{"2.3", "x", "x"}));
@@ -205,8 +221,10 @@ TEST_F(OracleTypes, ResultColumnsAreNamedAsOracleNamesThem) {
   Run("create table EMP (ENAME varchar2(10), SAL number)");
   Run("create sequence SEQ");
   Run("insert into EMP values ('KING', 5000)");
-  EXPECT_EQ(Names("select SEQ.nextval, ename from emp"), (std::vector<std::string>{"NEXTVAL", "ENAME"}));
-  EXPECT_EQ(Names("select seq . currval, seq.nextval as id from emp"), (std::vector<std::string>{"CURRVAL", "ID"}));
+  EXPECT_EQ(Names("select SEQ.nextval, ename from emp"),
+            (std::vector<std::string>{"NEXTVAL", "ENAME"}));
+  EXPECT_EQ(Names("select seq . currval, seq.nextval as id from emp"),
+            (std::vector<std::string>{"CURRVAL", "ID"}));
   EXPECT_EQ(Names("select ename \"Name\", sal as \"Pay \"\"net\"\"\", sal total from emp"),
             (std::vector<std::string>{"Name", "Pay \"net\"", "TOTAL"}));
   EXPECT_EQ(Names("select e.\"ENAME\", count(*) from emp e group by e.ename"),

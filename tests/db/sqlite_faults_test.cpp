@@ -15,7 +15,8 @@ class SqliteFaults : public DbFolder {
  protected:
   void SetUp() override {
     DbFolder::SetUp();
-    std::ofstream(dir_ / "aliases.ini") << "[QUICK]\nengine=sqlite\ntarget=db.sqlite\nlock_timeout=1\n";
+    std::ofstream(dir_ / "aliases.ini")
+        << "[QUICK]\nengine=sqlite\ntarget=db.sqlite\nlock_timeout=1\n";
     session_.myconnection.setConnectionString(ConnectionString("QUICK"));
     Run("create table T (K varchar2(10))");
   }
@@ -50,7 +51,8 @@ TEST_F(SqliteFaults, ALockHeldByAnotherProgramIsNamed) {
   ASSERT_EQ(sqlite3_exec(holder, "begin immediate", nullptr, nullptr, nullptr), SQLITE_OK);
   const DbError e = Failure("insert into T values ('a')");
   EXPECT_EQ(e.kind(), DbError::Kind::LockTimeout);
-  EXPECT_NE(std::string(e.what()).find("is locked by another program"), std::string::npos) << e.what();
+  EXPECT_NE(std::string(e.what()).find("is locked by another program"), std::string::npos)
+      << e.what();
   sqlite3_exec(holder, "rollback", nullptr, nullptr, nullptr);
   sqlite3_close(holder);
   EXPECT_NO_THROW(Run("insert into T values ('a')"));

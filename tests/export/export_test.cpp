@@ -21,15 +21,16 @@ using Cells = std::vector<std::vector<std::string>>;
 // empty cell), read by openpyxl.
 Cells ReadBack(const test::TempDir& dir, const std::string& xlsx) {
   const std::string script = dir.file("read.py");
-  std::ofstream(script) << "import sys, openpyxl\n"
-                           "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
-                           "for row in ws.iter_rows(min_row=1, max_row=ws.max_row, max_col=ws.max_column):\n"
-                           "    out = []\n"
-                           "    for c in row:\n"
-                           "        v = c.value\n"
-                           "        out.append('-' if v is None else type(v).__name__ + ':' + "
-                           "str(v).replace('\\r', '\\\\r').replace('\\n', '\\\\n'))\n"
-                           "    print('\\t'.join(out))\n";
+  std::ofstream(script)
+      << "import sys, openpyxl\n"
+         "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
+         "for row in ws.iter_rows(min_row=1, max_row=ws.max_row, max_col=ws.max_column):\n"
+         "    out = []\n"
+         "    for c in row:\n"
+         "        v = c.value\n"
+         "        out.append('-' if v is None else type(v).__name__ + ':' + "
+         "str(v).replace('\\r', '\\\\r').replace('\\n', '\\\\n'))\n"
+         "    print('\\t'.join(out))\n";
   const std::string command = "PYTHONUTF8=1 /usr/bin/python3 " + script + " " + xlsx;
   FILE* pipe = popen(command.c_str(), "r");
   Cells rows;
@@ -97,7 +98,8 @@ TEST_F(ExportTest, WritesNameColumnsAndRecordsAsText) {
   EXPECT_EQ(cells[1], (std::vector<std::string>{"str:N", "str:S", "str:WHEN_", "-"}));
   EXPECT_EQ(cells[2], (std::vector<std::string>{"str:1", "str:a'b", "str:2003-08-01", "-"}));
   EXPECT_EQ(cells[3], (std::vector<std::string>{"str:2", "-", "-", "-"}));  // NULL: empty
-  EXPECT_EQ(cells[4], (std::vector<std::string>{"str:3", "str:007", "str:2003-08-01 10:20:30", "-"}));
+  EXPECT_EQ(cells[4],
+            (std::vector<std::string>{"str:3", "str:007", "str:2003-08-01 10:20:30", "-"}));
 }
 
 TEST_F(ExportTest, BarStopsAtItsMaximumAndReturnsToZero) {

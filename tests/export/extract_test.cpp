@@ -13,11 +13,15 @@ struct ExtractCase {
 };
 
 // Failure messages name the case and show the statement.
-void PrintTo(const ExtractCase& c, std::ostream* os) { *os << c.name << ": " << testing::PrintToString(c.statement); }
+void PrintTo(const ExtractCase& c, std::ostream* os) {
+  *os << c.name << ": " << testing::PrintToString(c.statement);
+}
 
 class ExtractFromTableCases : public testing::TestWithParam<ExtractCase> {};
 
-TEST_P(ExtractFromTableCases, Finds) { EXPECT_EQ(ExtractFromTable(GetParam().statement), GetParam().table); }
+TEST_P(ExtractFromTableCases, Finds) {
+  EXPECT_EQ(ExtractFromTable(GetParam().statement), GetParam().table);
+}
 
 const ExtractCase kCases[] = {
     {"simple", "select * from emp where sal > 1000\r\n", "EMP"},

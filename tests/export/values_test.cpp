@@ -45,9 +45,10 @@ class ExportValuesTest : public testing::Test {
   // Column A from row 3 down, one Python repr() a line, as openpyxl reads it.
   std::string OpenpyxlColumnA(const std::string& xlsx) {
     const std::string script = dir_.file("read.py");
-    std::ofstream(script) << "import sys, openpyxl\n"
-                             "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
-                             "for r in range(3, ws.max_row + 1): print(repr(ws.cell(r, 1).value))\n";
+    std::ofstream(script)
+        << "import sys, openpyxl\n"
+           "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
+           "for r in range(3, ws.max_row + 1): print(repr(ws.cell(r, 1).value))\n";
     return RunCommand("PYTHONUTF8=1 /usr/bin/python3 " + script + " " + xlsx + " 2>&1");
   }
   // The active sheet as LibreOffice converts it to CSV (UTF-8, every cell
@@ -55,7 +56,8 @@ class ExportValuesTest : public testing::Test {
   std::optional<std::string> LibreOfficeCsv(const std::string& xlsx) {
     if (!std::filesystem::exists("/usr/bin/soffice")) return std::nullopt;
     RunCommand("/usr/bin/soffice -env:UserInstallation=file://" + dir_.file("lo") +
-               " --headless --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,true,true,false,false' --outdir " +
+               " --headless --convert-to 'csv:Text - txt - csv "
+               "(StarCalc):44,34,76,1,,0,true,true,false,false' --outdir " +
                dir_.file("csv") + " " + xlsx + " >/dev/null 2>&1");
     std::ifstream in(dir_.file("csv/out.csv"), std::ios::binary);
     std::ostringstream text;
@@ -71,10 +73,10 @@ class ExportValuesTest : public testing::Test {
 
 TEST_F(ExportValuesTest, RawBytesAndControlCharactersReadBackWhole) {
   Exec("create table B (K number, V blob)");
-  Exec("insert into B values (1, x'FF00FE41')");                  // raw bytes: hexadecimal
-  Exec("insert into B values (2, 'A' || char(0) || 'BC')");       // NUL inside
+  Exec("insert into B values (1, x'FF00FE41')");             // raw bytes: hexadecimal
+  Exec("insert into B values (2, 'A' || char(0) || 'BC')");  // NUL inside
   Exec("insert into B values (3, 'x' || char(1) || 'y' || char(13) || 'z')");
-  Exec("insert into B values (4, '_x0041_')");                    // reads like an escape
+  Exec("insert into B values (4, '_x0041_')");  // reads like an escape
   Exec("insert into B values (5, '数据' || char(9) || 'é')");
   const std::string out = dir_.file("out.xlsx");
   ASSERT_TRUE(ExportTo("select V from B order by K", out));
@@ -86,9 +88,13 @@ TEST_F(ExportValuesTest, RawBytesAndControlCharactersReadBackWhole) {
             "'FF00FE41'\n'A_x0000_BC'\n'x_x0001_y_x000D_z'\n'_x005F_x0041_'\n'数据\\té'\n");
 
   const auto csv = LibreOfficeCsv(out);
-  if (!csv) GTEST_SKIP() << "LibreOffice (/usr/bin/soffice) is not installed: the LibreOffice read-back is skipped";
+  if (!csv)
+    GTEST_SKIP()
+        << "LibreOffice (/usr/bin/soffice) is not installed: the LibreOffice read-back is skipped";
   using namespace std::string_literals;
-  EXPECT_EQ(*csv, ",,,\"B\"\n\"V\",,,\n\"FF00FE41\",,,\n\"A\0BC\",,,\n\"x\1y\rz\",,,\n\"_x0041_\",,,\n\"数据\té\",,,\n"s);
+  EXPECT_EQ(
+      *csv,
+      ",,,\"B\"\n\"V\",,,\n\"FF00FE41\",,,\n\"A\0BC\",,,\n\"x\1y\rz\",,,\n\"_x0041_\",,,\n\"数据\té\",,,\n"s);
 }
 
 TEST_F(ExportValuesTest, TextThatIsNotUtf8FailsWithTheExportBox) {
@@ -99,7 +105,9 @@ TEST_F(ExportValuesTest, TextThatIsNotUtf8FailsWithTheExportBox) {
   EXPECT_FALSE(ExportTo("select K, V from L order by K", out));
   ASSERT_EQ(op_.boxes.size(), 1u);
   EXPECT_EQ(op_.boxes[0].caption, "导出失败");
-  EXPECT_EQ(op_.boxes[0].text, "导出到Excel文件时出现下列错误:\rB4: the value is not UTF-8 text (byte 0xE9 at offset 1)");
+  EXPECT_EQ(
+      op_.boxes[0].text,
+      "导出到Excel文件时出现下列错误:\rB4: the value is not UTF-8 text (byte 0xE9 at offset 1)");
   EXPECT_FALSE(std::filesystem::exists(out));
 }
 

@@ -85,19 +85,23 @@ const QStringList kLast = {
     "",
     "二.导出数据到Excel",
     "直接写SQL语句就可以,",
-    "使用*操作时,数据库中字段不能为BLOB字段,可以多表联接查询,只在SQLPLUS中的语句都可以正确执行,并得到结果!",
+    "使用*操作时,数据库中字段不能为BLOB字段,可以多表联接查询,只在SQLPLUS中的语句都可以正确执行,"
+    "并得到结果!",
 };
 
 QList<QStringList> table1() {
-  QList<QStringList> t = {{"zorvat:AA:AA,BB,CC", "", ""}, {"", "", "zorvat测试"}, {"AA", "BB", "CC"}};
+  QList<QStringList> t = {
+      {"zorvat:AA:AA,BB,CC", "", ""}, {"", "", "zorvat测试"}, {"AA", "BB", "CC"}};
   for (int i = 1; i <= 11; ++i)
-    t << QStringList{QString::number(i), QString::number(32 + i), QStringLiteral("2003-8-%1").arg(i)};
+    t << QStringList{QString::number(i), QString::number(32 + i),
+                     QStringLiteral("2003-8-%1").arg(i)};
   return t;
 }
 
 QList<QStringList> table2() {
-  QList<QStringList> t = {
-      {"ZORVAT:aa:AA,bb,seq_nn(seq_tbxh),dd(seq_tbxh)", "", ""}, {"", "", "zorvat测试"}, {"AA", "BB", ""}};
+  QList<QStringList> t = {{"ZORVAT:aa:AA,bb,seq_nn(seq_tbxh),dd(seq_tbxh)", "", ""},
+                          {"", "", "zorvat测试"},
+                          {"AA", "BB", ""}};
   for (int i = 1; i <= 11; ++i) t << QStringList{QString::number(i), QString::number(32 + i), ""};
   return t;
 }
@@ -175,7 +179,8 @@ class HelpTest : public QObject {
       for (auto f = item.block.begin(); !f.atEnd(); ++f) {
         const QTextCharFormat cf = f.fragment().charFormat();
         const QString what = f.fragment().text();
-        QVERIFY2(cf.fontWeight() <= QFont::Normal && !cf.fontItalic() && !cf.fontUnderline(), qPrintable(what));
+        QVERIFY2(cf.fontWeight() <= QFont::Normal && !cf.fontItalic() && !cf.fontUnderline(),
+                 qPrintable(what));
         if (!afterFirstTable) {
           QCOMPARE(cf.foreground().color(), QColor(0, 0, 255));
           QCOMPARE(cf.fontPointSize(), 8.0);
@@ -189,7 +194,8 @@ class HelpTest : public QObject {
     const QTextBlock second = items[1].block;
     QStringList families;
     for (auto f = second.begin(); !f.atEnd(); ++f)
-      families << f.fragment().text() + "=" + f.fragment().charFormat().fontFamilies().toStringList().value(0);
+      families << f.fragment().text() + "=" +
+                      f.fragment().charFormat().fontFamilies().toStringList().value(0);
     QVERIFY2(families.contains("oracle=Arial"), qPrintable(families.join('|')));
     QVERIFY2(families.contains("1.此程序只适合=宋体"), qPrintable(families.join('|')));
   }

@@ -35,7 +35,9 @@ class CountingInstance : public sheet::Instance {
     if (fail_cell_) fail_cell_(row, column);
     return inner_ ? inner_->cellText(row, column) : std::string();
   }
-  bool cellIsError(int row, int column) override { return inner_ && inner_->cellIsError(row, column); }
+  bool cellIsError(int row, int column) override {
+    return inner_ && inner_->cellIsError(row, column);
+  }
   void setCell(int row, int column, const std::string& text) override {
     if (fail_cell_) fail_cell_(row, column);
     if (inner_) inner_->setCell(row, column, text);
@@ -63,7 +65,8 @@ class CountingServer : public sheet::Server {
   bool isRunning() override { return running; }
   std::unique_ptr<sheet::Instance> create() override {
     ++counts.created;
-    return std::make_unique<CountingInstance>(inner_ ? inner_->create() : nullptr, counts, fail_cell);
+    return std::make_unique<CountingInstance>(inner_ ? inner_->create() : nullptr, counts,
+                                              fail_cell);
   }
 
  private:

@@ -15,13 +15,17 @@ TEST(EmptyValues, EmptyDatesAndNumbersAreBoundAsNull) {
   number.number = true;
   RowValue filled_number{RowValue::Kind::Text, "12"};
   filled_number.number = true;
-  row.values = {{RowValue::Kind::Date, ""}, number, {RowValue::Kind::Text, ""}, filled_number,
+  row.values = {{RowValue::Kind::Date, ""},
+                number,
+                {RowValue::Kind::Text, ""},
+                filled_number,
                 {RowValue::Kind::Date, "2003-8-1"}};
   const Rendered insert = RenderInsert("T", "D,N,S,M,E", row);
-  EXPECT_EQ(insert.text, "insert into T(D,N,S,M,E) values(to_date('','yyyy-mm-dd'),'','','12',"
-                         "to_date('2003-8-1','yyyy-mm-dd'))");
-  EXPECT_EQ(insert.values, (std::vector<Value>{Value::Null(), Value::Null(), Value::Of(""), Value::Of("12"),
-                                               Value::Of("2003-8-1")}));
+  EXPECT_EQ(insert.text,
+            "insert into T(D,N,S,M,E) values(to_date('','yyyy-mm-dd'),'','','12',"
+            "to_date('2003-8-1','yyyy-mm-dd'))");
+  EXPECT_EQ(insert.values, (std::vector<Value>{Value::Null(), Value::Null(), Value::Of(""),
+                                               Value::Of("12"), Value::Of("2003-8-1")}));
   const Rendered update = RenderUpdate("T", "D,N,S,M,E", row);
   EXPECT_EQ(update.values.front(), Value::Null());
 }

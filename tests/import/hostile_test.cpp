@@ -45,7 +45,9 @@ std::vector<fs::path> CorpusFiles(const fs::path& corpus, size_t per_family) {
   std::map<std::string, std::vector<fs::path>> families;
   for (const auto& file : all) {
     std::string stem = file.stem().string();
-    while (!stem.empty() && (std::isdigit(static_cast<unsigned char>(stem.back())) || stem.back() == '-')) stem.pop_back();
+    while (!stem.empty() &&
+           (std::isdigit(static_cast<unsigned char>(stem.back())) || stem.back() == '-'))
+      stem.pop_back();
     families[stem].push_back(file);
   }
   std::vector<fs::path> files;
@@ -67,18 +69,21 @@ void ReplayThroughImport(const std::vector<fs::path>& files) {
   std::ofstream(db).close();
 
   // The loader's boxes for a file it cannot use.
-  const std::vector<std::string> refusals = {"系统错误: ", "ZQ 错误信息: ", "警告信息: ", "错误信息-导入失败: "};
+  const std::vector<std::string> refusals = {
+      "系统错误: ", "ZQ 错误信息: ", "警告信息: ", "错误信息-导入失败: "};
   std::map<std::string, int> by_box;
   long worst_rss = 0;
   for (const auto& file : files) {
     xb::test::CliOptions options;
     options.time_limit = kTimeLimit;
-    const xb::test::CliOutcome run = xb::test::RunCli({"import", "--data-source", db.string(), file.string()}, options);
+    const xb::test::CliOutcome run =
+        xb::test::RunCli({"import", "--data-source", db.string(), file.string()}, options);
     const std::string name = file.filename().string();
     EXPECT_FALSE(run.timed_out) << name << " took longer than 5 s";
     EXPECT_EQ(run.exit_code, 1) << name << "\n" << run.err;
-    const auto box = std::find_if(refusals.begin(), refusals.end(),
-                                  [&](const std::string& caption) { return run.err.rfind(caption, 0) == 0; });
+    const auto box =
+        std::find_if(refusals.begin(), refusals.end(),
+                     [&](const std::string& caption) { return run.err.rfind(caption, 0) == 0; });
     EXPECT_NE(box, refusals.end()) << name << " gave no loader box:\n" << run.err;
     if (box != refusals.end()) ++by_box[*box];
     if (!kSanitized) {
@@ -101,7 +106,8 @@ TEST(HostileWorkbooks, EveryFileIsRefusedCleanly) {
 // numbered bit-flipped, truncated and garbled variants (all 507 are read
 // in-process by the reader's own tests; here the whole import meets them).
 TEST(HostileWorkbooks, XlsxFilesAreRefusedCleanly) {
-  const std::vector<fs::path> files = CorpusFiles(fs::path(XB_TEST_DATA) / "xlsx_hostile" / "corpus", 5);
+  const std::vector<fs::path> files =
+      CorpusFiles(fs::path(XB_TEST_DATA) / "xlsx_hostile" / "corpus", 5);
   ASSERT_GE(files.size(), 150u);
   ReplayThroughImport(files);
 }
@@ -109,7 +115,8 @@ TEST(HostileWorkbooks, XlsxFilesAreRefusedCleanly) {
 // A password-protected workbook, .xlsx or .xls, ends in the cannot-open box
 // with the reason on its own line: the workbook is encrypted.
 TEST(HostileWorkbooks, EncryptedWorkbooksSaySo) {
-  const std::string cannot_open = "系统错误: 无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。\n";
+  const std::string cannot_open =
+      "系统错误: 无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。\n";
   const xb::test::TempDir dir;
   xb::test::ScopedEnv env;
   xb::test::UsePrivateSettings(env, dir);
@@ -118,7 +125,8 @@ TEST(HostileWorkbooks, EncryptedWorkbooksSaySo) {
   const fs::path data(XB_TEST_DATA);
   for (const fs::path& file : {data / "xlsx_hostile" / "corpus" / "encrypted-ole2.xlsx",
                                data / "hostile" / "corpus" / "encrypted-0.xls"}) {
-    const xb::test::CliOutcome run = xb::test::RunCli({"import", "--data-source", db.string(), file.string()});
+    const xb::test::CliOutcome run =
+        xb::test::RunCli({"import", "--data-source", db.string(), file.string()});
     EXPECT_EQ(run.exit_code, 1) << file;
     ASSERT_EQ(run.err.rfind(cannot_open, 0), 0u) << run.err;
     const std::string reason = run.err.substr(cannot_open.size());

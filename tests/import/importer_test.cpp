@@ -83,7 +83,8 @@ TEST_F(ImportTest, RowPiecesFollowColumnKinds) {
   // Keys compare upper-cased text; values keep the case; quotes doubled;
   // an empty cell is ''.
   ASSERT_TRUE(Load("people.xls"));
-  const std::vector<std::string> people(importer_.import_list().begin() + 3, importer_.import_list().end());
+  const std::vector<std::string> people(importer_.import_list().begin() + 3,
+                                        importer_.import_list().end());
   EXPECT_EQ(people, (std::vector<std::string>{
                         "NAME='ABC' ", "'abc','lower',to_date('2001-2-3','yyyy-mm-dd')",
                         "NAME='O''NEIL' ", "'O''Neil','quote',to_date('2001-02-03','yyyy-mm-dd')",
@@ -129,7 +130,9 @@ TEST_P(LoaderFaults, ShowOneBoxAndQuitTheInstance) {
   EXPECT_FALSE(Load(f.workbook));
   ASSERT_EQ(op_.boxes.size(), 1u);
   // A file that cannot be opened gets the reader's reason on a line of its own.
-  const std::string text = f.text, reason = std::string(f.name) == "no_such_file" ? "\nCannot read the workbook " : "";
+  const std::string text = f.text, reason = std::string(f.name) == "no_such_file"
+                                                ? "\nCannot read the workbook "
+                                                : "";
   EXPECT_EQ(op_.boxes[0].text.substr(0, text.size() + reason.size()), text + reason);
   if (reason.empty()) EXPECT_EQ(op_.boxes[0].text, text);
   EXPECT_EQ(op_.boxes[0].caption, f.caption);
@@ -140,18 +143,24 @@ TEST_P(LoaderFaults, ShowOneBoxAndQuitTheInstance) {
 }
 
 const LoadFault kLoadFaults[] = {
-    {"no_colon", "bad_header.xls", "请确认您打开的EXCEL文件的表头信息是否正确!", "警告信息", Modality::TaskModal, 0},
-    {"sixteen_columns", "too_long.xls", "请确认您打开的EXCEL文件的表头信息是否正确!", "警告信息", Modality::TaskModal, 0},
-    {"table_missing", "missing_table.xls", "\"NOSUCH\"不在数据库中,请确认EXCEL表头信息是否正确!", "错误信息-导入失败",
+    {"no_colon", "bad_header.xls", "请确认您打开的EXCEL文件的表头信息是否正确!", "警告信息",
      Modality::TaskModal, 0},
-    {"quote_in_table_name", "quote_table.xls", "\"O'BRIEN\"不在数据库中,请确认EXCEL表头信息是否正确!",
+    {"sixteen_columns", "too_long.xls", "请确认您打开的EXCEL文件的表头信息是否正确!", "警告信息",
+     Modality::TaskModal, 0},
+    {"table_missing", "missing_table.xls", "\"NOSUCH\"不在数据库中,请确认EXCEL表头信息是否正确!",
      "错误信息-导入失败", Modality::TaskModal, 0},
+    {"quote_in_table_name", "quote_table.xls",
+     "\"O'BRIEN\"不在数据库中,请确认EXCEL表头信息是否正确!", "错误信息-导入失败",
+     Modality::TaskModal, 0},
     {"sequence_missing", "missing_seq.xls",
-     "当前数据中不存在\" NOSUCH \"这个序列号!\r请确认打开的EXCEL文件的表头信息是否正确", "错误信息", Modality::Owned, 2},
+     "当前数据中不存在\" NOSUCH \"这个序列号!\r请确认打开的EXCEL文件的表头信息是否正确", "错误信息",
+     Modality::Owned, 2},
     {"column_missing", "missing_col.xls",
-     "\"ZORVAT\"表中没有\"XX\"这个字段\r请确认你打开的EXCEL文件的表头信息是否正确!", "警告信息", Modality::TaskModal, 3},
-    {"no_such_file", "nosuch.xls", "无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。",
-     "系统错误", Modality::TaskModal, 0},
+     "\"ZORVAT\"表中没有\"XX\"这个字段\r请确认你打开的EXCEL文件的表头信息是否正确!", "警告信息",
+     Modality::TaskModal, 3},
+    {"no_such_file", "nosuch.xls",
+     "无法连接EXCEL 自动化服务器，\n请确认您的系统已经安装EXCEL 2000 及更高版本。", "系统错误",
+     Modality::TaskModal, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Boxes, LoaderFaults, testing::ValuesIn(kLoadFaults),
@@ -245,7 +254,8 @@ TEST_F(ImportTest, RunningSpreadsheetIsReportedAndTheReadGoesOn) {
 TEST_F(ImportTest, HelpSampleImportsFromTheButtonAndCommits) {
   op_.workbook = Workbook("sample1.xls");
   op_.yes_no_answers = {Answer::Yes};
-  ASSERT_EQ(importer_.ReadWorkbook([] { FAIL() << "the connection is open"; }), ReadOutcome::Succeeded);
+  ASSERT_EQ(importer_.ReadWorkbook([] { FAIL() << "the connection is open"; }),
+            ReadOutcome::Succeeded);
   EXPECT_EQ(importer_.OfferImport(), RunOutcome::Completed);
   ASSERT_EQ(op_.boxes.size(), 2u);
   EXPECT_EQ(op_.boxes[0].text, "数据已经成功的从Excel文件中提取,是否导入到数据库中?");
@@ -258,7 +268,8 @@ TEST_F(ImportTest, HelpSampleImportsFromTheButtonAndCommits) {
   EXPECT_TRUE(importer_.lastRunSucceeded());
   EXPECT_EQ(op_.progressPosition(), 0);
   EXPECT_FALSE(session_.myconnection.inTransaction());
-  const Rows rows = SelectCommitted("select AA, BB, to_char(CC,'yyyy-mm-dd') from ZORVAT order by BB");
+  const Rows rows =
+      SelectCommitted("select AA, BB, to_char(CC,'yyyy-mm-dd') from ZORVAT order by BB");
   ASSERT_EQ(rows.size(), 11u);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "33", "2003-08-01"}));
   EXPECT_EQ(rows[10], (std::vector<std::string>{"11", "43", "2003-08-11"}));
@@ -287,7 +298,8 @@ TEST_F(ImportTest, ExistingRowsAskAndEachAnswerDoesItsPart) {
   op_.overwrite_answers = {OverwriteAnswer::Ignore, OverwriteAnswer::Yes};
   importer_.Import();
   ASSERT_EQ(op_.prompts.size(), 2u);
-  EXPECT_EQ(op_.prompts[0], OverwritePromptText("'2','99',''", "'2','34',to_date('2003-8-2','yyyy-mm-dd')"));
+  EXPECT_EQ(op_.prompts[0],
+            OverwritePromptText("'2','99',''", "'2','34',to_date('2003-8-2','yyyy-mm-dd')"));
   EXPECT_EQ(Select("select BB from ZORVAT where AA='2'"), Rows{{"99"}});  // ignored
   EXPECT_EQ(Select("select BB, to_char(CC,'yyyy-mm-dd') from ZORVAT where AA='5'"),
             (Rows{{"37", "2003-08-05"}}));  // overwritten
@@ -302,7 +314,8 @@ TEST_F(ImportTest, AllHoldsForOneRunOnly) {
   op_.overwrite_answers = {OverwriteAnswer::All};
   importer_.Import();
   EXPECT_EQ(op_.prompts.size(), 1u);
-  EXPECT_EQ(Select("select BB from ZORVAT where AA in ('2','5') order by AA"), (Rows{{"34"}, {"37"}}));
+  EXPECT_EQ(Select("select BB from ZORVAT where AA in ('2','5') order by AA"),
+            (Rows{{"34"}, {"37"}}));
   // The next run (every row exists now) asks again, from its first row.
   op_.overwrite_answers = {OverwriteAnswer::Ignore, OverwriteAnswer::Ignore};
   EXPECT_EQ(importer_.Run(), RunOutcome::Completed);
@@ -314,7 +327,8 @@ TEST_F(ImportTest, AbortKeepsTheRowsBeforeIt) {
   ASSERT_TRUE(Load("sample1.xls"));
   op_.overwrite_answers = {OverwriteAnswer::Abort};
   EXPECT_EQ(importer_.Import(), RunOutcome::Stopped);
-  EXPECT_EQ(SelectCommitted("select AA from ZORVAT order by BB"), (Rows{{"1"}, {"2"}, {"3"}, {"4"}, {"5"}}));
+  EXPECT_EQ(SelectCommitted("select AA from ZORVAT order by BB"),
+            (Rows{{"1"}, {"2"}, {"3"}, {"4"}, {"5"}}));
   EXPECT_EQ(Select("select BB from ZORVAT where AA='5'"), Rows{{"98"}});
   EXPECT_TRUE(op_.boxes.empty());
   EXPECT_FALSE(importer_.lastRunSucceeded());
@@ -347,7 +361,8 @@ TEST_F(ImportTest, SequenceRowThatExistsStopsTheRun) {
   importer_.Import();
   ASSERT_EQ(op_.prompts.size(), 1u);  // asked first, then stopped
   ASSERT_EQ(op_.boxes.size(), 1u);
-  EXPECT_EQ(op_.boxes[0].text, "该次导入的表中含有序列号,不能完成更新操作!\r请先手动删除数据库中的记录!");
+  EXPECT_EQ(op_.boxes[0].text,
+            "该次导入的表中含有序列号,不能完成更新操作!\r请先手动删除数据库中的记录!");
   EXPECT_EQ(op_.boxes[0].caption, "错误提示");
   EXPECT_EQ(op_.boxes[0].modality, Modality::Owned);
   const Rows rows = SelectCommitted("select AA, BB from ZORVAT order by AA");
@@ -365,10 +380,14 @@ TEST_F(ImportTest, FailedRowAtTheEndRollsBackTheWholeRun) {
   ASSERT_EQ(op_.boxes.size(), 2u);
   const std::string& first = op_.boxes[0].text;
   EXPECT_EQ(first.rfind("向数据中导入EXCEL数据时出现下列错误:\r", 0), 0u) << first;
-  EXPECT_GT(first.size(), std::string("向数据中导入EXCEL数据时出现下列错误:\r\r该次导入失败,已经导入的数据将自动删除!").size());
+  EXPECT_GT(
+      first.size(),
+      std::string("向数据中导入EXCEL数据时出现下列错误:\r\r该次导入失败,已经导入的数据将自动删除!")
+          .size());
   EXPECT_TRUE(first.ends_with("\r该次导入失败,已经导入的数据将自动删除!")) << first;
   EXPECT_EQ(op_.boxes[0].caption, "导入失败");
-  EXPECT_EQ(op_.boxes[1].text, "错误语句的详细信息如下:\rinsert into ZORVAT(AA,BB) values('1','36')\r\n");
+  EXPECT_EQ(op_.boxes[1].text,
+            "错误语句的详细信息如下:\rinsert into ZORVAT(AA,BB) values('1','36')\r\n");
   EXPECT_EQ(op_.boxes[1].caption, "SQL错误语句");
   for (const auto& box : op_.boxes) {
     EXPECT_EQ(box.icon, Icon::Error);

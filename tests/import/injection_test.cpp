@@ -51,9 +51,10 @@ class Injection : public ::testing::Test {
     std::ofstream(db).close();
     xb::test::UsePrivateSettings(env_, dir_);
     session_.myconnection.setConnectionString(xb::db::BuildConnectionString({db, "", ""}));
-    for (const char* sql : {"create table ZORVAT (AA varchar2(10) primary key, BB varchar2(32767), CC date, "
-                            "SEQ_NN number, DD number)",
-                            "create sequence SEQ_TBXH"}) {
+    for (const char* sql :
+         {"create table ZORVAT (AA varchar2(10) primary key, BB varchar2(32767), CC date, "
+          "SEQ_NN number, DD number)",
+          "create sequence SEQ_TBXH"}) {
       session_.exe.setSql(sql);
       session_.exe.execute();
     }
@@ -82,10 +83,20 @@ TEST_F(Injection, CraftedCellValuesAreStoredExactlyAsWritten) {
   ASSERT_FALSE(op_.boxes.empty());
   EXPECT_EQ(op_.boxes.back().text, "数据已经成功导入到数据库中!");
 
-  const std::vector<std::string> expected = {
-      "O'Neil", "x'); drop table ZORVAT; --", "a' || 'b", "-- not a comment", "/* not a comment */",
-      "1; delete from ZORVAT", "'';''", "tab\there", "bell\x07inside", "line\nbreak", "SEQ_TBXH.nextval",
-      "\"quoted\"", "中文';--", std::string(32767, 'x')};
+  const std::vector<std::string> expected = {"O'Neil",
+                                             "x'); drop table ZORVAT; --",
+                                             "a' || 'b",
+                                             "-- not a comment",
+                                             "/* not a comment */",
+                                             "1; delete from ZORVAT",
+                                             "'';''",
+                                             "tab\there",
+                                             "bell\x07inside",
+                                             "line\nbreak",
+                                             "SEQ_TBXH.nextval",
+                                             "\"quoted\"",
+                                             "中文';--",
+                                             std::string(32767, 'x')};
   session_.myconnection.setStatementLog(nullptr);
   xb::db::Query q(session_.myconnection);
   q.setSql("select BB from ZORVAT order by length(AA), AA");
@@ -99,7 +110,8 @@ TEST_F(Injection, CraftedCellValuesAreStoredExactlyAsWritten) {
     EXPECT_EQ(stored[i], want) << "row " << i;
   }
 
-  for (const auto& sql : log_.statements) EXPECT_TRUE(IsProgramStatement(sql)) << sql.substr(0, 200);
+  for (const auto& sql : log_.statements)
+    EXPECT_TRUE(IsProgramStatement(sql)) << sql.substr(0, 200);
 }
 
 TEST_F(Injection, CraftedHeadersAreRefusedWithABoxAndWriteNothing) {
@@ -124,8 +136,9 @@ TEST_F(Injection, CraftedHeadersAreRefusedWithABoxAndWriteNothing) {
   ASSERT_FALSE(op_.boxes.empty());
   EXPECT_EQ(op_.boxes.back().text, "数据已经成功导入到数据库中!");
 
-  const std::vector<std::string> dictionary = {"select count(*) from user_tables", "select sequence_name",
-                                               "select COLUMN_NAME", "select DATA_TYPE"};
+  const std::vector<std::string> dictionary = {"select count(*) from user_tables",
+                                               "select sequence_name", "select COLUMN_NAME",
+                                               "select DATA_TYPE"};
   for (const auto& sql : log_.statements) {
     bool known = IsProgramStatement(sql);
     // Every dictionary lookup carries the crafted name as one quoted literal.

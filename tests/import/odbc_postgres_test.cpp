@@ -37,7 +37,8 @@ class Server {
     return server.why_.empty() ? &server : nullptr;
   }
   ~Server() {
-    if (started_) Run(As() + std::string(kBin) + "/pg_ctl -D " + dir_ + "/data -m immediate -s stop");
+    if (started_)
+      Run(As() + std::string(kBin) + "/pg_ctl -D " + dir_ + "/data -m immediate -s stop");
     std::error_code ec;
     if (!dir_.empty()) fs::remove_all(dir_, ec);
   }
@@ -45,15 +46,15 @@ class Server {
   std::string Psql(const std::string& sql) const {
     const std::string file = dir_ + "/q.sql";
     std::ofstream(file) << "set client_min_messages = warning;\n" << sql << "\n";
-    return Run(std::string(kBin) + "/psql -X -q -At -v ON_ERROR_STOP=1 -h " + dir_ + " -p " + std::to_string(port_) +
-               " -U postgres -d postgres -f " + file + " 2>&1");
+    return Run(std::string(kBin) + "/psql -X -q -At -v ON_ERROR_STOP=1 -h " + dir_ + " -p " +
+               std::to_string(port_) + " -U postgres -d postgres -f " + file + " 2>&1");
   }
   // Starts SQL in a psql of its own that runs in the background.
   void PsqlInBackground(const std::string& sql) const {
     const std::string file = dir_ + "/bg.sql";
     std::ofstream(file) << sql << "\n";
-    Run(std::string(kBin) + "/psql -X -q -h " + dir_ + " -p " + std::to_string(port_) + " -U postgres -d postgres -f " +
-        file + " >/dev/null 2>&1 &");
+    Run(std::string(kBin) + "/psql -X -q -h " + dir_ + " -p " + std::to_string(port_) +
+        " -U postgres -d postgres -f " + file + " >/dev/null 2>&1 &");
   }
   const std::string& dir() const { return dir_; }
   int port() const { return port_; }
@@ -78,9 +79,11 @@ class Server {
     dir_ = templ;
     chmod(dir_.c_str(), 0777);
     port_ = 20000 + static_cast<int>(std::random_device{}() % 20000);
-    Run(As() + std::string(kBin) + "/initdb -D " + dir_ + "/data -A trust -U postgres >/dev/null 2>&1");
-    Run(As() + std::string(kBin) + "/pg_ctl -D " + dir_ + "/data -s -w -l " + dir_ + "/log -o \"-p " +
-        std::to_string(port_) + " -k " + dir_ + " -c listen_addresses=''\" start >/dev/null 2>&1");
+    Run(As() + std::string(kBin) + "/initdb -D " + dir_ +
+        "/data -A trust -U postgres >/dev/null 2>&1");
+    Run(As() + std::string(kBin) + "/pg_ctl -D " + dir_ + "/data -s -w -l " + dir_ +
+        "/log -o \"-p " + std::to_string(port_) + " -k " + dir_ +
+        " -c listen_addresses=''\" start >/dev/null 2>&1");
     started_ = true;
     if (Psql("select 1") != "1") why_ = "the server did not start (see " + dir_ + "/log)";
   }
@@ -113,25 +116,29 @@ class OdbcPostgres : public testing::Test {
     std::string why;
     server_ = Server::Get(&why);
     if (!server_) GTEST_SKIP() << why << ": psqlODBC not tested";
-    std::ofstream(dir_.file("aliases.ini")) << "[PGQUICK]\nengine=odbc\ntarget=XBPG\nlock_timeout=1\n";
+    std::ofstream(dir_.file("aliases.ini"))
+        << "[PGQUICK]\nengine=odbc\ntarget=XBPG\nlock_timeout=1\n";
     std::ofstream(dir_.file("odbcinst.ini")) << "[PostgreSQL]\nDriver=" << kDriver << "\n";
-    std::ofstream(dir_.file("odbc.ini")) << "[XBPG]\nDriver=PostgreSQL\nServername=" << server_->dir()
-                                         << "\nPort=" << server_->port()
-                                         << "\nDatabase=postgres\nUsername=postgres\n"
-                                            // A server that reads backslashes in literals as escapes.
-                                            "ConnSettings=set standard_conforming_strings=off\n";
+    std::ofstream(dir_.file("odbc.ini"))
+        << "[XBPG]\nDriver=PostgreSQL\nServername=" << server_->dir()
+        << "\nPort=" << server_->port()
+        << "\nDatabase=postgres\nUsername=postgres\n"
+           // A server that reads backslashes in literals as escapes.
+           "ConnSettings=set standard_conforming_strings=off\n";
     // The alias and DSN files above, and nothing of the machine's; put back afterwards.
     test::UsePrivateSettings(env_, dir_);
-    ASSERT_EQ(server_->Psql("drop table if exists zorvat; create table zorvat (aa varchar(10), bb text);\n" +
-                            FileText(std::string(XB_SOURCE_DIR) + "/scripts/sql/postgres_dictionary.sql") +
-                            "\nselect 'ok'"),
+    ASSERT_EQ(server_->Psql(
+                  "drop table if exists zorvat; create table zorvat (aa varchar(10), bb text);\n" +
+                  FileText(std::string(XB_SOURCE_DIR) + "/scripts/sql/postgres_dictionary.sql") +
+                  "\nselect 'ok'"),
               "ok");
   }
 
   // The whole import of injection.xls through the alias.
   void Import(Operator& op, bool* succeeded = nullptr) {
     db::DbSession session;
-    session.myconnection.setConnectionString(db::BuildConnectionString({"PGQUICK", "postgres", ""}));
+    session.myconnection.setConnectionString(
+        db::BuildConnectionString({"PGQUICK", "postgres", ""}));
     auto server = sheet::MakeFileServer();
     Importer importer(session, *server, op);
     importer.setCheckRunningInstance(false);
@@ -157,10 +164,13 @@ TEST_F(OdbcPostgres, ValuesAreBoundWhateverTheServerMakesOfLiterals) {
 }
 
 TEST_F(OdbcPostgres, ATableLockedByAnotherSessionEndsTheRunWithItsBox) {
-  server_->PsqlInBackground("begin; lock table zorvat in access exclusive mode; select pg_sleep(4); commit;");
+  server_->PsqlInBackground(
+      "begin; lock table zorvat in access exclusive mode; select pg_sleep(4); commit;");
   // The lock is taken before the run starts.
-  for (int i = 0; i < 100 && server_->Psql("select count(*) from pg_locks where mode = 'AccessExclusiveLock' and "
-                                           "relation = 'zorvat'::regclass") != "1";
+  for (int i = 0;
+       i < 100 &&
+       server_->Psql("select count(*) from pg_locks where mode = 'AccessExclusiveLock' and "
+                     "relation = 'zorvat'::regclass") != "1";
        ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   RecordingOperator op;
@@ -170,8 +180,9 @@ TEST_F(OdbcPostgres, ATableLockedByAnotherSessionEndsTheRunWithItsBox) {
   Import(op);
   ASSERT_FALSE(op.boxes.empty());
   EXPECT_EQ(op.boxes.back().caption, "导入失败");
-  EXPECT_EQ(op.boxes.back().text,
-            "表\"ZORVAT\"正被另一个会话锁定,等待超时!\r该次导入已经撤销,没有写入任何数据,请稍后再试。");
+  EXPECT_EQ(
+      op.boxes.back().text,
+      "表\"ZORVAT\"正被另一个会话锁定,等待超时!\r该次导入已经撤销,没有写入任何数据,请稍后再试。");
   EXPECT_EQ(server_->Psql("select count(*) from zorvat"), "0");
 }
 
@@ -179,10 +190,12 @@ TEST_F(OdbcPostgres, ATableLockedByAnotherSessionEndsTheRunWithItsBox) {
 // keys: the table lock makes the second wait for the first and find its
 // rows, so no key is inserted twice.
 TEST_F(OdbcPostgres, TwoRunsIntoOneTableNeverDuplicateAKey) {
-  ASSERT_EQ(server_->Psql("drop table zorvat; create table zorvat (aa varchar(10), bb numeric, cc date); "
-                          "select 'ok'"),
-            "ok");
-  std::ofstream(dir_.file("aliases.ini")) << "[PGQUICK]\nengine=odbc\ntarget=XBPG\nlock_timeout=60\n";
+  ASSERT_EQ(
+      server_->Psql("drop table zorvat; create table zorvat (aa varchar(10), bb numeric, cc date); "
+                    "select 'ok'"),
+      "ok");
+  std::ofstream(dir_.file("aliases.ini"))
+      << "[PGQUICK]\nengine=odbc\ntarget=XBPG\nlock_timeout=60\n";
   pid_t children[2];
   for (pid_t& child : children) {
     child = fork();
@@ -201,7 +214,8 @@ TEST_F(OdbcPostgres, TwoRunsIntoOneTableNeverDuplicateAKey) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   EXPECT_NE(server_->Psql("select count(*) from zorvat"), "0");
-  EXPECT_EQ(server_->Psql("select count(*) from zorvat"), server_->Psql("select count(distinct aa) from zorvat"));
+  EXPECT_EQ(server_->Psql("select count(*) from zorvat"),
+            server_->Psql("select count(distinct aa) from zorvat"));
 }
 
 // The connection breaks between the last statement and the commit: nobody
@@ -211,8 +225,9 @@ class KillingOperator : public RecordingOperator {
   explicit KillingOperator(const Server& server) : server_(server) {}
   OverwriteAnswer askOverwrite(const std::string& text) override {
     RecordingOperator::askOverwrite(text);
-    server_.Psql("select pg_terminate_backend(pid) from pg_stat_activity where pid <> pg_backend_pid() "
-                 "and datname = 'postgres' and backend_type = 'client backend'");
+    server_.Psql(
+        "select pg_terminate_backend(pid) from pg_stat_activity where pid <> pg_backend_pid() "
+        "and datname = 'postgres' and backend_type = 'client backend'");
     return OverwriteAnswer::Ignore;
   }
 

@@ -21,7 +21,7 @@ class RecordingOperator : public Operator {
   int process_events_calls = 0;
   std::vector<std::string> file_paths;  // every workbook chosen
 
-  std::deque<Answer> yes_no_answers;            // default: No
+  std::deque<Answer> yes_no_answers;              // default: No
   std::deque<OverwriteAnswer> overwrite_answers;  // default: Yes
   std::optional<std::string> workbook;
   // Runs when a box is shown (e.g. to look at the database meanwhile).

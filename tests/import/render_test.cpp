@@ -30,28 +30,37 @@ TEST(Render, ListEntriesAreTheOracleTexts) {
 TEST(Render, EveryStatementInBothForms) {
   const TypedRow row = SampleRow();
   const Rendered exists = RenderExists("ZORVAT", row);
-  EXPECT_EQ(exists.text, "select count(*) from ZORVAT where AA='O''NEIL' and to_char(CC,'yyyy-mm-dd')='2003-8-1' ");
-  EXPECT_EQ(exists.marked, "select count(*) from ZORVAT where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
+  EXPECT_EQ(
+      exists.text,
+      "select count(*) from ZORVAT where AA='O''NEIL' and to_char(CC,'yyyy-mm-dd')='2003-8-1' ");
+  EXPECT_EQ(exists.marked,
+            "select count(*) from ZORVAT where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
   EXPECT_EQ(exists.values, (std::vector<Value>{Value::Of("O'NEIL"), Value::Of("2003-8-1")}));
 
   const Rendered existing = RenderExistingValues("ZORVAT", "AA,CC,SEQ_NN,BB", row);
-  EXPECT_EQ(existing.marked, "select AA,CC,SEQ_NN,BB from ZORVAT where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
+  EXPECT_EQ(existing.marked,
+            "select AA,CC,SEQ_NN,BB from ZORVAT where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
   EXPECT_EQ(existing.values, exists.values);
 
   const Rendered insert = RenderInsert("ZORVAT", "AA,CC,SEQ_NN,BB", row);
   EXPECT_EQ(insert.text,
             "insert into ZORVAT(AA,CC,SEQ_NN,BB) values('O''Neil',to_date('2003-8-1','yyyy-mm-dd'),"
             "SEQ_TBXH.nextval,'')");
-  EXPECT_EQ(insert.marked,
-            "insert into ZORVAT(AA,CC,SEQ_NN,BB) values(?,to_date(?,'yyyy-mm-dd'),SEQ_TBXH.nextval,?)");
-  EXPECT_EQ(insert.values, (std::vector<Value>{Value::Of("O'Neil"), Value::Of("2003-8-1"), Value::Of("")}));
+  EXPECT_EQ(
+      insert.marked,
+      "insert into ZORVAT(AA,CC,SEQ_NN,BB) values(?,to_date(?,'yyyy-mm-dd'),SEQ_TBXH.nextval,?)");
+  EXPECT_EQ(insert.values,
+            (std::vector<Value>{Value::Of("O'Neil"), Value::Of("2003-8-1"), Value::Of("")}));
 
   const Rendered update = RenderUpdate("ZORVAT", "AA,CC,SEQ_NN,BB", row);
-  EXPECT_EQ(update.text,
-            "update ZORVAT set (AA,CC,SEQ_NN,BB)=(select 'O''Neil',to_date('2003-8-1','yyyy-mm-dd'),"
-            "SEQ_TBXH.nextval,'' from dual ) where AA='O''NEIL' and to_char(CC,'yyyy-mm-dd')='2003-8-1' ");
+  EXPECT_EQ(
+      update.text,
+      "update ZORVAT set (AA,CC,SEQ_NN,BB)=(select 'O''Neil',to_date('2003-8-1','yyyy-mm-dd'),"
+      "SEQ_TBXH.nextval,'' from dual ) where AA='O''NEIL' and "
+      "to_char(CC,'yyyy-mm-dd')='2003-8-1' ");
   EXPECT_EQ(update.marked,
-            "update ZORVAT set (AA,CC,SEQ_NN,BB)=(select ?,to_date(?,'yyyy-mm-dd'),SEQ_TBXH.nextval,? from dual )"
+            "update ZORVAT set (AA,CC,SEQ_NN,BB)=(select "
+            "?,to_date(?,'yyyy-mm-dd'),SEQ_TBXH.nextval,? from dual )"
             " where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
   EXPECT_EQ(update.values.size(), 5u);
   // Without a sequence each column is set on its own, so that every value
@@ -60,12 +69,15 @@ TEST(Render, EveryStatementInBothForms) {
   plain.values.erase(plain.values.begin() + 2);
   const Rendered set = RenderUpdate("ZORVAT", "AA,CC,BB", plain);
   EXPECT_EQ(set.text,
-            "update ZORVAT set (AA,CC,BB)=(select 'O''Neil',to_date('2003-8-1','yyyy-mm-dd'),'' from dual ) "
+            "update ZORVAT set (AA,CC,BB)=(select 'O''Neil',to_date('2003-8-1','yyyy-mm-dd'),'' "
+            "from dual ) "
             "where AA='O''NEIL' and to_char(CC,'yyyy-mm-dd')='2003-8-1' ");
   EXPECT_EQ(set.marked,
-            "update ZORVAT set AA=?,CC=to_date(?,'yyyy-mm-dd'),BB=? where AA=? and to_char(CC,'yyyy-mm-dd')=? ");
-  EXPECT_EQ(set.values, (std::vector<Value>{Value::Of("O'Neil"), Value::Of("2003-8-1"), Value::Of(""),
-                                            Value::Of("O'NEIL"), Value::Of("2003-8-1")}));
+            "update ZORVAT set AA=?,CC=to_date(?,'yyyy-mm-dd'),BB=? where AA=? and "
+            "to_char(CC,'yyyy-mm-dd')=? ");
+  EXPECT_EQ(set.values,
+            (std::vector<Value>{Value::Of("O'Neil"), Value::Of("2003-8-1"), Value::Of(""),
+                                Value::Of("O'NEIL"), Value::Of("2003-8-1")}));
 }
 
 // A value holding SQL is a value: it never reaches the marked text. Line
@@ -75,8 +87,8 @@ TEST(Render, ValuesStayOutOfTheMarkedText) {
   const std::string nasty = "x\\'); drop table t8; --\n/* ; */ ?";
   row.keys = {{"AA", nasty, false}};
   row.values = {{RowValue::Kind::Text, nasty}, {RowValue::Kind::Text, "a\rb\r\nc\nd"}};
-  for (const Rendered& r : {RenderInsert("T", "AA,BB", row), RenderUpdate("T", "AA,BB", row),
-                            RenderExists("T", row)}) {
+  for (const Rendered& r :
+       {RenderInsert("T", "AA,BB", row), RenderUpdate("T", "AA,BB", row), RenderExists("T", row)}) {
     EXPECT_EQ(r.marked.find("drop"), std::string::npos) << r.marked;
     EXPECT_NE(r.text.find("drop"), std::string::npos) << r.text;
   }

@@ -25,17 +25,29 @@ std::string Data(const std::string& path) { return std::string(XB_IMPORT_DATA) +
 
 // The cell values of injection.xls, column BB, as the database must keep them.
 const std::vector<std::string>& HostileValues() {
-  static const std::vector<std::string> values = {
-      "O'Neil", "x'); drop table ZORVAT; --", "a' || 'b", "-- not a comment", "/* not a comment */",
-      "1; delete from ZORVAT", "'';''", "tab\there", "bell\x07inside", "line\r\nbreak", "SEQ_TBXH.nextval",
-      "\"quoted\"", "中文';--", std::string(32767, 'x')};
+  static const std::vector<std::string> values = {"O'Neil",
+                                                  "x'); drop table ZORVAT; --",
+                                                  "a' || 'b",
+                                                  "-- not a comment",
+                                                  "/* not a comment */",
+                                                  "1; delete from ZORVAT",
+                                                  "'';''",
+                                                  "tab\there",
+                                                  "bell\x07inside",
+                                                  "line\r\nbreak",
+                                                  "SEQ_TBXH.nextval",
+                                                  "\"quoted\"",
+                                                  "中文';--",
+                                                  std::string(32767, 'x')};
   return values;
 }
 
 struct Log : db::StatementLog {
   std::vector<std::string> texts, marked;
   void sent(const std::string& sql) override { texts.push_back(sql); }
-  void bound(const std::string& sql, const std::vector<db::Value>&) override { marked.push_back(sql); }
+  void bound(const std::string& sql, const std::vector<db::Value>&) override {
+    marked.push_back(sql);
+  }
 };
 
 void SqliteScript(const std::string& db_path, const std::string& sql) {
@@ -60,13 +72,16 @@ class ServerPath : public testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     std::ofstream(dir_.file("odbcinst.ini")) << "[SQLite3]\nDriver=" << kDriver << "\n";
-    std::ofstream(dir_.file("odbc.ini")) << "[XBIMPORT]\nDriver=SQLite3\nDatabase=" << database_.path() << "\n";
+    std::ofstream(dir_.file("odbc.ini"))
+        << "[XBIMPORT]\nDriver=SQLite3\nDatabase=" << database_.path() << "\n";
     // database_ points ODBCSYSINI and ODBCINI at dir_ (and back afterwards).
     if (GetParam() == "odbc" && access(kDriver, R_OK) != 0)
-      GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed: odbc engine not tested";
+      GTEST_SKIP()
+          << "the SQLite ODBC driver (libsqliteodbc) is not installed: odbc engine not tested";
     SqliteScript(database_.path(), "create table ZORVAT (AA varchar2(10), BB varchar2(32767))");
     // The ODBC engine sends SQL unchanged: the file needs the views itself.
-    SqliteScript(database_.path(), FileText(std::string(XB_SOURCE_DIR) + "/scripts/sql/sqlite_dictionary.sql"));
+    SqliteScript(database_.path(),
+                 FileText(std::string(XB_SOURCE_DIR) + "/scripts/sql/sqlite_dictionary.sql"));
     data_source_ = GetParam() == "odbc" ? "XBIMPORT" : database_.path();
   }
 
@@ -99,7 +114,8 @@ class ServerPath : public testing::TestWithParam<std::string> {
 TEST_P(ServerPath, CellValuesAreBoundNeverSpliced) {
   RecordingOperator op;
   Log log;
-  ASSERT_TRUE(Import(Data("../cli/injection.xls"), op, &log)) << (op.boxes.empty() ? "" : op.boxes.back().text);
+  ASSERT_TRUE(Import(Data("../cli/injection.xls"), op, &log))
+      << (op.boxes.empty() ? "" : op.boxes.back().text);
   const auto rows = Rows("select BB from ZORVAT order by length(AA), AA");
   ASSERT_EQ(rows.size(), HostileValues().size());
   for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], HostileValues()[i]) << "row " << i;
@@ -107,11 +123,13 @@ TEST_P(ServerPath, CellValuesAreBoundNeverSpliced) {
   // Oracle text, values written in.
   ASSERT_EQ(log.marked.size(), 2 * HostileValues().size());
   for (const auto& sql : log.marked) {
-    EXPECT_TRUE(sql == "select count(*) from ZORVAT where AA=? " || sql == "insert into ZORVAT(AA,BB) values(?,?)")
+    EXPECT_TRUE(sql == "select count(*) from ZORVAT where AA=? " ||
+                sql == "insert into ZORVAT(AA,BB) values(?,?)")
         << sql.substr(0, 200);
   }
   bool shown = false;
-  for (const auto& sql : log.texts) shown = shown || sql.find("values('k4','x''); drop table ZORVAT; --')") != std::string::npos;
+  for (const auto& sql : log.texts)
+    shown = shown || sql.find("values('k4','x''); drop table ZORVAT; --')") != std::string::npos;
   EXPECT_TRUE(shown);
 }
 
@@ -119,8 +137,10 @@ TEST_P(ServerPath, CellValuesAreBoundNeverSpliced) {
 // keys: the second waits for the first and then finds its rows. (Through
 // the SQLite ODBC driver there is no to_date for the workbook's dates.)
 TEST_P(ServerPath, TwoRunsIntoOneTableNeverDuplicateAKey) {
-  if (GetParam() == "odbc") GTEST_SKIP() << "the workbook has dates: the SQLite ODBC driver has no to_date";
-  SqliteScript(database_.path(), "drop table ZORVAT; create table ZORVAT (AA varchar2(10), BB number, CC date)");
+  if (GetParam() == "odbc")
+    GTEST_SKIP() << "the workbook has dates: the SQLite ODBC driver has no to_date";
+  SqliteScript(database_.path(),
+               "drop table ZORVAT; create table ZORVAT (AA varchar2(10), BB number, CC date)");
   pid_t children[2];
   for (pid_t& child : children) {
     child = fork();
@@ -136,7 +156,8 @@ TEST_P(ServerPath, TwoRunsIntoOneTableNeverDuplicateAKey) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   EXPECT_NE(Rows("select count(*) from ZORVAT")[0][0], "0");
-  EXPECT_EQ(Rows("select count(*) from ZORVAT")[0][0], Rows("select count(distinct AA) from ZORVAT")[0][0]);
+  EXPECT_EQ(Rows("select count(*) from ZORVAT")[0][0],
+            Rows("select count(distinct AA) from ZORVAT")[0][0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServerPath, testing::Values("sqlite", "odbc"),
@@ -148,8 +169,8 @@ TEST(LockedTable, TheRunEndsWithTheLockBoxAndWritesNothing) {
   test::TempDir dir;
   test::TestDatabase database(dir);
   SqliteScript(database.path(), "create table ZORVAT (AA varchar2(10), BB varchar2(32767))");
-  std::ofstream(dir.file("aliases.ini")) << "[HELD]\nengine=sqlite\ntarget=" << database.path()
-                                         << "\nlock_timeout=1\n";
+  std::ofstream(dir.file("aliases.ini"))
+      << "[HELD]\nengine=sqlite\ntarget=" << database.path() << "\nlock_timeout=1\n";
   sqlite3* holder = nullptr;
   ASSERT_EQ(sqlite3_open(database.path().c_str(), &holder), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(holder, "begin immediate", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -166,8 +187,9 @@ TEST(LockedTable, TheRunEndsWithTheLockBoxAndWritesNothing) {
   EXPECT_FALSE(importer.lastRunSucceeded());
   ASSERT_EQ(op.boxes.size(), 1u);
   EXPECT_EQ(op.boxes[0].caption, "导入失败");
-  EXPECT_EQ(op.boxes[0].text,
-            "表\"ZORVAT\"正被另一个会话锁定,等待超时!\r该次导入已经撤销,没有写入任何数据,请稍后再试。");
+  EXPECT_EQ(
+      op.boxes[0].text,
+      "表\"ZORVAT\"正被另一个会话锁定,等待超时!\r该次导入已经撤销,没有写入任何数据,请稍后再试。");
   EXPECT_FALSE(session.myconnection.inTransaction());
 
   sqlite3_exec(holder, "rollback", nullptr, nullptr, nullptr);

@@ -41,14 +41,16 @@ class TestDatabase {
     q.execute();
   }
   // Every row, each field as text, NULL as "<null>".
-  static std::vector<std::vector<std::string>> Rows(db::Connection& connection, const std::string& sql) {
+  static std::vector<std::vector<std::string>> Rows(db::Connection& connection,
+                                                    const std::string& sql) {
     db::Query q(connection);
     q.setSql(sql);
     q.open();
     std::vector<std::vector<std::string>> rows;
     for (q.first(); !q.eof(); q.next()) {
       std::vector<std::string> row;
-      for (int i = 0; i < q.fieldCount(); ++i) row.push_back(q.fieldIsNull(i) ? "<null>" : q.fieldText(i));
+      for (int i = 0; i < q.fieldCount(); ++i)
+        row.push_back(q.fieldIsNull(i) ? "<null>" : q.fieldText(i));
       rows.push_back(row);
     }
     return rows;

@@ -100,12 +100,15 @@ TEST_F(PgEngine, ASecondStatementIsRefusedAndFailuresCarryTheServersMessage) {
 }
 
 TEST_F(PgEngine, DictionaryViewsShowADbasTablesAsOracleWould) {
-  Exec("create table zorvat (aa varchar(10) primary key, bb numeric, cc date, seq_nn integer, dd double precision, "
-       "ee text, ff timestamp, \"Mixed\" char(2))");
+  Exec(
+      "create table zorvat (aa varchar(10) primary key, bb numeric, cc date, seq_nn integer, dd "
+      "double precision, "
+      "ee text, ff timestamp, \"Mixed\" char(2))");
   Exec("create sequence seq_tbxh");
   EXPECT_EQ(Select("select count(*) from user_tables where table_name='ZORVAT'"), Rows{{"1"}});
   EXPECT_EQ(Select("select count(*) from user_tables where table_name='zorvat'"), Rows{{"0"}});
-  EXPECT_EQ(Select("select COLUMN_NAME, DATA_TYPE from user_tab_columns where table_name='ZORVAT' order by column_id"),
+  EXPECT_EQ(Select("select COLUMN_NAME, DATA_TYPE from user_tab_columns where table_name='ZORVAT' "
+                   "order by column_id"),
             (Rows{{"AA", "VARCHAR2"},
                   {"BB", "NUMBER"},
                   {"CC", "DATE"},
@@ -114,7 +117,8 @@ TEST_F(PgEngine, DictionaryViewsShowADbasTablesAsOracleWould) {
                   {"EE", "VARCHAR2"},
                   {"FF", "DATE"},
                   {"Mixed", "CHAR"}}));
-  EXPECT_EQ(Select("select sequence_name from user_sequences where sequence_name='SEQ_TBXH'"), Rows{{"SEQ_TBXH"}});
+  EXPECT_EQ(Select("select sequence_name from user_sequences where sequence_name='SEQ_TBXH'"),
+            Rows{{"SEQ_TBXH"}});
   EXPECT_EQ(Select("select * from dual"), Rows{{"X"}});
 }
 
@@ -132,26 +136,35 @@ TEST_F(PgEngine, DatesEmptyValuesAndNumericOverwrites) {
   Exec("insert into Z(AA,BB,CC,DD) values('1','33.50',to_date('2003-8-1','yyyy-mm-dd'),'')");
   Exec("insert into Z(AA,BB,CC,DD) values('2','',to_date('','yyyy-mm-dd'),'x')");
   EXPECT_EQ(Select("select AA, BB, CC, to_char(CC,'yyyy-mm-dd'), DD from Z order by AA"),
-            (Rows{{"1", "33.5", "2003-08-01", "2003-08-01", ""}, {"2", "<null>", "<null>", "<null>", "x"}}));
+            (Rows{{"1", "33.5", "2003-08-01", "2003-08-01", ""},
+                  {"2", "<null>", "<null>", "<null>", "x"}}));
   // The row-valued update from dual: each value takes its column's type.
-  Exec("update Z set (AA,BB,CC,DD)=(select '2','34',to_date('2003-8-2','yyyy-mm-dd'),'' from dual ) where AA='2' ");
-  EXPECT_EQ(Select("select BB, to_char(CC,'yyyy-mm-dd') from Z where AA='2'"), (Rows{{"34", "2003-08-02"}}));
-  EXPECT_THROW(Exec("insert into Z(AA,CC) values('3',to_date('2003-2-30','yyyy-mm-dd'))"), db::DbError);
+  Exec(
+      "update Z set (AA,BB,CC,DD)=(select '2','34',to_date('2003-8-2','yyyy-mm-dd'),'' from dual ) "
+      "where AA='2' ");
+  EXPECT_EQ(Select("select BB, to_char(CC,'yyyy-mm-dd') from Z where AA='2'"),
+            (Rows{{"34", "2003-08-02"}}));
+  EXPECT_THROW(Exec("insert into Z(AA,CC) values('3',to_date('2003-2-30','yyyy-mm-dd'))"),
+               db::DbError);
   EXPECT_THROW(Exec("insert into Z(AA,BB) values('3','abc')"), db::DbError);
 }
 
 TEST_F(PgEngine, NoServerSettingTurnsAValueIntoSql) {
   // With backslash escapes on in string literals, a value spliced into SQL
   // would end its literal at \' and run what follows.
-  PgAdminExec(*cluster_, "alter role " + database_->user() + " set standard_conforming_strings = off");
+  PgAdminExec(*cluster_,
+              "alter role " + database_->user() + " set standard_conforming_strings = off");
   PgAdminExec(*cluster_, "alter role " + database_->user() + " set backslash_quote = on");
   session_.myconnection.close();
   Exec("create table t8 (x varchar(10))");
   Exec("create table h (k varchar(10), v text)");
   const std::string hostile = "x\\'); drop table t8; --";
-  Exec("insert into H(K,V) values('h','x\\''); drop table t8; --')");  // quoted as the loader quotes
+  Exec(
+      "insert into H(K,V) values('h','x\\''); drop table t8; --')");  // quoted as the loader quotes
   EXPECT_EQ(Select("select V from H where K='h'"), Rows{{hostile}});
-  Exec("update H set (K,V)=(select 'h','x\\''); drop table t8; --' from dual ) where V='x\\''); drop table t8; --' ");
+  Exec(
+      "update H set (K,V)=(select 'h','x\\''); drop table t8; --' from dual ) where V='x\\''); "
+      "drop table t8; --' ");
   EXPECT_EQ(Select("select count(*) from H where V='x\\''); drop table t8; --'"), Rows{{"1"}});
   EXPECT_EQ(Select("select count(*) from user_tables where table_name='T8'"), Rows{{"1"}});
 }
@@ -169,7 +182,8 @@ TEST_F(PgEngine, LongAndNonAsciiValuesComeBackWhole) {
 // ---- the ways in ----
 
 TEST_F(PgEngine, AnAliasNamesALibpqStringAndTheWindowGivesUserAndPassword) {
-  std::ofstream(dir_.file("aliases.ini")) << "[PGXY]\nengine=postgres\ntarget=" << database_->Conninfo() << "\n";
+  std::ofstream(dir_.file("aliases.ini"))
+      << "[PGXY]\nengine=postgres\ntarget=" << database_->Conninfo() << "\n";
   const auto target = db::FindAlias("pgxy");
   ASSERT_TRUE(target);
   EXPECT_EQ(target->engine, "postgres");
@@ -177,7 +191,8 @@ TEST_F(PgEngine, AnAliasNamesALibpqStringAndTheWindowGivesUserAndPassword) {
   EXPECT_NE(std::find(list.begin(), list.end(), "PGXY"), list.end());
 
   db::Connection c;
-  c.setConnectionString(db::BuildConnectionString({"PGXY", database_->user(), database_->password()}));
+  c.setConnectionString(
+      db::BuildConnectionString({"PGXY", database_->user(), database_->password()}));
   EXPECT_EQ(Select(c, "select count(*) from user_tables"), Rows{{"1"}});
   c.close();
   c.setConnectionString(db::BuildConnectionString({"PGXY", database_->user(), "wrong"}));
@@ -185,19 +200,21 @@ TEST_F(PgEngine, AnAliasNamesALibpqStringAndTheWindowGivesUserAndPassword) {
     c.open();
     FAIL() << "a wrong password logged in";
   } catch (const db::DbError& e) {
-    EXPECT_NE(std::string(e.what()).find("password authentication failed"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("password authentication failed"), std::string::npos)
+        << e.what();
   }
 }
 
 TEST_F(PgEngine, ALockHeldByAnotherSessionFailsAfterTheAliasesWait) {
-  std::ofstream(dir_.file("aliases.ini")) << "[PGXY]\nengine=postgres\ntarget=" << database_->Uri()
-                                          << "\nlock_timeout=1\n";
+  std::ofstream(dir_.file("aliases.ini"))
+      << "[PGXY]\nengine=postgres\ntarget=" << database_->Uri() << "\nlock_timeout=1\n";
   db::Connection holder;
   holder.setConnectionString(connectionString());
   holder.beginTransaction();
   Exec(holder, "lock table T in access exclusive mode");
   db::Connection waiter;
-  waiter.setConnectionString(db::BuildConnectionString({"PGXY", database_->user(), database_->password()}));
+  waiter.setConnectionString(
+      db::BuildConnectionString({"PGXY", database_->user(), database_->password()}));
   waiter.beginTransaction();
   try {
     Exec(waiter, "insert into T values ('a', 'b')");
@@ -213,20 +230,24 @@ TEST_F(PgEngine, ACommitCutOffMidwayIsSaidToBeUncertain) {
   // A check at commit time that takes a while: the backend is ended while it runs.
   const std::string schema = database_->user();
   PgAdminExec(*cluster_,
-              "create function " + schema + ".slow_commit() returns trigger language plpgsql as "
-              "$$ begin perform pg_sleep(5); return null; end $$",
+              "create function " + schema +
+                  ".slow_commit() returns trigger language plpgsql as "
+                  "$$ begin perform pg_sleep(5); return null; end $$",
               kTestDatabase);
   PgAdminExec(*cluster_,
-              "create constraint trigger slow after insert on " + schema + ".t deferrable initially deferred "
-              "for each row execute function " + schema + ".slow_commit()",
+              "create constraint trigger slow after insert on " + schema +
+                  ".t deferrable initially deferred "
+                  "for each row execute function " +
+                  schema + ".slow_commit()",
               kTestDatabase);
   auto& c = session_.myconnection;
   c.beginTransaction();
   Exec("insert into T values ('a', 'b')");
   std::thread killer([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    PgAdminExec(*cluster_, "select pg_terminate_backend(pid) from pg_stat_activity where usename = '" +
-                               database_->user() + "' and state = 'active'");
+    PgAdminExec(*cluster_,
+                "select pg_terminate_backend(pid) from pg_stat_activity where usename = '" +
+                    database_->user() + "' and state = 'active'");
   });
   try {
     c.commitTransaction();
@@ -240,7 +261,8 @@ TEST_F(PgEngine, ACommitCutOffMidwayIsSaidToBeUncertain) {
 }
 
 TEST_F(PgEngine, APasswordHoldingSeparatorsQuotesAndBracesLogsIn) {
-  for (const std::string password : {"a;b=c", "'quoted' \"double\"", "{braces}} ;=", " blanks ", "x\\y"}) {
+  for (const std::string password :
+       {"a;b=c", "'quoted' \"double\"", "{braces}} ;=", " blanks ", "x\\y"}) {
     PgDatabase other(*cluster_, password);
     db::Connection c;
     c.setConnectionString(db::BuildConnectionString({other.Uri(), other.user(), password}));
@@ -263,12 +285,15 @@ TEST_F(PgEngine, PgVariablesFillWhatTheDataSourceLeavesOut) {
 
 TEST_F(PgEngine, AServerThatIsNotThereFailsAtOnceWithLibpqsWords) {
   db::Connection c;
-  c.setConnectionString(db::BuildConnectionString({"postgresql://%2Ftmp%2Fno_such_folder_xb/db", "u", "p"}));
+  c.setConnectionString(
+      db::BuildConnectionString({"postgresql://%2Ftmp%2Fno_such_folder_xb/db", "u", "p"}));
   try {
     c.open();
     FAIL() << "connected to nothing";
   } catch (const db::DbError& e) {
-    EXPECT_NE(std::string(e.what()).find("cannot connect to the PostgreSQL server"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("cannot connect to the PostgreSQL server"),
+              std::string::npos)
+        << e.what();
   }
 }
 

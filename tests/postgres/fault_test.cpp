@@ -32,7 +32,9 @@ class ServerFaults : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (PgBinFolder().empty()) {
-      why_ = "the PostgreSQL server binaries (Debian package postgresql) are not installed: faults NOT tested";
+      why_ =
+          "the PostgreSQL server binaries (Debian package postgresql) are not installed: faults "
+          "NOT tested";
       return;
     }
     try {
@@ -71,7 +73,8 @@ class ServerFaults : public testing::Test {
   void SetUp() override {
     if (!cluster_ || !why_.empty()) GTEST_SKIP() << "*** " << why_;
     UsePrivateSettings(env_, *dir_);
-    connection_string_ = db::BuildConnectionString({database_->Uri(), database_->user(), database_->password()});
+    connection_string_ =
+        db::BuildConnectionString({database_->Uri(), database_->user(), database_->password()});
     session_.myconnection.setConnectionString(connection_string_);
     Exec("create table faults (aa varchar(10) primary key, bb numeric, cc varchar(20))");
     importer_.setCheckRunningInstance(false);
@@ -103,8 +106,9 @@ class ServerFaults : public testing::Test {
     if (fault == Fault::StopServer)
       StopPgCluster(*cluster_, true, true);
     else
-      PgAdminExec(*cluster_, "select pg_terminate_backend(pid) from pg_stat_activity where usename = '" +
-                                 database_->user() + "'");
+      PgAdminExec(*cluster_,
+                  "select pg_terminate_backend(pid) from pg_stat_activity where usename = '" +
+                      database_->user() + "'");
   }
 
   void Trials(Fault fault) {
@@ -164,7 +168,8 @@ class ServerFaults : public testing::Test {
       }
       (rows == 0 ? before : after)++;
     }
-    std::printf("%d trials: table as before %d times, as after %d times\n", kTrialsPerFault, before, after);
+    std::printf("%d trials: table as before %d times, as after %d times\n", kTrialsPerFault, before,
+                after);
   }
 
   static inline PgClusterInfo* cluster_ = nullptr;
@@ -184,7 +189,9 @@ class ServerFaults : public testing::Test {
 
 TEST_F(ServerFaults, ServerStoppedAtRandomMomentsOfAnImport) { Trials(Fault::StopServer); }
 
-TEST_F(ServerFaults, BackendTerminatedAtRandomMomentsOfAnImport) { Trials(Fault::TerminateBackend); }
+TEST_F(ServerFaults, BackendTerminatedAtRandomMomentsOfAnImport) {
+  Trials(Fault::TerminateBackend);
+}
 
 }  // namespace
 }  // namespace xb::test

@@ -45,7 +45,8 @@ TEST_F(PgImport, TheHelpSamplesImportUnchangedSequencesIncluded) {
   RunScript(std::string(XB_EXAMPLES) + "/postgres_schema.sql");
   op_.workbook = std::string(XB_EXAMPLES) + "/sample1.xls";
   op_.yes_no_answers = {Answer::Yes};
-  ASSERT_EQ(importer_.ReadWorkbook([] { FAIL() << "the connection is open"; }), import::ReadOutcome::Succeeded);
+  ASSERT_EQ(importer_.ReadWorkbook([] { FAIL() << "the connection is open"; }),
+            import::ReadOutcome::Succeeded);
   importer_.OfferImport();
   ASSERT_TRUE(importer_.lastRunSucceeded());
   EXPECT_EQ(SelectCommitted("select AA, BB, to_char(CC,'yyyy-mm-dd') from ZORVAT where AA='1'"),
@@ -57,7 +58,8 @@ TEST_F(PgImport, TheHelpSamplesImportUnchangedSequencesIncluded) {
   importer_.Import();
   ASSERT_TRUE(importer_.lastRunSucceeded());
   // One value per row for both sequence columns, as in Oracle.
-  EXPECT_EQ(SelectCommitted("select AA, SEQ_NN, DD from ZORVAT where AA in ('1','2','11') order by SEQ_NN"),
+  EXPECT_EQ(SelectCommitted(
+                "select AA, SEQ_NN, DD from ZORVAT where AA in ('1','2','11') order by SEQ_NN"),
             (Rows{{"1", "1", "1"}, {"2", "2", "2"}, {"11", "11", "11"}}));
 }
 
@@ -69,9 +71,11 @@ TEST_F(PgImport, HeaderChecksFindLowerCaseTablesAndSayWhatIsMissing) {
   EXPECT_FALSE(Load(Workbook("missing_table.xls")));
   EXPECT_EQ(op_.boxes.back().text, "\"NOSUCH\"不在数据库中,请确认EXCEL表头信息是否正确!");
   EXPECT_FALSE(Load(Workbook("missing_seq.xls")));
-  EXPECT_EQ(op_.boxes.back().text, "当前数据中不存在\" NOSUCH \"这个序列号!\r请确认打开的EXCEL文件的表头信息是否正确");
+  EXPECT_EQ(op_.boxes.back().text,
+            "当前数据中不存在\" NOSUCH \"这个序列号!\r请确认打开的EXCEL文件的表头信息是否正确");
   EXPECT_FALSE(Load(Workbook("missing_col.xls")));
-  EXPECT_EQ(op_.boxes.back().text, "\"ZORVAT\"表中没有\"XX\"这个字段\r请确认你打开的EXCEL文件的表头信息是否正确!");
+  EXPECT_EQ(op_.boxes.back().text,
+            "\"ZORVAT\"表中没有\"XX\"这个字段\r请确认你打开的EXCEL文件的表头信息是否正确!");
   EXPECT_FALSE(Load(Workbook("quote_table.xls")));
   EXPECT_EQ(op_.boxes.back().text, "\"O'BRIEN\"不在数据库中,请确认EXCEL表头信息是否正确!");
   // A DATE column of the DBA's table reads as DATE.
@@ -86,9 +90,11 @@ TEST_F(PgImport, NumericColumnsAreOverwrittenFromDual) {
   op_.overwrite_answers = {OverwriteAnswer::Ignore, OverwriteAnswer::Yes};
   importer_.Import();
   ASSERT_EQ(op_.prompts.size(), 2u);
-  EXPECT_EQ(op_.prompts[0], import::OverwritePromptText("'2','99',''", "'2','34',to_date('2003-8-2','yyyy-mm-dd')"));
+  EXPECT_EQ(op_.prompts[0], import::OverwritePromptText(
+                                "'2','99',''", "'2','34',to_date('2003-8-2','yyyy-mm-dd')"));
   EXPECT_EQ(op_.prompts[1],
-            import::OverwritePromptText("'5','98','1999-01-01'", "'5','37',to_date('2003-8-5','yyyy-mm-dd')"));
+            import::OverwritePromptText("'5','98','1999-01-01'",
+                                        "'5','37',to_date('2003-8-5','yyyy-mm-dd')"));
   EXPECT_EQ(SelectCommitted("select BB from ZORVAT where AA='2'"), Rows{{"99"}});
   EXPECT_EQ(SelectCommitted("select BB, to_char(CC,'yyyy-mm-dd') from ZORVAT where AA='5'"),
             (Rows{{"37", "2003-08-05"}}));
@@ -101,7 +107,9 @@ TEST_F(PgImport, KeysMatchUpperCaseTextAndTwoDigitDatesEmptyTextStays) {
   importer_.Import();
   ASSERT_EQ(op_.prompts.size(), 1u);
   EXPECT_EQ(Select("select NAME, NOTE, to_char(BORN,'yyyy-mm-dd') from PEOPLE order by NOTE, NAME"),
-            (Rows{{"Empty", "", "2001-02-05"}, {"abc", "lower", "2001-02-03"}, {"O'Neil", "quote", "2001-02-03"}}));
+            (Rows{{"Empty", "", "2001-02-05"},
+                  {"abc", "lower", "2001-02-03"},
+                  {"O'Neil", "quote", "2001-02-03"}}));
   Exec("insert into EVENTS values(to_date('2003-08-01','yyyy-mm-dd'),'x')");
   ASSERT_TRUE(Load(Workbook("datekey.xls")));
   importer_.Import();
@@ -113,17 +121,24 @@ TEST_F(PgImport, AnExistingSequenceRowStopsTheRunEarlierRowsStay) {
   ASSERT_TRUE(Load(Workbook("sample2.xls")));
   importer_.Import();
   ASSERT_EQ(op_.boxes.size(), 1u);
-  EXPECT_EQ(op_.boxes[0].text, "该次导入的表中含有序列号,不能完成更新操作!\r请先手动删除数据库中的记录!");
-  EXPECT_EQ(SelectCommitted("select AA, BB from ZORVAT order by AA"), (Rows{{"1", "33"}, {"2", "34"}, {"3", "99"}}));
+  EXPECT_EQ(op_.boxes[0].text,
+            "该次导入的表中含有序列号,不能完成更新操作!\r请先手动删除数据库中的记录!");
+  EXPECT_EQ(SelectCommitted("select AA, BB from ZORVAT order by AA"),
+            (Rows{{"1", "33"}, {"2", "34"}, {"3", "99"}}));
 }
 
 TEST_F(PgImport, AFailedRowRollsBackTheWholeRun) {
   ASSERT_TRUE(Load(Workbook("dupkey.xls")));
-  op_.on_box = [&](const MessageBox&) { EXPECT_EQ(SelectCommitted("select count(*) from ZORVAT"), Rows{{"0"}}); };
+  op_.on_box = [&](const MessageBox&) {
+    EXPECT_EQ(SelectCommitted("select count(*) from ZORVAT"), Rows{{"0"}});
+  };
   importer_.Import();
   ASSERT_EQ(op_.boxes.size(), 2u);
-  EXPECT_EQ(op_.boxes[0].text.rfind("向数据中导入EXCEL数据时出现下列错误:\rduplicate key value", 0), 0u) << op_.boxes[0].text;
-  EXPECT_EQ(op_.boxes[1].text, "错误语句的详细信息如下:\rinsert into ZORVAT(AA,BB) values('1','36')\r\n");
+  EXPECT_EQ(op_.boxes[0].text.rfind("向数据中导入EXCEL数据时出现下列错误:\rduplicate key value", 0),
+            0u)
+      << op_.boxes[0].text;
+  EXPECT_EQ(op_.boxes[1].text,
+            "错误语句的详细信息如下:\rinsert into ZORVAT(AA,BB) values('1','36')\r\n");
   EXPECT_EQ(Select("select count(*) from ZORVAT"), Rows{{"0"}});
   EXPECT_FALSE(session_.myconnection.inTransaction());
 }
@@ -134,15 +149,16 @@ TEST_F(PgImport, AFailedRowRollsBackTheWholeRun) {
 TEST_F(PgImport, ExistenceChecksOfALockedEmptyTableAnswerAsTheServerWould) {
   const std::string workbook = dir_.file("repeat.xls");
   const std::string script = dir_.file("make.py");
-  std::ofstream(script) << "import sys, xlwt\n"
-                           "wb = xlwt.Workbook(encoding='utf-8')\n"
-                           "ws = wb.add_sheet('Sheet1')\n"
-                           "ws.write(0, 0, 'zorvat:aa:aa,bb')\n"
-                           "rows = [['K1', 1], ['K2', 2], ['K1', 3], ['k4', 4], ['K4', 5], ['K2', 6], ['', 7]]\n"
-                           "for i, (a, b) in enumerate(rows):\n"
-                           "    ws.write(i + 3, 0, a if a else 'x')\n"
-                           "    ws.write(i + 3, 1, b)\n"
-                           "wb.save(sys.argv[1])\n";
+  std::ofstream(script)
+      << "import sys, xlwt\n"
+         "wb = xlwt.Workbook(encoding='utf-8')\n"
+         "ws = wb.add_sheet('Sheet1')\n"
+         "ws.write(0, 0, 'zorvat:aa:aa,bb')\n"
+         "rows = [['K1', 1], ['K2', 2], ['K1', 3], ['k4', 4], ['K4', 5], ['K2', 6], ['', 7]]\n"
+         "for i, (a, b) in enumerate(rows):\n"
+         "    ws.write(i + 3, 0, a if a else 'x')\n"
+         "    ws.write(i + 3, 1, b)\n"
+         "wb.save(sys.argv[1])\n";
   ASSERT_EQ(std::system(("/usr/bin/python3 " + script + " " + workbook).c_str()), 0);
   Rows outcome[2];
   std::vector<std::string> prompts[2];
@@ -169,7 +185,9 @@ TEST_F(PgImport, CellValuesAreBoundAndTheLogShowsTheOracleText) {
   struct Log : db::StatementLog {
     std::vector<std::string> oracle, marked;
     void sent(const std::string& sql) override { oracle.push_back(sql); }
-    void bound(const std::string& sql, const std::vector<db::Value>&) override { marked.push_back(sql); }
+    void bound(const std::string& sql, const std::vector<db::Value>&) override {
+      marked.push_back(sql);
+    }
   } log;
   session_.myconnection.setStatementLog(&log);
   ASSERT_TRUE(Load(Workbook("people.xls")));
@@ -177,8 +195,7 @@ TEST_F(PgImport, CellValuesAreBoundAndTheLogShowsTheOracleText) {
   session_.myconnection.setStatementLog(nullptr);
   ASSERT_TRUE(importer_.lastRunSucceeded());
   bool shown = false;
-  for (const auto& text : log.oracle)
-    shown = shown || text.find("'O''Neil'") != std::string::npos;
+  for (const auto& text : log.oracle) shown = shown || text.find("'O''Neil'") != std::string::npos;
   EXPECT_TRUE(shown);
   ASSERT_FALSE(log.marked.empty());
   for (const auto& text : log.marked) EXPECT_EQ(text.find("Neil"), std::string::npos) << text;
@@ -205,7 +222,8 @@ TEST_F(PgImport, TwoRunsAtOnceNeverDuplicateAKey) {
     std::thread first(run), second(run);
     first.join();
     second.join();
-    EXPECT_EQ(SelectCommitted("select count(*), count(distinct AA) from ZORVAT"), (Rows{{"11", "11"}}));
+    EXPECT_EQ(SelectCommitted("select count(*), count(distinct AA) from ZORVAT"),
+              (Rows{{"11", "11"}}));
   }
 }
 
@@ -218,7 +236,8 @@ TEST_F(PgImport, ExportShowsOracleNamesAndValueTexts) {
   options.launch_viewer = [](const std::string&) { return true; };
   auto files = sheet::MakeFileServer(options);
   CountingServer server(files.get());
-  ASSERT_TRUE(exporting::Export(session_, server, op_, "select aa, bb, cc as \"When\" from zorvat order by aa"));
+  ASSERT_TRUE(exporting::Export(session_, server, op_,
+                                "select aa, bb, cc as \"When\" from zorvat order by aa"));
   EXPECT_TRUE(op_.boxes.empty());
   // Row 2 of the export holds the query object's names, the rows its texts.
   session_.exe.setSql("select aa, bb, cc as \"When\" from zorvat order by aa");

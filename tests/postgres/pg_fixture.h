@@ -53,7 +53,8 @@ class PgTest : public testing::Test {
     Rows rows;
     for (q.first(); !q.eof(); q.next()) {
       std::vector<std::string> row;
-      for (int i = 0; i < q.fieldCount(); ++i) row.push_back(q.fieldIsNull(i) ? "<null>" : q.fieldText(i));
+      for (int i = 0; i < q.fieldCount(); ++i)
+        row.push_back(q.fieldIsNull(i) ? "<null>" : q.fieldText(i));
       rows.push_back(row);
     }
     return rows;

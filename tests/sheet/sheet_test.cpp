@@ -51,13 +51,15 @@ class FileExport : public testing::Test {
   // Each non-empty cell as "row,column,type,value" per openpyxl.
   std::vector<std::string> ReadBack(const fs::path& xlsx) {
     const fs::path script = dir_ / "read.py";
-    std::ofstream(script) << "import sys, openpyxl\n"
-                             "ws = openpyxl.load_workbook(sys.argv[1], read_only=True).active\n"
-                             "for row in ws.iter_rows():\n"
-                             "    for c in row:\n"
-                             "        if c.value is not None:\n"
-                             "            print('%d,%d,%s,%s' % (c.row, c.column, c.data_type, c.value))\n";
-    FILE* pipe = popen(("PYTHONUTF8=1 /usr/bin/python3 " + script.string() + " " + xlsx.string()).c_str(), "r");
+    std::ofstream(script)
+        << "import sys, openpyxl\n"
+           "ws = openpyxl.load_workbook(sys.argv[1], read_only=True).active\n"
+           "for row in ws.iter_rows():\n"
+           "    for c in row:\n"
+           "        if c.value is not None:\n"
+           "            print('%d,%d,%s,%s' % (c.row, c.column, c.data_type, c.value))\n";
+    FILE* pipe = popen(
+        ("PYTHONUTF8=1 /usr/bin/python3 " + script.string() + " " + xlsx.string()).c_str(), "r");
     std::vector<std::string> lines;
     if (!pipe) return lines;
     std::string all;
@@ -81,15 +83,22 @@ TEST_F(FileExport, EveryValueIsATextCell) {
   options.output_path = (dir_ / "out.xlsx").string();
   auto instance = MakeFileServer(options)->create();
   instance->addWorkbook();
-  const std::vector<std::tuple<int, int, std::string>> cells = {
-      {1, 1, "id"}, {1, 2, "名称"}, {2, 1, "00123"}, {2, 2, "1E+20"}, {2, 3, "=1+2"}, {2, 4, "TRUE"},
-      {3, 2, ""}, {5, 1, "2003-8-1"}, {5, 16384, "last column"}, {6, 1, std::string(32767, 'x')}};
+  const std::vector<std::tuple<int, int, std::string>> cells = {{1, 1, "id"},
+                                                                {1, 2, "名称"},
+                                                                {2, 1, "00123"},
+                                                                {2, 2, "1E+20"},
+                                                                {2, 3, "=1+2"},
+                                                                {2, 4, "TRUE"},
+                                                                {3, 2, ""},
+                                                                {5, 1, "2003-8-1"},
+                                                                {5, 16384, "last column"},
+                                                                {6, 1, std::string(32767, 'x')}};
   for (const auto& [row, column, text] : cells) instance->setCell(row, column, text);
   instance->setVisible(true);
   EXPECT_EQ(ReadBack(dir_ / "out.xlsx"),
-            (std::vector<std::string>{"1,1,s,id", "1,2,s,名称", "2,1,s,00123", "2,2,s,1E+20", "2,3,s,=1+2",
-                                      "2,4,s,TRUE", "5,1,s,2003-8-1", "5,16384,s,last column",
-                                      "6,1,s," + std::string(32767, 'x')}));
+            (std::vector<std::string>{
+                "1,1,s,id", "1,2,s,名称", "2,1,s,00123", "2,2,s,1E+20", "2,3,s,=1+2", "2,4,s,TRUE",
+                "5,1,s,2003-8-1", "5,16384,s,last column", "6,1,s," + std::string(32767, 'x')}));
   // Only the finished workbook is left in the folder.
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
@@ -114,7 +123,10 @@ TEST_F(FileExport, ShownWorkbooksGetNewNamesAndThePathWhenNothingOpensThem) {
   std::vector<std::string> launched, told;
   FileEngineOptions options;
   options.exports_dir = (dir_ / "exports").string();
-  options.launch_viewer = [&](const std::string& path) { launched.push_back(path); return false; };
+  options.launch_viewer = [&](const std::string& path) {
+    launched.push_back(path);
+    return false;
+  };
   options.on_unviewable = [&](const std::string& path) { told.push_back(path); };
   auto instance = MakeFileServer(options)->create();
   for (int i = 0; i < 2; ++i) {

@@ -26,7 +26,8 @@ class ViewerTest : public testing::Test {
   // A stand-in program: notes its arguments in `name`.log, then runs `tail`.
   std::string Program(const std::string& name, const std::string& tail) {
     const std::string path = dir_ + "/" + name;
-    std::ofstream(path) << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"" << path << ".log\"\n" << tail << "\n";
+    std::ofstream(path) << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"" << path << ".log\"\n"
+                        << tail << "\n";
     chmod(path.c_str(), 0700);
     return path;
   }
@@ -53,7 +54,8 @@ TEST_F(ViewerTest, FailureAtOnceIsSeenAndTheNextViewerTried) {
 
 TEST_F(ViewerTest, NothingThatCanShowIsAFailure) {
   DesktopViewerOptions options;
-  options.commands = {{Program("soffice", "exit 1"), "-n"}, {Program("opener", "exit 4")}, {dir_ + "/absent"}};
+  options.commands = {
+      {Program("soffice", "exit 1"), "-n"}, {Program("opener", "exit 4")}, {dir_ + "/absent"}};
   EXPECT_FALSE(MakeDesktopViewer(options)->show("f.xlsx"));
   EXPECT_EQ(Log("opener"), "f.xlsx\n");
   // Killed by a signal is no success either.

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
@@ -53,58 +53,123 @@ struct CellCase {
 TEST(XlsReader, FixtureCellsReadAsTheSpreadsheetWouldShowThem) {
   const std::vector<CellCase> cases = {
       // General-format numbers (NUMBER, RK and MULRK records).
-      {"values.xls", 1, 1, "33"}, {"values.xls", 2, 1, "1.5"}, {"values.xls", 3, 1, "0.1"},
-      {"values.xls", 4, 1, "0.333333333333333"}, {"values.xls", 5, 1, "1E+20"}, {"values.xls", 6, 1, "-2.5E-07"},
-      {"values.xls", 7, 1, "123456789012345"}, {"values.xls", 8, 1, "1.23456789012346E+15"},
-      {"values.xls", 9, 1, "0.0001"}, {"values.xls", 10, 1, "1E-05"}, {"values.xls", 11, 1, "-0.5"},
-      {"values.xls", 12, 1, "2.675"}, {"values.xls", 13, 1, "0.3"}, {"values.xls", 14, 1, "1E+15"},
-      {"values.xls", 15, 1, "999999999999999"}, {"values.xls", 16, 1, "1E+16"}, {"values.xls", 17, 1, "0"},
-      {"values.xls", 18, 1, "-1"}, {"values.xls", 19, 1, "12.34"}, {"values.xls", 20, 1, "1E-300"},
-      {"values.xls", 21, 1, "-123456.789"}, {"values.xls", 22, 1, "2147483648"}, {"values.xls", 23, 1, "1E+100"},
-      {"values.xls", 1, 7, "34"}, {"values.xls", 1, 8, "35"},
+      {"values.xls", 1, 1, "33"},
+      {"values.xls", 2, 1, "1.5"},
+      {"values.xls", 3, 1, "0.1"},
+      {"values.xls", 4, 1, "0.333333333333333"},
+      {"values.xls", 5, 1, "1E+20"},
+      {"values.xls", 6, 1, "-2.5E-07"},
+      {"values.xls", 7, 1, "123456789012345"},
+      {"values.xls", 8, 1, "1.23456789012346E+15"},
+      {"values.xls", 9, 1, "0.0001"},
+      {"values.xls", 10, 1, "1E-05"},
+      {"values.xls", 11, 1, "-0.5"},
+      {"values.xls", 12, 1, "2.675"},
+      {"values.xls", 13, 1, "0.3"},
+      {"values.xls", 14, 1, "1E+15"},
+      {"values.xls", 15, 1, "999999999999999"},
+      {"values.xls", 16, 1, "1E+16"},
+      {"values.xls", 17, 1, "0"},
+      {"values.xls", 18, 1, "-1"},
+      {"values.xls", 19, 1, "12.34"},
+      {"values.xls", 20, 1, "1E-300"},
+      {"values.xls", 21, 1, "-123456.789"},
+      {"values.xls", 22, 1, "2147483648"},
+      {"values.xls", 23, 1, "1E+100"},
+      {"values.xls", 1, 7, "34"},
+      {"values.xls", 1, 8, "35"},
       // Text, including strings the shared string table splits across records.
-      {"values.xls", 1, 2, "plain"}, {"values.xls", 2, 2, "中文测试"}, {"values.xls", 3, 2, "00123"},
-      {"values.xls", 4, 2, "  padded  "}, {"values.xls", 5, 2, Alphabet(10000)},
-      {"values.xls", 6, 2, Repeat("汉字测试", 1500)}, {"values.xls", 7, 2, "tail after long"},
-      {"values.xls", 1, 3, "TRUE"}, {"values.xls", 2, 3, "FALSE"},
-      {"values.xls", 1, 4, "#NULL!"}, {"values.xls", 2, 4, "#DIV/0!"}, {"values.xls", 3, 4, "#VALUE!"},
-      {"values.xls", 4, 4, "#REF!"}, {"values.xls", 5, 4, "#NAME?"}, {"values.xls", 6, 4, "#NUM!"},
+      {"values.xls", 1, 2, "plain"},
+      {"values.xls", 2, 2, "中文测试"},
+      {"values.xls", 3, 2, "00123"},
+      {"values.xls", 4, 2, "  padded  "},
+      {"values.xls", 5, 2, Alphabet(10000)},
+      {"values.xls", 6, 2, Repeat("汉字测试", 1500)},
+      {"values.xls", 7, 2, "tail after long"},
+      {"values.xls", 1, 3, "TRUE"},
+      {"values.xls", 2, 3, "FALSE"},
+      {"values.xls", 1, 4, "#NULL!"},
+      {"values.xls", 2, 4, "#DIV/0!"},
+      {"values.xls", 3, 4, "#VALUE!"},
+      {"values.xls", 4, 4, "#REF!"},
+      {"values.xls", 5, 4, "#NAME?"},
+      {"values.xls", 6, 4, "#NUM!"},
       {"values.xls", 7, 4, "#N/A"},
       // Numbers under date, time and other formats (the format is in column F).
-      {"values.xls", 1, 5, "2003-8-1"}, {"values.xls", 2, 5, "2003-8-1 13:05:09"}, {"values.xls", 3, 5, "9:05:03"},
-      {"values.xls", 4, 5, "2020-2-29 23:59:59"}, {"values.xls", 5, 5, "1900-1-1 12:00:00"},
-      {"values.xls", 6, 5, "2010-1-2"}, {"values.xls", 7, 5, "5"}, {"values.xls", 8, 5, "5"},
-      {"values.xls", 9, 5, "-5"}, {"values.xls", 10, 5, "1999-12-31"}, {"values.xls", 11, 5, "1234.5"},
-      {"values.xls", 12, 5, "12:00:00"}, {"values.xls", 13, 5, "7"}, {"values.xls", 14, 5, "1900-2-29"},
-      {"values.xls", 15, 5, "1900-3-1"}, {"values.xls", 16, 5, "1900-1-1"}, {"values.xls", 17, 5, "-1"},
-      {"values.xls", 18, 5, "0:00:00"}, {"values.xls", 19, 5, "2000-1-1"}, {"values.xls", 20, 5, "0.25"},
-      {"values.xls", 21, 5, "3"}, {"values.xls", 1, 6, "yyyy-mm-dd"},
+      {"values.xls", 1, 5, "2003-8-1"},
+      {"values.xls", 2, 5, "2003-8-1 13:05:09"},
+      {"values.xls", 3, 5, "9:05:03"},
+      {"values.xls", 4, 5, "2020-2-29 23:59:59"},
+      {"values.xls", 5, 5, "1900-1-1 12:00:00"},
+      {"values.xls", 6, 5, "2010-1-2"},
+      {"values.xls", 7, 5, "5"},
+      {"values.xls", 8, 5, "5"},
+      {"values.xls", 9, 5, "-5"},
+      {"values.xls", 10, 5, "1999-12-31"},
+      {"values.xls", 11, 5, "1234.5"},
+      {"values.xls", 12, 5, "12:00:00"},
+      {"values.xls", 13, 5, "7"},
+      {"values.xls", 14, 5, "1900-2-29"},
+      {"values.xls", 15, 5, "1900-3-1"},
+      {"values.xls", 16, 5, "1900-1-1"},
+      {"values.xls", 17, 5, "-1"},
+      {"values.xls", 18, 5, "0:00:00"},
+      {"values.xls", 19, 5, "2000-1-1"},
+      {"values.xls", 20, 5, "0.25"},
+      {"values.xls", 21, 5, "3"},
+      {"values.xls", 1, 6, "yyyy-mm-dd"},
       // Outside the used range.
-      {"values.xls", 24, 1, ""}, {"values.xls", 1, 9, ""}, {"values.xls", 0, 1, ""}, {"values.xls", 1, 0, ""},
-      {"values.xls", 65537, 1, ""}, {"values.xls", 1, 257, ""},
-      {"date1904.xls", 1, 1, "2003-8-1"}, {"date1904.xls", 2, 1, "1904-1-1"},
-      {"date1904.xls", 3, 1, "1904-1-2 6:00:00"}, {"date1904.xls", 4, 1, "1904-1-1 6:00:00"},
-      {"active.xls", 1, 1, "Third"}, {"active.xls", 2, 2, "3"},
+      {"values.xls", 24, 1, ""},
+      {"values.xls", 1, 9, ""},
+      {"values.xls", 0, 1, ""},
+      {"values.xls", 1, 0, ""},
+      {"values.xls", 65537, 1, ""},
+      {"values.xls", 1, 257, ""},
+      {"date1904.xls", 1, 1, "2003-8-1"},
+      {"date1904.xls", 2, 1, "1904-1-1"},
+      {"date1904.xls", 3, 1, "1904-1-2 6:00:00"},
+      {"date1904.xls", 4, 1, "1904-1-1 6:00:00"},
+      {"active.xls", 1, 1, "Third"},
+      {"active.xls", 2, 2, "3"},
       // Formula cells give their cached results.
-      {"formulas.xls", 1, 1, "3"}, {"formulas.xls", 2, 1, "0.333333333333333"}, {"formulas.xls", 3, 1, "ab中文"},
-      {"formulas.xls", 4, 1, "TRUE"}, {"formulas.xls", 5, 1, "FALSE"}, {"formulas.xls", 6, 1, "#DIV/0!"},
-      {"formulas.xls", 7, 1, "#N/A"}, {"formulas.xls", 8, 1, ""}, {"formulas.xls", 9, 1, std::string(300, 'x')},
+      {"formulas.xls", 1, 1, "3"},
+      {"formulas.xls", 2, 1, "0.333333333333333"},
+      {"formulas.xls", 3, 1, "ab中文"},
+      {"formulas.xls", 4, 1, "TRUE"},
+      {"formulas.xls", 5, 1, "FALSE"},
+      {"formulas.xls", 6, 1, "#DIV/0!"},
+      {"formulas.xls", 7, 1, "#N/A"},
+      {"formulas.xls", 8, 1, ""},
+      {"formulas.xls", 9, 1, std::string(300, 'x')},
       {"formulas.xls", 10, 1, "1.18059162071741E+21"},
       // Excel 95 (BIFF5): byte strings in the workbook's code page, its active sheet.
-      {"biff5.xls", 1, 1, "33"}, {"biff5.xls", 2, 1, "0.333333333333333"}, {"biff5.xls", 3, 1, "Größe"},
-      {"biff5.xls", 4, 1, "€5"}, {"biff5.xls", 5, 1, "2003-8-1 13:05:09"}, {"biff5.xls", 6, 1, "3"},
-      {"biff5.xls", 7, 1, "abcd"}, {"biff5.xls", 8, 1, "TRUE"}, {"biff5.xls", 9, 1, "#DIV/0!"},
-      {"biff5.xls", 10, 1, "TRUE"}, {"biff5.xls", 11, 1, std::string(300, 'x')},
+      {"biff5.xls", 1, 1, "33"},
+      {"biff5.xls", 2, 1, "0.333333333333333"},
+      {"biff5.xls", 3, 1, "Größe"},
+      {"biff5.xls", 4, 1, "€5"},
+      {"biff5.xls", 5, 1, "2003-8-1 13:05:09"},
+      {"biff5.xls", 6, 1, "3"},
+      {"biff5.xls", 7, 1, "abcd"},
+      {"biff5.xls", 8, 1, "TRUE"},
+      {"biff5.xls", 9, 1, "#DIV/0!"},
+      {"biff5.xls", 10, 1, "TRUE"},
+      {"biff5.xls", 11, 1, std::string(300, 'x')},
       // ... and Gnumeric's variant with code page 1200 (UTF-16) byte strings.
-      {"biff5_utf16.xls", 1, 1, "Größe"}, {"biff5_utf16.xls", 2, 1, "€5"}, {"biff5_utf16.xls", 3, 1, "中文"},
+      {"biff5_utf16.xls", 1, 1, "Größe"},
+      {"biff5_utf16.xls", 2, 1, "€5"},
+      {"biff5_utf16.xls", 3, 1, "中文"},
       {"biff5_utf16.xls", 4, 1, "plain"},
   };
   std::map<std::string, SheetCells> sheets;
   for (const auto& c : cases) {
     auto it = sheets.find(c.file);
     if (it == sheets.end())
-      it = sheets.emplace(c.file, SheetCells::Read(*OpenWorkbookReader(std::string(XB_SHEET_DATA "/") + c.file))).first;
-    EXPECT_EQ(it->second.cellText(c.row, c.column), c.text) << c.file << " row " << c.row << " column " << c.column;
+      it = sheets
+               .emplace(c.file, SheetCells::Read(
+                                    *OpenWorkbookReader(std::string(XB_SHEET_DATA "/") + c.file)))
+               .first;
+    EXPECT_EQ(it->second.cellText(c.row, c.column), c.text)
+        << c.file << " row " << c.row << " column " << c.column;
   }
   EXPECT_EQ(sheets.at("active.xls").sheetName(), "Third");
   EXPECT_EQ(sheets.at("biff5.xls").sheetName(), "Data");
@@ -122,7 +187,8 @@ TEST(XlsReader, RowsComeOnceEachWithTypedCellsInColumnOrder) {
     EXPECT_GT(row.row, last);
     last = row.row;
     ++rows;
-    for (size_t i = 1; i < row.cells.size(); ++i) EXPECT_LT(row.cells[i - 1].column, row.cells[i].column);
+    for (size_t i = 1; i < row.cells.size(); ++i)
+      EXPECT_LT(row.cells[i - 1].column, row.cells[i].column);
     if (row.row == 1)
       for (const auto& cell : row.cells) first_row[CellName(1, cell.column)] = cell;
   }
@@ -139,7 +205,8 @@ TEST(XlsReader, RowsComeOnceEachWithTypedCellsInColumnOrder) {
   EXPECT_EQ(first_row["D1"].type, TypedCell::Type::Error);
   EXPECT_EQ(first_row["D1"].text, "#NULL!");
   EXPECT_EQ(first_row["E1"].type, TypedCell::Type::Number);
-  EXPECT_TRUE(DateFormats().ShowsDate(first_row["E1"])) << first_row["E1"].format_id << " " << first_row["E1"].format_code;
+  EXPECT_TRUE(DateFormats().ShowsDate(first_row["E1"]))
+      << first_row["E1"].format_id << " " << first_row["E1"].format_code;
   EXPECT_FALSE(DateFormats().ShowsDate(first_row["A1"]));
 }
 
@@ -182,7 +249,8 @@ class BiffStream {
   // The whole stream: globals, then the sheet around the cell records.
   std::vector<uint8_t> Workbook() const {
     std::vector<uint8_t> globals;
-    const std::vector<uint8_t> bof_globals = {0x00, 0x06, 0x05, 0x00}, bof_sheet = {0x00, 0x06, 0x10, 0x00};
+    const std::vector<uint8_t> bof_globals = {0x00, 0x06, 0x05, 0x00},
+                               bof_sheet = {0x00, 0x06, 0x10, 0x00};
     const auto add = [](std::vector<uint8_t>& to, uint16_t id, const std::vector<uint8_t>& data) {
       Put16(to, id);
       Put16(to, uint16_t(data.size()));
@@ -191,7 +259,8 @@ class BiffStream {
     add(globals, 0x0809, bof_globals);
     const size_t sheet_at = globals.size() + 4 + 11 + 4;  // after BOUNDSHEET and EOF
     // Offset, visibility, kind, then the name: 3 8-bit characters.
-    const std::vector<uint8_t> boundsheet = {uint8_t(sheet_at), uint8_t(sheet_at >> 8), 0, 0, 0, 0, 3, 0, 'O', 'n', 'e'};
+    const std::vector<uint8_t> boundsheet = {
+        uint8_t(sheet_at), uint8_t(sheet_at >> 8), 0, 0, 0, 0, 3, 0, 'O', 'n', 'e'};
     add(globals, 0x0085, boundsheet);
     add(globals, 0x000A, {});
     add(globals, 0x0809, bof_sheet);
@@ -214,7 +283,8 @@ std::vector<std::string> Rows(WorkbookReader& reader) {
   TypedRow row;
   while (reader.nextRow(row)) {
     std::string line = std::to_string(row.row) + ":";
-    for (const auto& cell : row.cells) line += " " + CellName(row.row, cell.column) + "=" + CellText(cell, false, false);
+    for (const auto& cell : row.cells)
+      line += " " + CellName(row.row, cell.column) + "=" + CellText(cell, false, false);
     out.push_back(line);
   }
   return out;
@@ -223,7 +293,7 @@ std::vector<std::string> Rows(WorkbookReader& reader) {
 TEST(XlsReader, RecordsOutOfOrderComeInRowsAndColumnsAndTheLaterRecordWins) {
   BiffStream in_order;
   in_order.Number(0, 2, 3);
-  in_order.Number(0, 0, 1);  // columns out of order within a row
+  in_order.Number(0, 0, 1);   // columns out of order within a row
   in_order.Label(0, 2, "c");  // the same cell again: the later record wins
   in_order.BoolErr(2, 1, 1, false);
   in_order.Number(2, 300, 9);  // past the last column of an .xls sheet
@@ -263,9 +333,15 @@ std::string Refusal(const std::string& bytes) {
 TEST(XlsFaults, DamagedWorkbooksAreRefusedWithAMessage) {
   const fs::path hostile = fs::path(XB_TEST_DATA) / "hostile" / "corpus";
   const std::vector<std::pair<std::string, std::string>> files = {
-      {"encrypted-0.xls", "password"}, {"fat-self-loop.xls", ""}, {"fat-two-loop.xls", ""},
-      {"difat-loop-1.xls", ""}, {"directory-loop.xls", ""}, {"sst-count-2147483648-5.xls", ""},
-      {"xlsx-renamed.xls", ""}, {"empty.xls", ""}, {"biff4-in-container.xls", "old Excel file format"}};
+      {"encrypted-0.xls", "password"},
+      {"fat-self-loop.xls", ""},
+      {"fat-two-loop.xls", ""},
+      {"difat-loop-1.xls", ""},
+      {"directory-loop.xls", ""},
+      {"sst-count-2147483648-5.xls", ""},
+      {"xlsx-renamed.xls", ""},
+      {"empty.xls", ""},
+      {"biff4-in-container.xls", "old Excel file format"}};
   for (const auto& [name, words] : files) {
     const std::string message = Refusal(Slurp(hostile / name));
     EXPECT_NE(message, "") << name << " was parsed";
@@ -293,7 +369,8 @@ TEST(WorkbookReader, TheContentChoosesTheReaderAndOtherFilesAreRefusedWithAReaso
   // An .xls workbook by any name.
   fs::copy_file(fs::path(XB_SHEET_DATA) / "active.xls", dir / "book.txt");
   EXPECT_EQ(OpenWorkbookReader((dir / "book.txt").string())->activeSheetName(), "Third");
-  EXPECT_NE(refusal("notes.xls", "just some text\n").find("not an Excel .xls workbook"), std::string::npos);
+  EXPECT_NE(refusal("notes.xls", "just some text\n").find("not an Excel .xls workbook"),
+            std::string::npos);
   EXPECT_NE(refusal("empty.xls", "").find("not an Excel .xls workbook"), std::string::npos);
   EXPECT_NE(refusal("zip.xls", std::string("PK\x03\x04", 4) + std::string(100, '\0')), "");
   try {
@@ -308,7 +385,8 @@ TEST(WorkbookReader, TheContentChoosesTheReaderAndOtherFilesAreRefusedWithAReaso
 // its last cell or refused with a SheetError: nothing else (under the
 // sanitizer build: no memory fault either).
 TEST(WorkbookReader, FuzzAndHostileCorporaAreReadOrRefusedCleanly) {
-  for (const fs::path& corpus : {fs::path(XB_SHEET_DATA) / "fuzz_corpus", fs::path(XB_TEST_DATA) / "hostile" / "corpus"}) {
+  for (const fs::path& corpus :
+       {fs::path(XB_SHEET_DATA) / "fuzz_corpus", fs::path(XB_TEST_DATA) / "hostile" / "corpus"}) {
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(corpus)) files.push_back(entry.path());
     std::sort(files.begin(), files.end());

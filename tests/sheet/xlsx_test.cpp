@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "sheet/file_engine.h"
-#include "sheet/sheet.h"
 #include "sheet/cell_text.h"
+#include "sheet/file_engine.h"
 #include "sheet/reader.h"
+#include "sheet/sheet.h"
 #include "sheet/xlsx/xlsx_reader.h"
 #include "support/temp_dir.h"
 
@@ -85,7 +85,8 @@ Cells ReadXls(const fs::path& path) {
 std::string Describe(const Cells& cells) {
   std::string out;
   for (const auto& [at, text] : cells)
-    out += "  R" + std::to_string(at.first) + "C" + std::to_string(at.second) + " = " + text.substr(0, 60) + "\n";
+    out += "  R" + std::to_string(at.first) + "C" + std::to_string(at.second) + " = " +
+           text.substr(0, 60) + "\n";
   return out;
 }
 
@@ -99,8 +100,9 @@ void ExpectSameCells(const Cells& got, const Cells& want, const std::string& wha
     auto it = want.find(at);
     if (it == want.end() || it->second != text) extra[at] = text;
   }
-  EXPECT_TRUE(missing.empty() && extra.empty())
-      << what << "\nexpected but not read:\n" << Describe(missing) << "read but not expected:\n" << Describe(extra);
+  EXPECT_TRUE(missing.empty() && extra.empty()) << what << "\nexpected but not read:\n"
+                                                << Describe(missing) << "read but not expected:\n"
+                                                << Describe(extra);
 }
 
 struct Twin {
@@ -152,8 +154,10 @@ TEST(XlsxFixtures, TheFormatIsChosenByContentNotByName) {
   // A package named .xlsm (macros ignored) or without any extension reads the same.
   const ::xb::test::TempDir folder;
   const fs::path dir = folder.path();
-  fs::copy_file(kData / "xlsx" / "xlsxwriter_rich.xlsx", dir / "book.xlsm", fs::copy_options::overwrite_existing);
-  fs::copy_file(kData / "xlsx" / "xlsxwriter_rich.xlsx", dir / "book", fs::copy_options::overwrite_existing);
+  fs::copy_file(kData / "xlsx" / "xlsxwriter_rich.xlsx", dir / "book.xlsm",
+                fs::copy_options::overwrite_existing);
+  fs::copy_file(kData / "xlsx" / "xlsxwriter_rich.xlsx", dir / "book",
+                fs::copy_options::overwrite_existing);
   const Cells want = ReadAll(*OpenXlsxReader((kData / "xlsx" / "xlsxwriter_rich.xlsx").string()));
   EXPECT_EQ(ReadAll(*OpenWorkbookReader((dir / "book.xlsm").string())), want);
   EXPECT_EQ(ReadAll(*OpenWorkbookReader((dir / "book").string())), want);
@@ -168,8 +172,10 @@ TEST(XlsxFixtures, TheProgramsOwnExportReadsBack) {
   auto server = MakeFileServer(options);
   auto instance = server->create();
   instance->addWorkbook();
-  const std::vector<std::vector<std::string>> rows = {
-      {"ID", "NAME", "AMOUNT"}, {"1", "中文", "12.5"}, {"00123", "", "2003-8-1"}, {"", "tail", "x"}};
+  const std::vector<std::vector<std::string>> rows = {{"ID", "NAME", "AMOUNT"},
+                                                      {"1", "中文", "12.5"},
+                                                      {"00123", "", "2003-8-1"},
+                                                      {"", "tail", "x"}};
   Cells want;
   for (size_t r = 0; r < rows.size(); ++r)
     for (size_t c = 0; c < rows[r].size(); ++c) {
@@ -253,7 +259,9 @@ Outcome Read(const std::string& bytes, const XlsxLimits& limits = {}) {
   return out;
 }
 
-Outcome ReadFile(const std::string& name) { return Read(Slurp(kData / "xlsx_hostile" / "corpus" / (name + ".xlsx"))); }
+Outcome ReadFile(const std::string& name) {
+  return Read(Slurp(kData / "xlsx_hostile" / "corpus" / (name + ".xlsx")));
+}
 
 TEST(XlsxHostile, EachKindGetsItsReason) {
   const std::vector<std::pair<std::string, std::string>> cases = {
@@ -332,11 +340,12 @@ TEST(XlsxHostile, EachKindGetsItsReason) {
 }
 
 TEST(XlsxHostile, OddButValidPackagesRead) {
-  const Cells good = {{{1, 1}, "text"}, {{1, 2}, "1.5"}, {{1, 3}, "2003-8-1"}, {{2, 1}, "中文"},
-                      {{2, 2}, "TRUE"}, {{2, 3}, "#N/A"}, {{3, 1}, "inline"}, {{3, 2}, "text"}};
-  for (const char* name : {"seed-good", "seed-stored", "valid-no-dimension", "valid-prefixed", "utf16-sheet",
-                           "macro-enabled", "activetab-past-end", "rel-target-absolute", "style-index-past-table",
-                           "sst-count-lies", "deep-nesting", "many-attributes"}) {
+  const Cells good = {{{1, 1}, "text"}, {{1, 2}, "1.5"},  {{1, 3}, "2003-8-1"}, {{2, 1}, "中文"},
+                      {{2, 2}, "TRUE"}, {{2, 3}, "#N/A"}, {{3, 1}, "inline"},   {{3, 2}, "text"}};
+  for (const char* name :
+       {"seed-good", "seed-stored", "valid-no-dimension", "valid-prefixed", "utf16-sheet",
+        "macro-enabled", "activetab-past-end", "rel-target-absolute", "style-index-past-table",
+        "sst-count-lies", "deep-nesting", "many-attributes"}) {
     const Outcome o = ReadFile(name);
     EXPECT_TRUE(o.read) << name << ": " << o.reason;
     if (std::string(name) == "style-index-past-table") {
@@ -347,14 +356,19 @@ TEST(XlsxHostile, OddButValidPackagesRead) {
       EXPECT_EQ(o.cells, good) << name;
     }
   }
-  EXPECT_EQ(ReadFile("valid-cells-without-r").cells, (Cells{{{1, 1}, "1"}, {{1, 2}, "text"}, {{2, 1}, "3"}}));
+  EXPECT_EQ(ReadFile("valid-cells-without-r").cells,
+            (Cells{{{1, 1}, "1"}, {{1, 2}, "text"}, {{2, 1}, "3"}}));
   EXPECT_EQ(ReadFile("valid-sparse").cells, (Cells{{{5, 4}, "1"}, {{100000, 27}, "2"}}));
   // Rich runs joined, the phonetic reading left out.
   EXPECT_EQ(ReadFile("valid-phonetic").cells.at({1, 1}), "漢字");
   // The used range says how many cells to expect; without one, nothing is promised.
-  EXPECT_EQ(OpenXlsxReaderFromMemory(Slurp(kData / "xlsx_hostile" / "corpus" / "seed-good.xlsx"))->cellCountHint(), 9u);
-  EXPECT_EQ(OpenXlsxReaderFromMemory(Slurp(kData / "xlsx_hostile" / "corpus" / "valid-no-dimension.xlsx"))->cellCountHint(),
-            0u);
+  EXPECT_EQ(OpenXlsxReaderFromMemory(Slurp(kData / "xlsx_hostile" / "corpus" / "seed-good.xlsx"))
+                ->cellCountHint(),
+            9u);
+  EXPECT_EQ(
+      OpenXlsxReaderFromMemory(Slurp(kData / "xlsx_hostile" / "corpus" / "valid-no-dimension.xlsx"))
+          ->cellCountHint(),
+      0u);
   const Outcome empty_rows = ReadFile("many-empty-rows");
   EXPECT_TRUE(empty_rows.read) << empty_rows.reason;
   EXPECT_EQ(empty_rows.rows, 0);
@@ -374,10 +388,12 @@ TEST(XlsxHostile, LimitsAreTheCallersToSet) {
   no_ratio.max_ratio = 1 << 20;
   const fs::path corpus = kData / "xlsx_hostile" / "corpus";
   for (const char* name : {"huge-attribute", "huge-comment"})
-    EXPECT_NE(Read(Slurp(corpus / (std::string(name) + ".xlsx")), no_ratio).reason.find("more than 16 MB"),
+    EXPECT_NE(Read(Slurp(corpus / (std::string(name) + ".xlsx")), no_ratio)
+                  .reason.find("more than 16 MB"),
               std::string::npos)
         << name;
-  EXPECT_NE(Read(Slurp(corpus / "long-cell-huge.xlsx"), no_ratio).reason.find("cell A1 holds more than 32767"),
+  EXPECT_NE(Read(Slurp(corpus / "long-cell-huge.xlsx"), no_ratio)
+                .reason.find("cell A1 holds more than 32767"),
             std::string::npos);
 }
 

@@ -1,10 +1,10 @@
 #include "support/cli.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/capability.h>
 #include <signal.h>
 #include <spawn.h>
-#include <grp.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,10 +49,13 @@ void ApplyPrivileges(const CliOptions& options) {
     _exit(kCouldNotChangeUser);
 }
 
-int StatusOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+int StatusOf(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
 struct Argv {
-  explicit Argv(std::vector<std::string> args, const std::string& program) : strings(std::move(args)) {
+  explicit Argv(std::vector<std::string> args, const std::string& program)
+      : strings(std::move(args)) {
     strings.insert(strings.begin(), program);
     for (auto& a : strings) pointers.push_back(a.data());
     pointers.push_back(nullptr);
@@ -67,14 +70,16 @@ std::string CliPath() { return XB_CLI; }
 
 CliOutcome RunCli(std::vector<std::string> args, const CliOptions& options) {
   const TempDir streams;
-  const fs::path in = streams.path() / "stdin", out = streams.path() / "stdout", err = streams.path() / "stderr";
+  const fs::path in = streams.path() / "stdin", out = streams.path() / "stdout",
+                 err = streams.path() / "stderr";
   std::ofstream(in, std::ios::binary) << options.input;
   const std::string program = options.program.empty() ? CliPath() : options.program;
   Argv argv(std::move(args), program);
 
   CliOutcome outcome;
   pid_t pid = -1;
-  if (options.file_size_limit == RLIM_INFINITY && !options.keep_file_permissions && options.as_user == 0) {
+  if (options.file_size_limit == RLIM_INFINITY && !options.keep_file_permissions &&
+      options.as_user == 0) {
     // Nothing to change in the child: posix_spawn, cheaper than fork for a
     // large (sanitized) test process.
     posix_spawn_file_actions_t actions;
@@ -82,7 +87,8 @@ CliOutcome RunCli(std::vector<std::string> args, const CliOptions& options) {
     posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_TRUNC | O_CREAT, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_TRUNC | O_CREAT, 0644);
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.pointers.data(), environ);
+    const int rc =
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.pointers.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
       outcome.exit_code = kCouldNotStart;
@@ -96,9 +102,11 @@ CliOutcome RunCli(std::vector<std::string> args, const CliOptions& options) {
   }
   if (pid < 0) return outcome;
   if (pid == 0) {
-    const int i = open(in.c_str(), O_RDONLY), o = open(out.c_str(), O_WRONLY | O_TRUNC | O_CREAT, 0644),
+    const int i = open(in.c_str(), O_RDONLY),
+              o = open(out.c_str(), O_WRONLY | O_TRUNC | O_CREAT, 0644),
               e = open(err.c_str(), O_WRONLY | O_TRUNC | O_CREAT, 0644);
-    if (i < 0 || o < 0 || e < 0 || dup2(i, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(kCouldNotStart);
+    if (i < 0 || o < 0 || e < 0 || dup2(i, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0)
+      _exit(kCouldNotStart);
     signal(SIGXFSZ, SIG_IGN);
     if (options.file_size_limit != RLIM_INFINITY) {
       const rlimit limit{options.file_size_limit, options.file_size_limit};
@@ -145,7 +153,8 @@ pid_t StartCli(std::vector<std::string> args, const fs::path& log) {
   posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_TRUNC | O_CREAT, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.pointers.data(), environ) != 0) pid = -1;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.pointers.data(), environ) != 0)
+    pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
@@ -164,13 +173,16 @@ bool CanKeepFilePermissions(std::string* why) {
   if (pid == 0) _exit(DropPermissionOverride() ? 0 : 1);
   if (pid < 0 || WaitCli(pid) != 0) {
     if (why)
-      *why = "this root process may not drop CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH (it lacks CAP_SETPCAP)";
+      *why =
+          "this root process may not drop CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH (it lacks "
+          "CAP_SETPCAP)";
     return false;
   }
   return true;
 }
 
-bool HoldsForCli(const CliOptions& options, const std::string& script, const std::vector<std::string>& args) {
+bool HoldsForCli(const CliOptions& options, const std::string& script,
+                 const std::vector<std::string>& args) {
   std::vector<std::string> shell_args = {"-c", script, "sh"};
   shell_args.insert(shell_args.end(), args.begin(), args.end());
   Argv argv(std::move(shell_args), "/bin/sh");

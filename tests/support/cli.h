@@ -64,6 +64,7 @@ bool CanKeepFilePermissions(std::string* why);
 // the program (its user, its permission override); true when it exits 0.
 // Tells a test whether what it arranged holds for the program, e.g.
 // "exec 3<\"$1\"" for "may read $1".
-bool HoldsForCli(const CliOptions& options, const std::string& script, const std::vector<std::string>& args);
+bool HoldsForCli(const CliOptions& options, const std::string& script,
+                 const std::vector<std::string>& args);
 
 }  // namespace xb::test

@@ -53,7 +53,8 @@ ServerUser WhoRunsTheServer() {
   ServerUser user;
   if (geteuid() != 0) return user;
   const passwd* nobody = getpwnam("nobody");
-  if (!nobody) throw std::runtime_error("running as root and there is no user 'nobody' to run the server as");
+  if (!nobody)
+    throw std::runtime_error("running as root and there is no user 'nobody' to run the server as");
   user.switch_user = true;
   user.uid = nobody->pw_uid;
   user.gid = nobody->pw_gid;
@@ -62,7 +63,8 @@ ServerUser WhoRunsTheServer() {
 
 // Runs a program of the server and waits for it; its output goes to
 // output_file. Returns the exit status.
-int RunServerProgram(const std::vector<std::string>& args, const fs::path& workdir, const fs::path& output_file) {
+int RunServerProgram(const std::vector<std::string>& args, const fs::path& workdir,
+                     const fs::path& output_file) {
   const ServerUser user = WhoRunsTheServer();
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -72,8 +74,8 @@ int RunServerProgram(const std::vector<std::string>& args, const fs::path& workd
   std::vector<std::string> env_strings = {"LC_ALL=C.UTF-8"};
   for (char** e = environ; e && *e; ++e) {
     const std::string entry = *e;
-    if (entry.rfind("LC_ALL=", 0) == 0 || entry.rfind("PGDATA=", 0) == 0 || entry.rfind("PGHOST=", 0) == 0 ||
-        entry.rfind("PGPORT=", 0) == 0)
+    if (entry.rfind("LC_ALL=", 0) == 0 || entry.rfind("PGDATA=", 0) == 0 ||
+        entry.rfind("PGHOST=", 0) == 0 || entry.rfind("PGPORT=", 0) == 0)
       continue;
     env_strings.push_back(entry);
   }
@@ -142,15 +144,18 @@ void PgCtl(const PgClusterInfo& cluster, const std::vector<std::string>& tail, c
 }  // namespace
 
 std::string PgClusterInfo::AdminConninfo(const std::string& database) const {
-  return "host=" + Keyword(folder) + " port=" + std::to_string(port) + " user=" + Keyword(admin_user) +
-         " password=" + Keyword(admin_password) + " dbname=" + Keyword(database) + " connect_timeout=15";
+  return "host=" + Keyword(folder) + " port=" + std::to_string(port) +
+         " user=" + Keyword(admin_user) + " password=" + Keyword(admin_password) +
+         " dbname=" + Keyword(database) + " connect_timeout=15";
 }
 
 std::string PgBinFolder() {
-  if (const char* bin = std::getenv("XB_PG_BIN"); bin && *bin) return fs::exists(fs::path(bin) / "initdb") ? bin : "";
+  if (const char* bin = std::getenv("XB_PG_BIN"); bin && *bin)
+    return fs::exists(fs::path(bin) / "initdb") ? bin : "";
   for (const char* version : {"17", "16", "15", "14", "13"}) {
     const fs::path bin = fs::path("/usr/lib/postgresql") / version / "bin";
-    if (fs::exists(bin / "initdb") && fs::exists(bin / "pg_ctl") && fs::exists(bin / "postgres")) return bin.string();
+    if (fs::exists(bin / "initdb") && fs::exists(bin / "pg_ctl") && fs::exists(bin / "postgres"))
+      return bin.string();
   }
   return {};
 }
@@ -158,23 +163,25 @@ std::string PgBinFolder() {
 PgClusterInfo StartPgCluster() {
   PgClusterInfo cluster;
   cluster.bin = PgBinFolder();
-  if (cluster.bin.empty()) throw std::runtime_error("the PostgreSQL server binaries (Debian package postgresql) are not installed");
+  if (cluster.bin.empty())
+    throw std::runtime_error(
+        "the PostgreSQL server binaries (Debian package postgresql) are not installed");
   char folder[] = "/tmp/xb_pg_XXXXXX";
-  if (!mkdtemp(folder)) throw std::runtime_error("cannot make a folder under /tmp for the test server");
+  if (!mkdtemp(folder))
+    throw std::runtime_error("cannot make a folder under /tmp for the test server");
   cluster.folder = folder;
   cluster.admin_user = "xbadmin";
   cluster.admin_password = RandomWord(24);
   GiveToServerUser(cluster.folder);
   const fs::path top(cluster.folder);
-  {
-    std::ofstream(top / "pwfile") << cluster.admin_password << "\n";
-  }
+  { std::ofstream(top / "pwfile") << cluster.admin_password << "\n"; }
   GiveToServerUser(top / "pwfile");
   const fs::path output = top / "initdb.out";
-  const int rc = RunServerProgram({cluster.bin + "/initdb", "-D", (top / "data").string(), "-U", cluster.admin_user,
-                                   "--pwfile=" + (top / "pwfile").string(), "--auth=scram-sha-256",
-                                   "--encoding=UTF8", "--locale=C.UTF-8", "--no-sync"},
-                                  top, output);
+  const int rc =
+      RunServerProgram({cluster.bin + "/initdb", "-D", (top / "data").string(), "-U",
+                        cluster.admin_user, "--pwfile=" + (top / "pwfile").string(),
+                        "--auth=scram-sha-256", "--encoding=UTF8", "--locale=C.UTF-8", "--no-sync"},
+                       top, output);
   fs::remove(top / "pwfile");
   if (rc != 0) {
     const std::string log = Slurp(output);
@@ -186,7 +193,8 @@ PgClusterInfo StartPgCluster() {
     conf << "\n# the test server: a socket in its own folder, no TCP\n"
          << "listen_addresses = ''\n"
          << "unix_socket_directories = '" << cluster.folder << "'\n"
-         << "port = " << cluster.port << "\n"
+         << "port = " << cluster.port
+         << "\n"
          // Speed without losing a commit when the server is stopped at once
          // (the fault tests): data reaches the operating system, which a
          // stopped server does not take back; an asynchronous commit would
@@ -199,7 +207,8 @@ PgClusterInfo StartPgCluster() {
   }
   try {
     RestartPgCluster(cluster);
-    PgAdminExec(cluster, std::string("create database ") + kTestDatabase + " template template0 encoding 'UTF8'");
+    PgAdminExec(cluster, std::string("create database ") + kTestDatabase +
+                             " template template0 encoding 'UTF8'");
     PgAdminExec(cluster, "revoke all on schema public from public", kTestDatabase);
   } catch (...) {
     StopPgCluster(cluster, true, true);
@@ -230,8 +239,9 @@ void WriteClusterState(const std::string& path, const PgClusterInfo& cluster) {
   const std::string temporary = path + ".new";
   {
     std::ofstream out(temporary, std::ios::trunc);
-    out << "folder=" << cluster.folder << "\nbin=" << cluster.bin << "\nadmin_user=" << cluster.admin_user
-        << "\nadmin_password=" << cluster.admin_password << "\nport=" << cluster.port << "\n";
+    out << "folder=" << cluster.folder << "\nbin=" << cluster.bin
+        << "\nadmin_user=" << cluster.admin_user << "\nadmin_password=" << cluster.admin_password
+        << "\nport=" << cluster.port << "\n";
   }
   chmod(temporary.c_str(), 0600);
   fs::rename(temporary, path);
@@ -245,11 +255,16 @@ bool ReadClusterState(const std::string& path, PgClusterInfo& cluster) {
     const auto eq = line.find('=');
     if (eq == std::string::npos) continue;
     const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-    if (key == "folder") cluster.folder = value;
-    else if (key == "bin") cluster.bin = value;
-    else if (key == "admin_user") cluster.admin_user = value;
-    else if (key == "admin_password") cluster.admin_password = value;
-    else if (key == "port") cluster.port = std::atoi(value.c_str());
+    if (key == "folder")
+      cluster.folder = value;
+    else if (key == "bin")
+      cluster.bin = value;
+    else if (key == "admin_user")
+      cluster.admin_user = value;
+    else if (key == "admin_password")
+      cluster.admin_password = value;
+    else if (key == "port")
+      cluster.port = std::atoi(value.c_str());
   }
   return !cluster.folder.empty() && !cluster.admin_password.empty();
 }
@@ -282,8 +297,9 @@ const PgClusterInfo* SharedPgCluster(std::string* why) {
   if (!shared.tried) {
     shared.tried = true;
     if (PgBinFolder().empty()) {
-      shared.why = "the PostgreSQL server binaries (Debian package postgresql) are not installed: "
-                   "the postgres engine is NOT tested";
+      shared.why =
+          "the PostgreSQL server binaries (Debian package postgresql) are not installed: "
+          "the postgres engine is NOT tested";
     } else if (const char* state = std::getenv("XB_PG_CLUSTER"); state && *state) {
       PgClusterInfo cluster;
       if (ReadClusterState(state, cluster))
@@ -305,16 +321,19 @@ const PgClusterInfo* SharedPgCluster(std::string* why) {
   return shared.cluster.get();
 }
 
-void PgAdminExec(const PgClusterInfo& cluster, const std::string& sql, const std::string& database) {
+void PgAdminExec(const PgClusterInfo& cluster, const std::string& sql,
+                 const std::string& database) {
   PGconn* conn = PQconnectdb(cluster.AdminConninfo(database).c_str());
   if (PQstatus(conn) != CONNECTION_OK) {
     const std::string message = PQerrorMessage(conn);
     PQfinish(conn);
     throw std::runtime_error("cannot connect to the test server as its admin: " + message);
   }
-  PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      conn, [](void*, const char*) {}, nullptr);
   PGresult* result = PQexec(conn, sql.c_str());
-  const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK;
+  const bool ok =
+      PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK;
   const std::string message = PQresultErrorMessage(result);
   PQclear(result);
   PQfinish(conn);
@@ -341,7 +360,9 @@ PgDatabase::PgDatabase(const PgClusterInfo& cluster, std::string password)
 
 PgDatabase::~PgDatabase() {
   try {
-    PgAdminExec(cluster_, "select pg_terminate_backend(pid) from pg_stat_activity where usename = '" + user_ + "'");
+    PgAdminExec(
+        cluster_,
+        "select pg_terminate_backend(pid) from pg_stat_activity where usename = '" + user_ + "'");
     PgAdminExec(cluster_, "drop schema if exists " + user_ + " cascade", kTestDatabase);
     PgAdminExec(cluster_, "drop role if exists " + user_);
   } catch (const std::exception&) {
@@ -353,14 +374,17 @@ std::string PgDatabase::Uri() const {
   // The socket folder goes in the host parameter, percent-encoded.
   std::string host;
   for (const char c : cluster_.folder) {
-    if (c == '/') host += "%2F";
-    else host += c;
+    if (c == '/')
+      host += "%2F";
+    else
+      host += c;
   }
   return "postgresql://" + host + ":" + std::to_string(cluster_.port) + "/" + kTestDatabase;
 }
 
 std::string PgDatabase::Conninfo() const {
-  return "host=" + Keyword(cluster_.folder) + " port=" + std::to_string(cluster_.port) + " dbname=" + kTestDatabase;
+  return "host=" + Keyword(cluster_.folder) + " port=" + std::to_string(cluster_.port) +
+         " dbname=" + kTestDatabase;
 }
 
 }  // namespace xb::test

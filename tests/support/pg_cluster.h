@@ -44,14 +44,15 @@ bool ReadClusterState(const std::string& path, PgClusterInfo& cluster);
 const PgClusterInfo* SharedPgCluster(std::string* why);
 
 // Runs one statement as the admin; throws std::runtime_error.
-void PgAdminExec(const PgClusterInfo& cluster, const std::string& sql, const std::string& database = "postgres");
+void PgAdminExec(const PgClusterInfo& cluster, const std::string& sql,
+                 const std::string& database = "postgres");
 
 // The database the tests work in.
 inline constexpr const char* kTestDatabase = "xbtests";
 
 // A fresh login role with a schema of its own in the test database,
-// dropped with everything in it at the end. The role's password holds characters that matter to connection
-// strings, so every test proves they travel as parameters.
+// dropped with everything in it at the end. The role's password holds characters that matter to
+// connection strings, so every test proves they travel as parameters.
 class PgDatabase {
  public:
   explicit PgDatabase(const PgClusterInfo& cluster, std::string password = "pw;=' \"{}\\x");

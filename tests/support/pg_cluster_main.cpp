@@ -21,8 +21,10 @@ int main(int argc, char** argv) {
   std::filesystem::remove(state);
   if (std::strcmp(argv[1], "stop") == 0) return 0;
   if (PgBinFolder().empty()) {
-    std::printf("*** WARNING: the PostgreSQL server binaries (Debian package postgresql) are not installed.\n"
-                "*** The postgres engine is NOT tested: its tests skip.\n");
+    std::printf(
+        "*** WARNING: the PostgreSQL server binaries (Debian package postgresql) are not "
+        "installed.\n"
+        "*** The postgres engine is NOT tested: its tests skip.\n");
     return 0;
   }
   try {

@@ -36,7 +36,8 @@ ScopedEnv& ScopedEnv::unset(const std::string& name) {
 }
 
 void UsePrivateSettings(ScopedEnv& env, const TempDir& dir) {
-  if (!std::filesystem::exists(dir.file("aliases.ini"))) std::ofstream(dir.file("aliases.ini")).close();
+  if (!std::filesystem::exists(dir.file("aliases.ini")))
+    std::ofstream(dir.file("aliases.ini")).close();
   env.set("XLSBRIDGE_ALIASES", dir.file("aliases.ini"))
       .set("ODBCINI", dir.file("odbc.ini"))
       .set("ODBCSYSINI", dir.path().string())
@@ -44,10 +45,18 @@ void UsePrivateSettings(ScopedEnv& env, const TempDir& dir) {
       .set("XDG_DATA_HOME", dir.file("data"));
   // libpq's defaults (psqlODBC's too): no server, user, password file,
   // service file, session option, time zone or date style of the machine.
-  for (const char* name : {"PGHOST", "PGHOSTADDR", "PGPORT", "PGDATABASE", "PGUSER", "PGPASSWORD", "PGSERVICE",
-                           "PGOPTIONS", "PGAPPNAME", "PGSSLMODE", "PGREQUIRESSL", "PGSSLCERT", "PGSSLKEY",
-                           "PGSSLROOTCERT", "PGGSSENCMODE", "PGCONNECT_TIMEOUT", "PGCLIENTENCODING", "PGTARGETSESSIONATTRS",
-                           "PGDATESTYLE", "PGTZ", "PGGEQO", "PGKRBSRVNAME", "PGREQUIREAUTH", "PGCHANNELBINDING"})
+  for (const char* name : {"PGHOST",           "PGHOSTADDR",
+                           "PGPORT",           "PGDATABASE",
+                           "PGUSER",           "PGPASSWORD",
+                           "PGSERVICE",        "PGOPTIONS",
+                           "PGAPPNAME",        "PGSSLMODE",
+                           "PGREQUIRESSL",     "PGSSLCERT",
+                           "PGSSLKEY",         "PGSSLROOTCERT",
+                           "PGGSSENCMODE",     "PGCONNECT_TIMEOUT",
+                           "PGCLIENTENCODING", "PGTARGETSESSIONATTRS",
+                           "PGDATESTYLE",      "PGTZ",
+                           "PGGEQO",           "PGKRBSRVNAME",
+                           "PGREQUIREAUTH",    "PGCHANNELBINDING"})
     env.unset(name);
   env.set("PGPASSFILE", dir.file("pgpass"))
       .set("PGSERVICEFILE", dir.file("pg_service.conf"))

@@ -31,8 +31,8 @@
 #include <functional>
 
 #include "app/main_window.h"
-#include "db/connection.h"
 #include "app/startup.h"
+#include "db/connection.h"
 #include "help/help_window.h"
 #include "support/scoped_env.h"
 
@@ -47,7 +47,8 @@ void Xdo(const QStringList& args) {
   QProcess xdo;
   xdo.start(QStringLiteral("xdotool"), args);
   ASSERT_TRUE(xdo.waitForFinished(kWait)) << args.join(' ').toStdString();
-  EXPECT_EQ(xdo.exitCode(), 0) << args.join(' ').toStdString() << ": " << xdo.readAllStandardError().toStdString();
+  EXPECT_EQ(xdo.exitCode(), 0) << args.join(' ').toStdString() << ": "
+                               << xdo.readAllStandardError().toStdString();
 }
 
 void Key(const QString& keys) { Xdo({"key", "--clearmodifiers", keys}); }
@@ -61,7 +62,8 @@ void ClickAt(const QPoint& global, int repeat = 1) {
 // Gives the window the keyboard focus through the window manager.
 void Activate(QWidget* window) {
   Xdo({"windowactivate", "--sync", QString::number(window->winId())});
-  EXPECT_TRUE(QTest::qWaitFor([&] { return window->isActiveWindow(); }, kWait)) << window->windowTitle().toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window->isActiveWindow(); }, kWait))
+      << window->windowTitle().toStdString();
 }
 
 // Runs `blocking`, which opens a window with its own event loop, and runs
@@ -81,7 +83,8 @@ void WhileOpen(const std::function<void()>& blocking, const std::function<bool()
       ADD_FAILURE() << "the window did not come up";
       for (QWidget* w : QApplication::topLevelWidgets())
         if (w->isVisible())
-          ADD_FAILURE() << "visible: " << w->metaObject()->className() << " " << w->windowTitle().toStdString()
+          ADD_FAILURE() << "visible: " << w->metaObject()->className() << " "
+                        << w->windowTitle().toStdString()
                         << (w->isActiveWindow() ? " (active)" : "");
     }
     fired = true;
@@ -135,13 +138,13 @@ QRect FrameOf(QWidget* window) {
     const qsizetype at = info.indexOf(name);
     return at < 0 ? -1 : info.mid(at + name.size()).section('\n', 0, 0).trimmed().toInt();
   };
-  const QRect client(field("Absolute upper-left X:"), field("Absolute upper-left Y:"), field("Width:"),
-                     field("Height:"));
+  const QRect client(field("Absolute upper-left X:"), field("Absolute upper-left Y:"),
+                     field("Width:"), field("Height:"));
   const QString extents = run("xprop", {"-id", id, "_NET_FRAME_EXTENTS"});
   const QStringList parts = extents.section('=', 1).split(',', Qt::SkipEmptyParts);
   if (parts.size() != 4) return client;  // not framed yet
-  return client.marginsAdded(
-      QMargins(parts[0].trimmed().toInt(), parts[2].trimmed().toInt(), parts[1].trimmed().toInt(), parts[3].trimmed().toInt()));
+  return client.marginsAdded(QMargins(parts[0].trimmed().toInt(), parts[2].trimmed().toInt(),
+                                      parts[1].trimmed().toInt(), parts[3].trimmed().toInt()));
 }
 
 // The name of the control that has the keyboard focus.
@@ -166,9 +169,9 @@ class StandInViewer {
   explicit StandInViewer(const QString& dir) : dir_(dir) {}
   std::shared_ptr<sheet::Viewer> Make(bool shows) {
     const QString script = dir_ + (shows ? "/shows" : "/fails");
-    std::ofstream(script.toStdString()) << (shows ? "#!/bin/sh\necho \"$1\" > \"" + (dir_ + "/shown").toStdString() +
-                                                        "\"\n"
-                                                  : std::string("#!/bin/sh\necho cannot open display >&2\nexit 1\n"));
+    std::ofstream(script.toStdString())
+        << (shows ? "#!/bin/sh\necho \"$1\" > \"" + (dir_ + "/shown").toStdString() + "\"\n"
+                  : std::string("#!/bin/sh\necho cannot open display >&2\nexit 1\n"));
     QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
     sheet::DesktopViewerOptions options;
     options.commands = {{script.toStdString()}};
@@ -199,7 +202,8 @@ class RealWindowTest : public testing::Test {
   }
 
   void Create(bool viewer_shows = true) {
-    window_ = std::make_unique<Tfrm_main>("/usr/bin/xlsbridge", StandInViewer(dir_.path()).Make(viewer_shows));
+    window_ = std::make_unique<Tfrm_main>("/usr/bin/xlsbridge",
+                                          StandInViewer(dir_.path()).Make(viewer_shows));
     window_->FormCreate();
     window_->setHelpWindow(&help_);
     window_->ShowCentred();
@@ -211,19 +215,23 @@ class RealWindowTest : public testing::Test {
   // with Enter.
   void Connect() {
     window_->data_source->setFocus();
-    WhileOpen([&] {
-      Xdo({"type", "--delay", "5", "Demo"});
-      Key("Tab");
-      Xdo({"type", "--delay", "5", "scott"});
-      Key("Tab");
-      Xdo({"type", "--delay", "5", "tiger"});
-      Key("Return");
-      (void)QTest::qWaitFor([&] { return window_->rd_czxm->isEnabled(); }, kWait);
-    }, [] { return VisibleTopLevel<QMessageBox>() && VisibleTopLevel<QMessageBox>()->isActiveWindow(); },
-              [] {
-                Key("Return");
-                (void)QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
-              });
+    WhileOpen(
+        [&] {
+          Xdo({"type", "--delay", "5", "Demo"});
+          Key("Tab");
+          Xdo({"type", "--delay", "5", "scott"});
+          Key("Tab");
+          Xdo({"type", "--delay", "5", "tiger"});
+          Key("Return");
+          (void)QTest::qWaitFor([&] { return window_->rd_czxm->isEnabled(); }, kWait);
+        },
+        [] {
+          return VisibleTopLevel<QMessageBox>() && VisibleTopLevel<QMessageBox>()->isActiveWindow();
+        },
+        [] {
+          Key("Return");
+          (void)QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
+        });
     ASSERT_EQ(window_->choiceIndex(), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return window_->GroupBox1->isVisible(); }, kWait));
   }
@@ -240,8 +248,12 @@ class RealWindowTest : public testing::Test {
     return names;
   }
 
-  std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
-  void Write(const std::string& name, const std::string& text) { std::ofstream(Path(name)) << text; }
+  std::string Path(const std::string& name) const {
+    return dir_.filePath(QString::fromStdString(name)).toStdString();
+  }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(Path(name)) << text;
+  }
 
   test::ScopedEnv env_;
   QTemporaryDir dir_;
@@ -256,19 +268,25 @@ TEST_F(RealWindowTest, HelpWindowMaximises) {
   WhileOpen([&] { Key("F1"); }, [&] { return help_.isVisible() && help_.isActiveWindow(); },
             [&] {
               const QRect frame = help_.frameGeometry();
-              const QPoint title(frame.center().x(), frame.top() + (help_.geometry().top() - frame.top()) / 2);
+              const QPoint title(frame.center().x(),
+                                 frame.top() + (help_.geometry().top() - frame.top()) / 2);
               ClickAt(title, 2);  // openbox: a double click on the title bar maximises
               EXPECT_TRUE(QTest::qWaitFor(
-                  [&] { return help_.isMaximized() && help_.viewer()->width() > 339 && help_.viewer()->height() > 444; },
+                  [&] {
+                    return help_.isMaximized() && help_.viewer()->width() > 339 &&
+                           help_.viewer()->height() > 444;
+                  },
                   kWait));
               const QRect area = help_.screen()->availableGeometry();
               EXPECT_GE(help_.frameGeometry().width(), area.width() - 2);
               QTest::qWait(200);  // let the document lay out before the picture
               SaveScreen("help-maximised.png");
               ClickAt(QPoint(help_.frameGeometry().center().x(),
-                             help_.frameGeometry().top() + (help_.geometry().top() - help_.frameGeometry().top()) / 2),
+                             help_.frameGeometry().top() +
+                                 (help_.geometry().top() - help_.frameGeometry().top()) / 2),
                       2);
-              EXPECT_TRUE(QTest::qWaitFor([&] { return !help_.isMaximized() && help_.size() == QSize(349, 454); }, kWait));
+              EXPECT_TRUE(QTest::qWaitFor(
+                  [&] { return !help_.isMaximized() && help_.size() == QSize(349, 454); }, kWait));
               EXPECT_EQ(help_.viewer()->size(), QSize(339, 444));
               Key("alt+F4");
               (void)QTest::qWaitFor([&] { return !help_.isVisible(); }, kWait);
@@ -282,8 +300,8 @@ TEST_F(RealWindowTest, TabReachesEveryControlInBothStates) {
   Connect();
   window_->data_source->setFocus();
   (void)QTest::qWaitFor([&] { return FocusName() == "data_source"; }, kWait);
-  EXPECT_EQ(Tabs(9), (QStringList{"user_name", "user_pass", "bt_test", "bt_exit", "rd_czxm", "bt_open", "ed_filepath",
-                                  "LbButton2", "data_source"}));
+  EXPECT_EQ(Tabs(9), (QStringList{"user_name", "user_pass", "bt_test", "bt_exit", "rd_czxm",
+                                  "bt_open", "ed_filepath", "LbButton2", "data_source"}));
 
   // Choose export by keyboard: Tab to the choice, Down picks the second item.
   EXPECT_EQ(Tabs(5), (QStringList{"user_name", "user_pass", "bt_test", "bt_exit", "rd_czxm"}));
@@ -309,8 +327,7 @@ TEST_F(RealWindowTest, EnterPressesTheFocusedButton) {
   Connect();
   window_->LbButton2->setFocus();
   (void)QTest::qWaitFor([&] { return FocusName() == "LbButton2"; }, kWait);
-  WhileOpen([&] { Key("Return"); },
-            [&] { return help_.isVisible() && help_.isActiveWindow(); },
+  WhileOpen([&] { Key("Return"); }, [&] { return help_.isVisible() && help_.isActiveWindow(); },
             [&] {
               Key("alt+F4");
               (void)QTest::qWaitFor([&] { return !help_.isVisible(); }, kWait);
@@ -333,19 +350,27 @@ TEST_F(RealWindowTest, FailingViewerNamesTheSavedFile) {
     QString seen;
     if (shows) {
       Key("space");
-      EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(QString::fromStdString(Path("shown"))); }, kWait));
+      EXPECT_TRUE(QTest::qWaitFor(
+          [&] { return QFile::exists(QString::fromStdString(Path("shown"))); }, kWait));
       QTest::qWait(100);
       EXPECT_EQ(VisibleTopLevel<QMessageBox>(), nullptr);
     } else {
-      WhileOpen([&] { Key("space"); (void)QTest::qWaitFor([&] { return !seen.isEmpty(); }, kWait); },
-                [] { return VisibleTopLevel<QMessageBox>() && VisibleTopLevel<QMessageBox>()->isActiveWindow(); },
-                [&] {
-                  seen = VisibleTopLevel<QMessageBox>()->text();
-                  Key("Return");
-                  (void)QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
-                });
-      const QStringList saved =
-          QDir(QString::fromStdString(Path("data/xlsbridge/exports"))).entryList({"export-*.xlsx"}, QDir::Files);
+      WhileOpen(
+          [&] {
+            Key("space");
+            (void)QTest::qWaitFor([&] { return !seen.isEmpty(); }, kWait);
+          },
+          [] {
+            return VisibleTopLevel<QMessageBox>() &&
+                   VisibleTopLevel<QMessageBox>()->isActiveWindow();
+          },
+          [&] {
+            seen = VisibleTopLevel<QMessageBox>()->text();
+            Key("Return");
+            (void)QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
+          });
+      const QStringList saved = QDir(QString::fromStdString(Path("data/xlsbridge/exports")))
+                                    .entryList({"export-*.xlsx"}, QDir::Files);
       ASSERT_EQ(saved.size(), 1);
       EXPECT_TRUE(seen.startsWith("导出的文件已经保存在:")) << seen.toStdString();
       EXPECT_TRUE(seen.endsWith(saved[0])) << seen.toStdString();
@@ -360,23 +385,24 @@ TEST_F(RealWindowTest, FailingViewerNamesTheSavedFile) {
 TEST_F(RealWindowTest, OverwritePromptCentredAndKeptAbove) {
   Create();
   OverwriteAnswer answer = OverwriteAnswer::Closed;
-  WhileOpen([&] { answer = window_->askOverwrite("表 ZORVAT 中已经存在记录\r是否覆盖?"); },
-            [] { return VisibleTopLevel<QMessageBox>() != nullptr; },
-            [&] {
-              QMessageBox* prompt = VisibleTopLevel<QMessageBox>();
-              Activate(prompt);
-              const QPoint centre = prompt->screen()->availableGeometry().center();
-              // The frame settles once the window manager has framed the prompt.
-              EXPECT_TRUE(QTest::qWaitFor([&] { return (FrameOf(prompt).center() - centre).manhattanLength() <= 2; },
-                                          kWait))
-                  << "frame " << FrameOf(prompt).x() << "," << FrameOf(prompt).y() << " " << FrameOf(prompt).width()
-                  << "x" << FrameOf(prompt).height();
-              ClickAt(window_->mapToGlobal(QPoint(5, 5)));
-              QTest::qWait(100);
-              EXPECT_TRUE(Above(prompt, window_.get()));
-              Activate(prompt);
-              Key("Return");
-            });
+  WhileOpen(
+      [&] { answer = window_->askOverwrite("表 ZORVAT 中已经存在记录\r是否覆盖?"); },
+      [] { return VisibleTopLevel<QMessageBox>() != nullptr; },
+      [&] {
+        QMessageBox* prompt = VisibleTopLevel<QMessageBox>();
+        Activate(prompt);
+        const QPoint centre = prompt->screen()->availableGeometry().center();
+        // The frame settles once the window manager has framed the prompt.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return (FrameOf(prompt).center() - centre).manhattanLength() <= 2; }, kWait))
+            << "frame " << FrameOf(prompt).x() << "," << FrameOf(prompt).y() << " "
+            << FrameOf(prompt).width() << "x" << FrameOf(prompt).height();
+        ClickAt(window_->mapToGlobal(QPoint(5, 5)));
+        QTest::qWait(100);
+        EXPECT_TRUE(Above(prompt, window_.get()));
+        Activate(prompt);
+        Key("Return");
+      });
   EXPECT_EQ(answer, OverwriteAnswer::Yes);
 }
 
@@ -391,7 +417,10 @@ TEST_F(RealWindowTest, OwnerlessBoxesStayAboveTheMainWindow) {
     box.icon = Icon::Error;
     box.modality = modality;
     WhileOpen([&] { window_->showMessage(box); },
-              [] { return VisibleTopLevel<QMessageBox>() && VisibleTopLevel<QMessageBox>()->isActiveWindow(); },
+              [] {
+                return VisibleTopLevel<QMessageBox>() &&
+                       VisibleTopLevel<QMessageBox>()->isActiveWindow();
+              },
               [&] {
                 QMessageBox* shown = VisibleTopLevel<QMessageBox>();
                 ClickAt(window_->mapToGlobal(QPoint(window_->width() / 2, 8)));
@@ -412,7 +441,10 @@ TEST_F(RealWindowTest, FileDialogSpeaksChinese) {
   Create();
   std::optional<std::string> chosen = std::string("unset");
   WhileOpen([&] { chosen = window_->chooseWorkbook(); },
-            [] { return VisibleTopLevel<QFileDialog>() && VisibleTopLevel<QFileDialog>()->isActiveWindow(); },
+            [] {
+              return VisibleTopLevel<QFileDialog>() &&
+                     VisibleTopLevel<QFileDialog>()->isActiveWindow();
+            },
             [&] {
               QFileDialog* dialog = VisibleTopLevel<QFileDialog>();
               QStringList texts;
@@ -433,7 +465,8 @@ class RealProgram : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    std::ofstream(dir_.filePath("aliases.ini").toStdString()) << "[Demo]\nengine=sqlite\ntarget=db.sqlite\n";
+    std::ofstream(dir_.filePath("aliases.ini").toStdString())
+        << "[Demo]\nengine=sqlite\ntarget=db.sqlite\n";
     std::ofstream(dir_.filePath("db.sqlite").toStdString());
     env_ = QProcessEnvironment::systemEnvironment();
     env_.insert("XLSBRIDGE_ALIASES", dir_.filePath("aliases.ini"));
@@ -447,7 +480,8 @@ class RealProgram : public testing::Test {
     // In a sanitizer build the program's leak report leaves out the session
     // bus library's buffer, as this test program's does.
     std::ofstream(dir_.filePath("lsan.supp").toStdString()) << "leak:libdbus-1.so\n";
-    env_.insert("LSAN_OPTIONS", "suppressions=" + dir_.filePath("lsan.supp") + ":print_suppressions=0");
+    env_.insert("LSAN_OPTIONS",
+                "suppressions=" + dir_.filePath("lsan.supp") + ":print_suppressions=0");
   }
   void TearDown() override {
     if (program_.state() != QProcess::NotRunning) {
@@ -471,9 +505,10 @@ class RealProgram : public testing::Test {
   // The program's visible windows: id to title.
   QMap<QString, QString> Windows() {
     QMap<QString, QString> windows;
-    const QString ids =
-        Output({"search", "--onlyvisible", "--pid", QString::number(program_.processId()), "--name", "."});
-    for (const QString& id : ids.split('\n', Qt::SkipEmptyParts)) windows[id] = Output({"getwindowname", id});
+    const QString ids = Output(
+        {"search", "--onlyvisible", "--pid", QString::number(program_.processId()), "--name", "."});
+    for (const QString& id : ids.split('\n', Qt::SkipEmptyParts))
+      windows[id] = Output({"getwindowname", id});
     return windows;
   }
   QStringList Titles() { return Windows().values(); }
@@ -481,12 +516,14 @@ class RealProgram : public testing::Test {
   // (compared here: xdotool's own pattern match is not sure with Chinese).
   QString Find(const QString& name) {
     QString found;
-    (void)QTest::qWaitFor([&] {
-      const auto windows = Windows();
-      for (auto it = windows.begin(); it != windows.end(); ++it)
-        if (it.value().contains(name)) found = it.key();
-      return !found.isEmpty();
-    }, kWait);
+    (void)QTest::qWaitFor(
+        [&] {
+          const auto windows = Windows();
+          for (auto it = windows.begin(); it != windows.end(); ++it)
+            if (it.value().contains(name)) found = it.key();
+          return !found.isEmpty();
+        },
+        kWait);
     return found;
   }
   // Waits until the window manager has given `id` the focus.
@@ -494,17 +531,20 @@ class RealProgram : public testing::Test {
     return QTest::qWaitFor([&] { return Output({"getactivewindow"}) == id; }, kWait);
   }
   static bool Gone(const QString& id) {
-    return QTest::qWaitFor([&] {
-      QProcess info;
-      info.start("xwininfo", {"-id", id});
-      info.waitForFinished(kWait);
-      return !QString::fromLatin1(info.readAllStandardOutput()).contains("IsViewable");
-    }, kWait);
+    return QTest::qWaitFor(
+        [&] {
+          QProcess info;
+          info.start("xwininfo", {"-id", id});
+          info.waitForFinished(kWait);
+          return !QString::fromLatin1(info.readAllStandardOutput()).contains("IsViewable");
+        },
+        kWait);
   }
   // Waits for the box titled `title`, presses `key` in it, waits for it to go.
   void Answer(const QString& title, const QString& key) {
     const QString box = Find(title);
-    ASSERT_FALSE(box.isEmpty()) << title.toStdString() << " not among " << Titles().join('|').toStdString();
+    ASSERT_FALSE(box.isEmpty()) << title.toStdString() << " not among "
+                                << Titles().join('|').toStdString();
     ASSERT_TRUE(Active(box));
     Key(key);
     ASSERT_TRUE(Gone(box));
@@ -558,7 +598,9 @@ TEST_F(RealProgram, AnsweringABoxWithoutOwnerAsksNothing) {
     connection.setConnectionString("data source=" + dir_.filePath("db.sqlite").toStdString());
     connection.open();
     db::Query query(connection);
-    query.setSql("create table ZORVAT (AA varchar2(10) primary key, BB number, CC date, SEQ_NN number, DD number)");
+    query.setSql(
+        "create table ZORVAT (AA varchar2(10) primary key, BB number, CC date, SEQ_NN number, DD "
+        "number)");
     query.execute();
   }
   Start();
@@ -577,11 +619,13 @@ TEST_F(RealProgram, AnsweringABoxWithoutOwnerAsksNothing) {
   Key("space");
   // A spreadsheet application of this user may run: its box comes first.
   QString first;
-  (void)QTest::qWaitFor([&] {
-    for (const QString& title : Titles())
-      if (title.contains("打开") || title.contains("ZQ_提示")) first = title;
-    return !first.isEmpty();
-  }, kWait);
+  (void)QTest::qWaitFor(
+      [&] {
+        for (const QString& title : Titles())
+          if (title.contains("打开") || title.contains("ZQ_提示")) first = title;
+        return !first.isEmpty();
+      },
+      kWait);
   if (first.contains("ZQ_提示")) Answer("ZQ_提示", "Return");
   const QString dialog = Find("打开");
   ASSERT_FALSE(dialog.isEmpty()) << Titles().join('|').toStdString();

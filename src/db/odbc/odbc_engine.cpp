@@ -33,7 +33,8 @@ DbError Diagnostic(SQLSMALLINT type, SQLHANDLE handle, const std::string& what,
     SQLCHAR text[SQL_MAX_MESSAGE_LENGTH + 1] = {0};
     SQLINTEGER code = 0;
     SQLSMALLINT length = 0;
-    const SQLRETURN rc = SQLGetDiagRec(type, handle, record, sqlstate, &code, text, sizeof text, &length);
+    const SQLRETURN rc =
+        SQLGetDiagRec(type, handle, record, sqlstate, &code, text, sizeof text, &length);
     if (!SQL_SUCCEEDED(rc)) break;
     if (record == 1) {
       state = reinterpret_cast<char*>(sqlstate);
@@ -62,7 +63,6 @@ struct Binding {
   long long integer = 0;
 };
 
-
 class OdbcEngine : public Engine {
  public:
   explicit OdbcEngine(const EngineTarget& target) : lock_timeout_(target.lock_timeout) {
@@ -79,23 +79,26 @@ class OdbcEngine : public Engine {
     }
     // A server that does not answer is given up after the connect timeout.
     SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(target.connect_timeout)), 0);
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(target.connect_timeout)),
+                      0);
     std::string connect = BuildOdbcConnectString(dsn, target.user, target.password);
     SQLCHAR out[1024];
     SQLSMALLINT out_length = 0;
     const auto started = std::chrono::steady_clock::now();
     const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(connect.data()),
-                                          static_cast<SQLSMALLINT>(connect.size()), out, sizeof out, &out_length,
-                                          SQL_DRIVER_NOPROMPT);
+                                          static_cast<SQLSMALLINT>(connect.size()), out, sizeof out,
+                                          &out_length, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
       DbError error = Diagnostic(SQL_HANDLE_DBC, dbc_, "connecting to " + dsn);
       // Drivers say a timeout in their own words (psqlODBC: 08001 "timeout
       // expired"); a failure that came only after the whole wait is one.
-      const bool waited_out = target.connect_timeout > 0 &&
-                              std::chrono::steady_clock::now() - started >=
-                                  std::chrono::seconds(target.connect_timeout) - std::chrono::milliseconds(100);
+      const bool waited_out =
+          target.connect_timeout > 0 &&
+          std::chrono::steady_clock::now() - started >=
+              std::chrono::seconds(target.connect_timeout) - std::chrono::milliseconds(100);
       if (error.sqlState() == "HYT00" || error.sqlState() == "HYT01" || waited_out)
-        error = DbError(DbError::Kind::ConnectTimeout, error.what(), error.nativeCode(), error.sqlState());
+        error = DbError(DbError::Kind::ConnectTimeout, error.what(), error.nativeCode(),
+                        error.sqlState());
       SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
       SQLFreeHandle(SQL_HANDLE_ENV, env_);
       throw error;
@@ -107,7 +110,8 @@ class OdbcEngine : public Engine {
     // How long a statement waits for another session's lock: PostgreSQL
     // says it per session; other databases through their driver's timeout.
     if (dbms_.find("POSTGRES") != std::string::npos)
-      RunDirect("set lock_timeout = " + std::to_string(static_cast<long long>(lock_timeout_) * 1000));
+      RunDirect("set lock_timeout = " +
+                std::to_string(static_cast<long long>(lock_timeout_) * 1000));
   }
 
   ~OdbcEngine() override {
@@ -153,7 +157,8 @@ class OdbcEngine : public Engine {
       // 40003: statement completion unknown.)
       if (error.kind() == DbError::Kind::Gone || error.sqlState().rfind("08", 0) == 0 ||
           error.sqlState().rfind("57P0", 0) == 0 || error.sqlState() == "40003")
-        throw DbError(DbError::Kind::CommitUncertain, error.what(), error.nativeCode(), error.sqlState());
+        throw DbError(DbError::Kind::CommitUncertain, error.what(), error.nativeCode(),
+                      error.sqlState());
       throw error;
     }
     in_transaction_ = false;
@@ -171,7 +176,8 @@ class OdbcEngine : public Engine {
       RunDirect("delete from " + table + " where 1=0");
     else if (dbms_.find("ORACLE") != std::string::npos && lock_timeout_ > 0)
       // Oracle waits for a table lock as long as told (ORA-30006 after it).
-      RunDirect("lock table " + table + " in share row exclusive mode wait " + std::to_string(lock_timeout_));
+      RunDirect("lock table " + table + " in share row exclusive mode wait " +
+                std::to_string(lock_timeout_));
     else
       RunDirect("lock table " + table + " in share row exclusive mode");
   }
@@ -209,7 +215,9 @@ class OdbcEngine : public Engine {
       if (!owned_) SQLFreeStmt(stmt_, SQL_CLOSE);
     }
     int columnCount() const override { return static_cast<int>(names_.size()); }
-    const std::string& columnName(int column) const override { return names_.at(static_cast<size_t>(column)); }
+    const std::string& columnName(int column) const override {
+      return names_.at(static_cast<size_t>(column));
+    }
     bool next() override {
       if (done_) return false;
       const SQLRETURN rc = SQLFetch(stmt_);
@@ -221,7 +229,8 @@ class OdbcEngine : public Engine {
         done_ = true;
         throw Diagnostic(SQL_HANDLE_STMT, stmt_, "fetching a row");
       }
-      for (size_t c = 0; c < row_.size(); ++c) Field(stmt_, static_cast<SQLSMALLINT>(c + 1), row_[c]);
+      for (size_t c = 0; c < row_.size(); ++c)
+        Field(stmt_, static_cast<SQLSMALLINT>(c + 1), row_[c]);
       return true;
     }
     std::optional<std::string_view> value(int column) const override {
@@ -244,9 +253,10 @@ class OdbcEngine : public Engine {
     Prepared(OdbcEngine& engine, const std::string& sql) : handle_(engine.dbc_) {
       markers_ = static_cast<int>(oracle::FindMarkers(sql).size());
       std::string text = sql;
-      const SQLRETURN rc =
-          SQLPrepare(handle_.handle, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
-      if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, handle_.handle, "preparing the statement");
+      const SQLRETURN rc = SQLPrepare(handle_.handle, reinterpret_cast<SQLCHAR*>(text.data()),
+                                      static_cast<SQLINTEGER>(text.size()));
+      if (!SQL_SUCCEEDED(rc))
+        throw Diagnostic(SQL_HANDLE_STMT, handle_.handle, "preparing the statement");
     }
     int parameterCount() const override { return markers_; }
     void execute(const std::vector<db::Value>& values) override {
@@ -278,21 +288,23 @@ class OdbcEngine : public Engine {
         const auto number = static_cast<SQLUSMALLINT>(i + 1);
         if (v.kind == db::Value::Kind::Integer) {
           b.integer = v.integer;
-          rc = SQLBindParameter(handle_.handle, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
-                                &b.integer, 0, nullptr);
+          rc = SQLBindParameter(handle_.handle, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT,
+                                0, 0, &b.integer, 0, nullptr);
         } else {
           const bool null = v.kind == db::Value::Kind::Null;
           b.indicator = null ? SQL_NULL_DATA : static_cast<SQLLEN>(v.text.size());
           rc = SQLBindParameter(handle_.handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
                                 std::max<SQLULEN>(1, v.text.size()), 0,
-                                const_cast<char*>(null ? "" : v.text.data()), b.indicator > 0 ? b.indicator : 0,
-                                &b.indicator);
+                                const_cast<char*>(null ? "" : v.text.data()),
+                                b.indicator > 0 ? b.indicator : 0, &b.indicator);
         }
-        if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, handle_.handle, "binding a value");
+        if (!SQL_SUCCEEDED(rc))
+          throw Diagnostic(SQL_HANDLE_STMT, handle_.handle, "binding a value");
       }
       const SQLRETURN rc = SQLExecute(handle_.handle);
       if (rc == SQL_NO_DATA) return;
-      if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, handle_.handle, "running the statement");
+      if (!SQL_SUCCEEDED(rc))
+        throw Diagnostic(SQL_HANDLE_STMT, handle_.handle, "running the statement");
     }
 
     Handle handle_;
@@ -303,8 +315,8 @@ class OdbcEngine : public Engine {
   void Run(Handle& stmt, const std::string& sql) {
     CheckSingleStatement(sql, true);
     std::string text = sql;
-    const SQLRETURN rc =
-        SQLExecDirect(stmt.handle, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+    const SQLRETURN rc = SQLExecDirect(stmt.handle, reinterpret_cast<SQLCHAR*>(text.data()),
+                                       static_cast<SQLINTEGER>(text.size()));
     // An update or delete that touches no row answers SQL_NO_DATA: not a failure.
     if (rc == SQL_NO_DATA) return;
     if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, stmt.handle, "running the statement");
@@ -326,7 +338,8 @@ class OdbcEngine : public Engine {
         out.reset();
         return;
       }
-      if (rc == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer))) {
+      if (rc == SQL_SUCCESS_WITH_INFO &&
+          (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer))) {
         value.append(buffer, sizeof buffer - 1);  // the last byte is the terminator
         continue;
       }
@@ -338,13 +351,15 @@ class OdbcEngine : public Engine {
 
   void SetAutocommit(bool on) {
     const SQLRETURN rc = SQLSetConnectAttr(
-        dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0);
+        dbc_, SQL_ATTR_AUTOCOMMIT,
+        reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0);
     if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_DBC, dbc_, "switching autocommit");
   }
 
   void End(SQLSMALLINT how) {
     const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, how);
-    if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_DBC, dbc_, how == SQL_COMMIT ? "commit" : "rollback");
+    if (!SQL_SUCCEEDED(rc))
+      throw Diagnostic(SQL_HANDLE_DBC, dbc_, how == SQL_COMMIT ? "commit" : "rollback");
     in_transaction_ = false;
     SetAutocommit(true);
   }

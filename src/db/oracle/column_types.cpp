@@ -50,9 +50,10 @@ bool IsStoredDate(const std::string& s) {
   };
   int y, m, d, hh = 0, mi = 0, ss = 0;
   if (!(s.size() == 10 || s.size() == 19)) return false;
-  if (!digits(0, 4, y) || s[4] != '-' || !digits(5, 2, m) || s[7] != '-' || !digits(8, 2, d)) return false;
-  if (s.size() == 19 && (s[10] != ' ' || !digits(11, 2, hh) || s[13] != ':' || !digits(14, 2, mi) || s[16] != ':' ||
-                         !digits(17, 2, ss)))
+  if (!digits(0, 4, y) || s[4] != '-' || !digits(5, 2, m) || s[7] != '-' || !digits(8, 2, d))
+    return false;
+  if (s.size() == 19 && (s[10] != ' ' || !digits(11, 2, hh) || s[13] != ':' || !digits(14, 2, mi) ||
+                         s[16] != ':' || !digits(17, 2, ss)))
     return false;
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (y < 1 || m < 1 || m > 12 || d < 1 || hh > 23 || mi > 59 || ss > 59) return false;
@@ -119,8 +120,8 @@ ColumnValue CheckNumber(const ColumnValue& value, const DeclaredType& type) {
       // Whole numbers only meet the precision.
       if (type.precision) {
         const int scale = type.scale.value_or(0);
-        const unsigned long long magnitude =
-            *i < 0 ? 0ULL - static_cast<unsigned long long>(*i) : static_cast<unsigned long long>(*i);
+        const unsigned long long magnitude = *i < 0 ? 0ULL - static_cast<unsigned long long>(*i)
+                                                    : static_cast<unsigned long long>(*i);
         const std::string digits = std::to_string(magnitude);
         if (static_cast<int>(digits.size()) > *type.precision - scale && *i != 0)
           throw DbError("ORA-01438: value larger than specified precision allowed for this column");
@@ -137,16 +138,19 @@ ColumnValue CheckNumber(const ColumnValue& value, const DeclaredType& type) {
     const std::string trimmed = Trimmed(raw);
     char* end = nullptr;
     as_double = std::strtod(trimmed.c_str(), &end);
-    if (trimmed.empty() || *end != '\0' || !std::isfinite(as_double)) throw DbError("ORA-01722: invalid number");
+    if (trimmed.empty() || *end != '\0' || !std::isfinite(as_double))
+      throw DbError("ORA-01722: invalid number");
     text = DecimalText(as_double);
   }
-  if (!type.precision && !type.scale) return as_double == std::trunc(as_double) && std::fabs(as_double) < 9e18
-                                                 ? ColumnValue(static_cast<long long>(as_double))
-                                                 : ColumnValue(as_double);
+  if (!type.precision && !type.scale)
+    return as_double == std::trunc(as_double) && std::fabs(as_double) < 9e18
+               ? ColumnValue(static_cast<long long>(as_double))
+               : ColumnValue(as_double);
   const int scale = type.scale.value_or(0);
   const std::string rounded = RoundDecimal(text, scale);
   if (type.precision) {
-    const std::string int_part = rounded.substr(rounded[0] == '-' ? 1 : 0, rounded.find('.') - (rounded[0] == '-' ? 1 : 0));
+    const std::string int_part =
+        rounded.substr(rounded[0] == '-' ? 1 : 0, rounded.find('.') - (rounded[0] == '-' ? 1 : 0));
     const int int_digits = int_part == "0" ? 0 : static_cast<int>(int_part.size());
     if (int_digits > *type.precision - scale)
       throw DbError("ORA-01438: value larger than specified precision allowed for this column");
@@ -173,11 +177,13 @@ DeclaredType ParseDeclaredType(const std::string& declared) {
   std::vector<std::string> args;
   if (paren != std::string::npos) {
     const auto close = d.find(')', paren);
-    std::string inside = d.substr(paren + 1, close == std::string::npos ? std::string::npos : close - paren - 1);
+    std::string inside =
+        d.substr(paren + 1, close == std::string::npos ? std::string::npos : close - paren - 1);
     size_t start = 0;
     for (;;) {
       const auto comma = inside.find(',', start);
-      args.push_back(Trimmed(inside.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
+      args.push_back(Trimmed(
+          inside.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
       if (comma == std::string::npos) break;
       start = comma + 1;
     }
@@ -186,7 +192,8 @@ DeclaredType ParseDeclaredType(const std::string& declared) {
     const auto r = std::from_chars(s.data(), s.data() + s.size(), out);
     return r.ec == std::errc() && r.ptr == s.data() + s.size();
   };
-  if (base == "varchar2" || base == "varchar" || base == "char" || base == "nvarchar2" || base == "nchar") {
+  if (base == "varchar2" || base == "varchar" || base == "char" || base == "nvarchar2" ||
+      base == "nchar") {
     type.kind = DeclaredType::Kind::Text;
     type.length_in_chars = chars || base[0] == 'n';
     if (args.size() == 1) {
@@ -203,8 +210,10 @@ DeclaredType ParseDeclaredType(const std::string& declared) {
     type.kind = DeclaredType::Kind::Number;
     long long p = 0, s = 0;
     if (!args.empty() && args[0] != "*" && number(args[0], p)) type.precision = static_cast<int>(p);
-    if (args.size() == 2 && number(args[1], s)) type.scale = static_cast<int>(s);
-    else if (!args.empty()) type.scale = 0;
+    if (args.size() == 2 && number(args[1], s))
+      type.scale = static_cast<int>(s);
+    else if (!args.empty())
+      type.scale = 0;
   } else if (base == "integer" || base == "int" || base == "smallint") {
     type.kind = DeclaredType::Kind::Number;
     type.scale = 0;  // Oracle's INTEGER is NUMBER(*,0)
@@ -214,13 +223,12 @@ DeclaredType ParseDeclaredType(const std::string& declared) {
   return type;
 }
 
-ColumnValue CheckColumnValue(const ColumnValue& value, const DeclaredType& type, const std::string& table,
-                             const std::string& column) {
+ColumnValue CheckColumnValue(const ColumnValue& value, const DeclaredType& type,
+                             const std::string& table, const std::string& column) {
   if (std::holds_alternative<std::monostate>(value)) return value;
   const auto* text = std::get_if<std::string>(&value);
   switch (type.kind) {
-    case DeclaredType::Kind::Other:
-      return value;
+    case DeclaredType::Kind::Other: return value;
     case DeclaredType::Kind::Text: {
       if (!text || type.length == 0) return value;
       const size_t actual = type.length_in_chars ? CharCount(*text) : text->size();

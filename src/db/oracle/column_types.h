@@ -13,7 +13,7 @@ namespace xb::db::oracle {
 
 struct DeclaredType {
   enum class Kind { Other, Text, Number, Date } kind = Kind::Other;
-  long long length = 0;      // Text: 0 when none is declared
+  long long length = 0;  // Text: 0 when none is declared
   bool length_in_chars = false;
   std::optional<int> precision, scale;  // Number
 };
@@ -26,7 +26,7 @@ DeclaredType ParseDeclaredType(const std::string& declared);
 using ColumnValue = std::variant<std::monostate, long long, double, std::string>;
 
 // The value the column keeps, or the DbError Oracle gives for it.
-ColumnValue CheckColumnValue(const ColumnValue& value, const DeclaredType& type, const std::string& table,
-                             const std::string& column);
+ColumnValue CheckColumnValue(const ColumnValue& value, const DeclaredType& type,
+                             const std::string& table, const std::string& column);
 
 }  // namespace xb::db::oracle

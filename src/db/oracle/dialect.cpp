@@ -30,13 +30,12 @@ namespace {
 bool LeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 }  // namespace
 
-
 bool Valid(const DateTime& d) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12) return false;
   const int days = kDays[d.month - 1] + (d.month == 2 && LeapYear(d.year) ? 1 : 0);
-  return d.day >= 1 && d.day <= days && d.hour >= 0 && d.hour < 24 && d.minute >= 0 && d.minute < 60 &&
-         d.second >= 0 && d.second < 60;
+  return d.day >= 1 && d.day <= days && d.hour >= 0 && d.hour < 24 && d.minute >= 0 &&
+         d.minute < 60 && d.second >= 0 && d.second < 60;
 }
 
 // The stored form of a date: yyyy-mm-dd, with hh:mm:ss only when the time is
@@ -44,8 +43,8 @@ bool Valid(const DateTime& d) {
 std::string Canonical(const DateTime& d) {
   char buffer[32];
   if (d.hour || d.minute || d.second)
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day, d.hour, d.minute,
-                  d.second);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
+                  d.hour, d.minute, d.second);
   else
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", d.year, d.month, d.day);
   return buffer;
@@ -61,7 +60,8 @@ bool ParseByMask(const std::string& text, const std::string& mask_in, DateTime& 
     while (t < text.size() && text[t] == ' ') ++t;
     size_t digits = 0;
     int value = 0;
-    while (t < text.size() && digits < max_digits && std::isdigit(static_cast<unsigned char>(text[t]))) {
+    while (t < text.size() && digits < max_digits &&
+           std::isdigit(static_cast<unsigned char>(text[t]))) {
       value = value * 10 + (text[t] - '0');
       ++t;
       ++digits;
@@ -121,14 +121,22 @@ std::string FormatByMask(const DateTime& d, const std::string& mask_in) {
       out += buffer;
       m += width;
     };
-    if (mask.compare(m, 4, "YYYY") == 0) put("%04d", d.year, 4);
-    else if (mask.compare(m, 4, "HH24") == 0) put("%02d", d.hour, 4);
-    else if (mask.compare(m, 2, "MM") == 0) put("%02d", d.month, 2);
-    else if (mask.compare(m, 2, "DD") == 0) put("%02d", d.day, 2);
-    else if (mask.compare(m, 2, "HH") == 0) put("%02d", d.hour % 12 == 0 ? 12 : d.hour % 12, 2);
-    else if (mask.compare(m, 2, "MI") == 0) put("%02d", d.minute, 2);
-    else if (mask.compare(m, 2, "SS") == 0) put("%02d", d.second, 2);
-    else out += mask_in[m++];
+    if (mask.compare(m, 4, "YYYY") == 0)
+      put("%04d", d.year, 4);
+    else if (mask.compare(m, 4, "HH24") == 0)
+      put("%02d", d.hour, 4);
+    else if (mask.compare(m, 2, "MM") == 0)
+      put("%02d", d.month, 2);
+    else if (mask.compare(m, 2, "DD") == 0)
+      put("%02d", d.day, 2);
+    else if (mask.compare(m, 2, "HH") == 0)
+      put("%02d", d.hour % 12 == 0 ? 12 : d.hour % 12, 2);
+    else if (mask.compare(m, 2, "MI") == 0)
+      put("%02d", d.minute, 2);
+    else if (mask.compare(m, 2, "SS") == 0)
+      put("%02d", d.second, 2);
+    else
+      out += mask_in[m++];
   }
   return out;
 }
@@ -147,14 +155,18 @@ std::vector<SequenceUse> FindSequenceUses(const std::string& sql) {
     if (!code[i] || sql[i] != '.') continue;
     // The identifier before the dot.
     size_t e = i;
-    while (e > 0 && code[e - 1] && (sql[e - 1] == ' ' || sql[e - 1] == '\t' || sql[e - 1] == '\r' || sql[e - 1] == '\n')) --e;
+    while (e > 0 && code[e - 1] &&
+           (sql[e - 1] == ' ' || sql[e - 1] == '\t' || sql[e - 1] == '\r' || sql[e - 1] == '\n'))
+      --e;
     size_t b = e;
     while (b > 0 && code[b - 1] && IsIdentChar(sql[b - 1])) --b;
     if (b == e || !IsIdentStart(sql[b])) continue;
     if (b > 0 && code[b - 1] && sql[b - 1] == '.') continue;  // schema.seq.nextval: not ours
     // The word after the dot.
     size_t w = i + 1;
-    while (w < sql.size() && code[w] && (sql[w] == ' ' || sql[w] == '\t' || sql[w] == '\r' || sql[w] == '\n')) ++w;
+    while (w < sql.size() && code[w] &&
+           (sql[w] == ' ' || sql[w] == '\t' || sql[w] == '\r' || sql[w] == '\n'))
+      ++w;
     size_t we = w;
     while (we < sql.size() && code[we] && IsIdentChar(sql[we])) ++we;
     const std::string word = Upper(sql.substr(w, we - w));

@@ -21,8 +21,12 @@
 namespace xb::db::oracle {
 
 // ASCII only, whatever the locale: identifiers in the program's statements are.
-inline bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-inline bool IsIdentChar(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#'; }
+inline bool IsIdentStart(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+inline bool IsIdentChar(char c) {
+  return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#';
+}
 std::string Upper(std::string text);
 
 // The first word of a statement, lower case, at most 8 letters.

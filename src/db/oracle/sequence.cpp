@@ -69,7 +69,8 @@ SequenceOptions ParseSequenceOptions(const std::string& text) {
       cycle = true;
     } else if (w == "nocache") {
       nocache = true;
-    } else if (w != "nocycle" && w != "order" && w != "noorder" && w != "nominvalue" && w != "nomaxvalue") {
+    } else if (w != "nocycle" && w != "order" && w != "noorder" && w != "nominvalue" &&
+               w != "nomaxvalue") {
       throw DbError("ORA-00933: SQL command not properly ended (CREATE SEQUENCE: '" + w + "')");
     }
   }
@@ -85,11 +86,13 @@ SequenceOptions ParseSequenceOptions(const std::string& text) {
   if (o.start > o.max_value) throw DbError("ORA-04008: START WITH cannot be more than MAXVALUE");
   o.cycle = cycle;
   o.cache = nocache ? 0 : cache.value_or(20);
-  if (!nocache && cache && *cache <= 1) throw DbError("ORA-04010: the number of values to CACHE must be greater than 1");
+  if (!nocache && cache && *cache <= 1)
+    throw DbError("ORA-04010: the number of values to CACHE must be greater than 1");
   if (o.cycle && o.cache > 0) {
     // One cycle must hold more values than the cache.
-    const long double span = (static_cast<long double>(o.max_value) - o.min_value) /
-                             (o.increment > 0 ? o.increment : -static_cast<long double>(o.increment));
+    const long double span =
+        (static_cast<long double>(o.max_value) - o.min_value) /
+        (o.increment > 0 ? o.increment : -static_cast<long double>(o.increment));
     if (static_cast<long double>(o.cache) > span + 1)
       throw DbError("ORA-04013: number to CACHE must be less than one cycle");
   }
@@ -101,13 +104,15 @@ long long SequenceValue(const std::string& name, long long next, const SequenceO
   const bool ascending = options.increment > 0;
   if (options.cycle) return ascending ? options.min_value : options.max_value;
   throw DbError("ORA-08004: sequence " + name + ".NEXTVAL " +
-                (ascending ? "exceeds MAXVALUE" : "goes below MINVALUE") + " and cannot be instantiated");
+                (ascending ? "exceeds MAXVALUE" : "goes below MINVALUE") +
+                " and cannot be instantiated");
 }
 
 long long SequenceAfter(long long value, const SequenceOptions& options) {
   long long after = 0;
   if (__builtin_add_overflow(value, options.increment, &after))
-    return options.increment > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
+    return options.increment > 0 ? std::numeric_limits<long long>::max()
+                                 : std::numeric_limits<long long>::min();
   return after;
 }
 

@@ -13,7 +13,7 @@ struct SequenceOptions {
   long long min_value = 1;
   long long max_value = 0;  // set by ParseSequenceOptions
   bool cycle = false;
-  long long cache = 20;     // 0: nocache
+  long long cache = 20;  // 0: nocache
 };
 
 // The options text after "create sequence NAME" ("start with 5 maxvalue 9

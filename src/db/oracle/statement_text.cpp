@@ -15,7 +15,8 @@ std::string PlainQuoteLiterals(const std::string& sql) {
   WalkSql(
       sql, [](size_t) {},
       [&](size_t begin, size_t end, bool closed) {
-        if (closed && sql[begin] == '\'' && QuoteDelimiterAt(sql, begin) != '\0') spans.emplace_back(begin, end);
+        if (closed && sql[begin] == '\'' && QuoteDelimiterAt(sql, begin) != '\0')
+          spans.emplace_back(begin, end);
       });
   if (spans.empty()) return sql;
   std::string out;
@@ -58,11 +59,15 @@ std::vector<std::pair<size_t, size_t>> SelectItems(const std::string& sql) {
       });
   auto word_at = [&](size_t i, const char* w) {
     const size_t n = std::char_traits<char>::length(w);
-    if (i + n > sql.size() || (i > 0 && kind[i - 1] == 'c' && (std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_')))
+    if (i + n > sql.size() ||
+        (i > 0 && kind[i - 1] == 'c' &&
+         (std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_')))
       return false;
     for (size_t k = 0; k < n; ++k)
-      if (kind[i + k] != 'c' || std::toupper(static_cast<unsigned char>(sql[i + k])) != w[k]) return false;
-    return i + n == sql.size() || !(std::isalnum(static_cast<unsigned char>(sql[i + n])) || sql[i + n] == '_');
+      if (kind[i + k] != 'c' || std::toupper(static_cast<unsigned char>(sql[i + k])) != w[k])
+        return false;
+    return i + n == sql.size() ||
+           !(std::isalnum(static_cast<unsigned char>(sql[i + n])) || sql[i + n] == '_');
   };
   size_t i = 0;
   while (i < sql.size() && kind[i] != 'q' && (kind[i] == 0 || IsBlank(sql[i]))) ++i;
@@ -72,8 +77,10 @@ std::vector<std::pair<size_t, size_t>> SelectItems(const std::string& sql) {
   int depth = 0;
   for (; i < sql.size(); ++i) {
     if (kind[i] != 'c') continue;
-    if (sql[i] == '(') ++depth;
-    else if (sql[i] == ')') --depth;
+    if (sql[i] == '(')
+      ++depth;
+    else if (sql[i] == ')')
+      --depth;
     else if (depth == 0 && sql[i] == ',') {
       items.emplace_back(start, i);
       start = i + 1;
@@ -87,7 +94,8 @@ std::vector<std::pair<size_t, size_t>> SelectItems(const std::string& sql) {
 
 }  // namespace
 
-std::vector<std::string> OracleColumnNames(const std::string& sql, const std::vector<std::string>& engine_names) {
+std::vector<std::string> OracleColumnNames(const std::string& sql,
+                                           const std::vector<std::string>& engine_names) {
   std::vector<std::string> names;
   names.reserve(engine_names.size());
   for (const auto& n : engine_names) names.push_back(UpperAscii(n));
@@ -130,13 +138,15 @@ std::vector<std::string> OracleColumnNames(const std::string& sql, const std::ve
     for (const char c : item)
       if (!IsBlank(c)) compact += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     const auto dot = compact.rfind('.');
-    if (dot != std::string::npos && (compact.substr(dot + 1) == "NEXTVAL" || compact.substr(dot + 1) == "CURRVAL") &&
+    if (dot != std::string::npos &&
+        (compact.substr(dot + 1) == "NEXTVAL" || compact.substr(dot + 1) == "CURRVAL") &&
         compact.find_first_of("()+-*/|'") == std::string::npos) {
       names[k] = compact.substr(dot + 1);
       continue;
     }
     // A sequence inside an expression reached the engine as a parameter.
-    if (engine_names[k].find('?') != std::string::npos && item.find('?') == std::string::npos) names[k] = compact;
+    if (engine_names[k].find('?') != std::string::npos && item.find('?') == std::string::npos)
+      names[k] = compact;
   }
   return names;
 }
@@ -160,9 +170,11 @@ void CheckDuplicateColumns(const std::string& sql) {
     while (e > b && IsBlank(sql[e - 1])) --e;
     std::string name = sql.substr(b, e - b);
     // A column may be written with its table: T.K is K.
-    if (const auto dot = name.rfind('.'); dot != std::string::npos && (name.back() != '"' || name[dot + 1] == '"'))
+    if (const auto dot = name.rfind('.');
+        dot != std::string::npos && (name.back() != '"' || name[dot + 1] == '"'))
       name = name.substr(dot + 1);
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') return name.substr(1, name.size() - 2);
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+      return name.substr(1, name.size() - 2);
     return UpperAscii(name);
   };
   std::vector<std::string> columns;
@@ -172,11 +184,13 @@ void CheckDuplicateColumns(const std::string& sql) {
     if (open == std::string::npos || kind[open] != 'c') return;
     // Only a column list: INSERT INTO T (...) VALUES / SELECT, not INSERT INTO T VALUES (...).
     std::string before = UpperAscii(sql.substr(0, open));
-    if (before.find("VALUES") != std::string::npos || before.find("SELECT") != std::string::npos) return;
+    if (before.find("VALUES") != std::string::npos || before.find("SELECT") != std::string::npos)
+      return;
     size_t start = open + 1;
     for (size_t i = open + 1; i < sql.size(); ++i) {
       if (kind[i] != 'c') continue;
-      if (sql[i] == '(') ++depth;
+      if (sql[i] == '(')
+        ++depth;
       else if (sql[i] == ')' && depth-- == 0) {
         columns.push_back(name_of(start, i));
         break;
@@ -190,7 +204,8 @@ void CheckDuplicateColumns(const std::string& sql) {
     const std::string upper = UpperAscii(sql);
     size_t set = std::string::npos;
     for (size_t i = upper.find("SET"); i != std::string::npos; i = upper.find("SET", i + 1)) {
-      if (kind[i] == 'c' && i > 0 && IsBlank(sql[i - 1]) && i + 3 < sql.size() && IsBlank(sql[i + 3])) {
+      if (kind[i] == 'c' && i > 0 && IsBlank(sql[i - 1]) && i + 3 < sql.size() &&
+          IsBlank(sql[i + 3])) {
         set = i + 3;
         break;
       }
@@ -201,8 +216,10 @@ void CheckDuplicateColumns(const std::string& sql) {
     for (size_t i = set; i <= sql.size(); ++i) {
       const bool end = i == sql.size();
       if (!end && kind[i] != 'c') continue;
-      if (!end && sql[i] == '(') ++depth;
-      else if (!end && sql[i] == ')') --depth;
+      if (!end && sql[i] == '(')
+        ++depth;
+      else if (!end && sql[i] == ')')
+        --depth;
       else if (!end && depth == 0 && !in_value && sql[i] == '=') {
         columns.push_back(name_of(start, i));
         in_value = true;
@@ -216,7 +233,8 @@ void CheckDuplicateColumns(const std::string& sql) {
   }
   for (size_t a = 0; a < columns.size(); ++a)
     for (size_t b = a + 1; b < columns.size(); ++b)
-      if (!columns[a].empty() && columns[a] == columns[b]) throw DbError("ORA-00957: duplicate column name");
+      if (!columns[a].empty() && columns[a] == columns[b])
+        throw DbError("ORA-00957: duplicate column name");
 }
 
 std::string SqliteLengthSemantics(const std::string& sql) {
@@ -243,7 +261,8 @@ std::string SqliteLengthSemantics(const std::string& sql) {
     while (k < sql.size() && code[k] && std::isspace(static_cast<unsigned char>(sql[k]))) ++k;
     if (k == blanks || k + 4 > sql.size()) continue;
     std::string word;
-    for (size_t w = k; w < k + 4; ++w) word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[w])));
+    for (size_t w = k; w < k + 4; ++w)
+      word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[w])));
     if (word != "char" && word != "byte") continue;
     k += 4;
     while (k < sql.size() && code[k] && std::isspace(static_cast<unsigned char>(sql[k]))) ++k;

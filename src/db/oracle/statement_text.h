@@ -21,7 +21,8 @@ std::string SqliteLengthSemantics(const std::string& sql);
 // quoted column keeps its case, NAME.nextval is named NEXTVAL (CURRVAL),
 // an expression whose sequence the engine saw as a parameter is named as
 // written; everything else is the engine's name upper-cased.
-std::vector<std::string> OracleColumnNames(const std::string& sql, const std::vector<std::string>& engine_names);
+std::vector<std::string> OracleColumnNames(const std::string& sql,
+                                           const std::vector<std::string>& engine_names);
 
 // Oracle refuses an INSERT column list or an UPDATE SET list that names a
 // column twice: DbError "ORA-00957: duplicate column name".

@@ -133,12 +133,14 @@ bool Ok(const PGresult* r) {
 // zeros after the point, dates without a midnight time.
 std::string ValueText(const char* value, int length, unsigned type) {
   std::string text(value, static_cast<size_t>(length));
-  if (type == kNumericOid && text.find('.') != std::string::npos && text.find_first_of("eE") == std::string::npos) {
+  if (type == kNumericOid && text.find('.') != std::string::npos &&
+      text.find_first_of("eE") == std::string::npos) {
     while (text.back() == '0') text.pop_back();
     if (text.back() == '.') text.pop_back();
     if (text == "-0") text = "0";
   } else if ((type == kTimestampOid || type == kTimestampTzOid) && text.size() >= 19 &&
-             text.compare(10, 9, " 00:00:00") == 0 && (text.size() == 19 || text[19] == '+' || text[19] == '-')) {
+             text.compare(10, 9, " 00:00:00") == 0 &&
+             (text.size() == 19 || text[19] == '+' || text[19] == '-')) {
     text.erase(10, 9);
   }
   return text;
@@ -156,7 +158,9 @@ class PgCursor : public Cursor {
     texts_.resize(names_.size());
   }
   int columnCount() const override { return static_cast<int>(names_.size()); }
-  const std::string& columnName(int column) const override { return names_.at(static_cast<size_t>(column)); }
+  const std::string& columnName(int column) const override {
+    return names_.at(static_cast<size_t>(column));
+  }
   bool next() override {
     if (row_ + 1 >= PQntuples(result_.get())) {
       row_ = PQntuples(result_.get());
@@ -168,8 +172,8 @@ class PgCursor : public Cursor {
       if (PQgetisnull(result_.get(), row_, column))
         texts_[c].reset();
       else
-        texts_[c] = ValueText(PQgetvalue(result_.get(), row_, column), PQgetlength(result_.get(), row_, column),
-                              types_[c]);
+        texts_[c] = ValueText(PQgetvalue(result_.get(), row_, column),
+                              PQgetlength(result_.get(), row_, column), types_[c]);
     }
     return true;
   }
@@ -207,7 +211,8 @@ class PostgresEngine;
 // on the server at its first run, then only bound and run.
 class PgPrepared : public Statement {
  public:
-  PgPrepared(PostgresEngine& engine, PgStatement statement) : engine_(engine), statement_(std::move(statement)) {
+  PgPrepared(PostgresEngine& engine, PgStatement statement)
+      : engine_(engine), statement_(std::move(statement)) {
     for (const auto& param : statement_.params)
       if (param.marker >= 0) ++markers_;
   }
@@ -223,7 +228,8 @@ class PgPrepared : public Statement {
 
 class PostgresEngine : public Engine {
  public:
-  explicit PostgresEngine(const EngineTarget& target) : options_{target.lock_timeout, target.connect_timeout} {
+  explicit PostgresEngine(const EngineTarget& target)
+      : options_{target.lock_timeout, target.connect_timeout} {
     const std::string& user = target.user;
     const std::string& password = target.password;
     // Keywords and values as arrays: nothing the operator typed is ever
@@ -253,7 +259,8 @@ class PostgresEngine : public Engine {
     keys.push_back(nullptr);
     values.push_back(nullptr);
     conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
-    if (!conn_) throw DbError("cannot connect to the PostgreSQL server: out of memory", 0, kConnectionLost);
+    if (!conn_)
+      throw DbError("cannot connect to the PostgreSQL server: out of memory", 0, kConnectionLost);
     if (PQstatus(conn_) != CONNECTION_OK) {
       const std::string message = Trimmed(PQerrorMessage(conn_));
       PQfinish(conn_);
@@ -262,7 +269,8 @@ class PostgresEngine : public Engine {
                     "cannot connect to the PostgreSQL server: " + message, 0, kConnectionLost);
     }
     // The server's notices are no concern of the operator's.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     try {
       SetUpSession();
     } catch (...) {
@@ -295,8 +303,10 @@ class PostgresEngine : public Engine {
     // Locked and empty, with nothing on it that writes by itself: every row
     // it holds until the transaction ends comes from this session.
     const std::string check =
-        "select (select count(*) from (select 1 from " + table + " limit 1) s) + (select count(*) from "
-        "pg_catalog.pg_trigger where tgrelid = pg_catalog.to_regclass($1) and not tgisinternal) + (select count(*) "
+        "select (select count(*) from (select 1 from " + table +
+        " limit 1) s) + (select count(*) from "
+        "pg_catalog.pg_trigger where tgrelid = pg_catalog.to_regclass($1) and not tgisinternal) + "
+        "(select count(*) "
         "from pg_catalog.pg_rewrite where ev_class = pg_catalog.to_regclass($1))";
     const char* values[] = {table.c_str()};
     Result result(PQexecParams(conn_, check.c_str(), 1, nullptr, values, nullptr, nullptr, 0));
@@ -320,7 +330,8 @@ class PostgresEngine : public Engine {
     fresh_.reset();
     if (PQstatus(conn_) != CONNECTION_OK) {
       in_transaction_ = false;
-      throw DbError(DbError::Kind::Gone, "the connection to the server was lost; the transaction was rolled back", 0,
+      throw DbError(DbError::Kind::Gone,
+                    "the connection to the server was lost; the transaction was rolled back", 0,
                     kConnectionLost);
     }
     Result result(PQexec(conn_, "commit"));
@@ -328,7 +339,8 @@ class PostgresEngine : public Engine {
     if (!Ok(result.get())) {
       if (PQstatus(conn_) != CONNECTION_OK)
         throw DbError(DbError::Kind::CommitUncertain,
-                      "the connection to the server broke during the commit: the data may or may not have been saved",
+                      "the connection to the server broke during the commit: the data may or may "
+                      "not have been saved",
                       0, kCommitUnknown);
       throw DbError(ServerMessage(result.get(), conn_), 0, SqlState(result.get()));
     }
@@ -353,7 +365,8 @@ class PostgresEngine : public Engine {
     std::string setup = kSessionSetup;
     setup += "set lock_timeout = '" + std::to_string(options_.lock_wait_seconds) + "s';\n";
     Result result(PQexec(conn_, setup.c_str()));
-    if (!Ok(result.get())) throw DbError("cannot prepare the session: " + ServerMessage(result.get(), conn_));
+    if (!Ok(result.get()))
+      throw DbError("cannot prepare the session: " + ServerMessage(result.get(), conn_));
     prepared_.clear();
     columns_.clear();
   }
@@ -364,12 +377,14 @@ class PostgresEngine : public Engine {
     if (PQstatus(conn_) == CONNECTION_OK) return;
     if (in_transaction_) {
       in_transaction_ = false;
-      throw DbError(DbError::Kind::Gone, "the connection to the server was lost; the transaction was rolled back", 0,
+      throw DbError(DbError::Kind::Gone,
+                    "the connection to the server was lost; the transaction was rolled back", 0,
                     kConnectionLost);
     }
     PQreset(conn_);
     if (PQstatus(conn_) != CONNECTION_OK)
-      throw DbError("cannot connect to the PostgreSQL server: " + Trimmed(PQerrorMessage(conn_)), 0, kConnectionLost);
+      throw DbError("cannot connect to the PostgreSQL server: " + Trimmed(PQerrorMessage(conn_)), 0,
+                    kConnectionLost);
     SetUpSession();
   }
 
@@ -384,7 +399,8 @@ class PostgresEngine : public Engine {
       in_transaction_ = false;
       throw DbError(DbError::Kind::Gone,
                     std::string("the connection to the server was lost") +
-                        (was ? "; the transaction was rolled back: " : ": ") + Trimmed(PQerrorMessage(conn_)),
+                        (was ? "; the transaction was rolled back: " : ": ") +
+                        Trimmed(PQerrorMessage(conn_)),
                     0, kConnectionLost);
     }
     const std::string state = SqlState(result);
@@ -396,13 +412,14 @@ class PostgresEngine : public Engine {
   std::optional<std::vector<ColumnType>> Columns(const std::string& table) {
     if (const auto it = columns_.find(table); it != columns_.end()) return it->second;
     const char* values[] = {table.c_str()};
-    Result result(PQexecParams(conn_,
-                               "select a.attname, a.atttypid, t.typcategory = 'S', t.typname in ('varchar', 'text') and "
-                               "coalesce((select c.collisdeterministic from pg_catalog.pg_collation c "
-                               "where c.oid = a.attcollation), true) from pg_catalog.pg_attribute a "
-                               "join pg_catalog.pg_type t on t.oid = a.atttypid "
-                               "where a.attrelid = pg_catalog.to_regclass($1) and a.attnum > 0 and not a.attisdropped",
-                               1, nullptr, values, nullptr, nullptr, 0));
+    Result result(PQexecParams(
+        conn_,
+        "select a.attname, a.atttypid, t.typcategory = 'S', t.typname in ('varchar', 'text') and "
+        "coalesce((select c.collisdeterministic from pg_catalog.pg_collation c "
+        "where c.oid = a.attcollation), true) from pg_catalog.pg_attribute a "
+        "join pg_catalog.pg_type t on t.oid = a.atttypid "
+        "where a.attrelid = pg_catalog.to_regclass($1) and a.attnum > 0 and not a.attisdropped",
+        1, nullptr, values, nullptr, nullptr, 0));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
       if (PQstatus(conn_) != CONNECTION_OK) Fail(result.get());
       // A name that is no table: the statement itself will say so.
@@ -411,9 +428,10 @@ class PostgresEngine : public Engine {
     }
     std::vector<ColumnType> columns;
     for (int r = 0; r < PQntuples(result.get()); ++r)
-      columns.push_back({PQgetvalue(result.get(), r, 0),
-                         static_cast<unsigned>(std::strtoul(PQgetvalue(result.get(), r, 1), nullptr, 10)),
-                         PQgetvalue(result.get(), r, 2)[0] == 't', PQgetvalue(result.get(), r, 3)[0] == 't'});
+      columns.push_back(
+          {PQgetvalue(result.get(), r, 0),
+           static_cast<unsigned>(std::strtoul(PQgetvalue(result.get(), r, 1), nullptr, 10)),
+           PQgetvalue(result.get(), r, 2)[0] == 't', PQgetvalue(result.get(), r, 3)[0] == 't'});
     if (columns.empty()) return std::nullopt;
     if (columns_.size() > 256) columns_.clear();
     columns_[table] = columns;
@@ -433,7 +451,8 @@ class PostgresEngine : public Engine {
   Result Run(const PgStatement& statement, const std::vector<Value>* marked) {
     EnsureConnected();
     if (statement.schema_change) columns_.clear();
-    if (fresh_ && statement.insert_table != fresh_->table && statement.count_table != fresh_->table) fresh_.reset();
+    if (fresh_ && statement.insert_table != fresh_->table && statement.count_table != fresh_->table)
+      fresh_.reset();
 
     std::vector<const char*> values;
     std::vector<unsigned> types;
@@ -446,9 +465,11 @@ class PostgresEngine : public Engine {
         continue;
       }
       if (!marked || static_cast<size_t>(param.marker) >= marked->size())
-        throw DbError("a value is missing for the statement's marker " + std::to_string(param.marker + 1));
+        throw DbError("a value is missing for the statement's marker " +
+                      std::to_string(param.marker + 1));
       const Value& v = (*marked)[static_cast<size_t>(param.marker)];
-      if (v.kind == Value::Kind::Null || (v.kind == Value::Kind::Text && v.text.empty() && !param.character)) {
+      if (v.kind == Value::Kind::Null ||
+          (v.kind == Value::Kind::Text && v.text.empty() && !param.character)) {
         // As in Oracle, '' is NULL; only a text column keeps it as ''.
         values.push_back(nullptr);
       } else if (v.kind == Value::Kind::Integer) {
@@ -481,9 +502,10 @@ class PostgresEngine : public Engine {
     if (!prepare) {
       // One round trip either way: a shape prepared before, or a statement
       // that is not worth keeping (the schema's, say).
-      Result result(name ? PQexecPrepared(conn_, name->c_str(), count, values.data(), nullptr, nullptr, 0)
-                         : PQexecParams(conn_, statement.text.c_str(), count, count ? types.data() : nullptr,
-                                        values.data(), nullptr, nullptr, 0));
+      Result result(
+          name ? PQexecPrepared(conn_, name->c_str(), count, values.data(), nullptr, nullptr, 0)
+               : PQexecParams(conn_, statement.text.c_str(), count, count ? types.data() : nullptr,
+                              values.data(), nullptr, nullptr, 0));
       if (!Ok(result.get())) Fail(result.get());
       return result;
     }
@@ -494,15 +516,18 @@ class PostgresEngine : public Engine {
     int commands = 0;
     const int prepare_command = prepare ? commands : -1;
     if (prepare) {
-      sent = sent && PQsendPrepare(conn_, name->c_str(), statement.text.c_str(), count, types.data()) == 1;
+      sent = sent &&
+             PQsendPrepare(conn_, name->c_str(), statement.text.c_str(), count, types.data()) == 1;
       ++commands;
     }
     const int main_command = commands++;
     if (name)
-      sent = sent && PQsendQueryPrepared(conn_, name->c_str(), count, values.data(), nullptr, nullptr, 0) == 1;
+      sent = sent && PQsendQueryPrepared(conn_, name->c_str(), count, values.data(), nullptr,
+                                         nullptr, 0) == 1;
     else
-      sent = sent && PQsendQueryParams(conn_, statement.text.c_str(), count, count ? types.data() : nullptr,
-                                       values.data(), nullptr, nullptr, 0) == 1;
+      sent = sent &&
+             PQsendQueryParams(conn_, statement.text.c_str(), count, count ? types.data() : nullptr,
+                               values.data(), nullptr, nullptr, 0) == 1;
     sent = sent && PQpipelineSync(conn_) == 1;
     if (!sent) {
       PQexitPipelineMode(conn_);
@@ -518,8 +543,10 @@ class PostgresEngine : public Engine {
         Result held(r);
         const auto status = PQresultStatus(r);
         if (c == prepare_command && status == PGRES_COMMAND_OK) prepared = true;
-        if (status == PGRES_FATAL_ERROR && !failure) failure = std::move(held);
-        else if (c == main_command && !main && status != PGRES_PIPELINE_ABORTED) main = std::move(held);
+        if (status == PGRES_FATAL_ERROR && !failure)
+          failure = std::move(held);
+        else if (c == main_command && !main && status != PGRES_PIPELINE_ABORTED)
+          main = std::move(held);
       }
     }
     while (PQstatus(conn_) == CONNECTION_OK) {
@@ -542,8 +569,8 @@ class PostgresEngine : public Engine {
   // of a key of plain text columns is answered here, one round trip less
   // per row. Anything else that touches the database ends it.
   struct FreshTable {
-    std::string table;                      // as the statements write it
-    std::vector<std::string> key_columns;   // stored names, learned from the first check
+    std::string table;                     // as the statements write it
+    std::vector<std::string> key_columns;  // stored names, learned from the first check
     bool learned = false;
     std::unordered_map<std::string, long long> keys;  // inserted key texts
   };
@@ -562,7 +589,8 @@ class PostgresEngine : public Engine {
       for (const auto& name : st.count_columns) {
         bool found = false;
         if (columns)
-          for (const auto& column : *columns) found = found || (column.name == name && column.plain_text);
+          for (const auto& column : *columns)
+            found = found || (column.name == name && column.plain_text);
         plain = plain && found;
       }
       if (!plain) {
@@ -581,7 +609,8 @@ class PostgresEngine : public Engine {
     }
     std::string key;
     for (const auto& v : values) {
-      if (v.kind == Value::Kind::Null || (v.kind == Value::Kind::Text && v.text.empty())) return 0;  // NULL: no match
+      if (v.kind == Value::Kind::Null || (v.kind == Value::Kind::Text && v.text.empty()))
+        return 0;  // NULL: no match
       if (v.kind != Value::Kind::Text) {
         fresh_.reset();
         return std::nullopt;
@@ -609,7 +638,8 @@ class PostgresEngine : public Engine {
         return;
       }
       const Value& v = values[static_cast<size_t>(marker)];
-      if (v.kind == Value::Kind::Null || (v.kind == Value::Kind::Text && v.text.empty())) return;  // matches nothing
+      if (v.kind == Value::Kind::Null || (v.kind == Value::Kind::Text && v.text.empty()))
+        return;  // matches nothing
       // varchar drops blanks beyond its length: only trimmed texts are sure to be stored as sent.
       if (v.kind != Value::Kind::Text || v.text.back() == ' ') {
         fresh_.reset();
@@ -637,7 +667,8 @@ void PgPrepared::execute(const std::vector<Value>& values) {
 }
 
 std::unique_ptr<Cursor> PgPrepared::query(const std::vector<Value>& values) {
-  if (auto count = engine_.KnownCount(statement_, values)) return std::make_unique<CountCursor>(*count);
+  if (auto count = engine_.KnownCount(statement_, values))
+    return std::make_unique<CountCursor>(*count);
   Result result = engine_.Run(statement_, &values);
   if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
     throw DbError("the statement was carried out but returns no rows to open");
@@ -646,7 +677,9 @@ std::unique_ptr<Cursor> PgPrepared::query(const std::vector<Value>& values) {
 
 }  // namespace
 
-std::unique_ptr<Engine> OpenPostgres(const EngineTarget& target) { return std::make_unique<PostgresEngine>(target); }
+std::unique_ptr<Engine> OpenPostgres(const EngineTarget& target) {
+  return std::make_unique<PostgresEngine>(target);
+}
 
 void RegisterPostgresEngine(Registry& registry) {
   EngineEntry entry;

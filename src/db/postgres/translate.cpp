@@ -20,7 +20,9 @@ std::string Lower(std::string text) {
 }
 
 bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool IsIdentChar(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#'; }
+bool IsIdentChar(char c) {
+  return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#';
+}
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 struct Token {
@@ -46,12 +48,14 @@ std::vector<Token> Tokenize(const std::string& sql) {
           if (last.end == i && ((last.kind == Token::Ident && IsIdentChar(c)) ||
                                 (last.kind == Token::Number && (IsDigit(c) || c == '.')))) {
             last.end = i + 1;
-            if (last.kind == Token::Ident) last.upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+            if (last.kind == Token::Ident)
+              last.upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
             return;
           }
         }
         if (IsIdentStart(c))
-          tokens.push_back({Token::Ident, i, i + 1, std::string(1, static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c))});
+          tokens.push_back({Token::Ident, i, i + 1,
+                            std::string(1, static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c))});
         else if (IsDigit(c))
           tokens.push_back({Token::Number, i, i + 1, {}});
         else
@@ -59,7 +63,8 @@ std::vector<Token> Tokenize(const std::string& sql) {
       },
       [&](size_t begin, size_t end, bool) {
         run_end = std::string::npos;
-        tokens.push_back({sql[begin] == '\'' ? Token::Literal : Token::QuotedIdent, begin, end, {}});
+        tokens.push_back(
+            {sql[begin] == '\'' ? Token::Literal : Token::QuotedIdent, begin, end, {}});
       });
   return tokens;
 }
@@ -73,7 +78,9 @@ std::string LiteralValue(const std::string& sql, const Token& t) {
   return text;
 }
 
-bool Is(const std::vector<Token>& t, size_t i, const char* upper) { return i < t.size() && t[i].upper == upper; }
+bool Is(const std::vector<Token>& t, size_t i, const char* upper) {
+  return i < t.size() && t[i].upper == upper;
+}
 
 // The table and the column list of "insert into T (C) values (V)" or of
 // "update T set (C) = (select V from dual ) where K", and where each value
@@ -86,7 +93,9 @@ struct ValuesShape {
 
 // Reads a table name (name or schema.name) from i; returns its end.
 size_t TableName(const std::string& sql, const std::vector<Token>& t, size_t i, std::string& name) {
-  auto part = [&](size_t k) { return k < t.size() && (t[k].kind == Token::Ident || t[k].kind == Token::QuotedIdent); };
+  auto part = [&](size_t k) {
+    return k < t.size() && (t[k].kind == Token::Ident || t[k].kind == Token::QuotedIdent);
+  };
   if (!part(i)) return 0;
   size_t e = i + 1;
   while (Is(t, e, ".") && part(e + 1)) e += 2;
@@ -96,14 +105,15 @@ size_t TableName(const std::string& sql, const std::vector<Token>& t, size_t i, 
 
 // Splits the tokens between an opening parenthesis at open and its match at
 // top-level commas; returns the index of the closing one (0 when unmatched).
-size_t SplitList(const std::vector<Token>& t, size_t open, std::vector<std::pair<size_t, size_t>>& pieces,
-                 bool stop_at_from = false) {
+size_t SplitList(const std::vector<Token>& t, size_t open,
+                 std::vector<std::pair<size_t, size_t>>& pieces, bool stop_at_from = false) {
   int depth = 0;
   size_t piece = open + 1;
   for (size_t k = open; k < t.size(); ++k) {
     const std::string& u = t[k].upper;
     if (t[k].kind != Token::Punct && t[k].kind != Token::Ident) continue;
-    if (u == "(") ++depth;
+    if (u == "(")
+      ++depth;
     else if (u == ")") {
       if (--depth == 0) {
         pieces.emplace_back(piece, k);
@@ -139,7 +149,8 @@ std::optional<ValuesShape> FindValuesShape(const std::string& sql, const std::ve
   size_t close = SplitList(t, i, columns);
   if (!close) return std::nullopt;
   for (const auto& [b, e] : columns) {
-    if (e != b + 1 || (t[b].kind != Token::Ident && t[b].kind != Token::QuotedIdent)) return std::nullopt;
+    if (e != b + 1 || (t[b].kind != Token::Ident && t[b].kind != Token::QuotedIdent))
+      return std::nullopt;
     shape.columns.push_back(sql.substr(t[b].begin, t[b].end - t[b].begin));
   }
   i = close + 1;
@@ -152,7 +163,8 @@ std::optional<ValuesShape> FindValuesShape(const std::string& sql, const std::ve
     // The select list runs from SELECT to the FROM of the same level.
     std::vector<std::pair<size_t, size_t>> pieces;
     const size_t from = SplitList(t, i + 1, pieces, true);
-    if (!from || !Is(t, from, "FROM") || !Is(t, from + 1, "DUAL") || !Is(t, from + 2, ")")) return std::nullopt;
+    if (!from || !Is(t, from, "FROM") || !Is(t, from + 1, "DUAL") || !Is(t, from + 2, ")"))
+      return std::nullopt;
     pieces.front().first = i + 3;  // after SELECT
     shape.values = pieces;
   }
@@ -176,7 +188,9 @@ std::string StoredName(const std::string& written) {
 
 }  // namespace
 
-std::string OracleName(const std::string& stored) { return stored == Lower(stored) ? Upper(stored) : stored; }
+std::string OracleName(const std::string& stored) {
+  return stored == Lower(stored) ? Upper(stored) : stored;
+}
 
 PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns, bool markers) {
   CheckSingleStatement(sql, false);
@@ -202,23 +216,23 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
         ++froms;
         from = k;
       }
-      if (t[k].upper == "JOIN" || t[k].upper == "(" || t[k].upper == ";" || t[k].upper == "NEXTVAL" ||
-          t[k].upper == "CURRVAL")
+      if (t[k].upper == "JOIN" || t[k].upper == "(" || t[k].upper == ";" ||
+          t[k].upper == "NEXTVAL" || t[k].upper == "CURRVAL")
         other = true;
     }
     out.column_dictionary = froms == 1 && !other && Is(t, from + 1, "USER_TAB_COLUMNS") &&
                             (from + 2 == t.size() || Is(t, from + 2, "WHERE"));
   }
 
-  if (markers && verb == "SELECT" && Is(t, 1, "COUNT") && Is(t, 2, "(") && Is(t, 3, "*") && Is(t, 4, ")") &&
-      Is(t, 5, "FROM")) {
+  if (markers && verb == "SELECT" && Is(t, 1, "COUNT") && Is(t, 2, "(") && Is(t, 3, "*") &&
+      Is(t, 4, ")") && Is(t, 5, "FROM")) {
     std::string table;
     size_t k = TableName(sql, t, 6, table);
     std::vector<std::string> names;
     bool ok = k && Is(t, k, "WHERE");
     for (k = k + 1; ok && k < t.size(); k += 4) {
-      ok = (t[k].kind == Token::Ident || t[k].kind == Token::QuotedIdent) && Is(t, k + 1, "=") && Is(t, k + 2, "?") &&
-           (k + 3 == t.size() || Is(t, k + 3, "AND"));
+      ok = (t[k].kind == Token::Ident || t[k].kind == Token::QuotedIdent) && Is(t, k + 1, "=") &&
+           Is(t, k + 2, "?") && (k + 3 == t.size() || Is(t, k + 3, "AND"));
       if (ok) names.push_back(StoredName(sql.substr(t[k].begin, t[k].end - t[k].begin)));
     }
     if (ok && !names.empty()) {
@@ -289,8 +303,10 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       continue;
     }
     if (token.kind == Token::Punct) {
-      if (u == "(") ++depth;
-      else if (u == ")") --depth;
+      if (u == "(")
+        ++depth;
+      else if (u == ")")
+        --depth;
       text.append(sql, token.begin, token.end - token.begin);
       continue;
     }

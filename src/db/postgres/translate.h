@@ -17,17 +17,18 @@ namespace xb::db::postgres {
 struct ColumnType {
   std::string name;  // as PostgreSQL stores it
   unsigned oid = 0;
-  bool character = false;  // '' stays '' only in a character column
+  bool character = false;   // '' stays '' only in a character column
   bool plain_text = false;  // varchar or text compared byte for byte: equal texts, equal values
 };
 // The columns of a table named as in the statement; nullopt when unknown.
-using ColumnLookup = std::function<std::optional<std::vector<ColumnType>>(const std::string& table)>;
+using ColumnLookup =
+    std::function<std::optional<std::vector<ColumnType>>(const std::string& table)>;
 
 struct PgParam {
   bool is_null = false;
   std::string text;
-  unsigned oid = 0;  // 0: the server infers the type
-  int marker = -1;   // the '?' it stands for (its value comes with each run); -1: a literal
+  unsigned oid = 0;       // 0: the server infers the type
+  int marker = -1;        // the '?' it stands for (its value comes with each run); -1: a literal
   bool character = true;  // for a marker: '' stays '' (else it is NULL)
 };
 
@@ -51,7 +52,8 @@ struct PgStatement {
 
 // Raises DbError for a second statement in the text. With markers, each '?'
 // in code is a value given at every run (a prepared statement's text).
-PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns, bool markers = false);
+PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
+                            bool markers = false);
 
 // Oracle's spelling of an unquoted name stored lower-case: upper-cased;
 // any other name stays as stored.

@@ -26,37 +26,38 @@
 #include "db/oracle/sequence.h"
 #include "db/oracle/statement_text.h"
 #include "db/registry.h"
-#include "db/sqlite/type_checks.h"
 #include "db/sql_text.h"
+#include "db/sqlite/type_checks.h"
 #include "db/value_text.h"
 
 namespace xb::db {
 namespace {
 
+using oracle::CheckDuplicateColumns;
 using oracle::DateTime;
 using oracle::FindSequenceUses;
 using oracle::FirstWord;
 using oracle::FormatByMask;
 using oracle::IsIdentChar;
-using oracle::ParseByMask;
-using oracle::ParseStored;
-using oracle::SequenceUse;
-using oracle::Upper;
-using oracle::CheckDuplicateColumns;
 using oracle::KeptSequenceOptions;
 using oracle::OracleColumnNames;
+using oracle::ParseByMask;
 using oracle::ParseSequenceOptions;
+using oracle::ParseStored;
 using oracle::PlainQuoteLiterals;
 using oracle::SequenceAfter;
 using oracle::SequenceOptions;
+using oracle::SequenceUse;
 using oracle::SequenceValue;
 using oracle::SqliteLengthSemantics;
+using oracle::Upper;
 
 constexpr const char* kSequenceTable = "xlsbridge_sequences";
 
 std::string Text(sqlite3_value* value) {
   const auto* text = sqlite3_value_text(value);
-  return text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(value)))
+  return text ? std::string(reinterpret_cast<const char*>(text),
+                            static_cast<size_t>(sqlite3_value_bytes(value)))
               : std::string();
 }
 
@@ -69,11 +70,13 @@ void ToDate(sqlite3_context* context, int argc, sqlite3_value** argv) {
   DateTime d;
   const bool ok = argc > 1 ? ParseByMask(text, mask, d) : ParseStored(text, d);
   if (!ok) {
-    const std::string message = "to_date: '" + text + "' is not a valid date for the format '" + mask + "'";
+    const std::string message =
+        "to_date: '" + text + "' is not a valid date for the format '" + mask + "'";
     return sqlite3_result_error(context, message.c_str(), -1);
   }
   const std::string canonical = Canonical(d);
-  sqlite3_result_text(context, canonical.c_str(), static_cast<int>(canonical.size()), SQLITE_TRANSIENT);
+  sqlite3_result_text(context, canonical.c_str(), static_cast<int>(canonical.size()),
+                      SQLITE_TRANSIENT);
 }
 
 void ToChar(sqlite3_context* context, int argc, sqlite3_value** argv) {
@@ -82,7 +85,8 @@ void ToChar(sqlite3_context* context, int argc, sqlite3_value** argv) {
   DateTime d;
   if (argc > 1 && sqlite3_value_type(argv[0]) == SQLITE_TEXT && ParseStored(text, d)) {
     const std::string formatted = FormatByMask(d, Text(argv[1]));
-    return sqlite3_result_text(context, formatted.c_str(), static_cast<int>(formatted.size()), SQLITE_TRANSIENT);
+    return sqlite3_result_text(context, formatted.c_str(), static_cast<int>(formatted.size()),
+                               SQLITE_TRANSIENT);
   }
   sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -103,14 +107,14 @@ void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_double(context, value);
 }
 
-
 // ---- statements ------------------------------------------------------------
 
 class Stmt {
  public:
   Stmt(sqlite3* db, const std::string& sql) {
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, &tail) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, &tail) !=
+        SQLITE_OK)
       throw DbError(sqlite3_errmsg(db), sqlite3_extended_errcode(db));
     if (!stmt_) throw DbError("the statement text is empty");
     text_ = sql;
@@ -131,11 +135,14 @@ class Stmt {
 [[noreturn]] void Fail(sqlite3* db, const std::string& path) {
   const int code = sqlite3_extended_errcode(db);
   if ((code & 0xff) == SQLITE_BUSY)
-    throw DbError(DbError::Kind::LockTimeout,
-                  "the database '" + path + "' is locked by another program (" + sqlite3_errmsg(db) + ")", code);
+    throw DbError(
+        DbError::Kind::LockTimeout,
+        "the database '" + path + "' is locked by another program (" + sqlite3_errmsg(db) + ")",
+        code);
   if (code == SQLITE_READONLY_DBMOVED || code == SQLITE_IOERR_FSTAT || code == SQLITE_CANTOPEN)
-    throw DbError(DbError::Kind::Gone,
-                  "the database file '" + path + "' is gone: it was deleted or moved while connected", code);
+    throw DbError(
+        DbError::Kind::Gone,
+        "the database file '" + path + "' is gone: it was deleted or moved while connected", code);
   throw DbError(sqlite3_errmsg(db), code);
 }
 
@@ -167,7 +174,9 @@ std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql,
   int depth = 0;
   size_t word_begin = 0, word_size = 0, last_code = std::string::npos;
   auto end_word = [&] {
-    if (!open && depth == 0 && word_size == 5 && strncasecmp(sql.data() + word_begin, "where", 5) == 0) open = true;
+    if (!open && depth == 0 && word_size == 5 &&
+        strncasecmp(sql.data() + word_begin, "where", 5) == 0)
+      open = true;
     word_size = 0;
   };
   WalkSql(
@@ -182,14 +191,18 @@ std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql,
           return;
         }
         end_word();
-        if (c == '(') ++depth;
-        else if (c == ')') --depth;
+        if (c == '(')
+          ++depth;
+        else if (c == ')')
+          --depth;
       },
       [&](size_t begin, size_t end, bool closed) {
         end_word();
         const bool blob = begin > 0 && IsIdentChar(sql[begin - 1]);
-        if (!closed) unterminated = true;
-        else if (sql[begin] == '\'' && open && !blob) spans.emplace_back(begin, end);
+        if (!closed)
+          unterminated = true;
+        else if (sql[begin] == '\'' && open && !blob)
+          spans.emplace_back(begin, end);
       });
   // An unterminated literal: leave the text to SQLite as written.
   if (unterminated) return {};
@@ -204,7 +217,8 @@ class SqliteEngine : public Engine {
     // A typo must never create a database: the file has to be there.
     if (path.empty() || ::stat(path.c_str(), &info) != 0)
       throw DbError("cannot open the database '" + path + "': no such file");
-    if (!S_ISREG(info.st_mode)) throw DbError("cannot open the database '" + path + "': not a file");
+    if (!S_ISREG(info.st_mode))
+      throw DbError("cannot open the database '" + path + "': not a file");
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
       const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);
@@ -223,15 +237,21 @@ class SqliteEngine : public Engine {
       type_checks_ = std::make_unique<TypeChecks>(db_);
       // Reading the schema now also proves the file is a database.
       Exec("create temp view dual as select 'X' as dummy");
-      Exec("create temp view user_tables as select upper(name) as table_name from main.sqlite_master "
-           "where type = 'table' and name not like 'sqlite\\_%' escape '\\' and lower(name) <> 'xlsbridge_sequences'");
-      Exec("create temp view user_tab_columns as select upper(m.name) as table_name, upper(p.name) as column_name, "
-           "replace(upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, instr(p.type, '(') - 1) "
-           "else p.type end)), ' CHARS', '') as data_type, p.cid + 1 as column_id, "
-           "case when p.\"notnull\" then 'N' else 'Y' end as nullable "
-           "from main.sqlite_master m join pragma_table_info(m.name) p "
-           "where m.type in ('table', 'view') and m.name not like 'sqlite\\_%' escape '\\' "
-           "and lower(m.name) <> 'xlsbridge_sequences'");
+      Exec(
+          "create temp view user_tables as select upper(name) as table_name from "
+          "main.sqlite_master "
+          "where type = 'table' and name not like 'sqlite\\_%' escape '\\' and lower(name) <> "
+          "'xlsbridge_sequences'");
+      Exec(
+          "create temp view user_tab_columns as select upper(m.name) as table_name, upper(p.name) "
+          "as column_name, "
+          "replace(upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, "
+          "instr(p.type, '(') - 1) "
+          "else p.type end)), ' CHARS', '') as data_type, p.cid + 1 as column_id, "
+          "case when p.\"notnull\" then 'N' else 'Y' end as nullable "
+          "from main.sqlite_master m join pragma_table_info(m.name) p "
+          "where m.type in ('table', 'view') and m.name not like 'sqlite\\_%' escape '\\' "
+          "and lower(m.name) <> 'xlsbridge_sequences'");
       CreateSequenceView();
     } catch (...) {
       sqlite3_close(db_);
@@ -308,8 +328,9 @@ class SqliteEngine : public Engine {
   }
 
   bool HasSequenceTable() {
-    Stmt stmt(db_, std::string("select 1 from main.sqlite_master where type = 'table' and name = '") +
-                       kSequenceTable + "'");
+    Stmt stmt(db_,
+              std::string("select 1 from main.sqlite_master where type = 'table' and name = '") +
+                  kSequenceTable + "'");
     return sqlite3_step(stmt.get()) == SQLITE_ROW;
   }
 
@@ -318,9 +339,11 @@ class SqliteEngine : public Engine {
   void AddSequenceColumns() {
     bool has_cycle = false;
     {
-      Stmt columns(db_, std::string("select name from pragma_table_info('") + kSequenceTable + "')");
+      Stmt columns(db_,
+                   std::string("select name from pragma_table_info('") + kSequenceTable + "')");
       while (sqlite3_step(columns.get()) == SQLITE_ROW)
-        has_cycle = has_cycle || std::string(reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0))) == "cycle_flag";
+        has_cycle = has_cycle || std::string(reinterpret_cast<const char*>(
+                                     sqlite3_column_text(columns.get(), 0))) == "cycle_flag";
     }
     if (has_cycle) return;
     Exec(std::string("alter table main.") + kSequenceTable + " add column cycle_flag text");
@@ -330,18 +353,23 @@ class SqliteEngine : public Engine {
   void CreateSequenceView() {
     Exec("drop view if exists temp.user_sequences");
     if (HasSequenceTable())
-      Exec(std::string("create temp view user_sequences as select sequence_name, min_value, max_value, increment_by, "
-                       "last_number from main.") + kSequenceTable);
+      Exec(std::string("create temp view user_sequences as select sequence_name, min_value, "
+                       "max_value, increment_by, "
+                       "last_number from main.") +
+           kSequenceTable);
     else
-      Exec("create temp view user_sequences as select null as sequence_name, null as min_value, null as max_value, "
-           "null as increment_by, null as last_number where 0");
+      Exec(
+          "create temp view user_sequences as select null as sequence_name, null as min_value, "
+          "null as max_value, "
+          "null as increment_by, null as last_number where 0");
   }
 
   // Refuses a second statement, then puts the sequence values in.
   // Oracle refuses a column named twice; the declared types are kept by
   // triggers of every table, which the schema may have changed.
   void BeforeDataChange(const std::string& sql) {
-    if (const std::string verb = FirstWord(sql); verb == "insert" || verb == "update" || verb == "replace") {
+    if (const std::string verb = FirstWord(sql);
+        verb == "insert" || verb == "update" || verb == "replace") {
       CheckDuplicateColumns(sql);
       type_checks_->Refresh();
     }
@@ -358,7 +386,8 @@ class SqliteEngine : public Engine {
     auto value_of = [&](const SequenceUse& use) {
       if (use.next) return next_values[use.name];
       const auto it = currval_.find(use.name);
-      if (it == currval_.end()) throw DbError("sequence " + use.name + ".CURRVAL is not yet defined in this session");
+      if (it == currval_.end())
+        throw DbError("sequence " + use.name + ".CURRVAL is not yet defined in this session");
       return it->second;
     };
 
@@ -372,7 +401,8 @@ class SqliteEngine : public Engine {
 
     size_t at = 0, u = 0, l = 0;
     while (u < uses.size() || l < literals.size()) {
-      const bool take_use = l >= literals.size() || (u < uses.size() && uses[u].begin < literals[l].first);
+      const bool take_use =
+          l >= literals.size() || (u < uses.size() && uses[u].begin < literals[l].first);
       const size_t begin = take_use ? uses[u].begin : literals[l].first;
       const size_t end = take_use ? uses[u].end : literals[l].second;
       shaped.text.append(sql, at, begin - at);
@@ -434,7 +464,8 @@ class SqliteEngine : public Engine {
       int index = 1;
       for (const auto& param : shaped.params) {
         if (param.is_text)
-          sqlite3_bind_text(stmt_, index++, param.text.data(), static_cast<int>(param.text.size()), SQLITE_TRANSIENT);
+          sqlite3_bind_text(stmt_, index++, param.text.data(), static_cast<int>(param.text.size()),
+                            SQLITE_TRANSIENT);
         else
           sqlite3_bind_int64(stmt_, index++, param.number);
       }
@@ -461,7 +492,8 @@ class SqliteEngine : public Engine {
   class SqliteCursor : public Cursor {
    public:
     // sql: the statement as written, which names the columns as Oracle would.
-    SqliteCursor(SqliteEngine& engine, std::unique_ptr<Bound> owned, sqlite3_stmt* stmt, const std::string& sql)
+    SqliteCursor(SqliteEngine& engine, std::unique_ptr<Bound> owned, sqlite3_stmt* stmt,
+                 const std::string& sql)
         : engine_(engine), owned_(std::move(owned)), stmt_(stmt ? stmt : owned_->get()) {
       const int columns = sqlite3_column_count(stmt_);
       for (int c = 0; c < columns; ++c) names_.push_back(sqlite3_column_name(stmt_, c));
@@ -473,7 +505,9 @@ class SqliteEngine : public Engine {
       if (!owned_) sqlite3_reset(stmt_);
     }
     int columnCount() const override { return static_cast<int>(names_.size()); }
-    const std::string& columnName(int column) const override { return names_.at(static_cast<size_t>(column)); }
+    const std::string& columnName(int column) const override {
+      return names_.at(static_cast<size_t>(column));
+    }
     bool next() override {
       if (done_) return false;
       const int rc = sqlite3_step(stmt_);
@@ -514,7 +548,8 @@ class SqliteEngine : public Engine {
       std::string text;
       size_t at = 0, u = 0, m = 0;
       while (u < uses_.size() || m < markers.size()) {
-        const bool take_use = m >= markers.size() || (u < uses_.size() && uses_[u].begin < markers[m]);
+        const bool take_use =
+            m >= markers.size() || (u < uses_.size() && uses_[u].begin < markers[m]);
         const size_t begin = take_use ? uses_[u].begin : markers[m];
         const size_t end = take_use ? uses_[u].end : markers[m] + 1;
         text.append(sql, at, begin - at);
@@ -561,7 +596,8 @@ class SqliteEngine : public Engine {
           long long number;
           if (use.next) {
             auto it = next_values.find(use.name);
-            if (it == next_values.end()) it = next_values.emplace(use.name, engine_.NextValue(use.name)).first;
+            if (it == next_values.end())
+              it = next_values.emplace(use.name, engine_.NextValue(use.name)).first;
             number = it->second;
           } else {
             const auto it = engine_.currval_.find(use.name);
@@ -574,14 +610,11 @@ class SqliteEngine : public Engine {
         }
         const db::Value& v = values[static_cast<size_t>(order_[i])];
         switch (v.kind) {
-          case db::Value::Kind::Null:
-            sqlite3_bind_null(stmt, index);
-            break;
-          case db::Value::Kind::Integer:
-            sqlite3_bind_int64(stmt, index, v.integer);
-            break;
+          case db::Value::Kind::Null: sqlite3_bind_null(stmt, index); break;
+          case db::Value::Kind::Integer: sqlite3_bind_int64(stmt, index, v.integer); break;
           case db::Value::Kind::Text:
-            sqlite3_bind_text(stmt, index, v.text.data(), static_cast<int>(v.text.size()), SQLITE_STATIC);
+            sqlite3_bind_text(stmt, index, v.text.data(), static_cast<int>(v.text.size()),
+                              SQLITE_STATIC);
             break;
         }
       }
@@ -602,27 +635,36 @@ class SqliteEngine : public Engine {
     std::optional<bool> cycle;
     {
       // select *: sequences kept before the cycle flag have no such column.
-      Stmt read(db_, std::string("select * from main.") + kSequenceTable + " where sequence_name = ?");
+      Stmt read(db_,
+                std::string("select * from main.") + kSequenceTable + " where sequence_name = ?");
       sqlite3_bind_text(read.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-      if (sqlite3_step(read.get()) != SQLITE_ROW) throw DbError("sequence " + name + " does not exist");
+      if (sqlite3_step(read.get()) != SQLITE_ROW)
+        throw DbError("sequence " + name + " does not exist");
       for (int c = 0; c < sqlite3_column_count(read.get()); ++c) {
         const std::string column = sqlite3_column_name(read.get(), c);
         const bool null = sqlite3_column_type(read.get(), c) == SQLITE_NULL;
         const long long v = sqlite3_column_int64(read.get(), c);
-        if (column == "last_number") next = v;
-        else if (column == "increment_by") increment = v;
-        else if (column == "min_value" && !null) min_value = v;
-        else if (column == "max_value" && !null) max_value = v;
+        if (column == "last_number")
+          next = v;
+        else if (column == "increment_by")
+          increment = v;
+        else if (column == "min_value" && !null)
+          min_value = v;
+        else if (column == "max_value" && !null)
+          max_value = v;
         else if (column == "cycle_flag" && !null)
-          cycle = std::string(reinterpret_cast<const char*>(sqlite3_column_text(read.get(), c))) == "Y";
+          cycle =
+              std::string(reinterpret_cast<const char*>(sqlite3_column_text(read.get(), c))) == "Y";
       }
     }
     const SequenceOptions options = KeptSequenceOptions(increment, min_value, max_value, cycle);
     const long long value = SequenceValue(name, next, options);
-    Stmt write(db_, std::string("update main.") + kSequenceTable + " set last_number = ? where sequence_name = ?");
+    Stmt write(db_, std::string("update main.") + kSequenceTable +
+                        " set last_number = ? where sequence_name = ?");
     sqlite3_bind_int64(write.get(), 1, SequenceAfter(value, options));
     sqlite3_bind_text(write.get(), 2, name.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(write.get()) != SQLITE_DONE) throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
+    if (sqlite3_step(write.get()) != SQLITE_DONE)
+      throw DbError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
     currval_[name] = value;
     return value;
   }
@@ -632,7 +674,8 @@ class SqliteEngine : public Engine {
     static const std::regex kCreate(
         R"(^\s*create\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)((?:\s+(?:start\s+with\s+-?\d+|increment\s+by\s+-?\d+|nocache|nocycle|cycle|order|noorder|nominvalue|nomaxvalue|cache\s+\d+|minvalue\s+-?\d+|maxvalue\s+-?\d+))*)\s*$)",
         std::regex::icase);
-    static const std::regex kDrop(R"(^\s*drop\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)\s*$)", std::regex::icase);
+    static const std::regex kDrop(R"(^\s*drop\s+sequence\s+([A-Za-z_][A-Za-z0-9_$#]*)\s*$)",
+                                  std::regex::icase);
     static const std::regex kStart(R"(start\s+with\s+(-?\d+))", std::regex::icase);
     static const std::regex kIncrement(R"(increment\s+by\s+(-?\d+))", std::regex::icase);
     // Only the leading words decide; a long text is not a sequence statement.
@@ -640,22 +683,29 @@ class SqliteEngine : public Engine {
     if (const std::string verb = FirstWord(sql); verb != "create" && verb != "drop") return false;
     std::string head;
     for (size_t i = 0; i < sql.size() && head.size() < 20; ++i)
-      if (!std::isspace(static_cast<unsigned char>(sql[i])) || (!head.empty() && head.back() != ' '))
-        head += std::isspace(static_cast<unsigned char>(sql[i])) ? ' ' : static_cast<char>(std::tolower(sql[i]));
-    const bool create = head.rfind("create sequence", 0) == 0, drop = head.rfind("drop sequence", 0) == 0;
+      if (!std::isspace(static_cast<unsigned char>(sql[i])) ||
+          (!head.empty() && head.back() != ' '))
+        head += std::isspace(static_cast<unsigned char>(sql[i]))
+                    ? ' '
+                    : static_cast<char>(std::tolower(sql[i]));
+    const bool create = head.rfind("create sequence", 0) == 0,
+               drop = head.rfind("drop sequence", 0) == 0;
     if (!create && !drop) return false;
     CheckSingleStatement(sql, false);
     std::smatch match;
     if (create) {
-      if (!std::regex_match(sql, match, kCreate)) throw DbError("malformed CREATE SEQUENCE statement");
+      if (!std::regex_match(sql, match, kCreate))
+        throw DbError("malformed CREATE SEQUENCE statement");
       const std::string name = Upper(match[1]);
       const SequenceOptions options = ParseSequenceOptions(match[2]);
       Exec(std::string("create table if not exists main.") + kSequenceTable +
-           " (sequence_name text primary key, min_value integer, max_value integer, increment_by integer not null, "
+           " (sequence_name text primary key, min_value integer, max_value integer, increment_by "
+           "integer not null, "
            "last_number integer not null, cycle_flag text, cache_size integer)");
       AddSequenceColumns();
       Stmt insert(db_, std::string("insert into main.") + kSequenceTable +
-                           " (sequence_name, min_value, max_value, increment_by, last_number, cycle_flag, cache_size) "
+                           " (sequence_name, min_value, max_value, increment_by, last_number, "
+                           "cycle_flag, cache_size) "
                            "values (?, ?, ?, ?, ?, ?, ?)");
       sqlite3_bind_int64(insert.get(), 2, options.min_value);
       sqlite3_bind_int64(insert.get(), 3, options.max_value);
@@ -673,7 +723,8 @@ class SqliteEngine : public Engine {
       if (!std::regex_match(sql, match, kDrop)) throw DbError("malformed DROP SEQUENCE statement");
       const std::string name = Upper(match[1]);
       if (!HasSequenceTable()) throw DbError("sequence " + name + " does not exist");
-      Stmt remove(db_, std::string("delete from main.") + kSequenceTable + " where sequence_name = ?");
+      Stmt remove(db_,
+                  std::string("delete from main.") + kSequenceTable + " where sequence_name = ?");
       sqlite3_bind_text(remove.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
       if (sqlite3_step(remove.get()) != SQLITE_DONE) throw DbError(sqlite3_errmsg(db_));
       if (sqlite3_changes(db_) == 0) throw DbError("sequence " + name + " does not exist");
@@ -685,17 +736,12 @@ class SqliteEngine : public Engine {
 
   static void Value(sqlite3_stmt* stmt, int c, std::optional<std::string>& out) {
     switch (sqlite3_column_type(stmt, c)) {
-      case SQLITE_NULL:
-        out.reset();
-        return;
-      case SQLITE_INTEGER:
-        out = std::to_string(sqlite3_column_int64(stmt, c));
-        return;
-      case SQLITE_FLOAT:
-        out = FloatText(sqlite3_column_double(stmt, c));
-        return;
+      case SQLITE_NULL: out.reset(); return;
+      case SQLITE_INTEGER: out = std::to_string(sqlite3_column_int64(stmt, c)); return;
+      case SQLITE_FLOAT: out = FloatText(sqlite3_column_double(stmt, c)); return;
       case SQLITE_BLOB:
-        out = BlobText(sqlite3_column_blob(stmt, c), static_cast<size_t>(sqlite3_column_bytes(stmt, c)));
+        out = BlobText(sqlite3_column_blob(stmt, c),
+                       static_cast<size_t>(sqlite3_column_bytes(stmt, c)));
         return;
       default: {
         const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));

@@ -126,7 +126,8 @@ void RowCheckFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
       }
       const Shared& entry = found->second;
       columns = entry.get();
-      sqlite3_set_auxdata(context, 1, new Shared(entry), [](void* p) { delete static_cast<Shared*>(p); });
+      sqlite3_set_auxdata(context, 1, new Shared(entry),
+                          [](void* p) { delete static_cast<Shared*>(p); });
     }
     bool changed = false;
     for (int i = 2; i < argc; ++i) {
@@ -183,10 +184,10 @@ std::string QuotedText(const std::string& text) {
 }  // namespace
 
 TypeChecks::TypeChecks(sqlite3* db) : db_(db) {
-  sqlite3_create_function(db_, "xlsbridge_kept_value", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, CheckFunction,
-                          nullptr, nullptr);
-  sqlite3_create_function_v2(db_, "xlsbridge_kept_row", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, new RowColumnsCache,
-                             RowCheckFunction, nullptr, nullptr,
+  sqlite3_create_function(db_, "xlsbridge_kept_value", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                          nullptr, CheckFunction, nullptr, nullptr);
+  sqlite3_create_function_v2(db_, "xlsbridge_kept_row", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                             new RowColumnsCache, RowCheckFunction, nullptr, nullptr,
                              [](void* p) { delete static_cast<RowColumnsCache*>(p); });
 }
 
@@ -203,7 +204,8 @@ void TypeChecks::Refresh() {
     return v;
   };
   auto versions = [&] {
-    return version("pragma main.schema_version") * 4294967296LL + version("pragma temp.schema_version");
+    return version("pragma main.schema_version") * 4294967296LL +
+           version("pragma temp.schema_version");
   };
   if (const long long now = versions(); now == schema_version_ && now != -1) return;
 
@@ -217,7 +219,8 @@ void TypeChecks::Refresh() {
     const char* sql =
         "select m.name, p.name, p.type from main.sqlite_master m join pragma_table_info(m.name) p "
         "where m.type = 'table' and m.name not like 'sqlite\\_%' escape '\\' "
-        "and lower(m.name) <> 'xlsbridge_sequences' and m.sql not like '%without%rowid%' order by m.name, p.cid";
+        "and lower(m.name) <> 'xlsbridge_sequences' and m.sql not like '%without%rowid%' order by "
+        "m.name, p.cid";
     if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) return;
     while (sqlite3_step(stmt) == SQLITE_ROW) {
       const std::string table = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
@@ -234,29 +237,36 @@ void TypeChecks::Refresh() {
   std::vector<std::string> old;
   {
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, "select name from temp.sqlite_master where type = 'trigger' and name like 'xlsbridge\\_kept\\_%' escape '\\'", -1, &stmt, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(stmt) == SQLITE_ROW) old.push_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    if (sqlite3_prepare_v2(db_,
+                           "select name from temp.sqlite_master where type = 'trigger' and name "
+                           "like 'xlsbridge\\_kept\\_%' escape '\\'",
+                           -1, &stmt, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(stmt) == SQLITE_ROW)
+        old.push_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
       sqlite3_finalize(stmt);
     }
   }
-  for (const auto& name : old) sqlite3_exec(db_, ("drop trigger temp." + QuotedName(name)).c_str(), nullptr, nullptr, nullptr);
+  for (const auto& name : old)
+    sqlite3_exec(db_, ("drop trigger temp." + QuotedName(name)).c_str(), nullptr, nullptr, nullptr);
   int n = 0;
   for (const auto& [table, columns] : tables) {
     std::string when, set, list, described, values;
     size_t in_call = 0;
     auto end_call = [&] {
-      when += (when.empty() ? "" : " or ") + std::string("xlsbridge_kept_row(") + QuotedText(table) + ", " +
-              QuotedText(described) + values + ")";
+      when += (when.empty() ? "" : " or ") + std::string("xlsbridge_kept_row(") +
+              QuotedText(table) + ", " + QuotedText(described) + values + ")";
       described.clear();
       values.clear();
       in_call = 0;
     };
     for (const auto& c : columns) {
-      const std::string kept = "xlsbridge_kept_value(new." + QuotedName(c.name) + ", " + QuotedText(table) + ", " +
-                               QuotedText(c.name) + ", " + QuotedText(c.declared) + ")";
+      const std::string kept = "xlsbridge_kept_value(new." + QuotedName(c.name) + ", " +
+                               QuotedText(table) + ", " + QuotedText(c.name) + ", " +
+                               QuotedText(c.declared) + ")";
       set += (set.empty() ? "" : ", ") + QuotedName(c.name) + " = " + kept;
       list += (list.empty() ? "" : ", ") + QuotedName(c.name);
-      described += std::to_string(c.name.size()) + ":" + c.name + std::to_string(c.declared.size()) + ":" + c.declared;
+      described += std::to_string(c.name.size()) + ":" + c.name +
+                   std::to_string(c.declared.size()) + ":" + c.declared;
       values += ", new." + QuotedName(c.name);
       // SQLite takes at most 127 arguments to a function.
       if (++in_call == 100) end_call();
@@ -269,9 +279,15 @@ void TypeChecks::Refresh() {
     const std::string body = " on main." + QuotedName(table) + " when " + when + " begin update " +
                              QuotedName(table) + " set " + set + " where rowid = new.rowid; end";
     ++n;
-    sqlite3_exec(db_, ("create temp trigger xlsbridge_kept_i" + std::to_string(n) + " after insert" + body).c_str(),
-                 nullptr, nullptr, nullptr);
-    sqlite3_exec(db_, ("create temp trigger xlsbridge_kept_u" + std::to_string(n) + " after update of " + list + body).c_str(),
+    sqlite3_exec(
+        db_,
+        ("create temp trigger xlsbridge_kept_i" + std::to_string(n) + " after insert" + body)
+            .c_str(),
+        nullptr, nullptr, nullptr);
+    sqlite3_exec(db_,
+                 ("create temp trigger xlsbridge_kept_u" + std::to_string(n) + " after update of " +
+                  list + body)
+                     .c_str(),
                  nullptr, nullptr, nullptr);
   }
   schema_version_ = versions();

@@ -13,18 +13,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <future>
-#include <mutex>
-#include <thread>
-#include <charconv>
-#include <cmath>
-#include <cstring>
 #include <map>
+#include <mutex>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "sheet/cell_text.h"
@@ -42,7 +42,8 @@ constexpr size_t kMaxCellFormats = 65536;
 
 // The spreadsheetml namespace and relationship types of Strict Open XML.
 constexpr std::string_view kStrictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
-constexpr std::string_view kStrictRelationships = "http://purl.oclc.org/ooxml/officeDocument/relationships/";
+constexpr std::string_view kStrictRelationships =
+    "http://purl.oclc.org/ooxml/officeDocument/relationships/";
 constexpr const char* kStrictReason =
     "the workbook is saved as Strict Open XML, which cannot be read; save it as an ordinary Excel "
     "workbook (.xlsx) and try again";
@@ -65,9 +66,11 @@ bool EndsWith(std::string_view s, std::string_view tail) {
 }
 
 std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
+  while (!s.empty() &&
+         (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
     s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+  while (!s.empty() &&
+         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
     s.remove_suffix(1);
   return s;
 }
@@ -79,7 +82,9 @@ bool ParseUint(std::string_view s, uint64_t& out) {
   return ec == std::errc() && ptr == s.data() + s.size();
 }
 
-bool IsTrue(const char* v) { return v && (std::strcmp(v, "1") == 0 || std::strcmp(v, "true") == 0); }
+bool IsTrue(const char* v) {
+  return v && (std::strcmp(v, "1") == 0 || std::strcmp(v, "true") == 0);
+}
 
 // Characters as the spreadsheet application counts them: UTF-16 units.
 size_t Utf16Length(std::string_view s) {
@@ -117,10 +122,14 @@ int EscapeAt(std::string_view s, size_t i) {
   for (size_t k = i + 2; k < i + 6; ++k) {
     const char c = s[k];
     v <<= 4;
-    if (c >= '0' && c <= '9') v |= c - '0';
-    else if (c >= 'a' && c <= 'f') v |= c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v |= c - 'A' + 10;
-    else return -1;
+    if (c >= '0' && c <= '9')
+      v |= c - '0';
+    else if (c >= 'a' && c <= 'f')
+      v |= c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      v |= c - 'A' + 10;
+    else
+      return -1;
   }
   return v;
 }
@@ -246,7 +255,8 @@ class Package {
     zip_ = zip_open(path.c_str(), ZIP_RDONLY, &code);
     if (!zip_) Fail(ZipOpenReason(code, true));
   }
-  Package(std::shared_ptr<const std::string> data, const XlsxLimits& limits) : data_(std::move(data)), limits_(limits) {
+  Package(std::shared_ptr<const std::string> data, const XlsxLimits& limits)
+      : data_(std::move(data)), limits_(limits) {
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_buffer_create(data_->data(), data_->size(), 0, &error);
@@ -269,11 +279,14 @@ class Package {
 
   const XlsxLimits& limits() const { return limits_; }
   std::unique_ptr<Package> reopen() const {
-    return data_ ? std::make_unique<Package>(data_, limits_) : std::make_unique<Package>(path_, limits_);
+    return data_ ? std::make_unique<Package>(data_, limits_)
+                 : std::make_unique<Package>(path_, limits_);
   }
 
   zip_int64_t entries() const { return zip_get_num_entries(zip_, 0); }
-  bool has(const std::string& name) const { return zip_name_locate(zip_, name.c_str(), ZIP_FL_NOCASE) >= 0; }
+  bool has(const std::string& name) const {
+    return zip_name_locate(zip_, name.c_str(), ZIP_FL_NOCASE) >= 0;
+  }
 
   // Opens a part for reading after checking its sizes against the limits.
   zip_file_t* open(const std::string& name, bool large, PartInfo& info) {
@@ -287,12 +300,13 @@ class Package {
     if (!(st.valid & ZIP_STAT_SIZE) || !(st.valid & ZIP_STAT_COMP_SIZE))
       Fail("the part " + name + " does not say its size");
     if (st.size > limit)
-      Fail("the part " + name + " unpacks to " + std::to_string(st.size) + " bytes, more than the " +
-           std::to_string(limit) + " a workbook part may hold");
-    if (st.size > limits_.ratio_floor && st.size / std::max<uint64_t>(st.comp_size, 1) > limits_.max_ratio)
+      Fail("the part " + name + " unpacks to " + std::to_string(st.size) +
+           " bytes, more than the " + std::to_string(limit) + " a workbook part may hold");
+    if (st.size > limits_.ratio_floor &&
+        st.size / std::max<uint64_t>(st.comp_size, 1) > limits_.max_ratio)
       Fail("the part " + name + " unpacks to more than " + std::to_string(limits_.max_ratio) +
-           " times its packed size (" + std::to_string(st.comp_size) + " to " + std::to_string(st.size) +
-           " bytes): refused as a zip bomb");
+           " times its packed size (" + std::to_string(st.comp_size) + " to " +
+           std::to_string(st.size) + " bytes): refused as a zip bomb");
     if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
       Fail("the part " + name + " is encrypted");
     zip_file_t* file = zip_fopen_index(zip_, zip_uint64_t(index), 0);
@@ -366,7 +380,8 @@ class PartParser {
       if (n < 0) Fail("the part " + info_.name + " is damaged: " + zip_file_strerror(file_));
       read_ += uint64_t(n);
       if (read_ > info_.size)
-        Fail("the part " + info_.name + " unpacks to more bytes than its entry says (" + std::to_string(info_.size) + ")");
+        Fail("the part " + info_.name + " unpacks to more bytes than its entry says (" +
+             std::to_string(info_.size) + ")");
       final_fed_ = n == 0;
       const uint64_t before = events_;
       check(XML_ParseBuffer(parser_, int(n), final_fed_));
@@ -440,14 +455,17 @@ class PartParser {
     ++p->events_;
     if (p->error_.empty()) p->handler_->text(s, len);
   }
-  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*,
+                                int) {
     auto* p = static_cast<PartParser*>(self);
-    p->fail("the part " + p->info_.name + " declares a DOCTYPE, which a workbook never holds: refused");
+    p->fail("the part " + p->info_.name +
+            " declares a DOCTYPE, which a workbook never holds: refused");
   }
-  static void XMLCALL OnEntity(void* self, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
-                               const XML_Char*, const XML_Char*, const XML_Char*) {
+  static void XMLCALL OnEntity(void* self, const XML_Char*, int, const XML_Char*, int,
+                               const XML_Char*, const XML_Char*, const XML_Char*, const XML_Char*) {
     auto* p = static_cast<PartParser*>(self);
-    p->fail("the part " + p->info_.name + " declares an XML entity, which a workbook never holds: refused");
+    p->fail("the part " + p->info_.name +
+            " declares an XML entity, which a workbook never holds: refused");
   }
 
   XmlHandler* handler_;
@@ -541,7 +559,8 @@ std::string ResolveTarget(const std::string& source_dir, const std::string& targ
       decoded += target[i];
     }
   }
-  const std::string path = !decoded.empty() && decoded[0] == '/' ? decoded.substr(1) : source_dir + decoded;
+  const std::string path =
+      !decoded.empty() && decoded[0] == '/' ? decoded.substr(1) : source_dir + decoded;
   std::vector<std::string> parts;
   size_t begin = 0;
   while (begin <= path.size()) {
@@ -579,8 +598,10 @@ struct WorkbookPart : XmlHandler {
     if (!seen_root) {
       seen_root = true;
       for (int i = 0; atts[i]; i += 2)
-        if (std::string_view(atts[i]).substr(0, 5) == "xmlns" && atts[i + 1] == kStrictMain) strict = true;
-      if (const char* c = Attr(atts, "conformance"); c && std::strcmp(c, "strict") == 0) strict = true;
+        if (std::string_view(atts[i]).substr(0, 5) == "xmlns" && atts[i + 1] == kStrictMain)
+          strict = true;
+      if (const char* c = Attr(atts, "conformance"); c && std::strcmp(c, "strict") == 0)
+        strict = true;
       if (strict) parser->stop();
       return;
     }
@@ -589,7 +610,8 @@ struct WorkbookPart : XmlHandler {
     } else if (name == "workbookView" && !seen_view) {
       seen_view = true;
       uint64_t tab = 0;
-      if (const char* v = Attr(atts, "activeTab"); v && ParseUint(v, tab) && tab < 65536) active_tab = int(tab);
+      if (const char* v = Attr(atts, "activeTab"); v && ParseUint(v, tab) && tab < 65536)
+        active_tab = int(tab);
     } else if (name == "sheet") {
       if (sheets.size() >= 65536) return parser->fail("the workbook lists more than 65,536 sheets");
       SheetEntry s;
@@ -666,23 +688,28 @@ struct Styles : XmlHandler {
     if (name == "numFmt") {
       uint64_t id = 0;
       const char* code = Attr(atts, "formatCode");
-      if (code && ParseUint(Attr(atts, "numFmtId") ? Attr(atts, "numFmtId") : "", id) && id < 100000) {
-        if (codes.size() >= kMaxCellFormats) return parser->fail("the styles define more than 65,536 number formats");
+      if (code && ParseUint(Attr(atts, "numFmtId") ? Attr(atts, "numFmtId") : "", id) &&
+          id < 100000) {
+        if (codes.size() >= kMaxCellFormats)
+          return parser->fail("the styles define more than 65,536 number formats");
         codes[int(id)] = code;
       }
     } else if (name == "cellXfs") {
       in_cell_xfs = true;
     } else if (name == "xf" && in_cell_xfs) {
       if (xf_depth++ > 0) return;
-      if (xf_ids.size() >= kMaxCellFormats) return parser->fail("the styles define more than 65,536 cell formats");
+      if (xf_ids.size() >= kMaxCellFormats)
+        return parser->fail("the styles define more than 65,536 cell formats");
       uint64_t id = 0;
       const char* v = Attr(atts, "numFmtId");
       xf_ids.push_back(v && ParseUint(v, id) && id < 100000 ? int(id) : 0);
     }
   }
   void end(std::string_view name) override {
-    if (name == "cellXfs") in_cell_xfs = false;
-    else if (name == "xf" && xf_depth > 0) --xf_depth;
+    if (name == "cellXfs")
+      in_cell_xfs = false;
+    else if (name == "xf" && xf_depth > 0)
+      --xf_depth;
   }
 };
 
@@ -782,8 +809,8 @@ struct SheetStream : XmlHandler {
   }
 
   void tooLong() {
-    parser->fail("cell " + CellName(row, column) + " holds more than " + std::to_string(kXlsxMaxCellChars) +
-                 " characters, more than a cell can hold");
+    parser->fail("cell " + CellName(row, column) + " holds more than " +
+                 std::to_string(kXlsxMaxCellChars) + " characters, more than a cell can hold");
   }
 
   void startRow(const char** atts) {
@@ -796,15 +823,18 @@ struct SheetStream : XmlHandler {
     row_from_cell = false;
     if (const char* r = Attr(atts, "r")) {
       uint64_t n = 0;
-      if (!ParseUint(r, n) || n < 1) return parser->fail(std::string("a row has the number \"") + r + "\"");
+      if (!ParseUint(r, n) || n < 1)
+        return parser->fail(std::string("a row has the number \"") + r + "\"");
       if (n > uint64_t(kXlsxMaxRows))
-        return parser->fail("row " + std::to_string(n) + " lies past the last row a sheet holds (1,048,576)");
+        return parser->fail("row " + std::to_string(n) +
+                            " lies past the last row a sheet holds (1,048,576)");
       row = int(n);
       if (row <= prev_row)
-        return parser->fail("row " + std::to_string(row) + " comes after row " + std::to_string(prev_row) +
-                            ": the rows are out of order");
+        return parser->fail("row " + std::to_string(row) + " comes after row " +
+                            std::to_string(prev_row) + ": the rows are out of order");
     } else {
-      if (prev_row >= kXlsxMaxRows) return parser->fail("the sheet has more rows than a sheet holds (1,048,576)");
+      if (prev_row >= kXlsxMaxRows)
+        return parser->fail("the sheet has more rows than a sheet holds (1,048,576)");
       row = prev_row + 1;
       row_from_cell = true;
     }
@@ -824,38 +854,52 @@ struct SheetStream : XmlHandler {
     const char* s = nullptr;
     for (int i = 0; atts[i]; i += 2) {
       const std::string_view a = LocalName(atts[i]);
-      if (a == "r") r = atts[i + 1];
-      else if (a == "t") t = atts[i + 1];
-      else if (a == "s") s = atts[i + 1];
+      if (a == "r")
+        r = atts[i + 1];
+      else if (a == "t")
+        t = atts[i + 1];
+      else if (a == "s")
+        s = atts[i + 1];
     }
     if (r) {
       int cell_row = 0;
       if (!ParseCellRef(r, column, cell_row))
-        return parser->fail(std::string("a cell of row ") + std::to_string(row) + " has the address \"" + r + "\"");
+        return parser->fail(std::string("a cell of row ") + std::to_string(row) +
+                            " has the address \"" + r + "\"");
       if (row_from_cell && cell_row > 0) {
         row_from_cell = false;
         if (cell_row <= prev_row)
-          return parser->fail("row " + std::to_string(cell_row) + " comes after row " + std::to_string(prev_row) +
-                              ": the rows are out of order");
+          return parser->fail("row " + std::to_string(cell_row) + " comes after row " +
+                              std::to_string(prev_row) + ": the rows are out of order");
         row = cell_row;
       }
     } else {
       column = last_column + 1;
       if (column > kXlsxMaxColumns)
-        return parser->fail("row " + std::to_string(row) + " has more cells than a row holds (16,384)");
+        return parser->fail("row " + std::to_string(row) +
+                            " has more cells than a row holds (16,384)");
     }
     if (column <= last_column) unsorted = true;
     last_column = column;
     if (t) {
       const std::string_view tv(t);
-      if (tv == "n") type = 'n';
-      else if (tv == "s") type = 's';
-      else if (tv == "str") type = 'f';
-      else if (tv == "inlineStr") type = 'i';
-      else if (tv == "b") type = 'b';
-      else if (tv == "e") type = 'e';
-      else if (tv == "d") type = 'd';
-      else return parser->fail("cell " + CellName(row, column) + " has the unknown type \"" + std::string(tv) + "\"");
+      if (tv == "n")
+        type = 'n';
+      else if (tv == "s")
+        type = 's';
+      else if (tv == "str")
+        type = 'f';
+      else if (tv == "inlineStr")
+        type = 'i';
+      else if (tv == "b")
+        type = 'b';
+      else if (tv == "e")
+        type = 'e';
+      else if (tv == "d")
+        type = 'd';
+      else
+        return parser->fail("cell " + CellName(row, column) + " has the unknown type \"" +
+                            std::string(tv) + "\"");
     }
     if (s) {
       uint64_t v = 0;
@@ -890,7 +934,8 @@ struct SheetStream : XmlHandler {
         if (!has_v) return;
         uint64_t index = 0;
         if (!ParseUint(value, index))
-          return parser->fail("cell " + CellName(row, column) + " names no shared string: \"" + value.substr(0, 40) + "\"");
+          return parser->fail("cell " + CellName(row, column) + " names no shared string: \"" +
+                              value.substr(0, 40) + "\"");
         // The text comes from the table when the row is handed out (the
         // table may still be read on another thread).
         TypedCell& c = newCell();
@@ -910,9 +955,13 @@ struct SheetStream : XmlHandler {
         if (!has_v) return;
         const std::string_view v = Trim(value);
         bool b;
-        if (v == "1" || v == "true") b = true;
-        else if (v == "0" || v == "false") b = false;
-        else return parser->fail("cell " + CellName(row, column) + " holds no truth value: \"" + value.substr(0, 40) + "\"");
+        if (v == "1" || v == "true")
+          b = true;
+        else if (v == "0" || v == "false")
+          b = false;
+        else
+          return parser->fail("cell " + CellName(row, column) + " holds no truth value: \"" +
+                              value.substr(0, 40) + "\"");
         TypedCell& c = newCell();
         c.type = TypedCell::Type::Boolean;
         c.boolean = b;
@@ -931,7 +980,8 @@ struct SheetStream : XmlHandler {
         double serial = 0;
         bool has_time = false;
         if (!ParseIsoDate(value, date1904, serial, has_time))
-          return parser->fail("cell " + CellName(row, column) + " holds no date: \"" + value.substr(0, 40) + "\"");
+          return parser->fail("cell " + CellName(row, column) + " holds no date: \"" +
+                              value.substr(0, 40) + "\"");
         TypedCell& c = newCell();
         setNumber(c, serial);
         if (!xf_is_date[style]) {
@@ -952,7 +1002,8 @@ struct SheetStream : XmlHandler {
           ec = std::isinf(number) ? std::errc::result_out_of_range : std::errc();
         }
         if (ec != std::errc() || ptr != v.data() + v.size() || !std::isfinite(number))
-          return parser->fail("cell " + CellName(row, column) + " holds no number: \"" + value.substr(0, 40) + "\"");
+          return parser->fail("cell " + CellName(row, column) + " holds no number: \"" +
+                              value.substr(0, 40) + "\"");
         setNumber(newCell(), number);
         return;
       }
@@ -981,8 +1032,10 @@ struct SheetStream : XmlHandler {
       // Of two cells at one address the later one counts.
       std::vector<TypedCell> kept;
       for (auto& c : out->cells) {
-        if (!kept.empty() && kept.back().column == c.column) kept.back() = std::move(c);
-        else kept.push_back(std::move(c));
+        if (!kept.empty() && kept.back().column == c.column)
+          kept.back() = std::move(c);
+        else
+          kept.push_back(std::move(c));
       }
       out->cells.swap(kept);
     }
@@ -1033,8 +1086,9 @@ class XlsxReader : public WorkbookReader {
       for (auto& c : row.cells) {
         if (c.shared_string < 0) continue;
         if (uint64_t(c.shared_string) >= strings_.ends.size())
-          Fail("cell " + CellName(row.row, c.column) + " refers to shared string " + std::to_string(c.shared_string) +
-               ", but the table holds only " + std::to_string(strings_.ends.size()));
+          Fail("cell " + CellName(row.row, c.column) + " refers to shared string " +
+               std::to_string(c.shared_string) + ", but the table holds only " +
+               std::to_string(strings_.ends.size()));
         const std::string_view text = strings_.at(size_t(c.shared_string));
         c.text.assign(text.data(), text.size());
       }
@@ -1122,9 +1176,7 @@ class XlsxReader : public WorkbookReader {
   // Ends both threads (idempotent).
   void stop() {
     cancel_.store(true);
-    {
-      std::lock_guard lock(mutex_);
-    }
+    { std::lock_guard lock(mutex_); }
     changed_.notify_all();
     if (producer_.joinable()) producer_.join();
     if (strings_done_.valid()) {
@@ -1145,14 +1197,20 @@ class XlsxReader : public WorkbookReader {
     if (package_->entries() == 0) Fail("the zip package holds no file");
     if (!package_->has("[Content_Types].xml")) {
       if (package_->has("mimetype") && package_->has("content.xml"))
-        Fail("the file is an OpenDocument spreadsheet (.ods), not an Excel workbook; save it as .xlsx or .xls");
-      Fail("the file is a zip package but no Office Open XML document (it has no [Content_Types].xml)");
+        Fail(
+            "the file is an OpenDocument spreadsheet (.ods), not an Excel workbook; save it as "
+            ".xlsx or .xls");
+      Fail(
+          "the file is a zip package but no Office Open XML document (it has no "
+          "[Content_Types].xml)");
     }
     ContentTypes types;
     parseWhole("[Content_Types].xml", false, types);
     std::string workbook = types.workbook_part;
     if (types.kind == MainKind::Binary)
-      Fail("the file is an Excel binary workbook (.xlsb), which cannot be read; save it as .xlsx or .xls");
+      Fail(
+          "the file is an Excel binary workbook (.xlsb), which cannot be read; save it as .xlsx or "
+          ".xls");
     if (types.kind == MainKind::OtherDocument)
       Fail("the file is an Office document but no workbook");
     if (workbook.empty()) {
@@ -1162,7 +1220,8 @@ class XlsxReader : public WorkbookReader {
         parseWhole("_rels/.rels", false, rels);
         for (const auto& r : rels.items) {
           if (r.type.rfind(kStrictRelationships, 0) == 0) Fail(kStrictReason);
-          if (EndsWith(r.type, "/officeDocument") && !r.external) workbook = ResolveTarget("", r.target);
+          if (EndsWith(r.type, "/officeDocument") && !r.external)
+            workbook = ResolveTarget("", r.target);
         }
       }
       if (workbook.empty()) Fail("the package holds no workbook");
@@ -1203,7 +1262,8 @@ class XlsxReader : public WorkbookReader {
       }
     }
     if (sheet_part.empty()) Fail("the sheet \"" + active.name + "\" has no part in the package");
-    if (!package_->has(sheet_part)) Fail("the package has no part " + sheet_part + " for the sheet \"" + active.name + "\"");
+    if (!package_->has(sheet_part))
+      Fail("the package has no part " + sheet_part + " for the sheet \"" + active.name + "\"");
 
     formats_.emplace_back();  // cells without a style: General
     if (!styles_part.empty() && package_->has(styles_part)) {
@@ -1223,7 +1283,8 @@ class XlsxReader : public WorkbookReader {
     }
     sheet_.xf_is_date.reserve(formats_.size());
     for (const auto& f : formats_)
-      sheet_.xf_is_date.push_back(f.code.empty() ? IsBuiltinDateFormat(f.id) : IsDateFormatCode(f.code));
+      sheet_.xf_is_date.push_back(f.code.empty() ? IsBuiltinDateFormat(f.id)
+                                                 : IsDateFormatCode(f.code));
 
     // The shared strings are read on a thread of their own, from a second
     // open of the package, while the sheet is read on another; the rows wait
@@ -1294,7 +1355,9 @@ class XlsxReader : public WorkbookReader {
   std::thread producer_;
 };
 
-bool IsOle2(std::string_view head) { return head.size() >= 8 && head.substr(0, 8) == "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"; }
+bool IsOle2(std::string_view head) {
+  return head.size() >= 8 && head.substr(0, 8) == "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+}
 
 [[noreturn]] void FailOle2(std::string_view file) {
   bool encrypted = false;
@@ -1304,7 +1367,9 @@ bool IsOle2(std::string_view head) { return head.size() >= 8 && head.substr(0, 8
   } catch (const SheetError&) {
   }
   if (encrypted)
-    Fail("the workbook is encrypted (it needs a password to open); save it without a password and try again");
+    Fail(
+        "the workbook is encrypted (it needs a password to open); save it without a password and "
+        "try again");
   Fail("the file is an .xls workbook (an OLE2 compound file), not an .xlsx package");
 }
 
@@ -1314,8 +1379,10 @@ std::string ZipOpenReason(int code, bool starts_as_zip) {
   const std::string detail = zip_error_strerror(&error);
   zip_error_fini(&error);
   if (code == ZIP_ER_NOZIP)
-    return starts_as_zip ? "the zip package is truncated or damaged: its table of contents is missing (" + detail + ")"
-                         : "the file is no zip package (" + detail + ")";
+    return starts_as_zip
+               ? "the zip package is truncated or damaged: its table of contents is missing (" +
+                     detail + ")"
+               : "the file is no zip package (" + detail + ")";
   if (code == ZIP_ER_INCONS) return "the zip package is damaged (" + detail + ")";
   return "the zip package cannot be opened: " + detail;
 }
@@ -1339,7 +1406,8 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const Xl
     if (f) {
       char buf[65536];
       size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && data.size() < (size_t(64) << 20)) data.append(buf, n);
+      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && data.size() < (size_t(64) << 20))
+        data.append(buf, n);
       std::fclose(f);
     }
     FailOle2(data);
@@ -1349,9 +1417,12 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const Xl
   return std::make_unique<XlsxReader>(std::make_unique<Package>(path, limits));
 }
 
-std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path) { return OpenXlsxReader(path, XlsxLimits()); }
+std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path) {
+  return OpenXlsxReader(path, XlsxLimits());
+}
 
-std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string bytes, const XlsxLimits& limits) {
+std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string bytes,
+                                                         const XlsxLimits& limits) {
   if (IsOle2(bytes)) FailOle2(bytes);
   if (bytes.empty()) Fail("the file is empty");
   if (bytes.substr(0, 2) != "PK") Fail("the file is no zip package");

@@ -32,7 +32,8 @@ struct XlsxLimits {
 // which the content dispatcher calls, uses the default limits.)
 std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const XlsxLimits& limits);
 // The same for a package held in memory (the reader keeps its own copy).
-std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string data, const XlsxLimits& limits = {});
+std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string data,
+                                                         const XlsxLimits& limits = {});
 
 // The most characters a cell may hold, as in the spreadsheet application.
 constexpr int kXlsxMaxCellChars = 32767;

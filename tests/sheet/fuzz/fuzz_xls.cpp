@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     xb::sheet::TypedRow row;
     while (reader->nextRow(row))
       for (const auto& cell : row.cells)
-        (void)xb::sheet::CellText(cell, cell.type == xb::sheet::TypedCell::Type::Number && formats.ShowsDate(cell),
-                                  reader->date1904());
+        (void)xb::sheet::CellText(
+            cell, cell.type == xb::sheet::TypedCell::Type::Number && formats.ShowsDate(cell),
+            reader->date1904());
   } catch (const xb::sheet::SheetError&) {
   }
   return 0;

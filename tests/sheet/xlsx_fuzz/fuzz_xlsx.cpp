@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Threads cost the fuzzer a hand-over per input; one input in eight uses them.
   limits.threads = size % 8 == 0;
   try {
-    auto reader = xb::sheet::OpenXlsxReaderFromMemory(std::string(reinterpret_cast<const char*>(data), size), limits);
+    auto reader = xb::sheet::OpenXlsxReaderFromMemory(
+        std::string(reinterpret_cast<const char*>(data), size), limits);
     xb::sheet::TypedRow row;
     (void)reader->activeSheetName();
     (void)reader->date1904();
