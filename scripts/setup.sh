@@ -22,6 +22,8 @@ packages=(
   libzip-dev libexpat1-dev
   # the window: Qt's Chinese dialog texts; real-window tests (xdotool, xprop/xwininfo); the .deb
   qt6-translations-l10n xdotool x11-utils dpkg-dev
+  # scripts/lint.sh: the formatting check and clang-tidy
+  clang-format clang-tidy
 )
 
 missing=()

@@ -353,7 +353,7 @@ RunOutcome Importer::WriteRows() {
   auto& exe = session_.exe;
 
   // A list cut short by a failed read holds no rows; it runs like an empty one.
-  const std::string table = list[0];
+  const std::string& table = list[0];
   const std::string columns = list.size() > 2 ? list[2] : std::string();
   bool exists = false;
   bool overwrite_all = false;

@@ -122,7 +122,7 @@ class QuietStderr {
 class FileInstance : public Instance {
  public:
   explicit FileInstance(const FileEngineOptions& options) : options_(options) {}
-  ~FileInstance() override { quit(); }
+  ~FileInstance() override { FileInstance::quit(); }
 
   void setVisible(bool visible) override {
     if (!visible || !workbook_) return;
@@ -282,7 +282,7 @@ class FileInstance : public Instance {
     localtime_r(&now, &tm);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
     for (int n = 1; n < 100000; ++n) {
-      const std::string target = dir_ + "/" + ShownExportName(stamp, n);
+      std::string target = dir_ + "/" + ShownExportName(stamp, n);
       if (link(temp_path_.c_str(), target.c_str()) == 0) {
         unlink(temp_path_.c_str());
         temp_path_.clear();

@@ -124,6 +124,7 @@ bool StartWatched(const std::vector<std::string>& args, std::chrono::millisecond
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
   std::vector<std::string> copy = args;
   std::vector<char*> argv;
+  argv.reserve(copy.size() + 1);
   for (auto& a : copy) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = 0;

@@ -80,7 +80,7 @@ const char* ErrorText(uint8_t code) {
     case 0x17: return "#REF!";
     case 0x1D: return "#NAME?";
     case 0x24: return "#NUM!";
-    case 0x2A: return "#N/A";
+    case 0x2A:  // and any code not listed above
     default: return "#N/A";
   }
 }

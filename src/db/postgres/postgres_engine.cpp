@@ -312,7 +312,7 @@ class PostgresEngine : public Engine {
     Result result(PQexecParams(conn_, check.c_str(), 1, nullptr, values, nullptr, nullptr, 0));
     if (!Ok(result.get())) Fail(result.get());
     if (std::strcmp(PQgetvalue(result.get(), 0, 0), "0") == 0) {
-      fresh_.emplace();
+      fresh_ = FreshTable{};
       fresh_->table = table;
     }
   }
@@ -427,6 +427,7 @@ class PostgresEngine : public Engine {
       return std::nullopt;
     }
     std::vector<ColumnType> columns;
+    columns.reserve(PQntuples(result.get()));
     for (int r = 0; r < PQntuples(result.get()); ++r)
       columns.push_back(
           {PQgetvalue(result.get(), r, 0),

@@ -96,7 +96,7 @@ void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
   const std::string text = Text(argv[0]);
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
-  while (end && *end == ' ') ++end;
+  while (*end == ' ') ++end;
   if (text.empty() || end == text.c_str() || *end != '\0') {
     const std::string message = "to_number: '" + text + "' is not a number";
     return sqlite3_result_error(context, message.c_str(), -1);
@@ -570,6 +570,7 @@ class SqliteEngine : public Engine {
     std::unique_ptr<Cursor> query(const std::vector<db::Value>& values) override {
       Bind(values);
       if (sqlite3_column_count(stmt_->get()) == 0) {
+        // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores): resets the statement when it leaves
         Reset reset{stmt_->get()};
         engine_.Step(stmt_->get());
         throw NoRowSetError();

@@ -252,7 +252,7 @@ void TypeChecks::Refresh() {
   for (const auto& [table, columns] : tables) {
     std::string when, set, list, described, values;
     size_t in_call = 0;
-    auto end_call = [&] {
+    auto end_call = [&, &table = table] {
       when += (when.empty() ? "" : " or ") + std::string("xlsbridge_kept_row(") +
               QuotedText(table) + ", " + QuotedText(described) + values + ")";
       described.clear();
