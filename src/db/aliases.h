@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
+#include "db/engine.h"
 
 namespace xb::db {
 

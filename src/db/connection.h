@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine.h"
-#include "errors.h"
+#include "db/engine.h"
+#include "db/errors.h"
 
 namespace xb::db {
 

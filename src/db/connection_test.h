@@ -1,6 +1,6 @@
 #pragma once
-#include "connection.h"
-#include "connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 #include "operator/operator.h"
 
 namespace xb::db {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "sheet.h"
-#include "viewer.h"
+#include "sheet/sheet.h"
+#include "sheet/viewer.h"
 
 namespace xb::sheet {
 
