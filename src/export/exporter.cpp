@@ -6,7 +6,7 @@
 
 #include <exception>
 #include <memory>
-#include <vector>
+#include <string_view>
 
 namespace xb::exporting {
 
