@@ -30,6 +30,7 @@
 #include "help/help_window.h"
 #include "operator/texts.h"
 #include "sheet/file_engine.h"
+#include "text/ascii.h"
 
 namespace xb::app {
 
@@ -47,12 +48,7 @@ constexpr int kProgressHeight = 19;
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 // Boxes show CR and CR LF as the line breaks they stand for.
-QString DisplayText(const std::string& text) {
-  QString shown = Q(text);
-  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return shown;
-}
+QString DisplayText(const std::string& text) { return Q(text::WithLineBreaks(text, "\n")); }
 
 QFont SongTi() {
   QFont font(QStringLiteral("宋体"));

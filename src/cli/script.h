@@ -6,7 +6,8 @@ namespace xb::cli {
 
 // Splits a SQL script into statements: at every ';' that ends a line outside
 // quotes and comments (the ';' is dropped), and at every line holding only
-// '/'. Statements that are only blanks and comments are left out.
+// '/'. Statements that are only blanks and comments are left out. Lines end
+// in LF, CR LF or a lone CR; inside a statement every line break is an LF.
 std::vector<std::string> SplitScript(const std::string& script);
 
 // Whether a statement may return rows: false only for statements whose

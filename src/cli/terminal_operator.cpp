@@ -1,24 +1,14 @@
 #include "cli/terminal_operator.h"
 
-#include <cctype>
 #include <limits>
 
 #include "operator/texts.h"
+#include "text/ascii.h"
 
 namespace xb::cli {
 
 std::string FormatBox(const std::string& caption, const std::string& text) {
-  std::string out = caption + ": ";
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  out += "\n\n";
-  return out;
+  return caption + ": " + text::WithLineBreaks(text, "\n") + "\n\n";
 }
 
 Answer TerminalOperator::showMessage(const MessageBox& box) {
@@ -54,8 +44,7 @@ OverwriteAnswer TerminalOperator::askOverwrite(const std::string& text) {
       return OverwriteAnswer::Abort;  // end of input: nothing overwritten unasked
     std::string word;
     for (const char c : line)
-      if (!std::isspace(static_cast<unsigned char>(c)))
-        word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (!text::IsBlank(c)) word += text::LowerAscii(c);
     if (word == "y" || word == "yes") return OverwriteAnswer::Yes;
     if (word == "a" || word == "abort") return OverwriteAnswer::Abort;
     if (word == "i" || word == "ignore") return OverwriteAnswer::Ignore;

@@ -4,29 +4,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <locale>
 
 #include "db/errors.h"
 #include "db/odbc/odbc_engine.h"
 #include "db/registry.h"
+#include "text/ascii.h"
 
 namespace xb::db {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Lower(std::string text) {
-  for (auto& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-std::string Trim(const std::string& text) {
-  size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-  return text.substr(b, e - b);
-}
 
 struct Alias {
   std::string name;
@@ -43,34 +32,39 @@ std::vector<Alias> ReadAliasFile() {
   if (!in || !fs::is_regular_file(path, ec)) throw DbError("cannot read the alias file " + path);
   const fs::path folder = fs::path(path).parent_path();
 
+  const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) throw DbError("cannot read the alias file " + path);
+
   std::vector<Alias> aliases;
-  std::string line;
   int number = 0;
   auto fail = [&](const std::string& why) {
     throw DbError("alias file " + path + ", line " + std::to_string(number) + ": " + why);
   };
-  while (std::getline(in, line)) {
+  // Lines end in LF, CR LF or CR, whichever editor wrote the file.
+  for (const std::string_view line : text::Lines(content)) {
     ++number;
-    const std::string text = Trim(line);
-    if (text.empty() || text[0] == ';' || text[0] == '#') continue;
-    if (text.front() == '[') {
-      if (text.back() != ']' || text.size() < 3) fail("a section name must stand between [ and ]");
-      Alias alias{Trim(text.substr(1, text.size() - 2)), {}};
+    const std::string entry(text::Trimmed(line));
+    if (entry.empty() || entry[0] == ';' || entry[0] == '#') continue;
+    if (entry.front() == '[') {
+      if (entry.back() != ']' || entry.size() < 3)
+        fail("a section name must stand between [ and ]");
+      Alias alias{std::string(text::Trimmed(std::string_view(entry).substr(1, entry.size() - 2))),
+                  {}};
       alias.target.engine = "sqlite";
       aliases.push_back(std::move(alias));
       continue;
     }
-    const auto eq = text.find('=');
+    const auto eq = entry.find('=');
     if (eq == std::string::npos) fail("expected key=value");
     if (aliases.empty()) fail("key=value outside an alias section");
-    const std::string key = Lower(Trim(text.substr(0, eq)));
-    std::string value = Trim(text.substr(eq + 1));
+    const std::string key = text::LowerCased(text::Trimmed(std::string_view(entry).substr(0, eq)));
+    std::string value(text::Trimmed(std::string_view(entry).substr(eq + 1)));
     // A comment may follow the value.
     if (const auto semi = value.find(" ;"); semi != std::string::npos)
-      value = Trim(value.substr(0, semi));
+      value = std::string(text::Trimmed(std::string_view(value).substr(0, semi)));
     EngineTarget& target = aliases.back().target;
     if (key == "engine") {
-      const std::string engine = Lower(value);
+      const std::string engine = text::LowerCased(value);
       if (!Registry::instance().find(engine)) {
         std::string known;
         for (const auto& name : Registry::instance().names())
@@ -93,7 +87,6 @@ std::vector<Alias> ReadAliasFile() {
       fail("unknown key '" + key + "'");
     }
   }
-  if (in.bad()) throw DbError("cannot read the alias file " + path);
   for (auto& alias : aliases) {
     if (alias.target.where.empty())
       throw DbError("alias file " + path + ": alias [" + alias.name + "] has no target");
@@ -118,9 +111,8 @@ std::string AliasFilePath() {
 }
 
 std::optional<EngineTarget> FindAlias(const std::string& name) {
-  const std::string wanted = Lower(name);
   for (const auto& alias : ReadAliasFile())
-    if (Lower(alias.name) == wanted) return alias.target;
+    if (text::EqualsIgnoringCase(alias.name, name)) return alias.target;
   return std::nullopt;
 }
 
@@ -153,8 +145,9 @@ std::vector<std::string> AliasList() {
   // Each name once: of names differing only in case, the first read stays.
   std::vector<std::string> unique;
   for (const auto& name : names) {
-    const bool seen = std::any_of(unique.begin(), unique.end(),
-                                  [&](const std::string& n) { return Lower(n) == Lower(name); });
+    const bool seen = std::any_of(unique.begin(), unique.end(), [&](const std::string& n) {
+      return text::EqualsIgnoringCase(n, name);
+    });
     if (!seen) unique.push_back(name);
   }
   std::locale locale = std::locale::classic();
@@ -165,7 +158,7 @@ std::vector<std::string> AliasList() {
   }
   const auto& collate = std::use_facet<std::collate<char>>(locale);
   std::stable_sort(unique.begin(), unique.end(), [&](const std::string& a, const std::string& b) {
-    const std::string la = Lower(a), lb = Lower(b);
+    const std::string la = text::LowerCased(a), lb = text::LowerCased(b);
     return collate.compare(la.data(), la.data() + la.size(), lb.data(), lb.data() + lb.size()) < 0;
   });
   return unique;

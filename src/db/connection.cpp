@@ -2,12 +2,12 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 
 #include "db/aliases.h"
 #include "db/connection_string.h"
 #include "db/oracle/dialect.h"
 #include "db/registry.h"
+#include "text/ascii.h"
 
 namespace xb::db {
 
@@ -160,19 +160,10 @@ void Query::setSql(const std::string& text) {
       lines_.emplace_back(text, begin, end - begin);
     ++count;
   };
-  const char* const begin = text.data();
-  const char* const end = begin + text.size();
-  const char* at = begin;
-  for (;;) {
-    const auto* cr = static_cast<const char*>(std::memchr(at, '\r', static_cast<size_t>(end - at)));
-    const auto* lf =
-        static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>((cr ? cr : end) - at)));
-    const char* brk = lf ? lf : cr;
-    if (!brk) break;
-    add(static_cast<size_t>(at - begin), static_cast<size_t>(brk - begin));
-    at = brk + (*brk == '\r' && brk + 1 < end && brk[1] == '\n' ? 2 : 1);
-  }
-  if (at < end) add(static_cast<size_t>(at - begin), text.size());
+  text::ForEachLine(text, [&](std::string_view line) {
+    const size_t begin = static_cast<size_t>(line.data() - text.data());
+    add(begin, begin + line.size());
+  });
   lines_.resize(count);
 }
 

@@ -1,6 +1,7 @@
 #include "db/connection_string.h"
 
 #include "db/errors.h"
+#include "text/ascii.h"
 
 namespace xb::db {
 namespace {
@@ -25,13 +26,9 @@ std::string Value(const std::string& value) {
   return quoted + "\"";
 }
 
-std::string Lower(std::string text) {
-  for (auto& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-std::string Trim(const std::string& text) {
+// Blanks around a key or between separators: spaces and tabs only, as the
+// connection-string syntax has them (a line break is part of the text).
+std::string TrimSpacesAndTabs(const std::string& text) {
   size_t b = 0, e = text.size();
   while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
   while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
@@ -68,14 +65,14 @@ std::map<std::string, std::string> ParseConnectionString(const std::string& text
     const size_t semi = text.find(';', i);
     if (eq == std::string::npos || (semi != std::string::npos && semi < eq)) {
       // A piece without "=": blanks between separators are allowed.
-      const std::string piece =
-          Trim(text.substr(i, semi == std::string::npos ? std::string::npos : semi - i));
+      const std::string piece = TrimSpacesAndTabs(
+          text.substr(i, semi == std::string::npos ? std::string::npos : semi - i));
       if (!piece.empty()) throw DbError("malformed connection string near '" + piece + "'");
       if (semi == std::string::npos) break;
       i = semi + 1;
       continue;
     }
-    const std::string key = Lower(Trim(text.substr(i, eq - i)));
+    const std::string key = text::LowerCased(TrimSpacesAndTabs(text.substr(i, eq - i)));
     size_t j = eq + 1;
     std::string value;
     size_t k = j;

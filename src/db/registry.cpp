@@ -4,21 +4,12 @@
 #include <mutex>
 
 #include "db/errors.h"
+#include "text/ascii.h"
 
 namespace xb::db {
 
 // Made by the build from the list of engine targets (engines.cpp.in).
 void RegisterBuiltInEngines(Registry& registry);
-
-namespace {
-
-std::string Lower(std::string text) {
-  for (auto& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-}  // namespace
 
 Registry& Registry::instance() {
   static Registry registry;
@@ -28,7 +19,7 @@ Registry& Registry::instance() {
 }
 
 void Registry::add(EngineEntry entry) {
-  entry.name = Lower(entry.name);
+  entry.name = text::LowerCased(entry.name);
   for (auto& e : entries_)
     if (e.name == entry.name) {
       e = std::move(entry);
@@ -38,7 +29,7 @@ void Registry::add(EngineEntry entry) {
 }
 
 const EngineEntry* Registry::find(const std::string& name) const {
-  const std::string wanted = Lower(name);
+  const std::string wanted = text::LowerCased(name);
   for (const auto& e : entries_)
     if (e.name == wanted) return &e;
   return nullptr;

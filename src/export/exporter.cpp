@@ -2,40 +2,15 @@
 #include "operator/texts.h"
 
 #include "export/cell_value.h"
+#include "text/ascii.h"
 
 #include <exception>
 #include <memory>
-#include <vector>
+#include <string_view>
 
 namespace xb::exporting {
 
 namespace {
-
-bool IsBlank(unsigned char c) { return c <= 32; }
-
-std::string TrimmedText(const std::string& text) {
-  std::string::size_type begin = 0, end = text.size();
-  while (begin < end && IsBlank(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && IsBlank(static_cast<unsigned char>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
-}
-
-// The query text's lines as a multi-line edit holds them: split at CR LF, CR or LF;
-// a line break at the very end starts no further line.
-std::vector<std::string> QueryLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  while (start < text.size()) {
-    const auto brk = text.find_first_of("\r\n", start);
-    if (brk == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, brk - start));
-    start = brk + ((text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n') ? 2 : 1);
-  }
-  return lines;
-}
 
 MessageBox Box(std::string text, std::string caption, Icon icon) {
   MessageBox box;
@@ -49,18 +24,16 @@ MessageBox Box(std::string text, std::string caption, Icon icon) {
 }  // namespace
 
 std::string ExtractFromTable(const std::string& statement) {
-  std::string upper = statement;
-  for (auto& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  const std::string upper = text::UpperCased(statement);
   const auto from = upper.find("FROM");
   if (from == std::string::npos) return {};
   // The one character after FROM is skipped whatever it is: "FROM(SELECT"
   // gives SELECT.
   const auto rest_start = from + 4 + 1;
   if (rest_start >= upper.size()) return {};
-  const std::string rest = TrimmedText(upper.substr(rest_start));
+  const std::string_view rest = text::Trimmed(std::string_view(upper).substr(rest_start));
   // Only a blank ends the name; tabs and line breaks stay in it.
-  return TrimmedText(rest.substr(0, rest.find(' ')));
+  return std::string(text::Trimmed(rest.substr(0, rest.find(' '))));
 }
 
 bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
@@ -70,7 +43,8 @@ bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
   auto& exe = session.exe;
   exe.close();
   exe.clearSql();
-  for (const auto& line : QueryLines(query_text)) exe.appendLine(line);
+  // The query text's lines as a multi-line edit holds them.
+  text::ForEachLine(query_text, [&](std::string_view line) { exe.appendLine(std::string(line)); });
   try {
     // Rows are written to the workbook as they arrive from the database;
     // none is kept once written.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text/ascii.h"
+
 namespace xb::import {
 
 namespace {
@@ -47,20 +49,6 @@ ColumnEntry CutEntry(const std::string& entry) {
 
 }  // namespace
 
-std::string Trimmed(const std::string& text) {
-  std::string::size_type begin = 0, end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-  return text.substr(begin, end - begin);
-}
-
-std::string UpperCased(const std::string& text) {
-  std::string upper = text;
-  for (auto& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return upper;
-}
-
 std::string Quoted(const std::string& text) {
   std::string quoted;
   quoted.reserve(text.size() + 2);
@@ -75,7 +63,7 @@ std::string Quoted(const std::string& text) {
 
 ParsedHeader ParseHeader(const std::string& header_text) {
   ParsedHeader header;
-  std::string h = UpperCased(Trimmed(header_text));
+  std::string h = text::UpperCased(text::Trimmed(header_text));
 
   header.table = Before(h, ':');
   if (const auto colon = h.find(':'); colon != std::string::npos) h.erase(0, colon + 1);
@@ -108,7 +96,7 @@ ParsedHeader ParseHeader(const std::string& header_text) {
     if (i) joined += ',';
     joined += entries[i].name;
   }
-  header.column_list = UpperCased(Trimmed(joined));
+  header.column_list = text::UpperCased(text::Trimmed(joined));
   // Names come back from the trimmed list, so blanks at its two ends are gone.
   const auto names = SplitAtCommas(header.column_list);
   for (size_t i = 0; i < entries.size() && i < names.size(); ++i) entries[i].name = names[i];
@@ -132,7 +120,7 @@ ParsedHeader ParseHeader(const std::string& header_text) {
 
 int FindRowBound(const std::function<std::string(int row)>& column_a_text) {
   int row = 4;
-  while (!Trimmed(column_a_text(row)).empty()) ++row;
+  while (!text::Trimmed(column_a_text(row)).empty()) ++row;
   return row;
 }
 

@@ -27,10 +27,6 @@ struct ParsedHeader {
   bool too_long = false;
 };
 
-// Trimmed: every character of code 32 or lower removed at both ends.
-std::string Trimmed(const std::string& text);
-// Upper-cased: only the ASCII letters a-z change.
-std::string UpperCased(const std::string& text);
 // x between single quotes, every single quote inside doubled.
 std::string Quoted(const std::string& text);
 

@@ -12,6 +12,7 @@
 #include "import/statements.h"
 #include "operator/texts.h"
 #include "sheet/cell_text.h"
+#include "text/ascii.h"
 
 namespace xb::import {
 
@@ -221,17 +222,18 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
       const ColumnEntry& column = header.columns[p - 1];
       // Read before the kind is known: a sequence column reads the cell of
       // the next plain column too, and a failing read fails the row.
-      const std::string upper = UpperCased(Trimmed(cell_text(row, sheet_column)));
+      const std::string upper = text::UpperCased(text::Trimmed(cell_text(row, sheet_column)));
       if (column.is_sequence) {
         typed.values.push_back({RowValue::Kind::Sequence, column.sequence});
         continue;
       }
-      const std::string data_type = UpperCased(dictionary.ask(type_queries[p - 1]).text());
+      const std::string data_type = text::UpperCased(dictionary.ask(type_queries[p - 1]).text());
       const bool is_date = data_type == "DATE";
       if (is_date) {
         typed.values.push_back({RowValue::Kind::Date, upper});
       } else {
-        RowValue value{RowValue::Kind::Text, Trimmed(cell_text(row, sheet_column))};
+        RowValue value{RowValue::Kind::Text,
+                       std::string(text::Trimmed(cell_text(row, sheet_column)))};
         value.number = data_type == "NUMBER" || data_type == "FLOAT" || data_type == "INTEGER" ||
                        data_type == "BINARY_DOUBLE" || data_type == "BINARY_FLOAT" ||
                        data_type == "NUMERIC" || data_type == "DECIMAL";
@@ -405,7 +407,7 @@ RunOutcome Importer::WriteRows() {
         }
       }
       // An update cannot draw new sequence numbers for a row that has them.
-      if (UpperCased(values).find("NEXTVAL") != std::string::npos) {
+      if (text::UpperCased(values).find("NEXTVAL") != std::string::npos) {
         op_.showMessage(
             Box(texts::kSequenceRowExists, texts::kErrorHint, Icon::Error, Modality::Owned));
         return RunOutcome::Stopped;

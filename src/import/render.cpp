@@ -1,6 +1,7 @@
 #include "import/render.h"
 
 #include "import/statements.h"
+#include "text/ascii.h"
 
 namespace xb::import {
 
@@ -11,17 +12,7 @@ namespace {
 // like every line of a statement.
 std::string AsSent(const std::string& text) {
   if (text.find_first_of("\r\n") == std::string::npos) return text;
-  std::string out;
-  out.reserve(text.size() + 8);
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      out += "\r\n";
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
+  return text::WithLineBreaks(text, "\r\n");
 }
 
 // The value list in both forms, without the last separator.

@@ -2,6 +2,7 @@
 #include "operator/texts.h"
 
 #include "import/header.h"
+#include "text/ascii.h"
 
 namespace xb::import {
 
@@ -12,7 +13,7 @@ std::string TableQuery(const std::string& table) {
 
 std::string SequenceQuery(const std::string& sequence) {
   return "select sequence_name from user_sequences where sequence_name=" +
-         Quoted(UpperCased(Trimmed(sequence)));
+         Quoted(text::UpperCased(text::Trimmed(sequence)));
 }
 
 std::string ColumnsQuery(const std::string& table) {

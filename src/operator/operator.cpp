@@ -1,5 +1,7 @@
 #include "operator/operator.h"
 
+#include "text/ascii.h"
+
 namespace xb {
 
 std::string DefaultErrorText(const std::string& message) {
@@ -16,10 +18,8 @@ std::string ProgramTitle(const std::string& program_path) {
   if (slash != std::string::npos) name.erase(0, slash + 1);
   const auto dot = name.find('.');
   if (dot != std::string::npos) name.erase(dot);
-  for (auto& c : name)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  if (!name.empty() && name[0] >= 'a' && name[0] <= 'z')
-    name[0] = static_cast<char>(name[0] - 'a' + 'A');
+  name = text::LowerCased(name);
+  if (!name.empty()) name[0] = text::UpperAscii(name[0]);
   return name;
 }
 

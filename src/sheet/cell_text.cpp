@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "text/ascii.h"
+
 namespace xb::sheet {
 namespace {
 
@@ -179,7 +181,7 @@ bool IsDateFormatCode(std::string_view code) {
     } else if (c == ';') {
       return false;  // only the first section decides
     } else {
-      switch (std::tolower(uint8_t(c))) {
+      switch (text::LowerAscii(c)) {
         case 'y':
         case 'm':
         case 'd':

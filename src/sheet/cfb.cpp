@@ -5,11 +5,11 @@
 #include "sheet/cfb.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "sheet/bytes.h"
 #include "sheet/sheet.h"
+#include "text/ascii.h"
 
 namespace xb::sheet {
 namespace {
@@ -59,11 +59,7 @@ class Cfb {
   std::vector<uint8_t> Stream(const std::vector<std::string>& names) {
     for (const std::string& want : names) {
       for (const Entry& e : entries_) {
-        if (e.type != 2 || e.name.size() != want.size()) continue;
-        if (!std::equal(e.name.begin(), e.name.end(), want.begin(), [](char a, char b) {
-              return std::tolower(uint8_t(a)) == std::tolower(uint8_t(b));
-            }))
-          continue;
+        if (e.type != 2 || !text::EqualsIgnoringCase(e.name, want)) continue;
         if (e.size > size_) Fail("stream size past the end of the file");
         if (e.size < mini_cutoff_) return ReadMini(e.start, size_t(e.size));
         return ReadChain(e.start, size_t(e.size));

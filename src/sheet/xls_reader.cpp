@@ -188,13 +188,15 @@ class PieceReader {
     if (piece_ >= pieces_.size()) Fail("string runs past its record");
     return pieces_[piece_].data[off_++];
   }
+  // A field may straddle two pieces: its bytes are gathered first (a braced
+  // list is read left to right).
   uint16_t Word() {
-    uint16_t lo = Byte();
-    return uint16_t(lo | Byte() << 8);
+    const uint8_t bytes[2] = {Byte(), Byte()};
+    return Le16(bytes);
   }
   uint32_t Dword() {
-    uint32_t lo = Word();
-    return lo | uint32_t(Word()) << 16;
+    const uint8_t bytes[4] = {Byte(), Byte(), Byte(), Byte()};
+    return Le32(bytes);
   }
   void Skip(uint64_t n) {
     while (n > 0) {

@@ -37,6 +37,38 @@ TEST(SplitScript, EndsStatementsAtLineEndingSemicolonsAndSlashLines) {
   for (const auto& c : cases) EXPECT_EQ(SplitScript(c.script), c.expected) << c.name;
 }
 
+// A ';' or '/' ends a statement only where the database reads code.
+TEST(SplitScript, ReadsQuotesAndCommentsAsTheDatabaseDoes) {
+  struct Case {
+    const char* name;
+    std::string script;
+    Statements expected;
+  } cases[] = {
+      {"semicolon at a line end inside q'[...]'",
+       "insert into t values(q'[a;\nit's;\nb]');\nselect 1;\n",
+       {"insert into t values(q'[a;\nit's;\nb]')", "select 1"}},
+      {"semicolon at a line end inside '...' with a doubled quote",
+       "insert into t values('it''s;\n');\n",
+       {"insert into t values('it''s;\n')"}},
+      {"slash line inside a quoted text",
+       "select 'a\n/\nb' from dual;\n",
+       {"select 'a\n/\nb' from dual"}},
+      {"slash line inside a block comment",
+       "select 1 /*\n/\n*/ from dual\n/\n",
+       {"select 1 /*\n/\n*/ from dual"}},
+      {"semicolon before a block comment ends",
+       "select 1; /* a;\n*/\nselect 2;\n",
+       {"select 1; /* a;\n*/\nselect 2"}},
+      {"line comment after the terminator",
+       "select 1; -- one\nselect 2; /* two */\n",
+       {"select 1", "select 2"}},
+      {"a line comment ends at a lone CR",
+       "select 1 -- one;\rfrom dual;\rselect 2;\r",
+       {"select 1 -- one;\nfrom dual", "select 2"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitScript(c.script), c.expected) << c.name;
+}
+
 TEST(ReturnsRows, LooksAtTheFirstWord) {
   EXPECT_TRUE(ReturnsRows("select 1"));
   EXPECT_TRUE(ReturnsRows("  -- note\n (SELECT 1)"));

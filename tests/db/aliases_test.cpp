@@ -47,6 +47,20 @@ TEST_F(Aliases, AMissingFileHoldsNoneAndABadOneIsAnError) {
   EXPECT_THROW(AliasList(), DbError);
 }
 
+// Whichever editor wrote the file: lines end in LF, CR LF or a lone CR.
+TEST_F(Aliases, LinesEndInLfCrLfOrCr) {
+  for (const char* eol : {"\r\n", "\r"}) {
+    const std::string e = eol;
+    std::ofstream(dir_ / "aliases.ini") << "; made elsewhere" + e + "[Gamma] " + e +
+                                               " engine = sqlite ;note" + e + "target=g.db" + e;
+    const std::string line_end = e.size() == 2 ? "CR LF" : "CR";
+    const auto list = AliasList();
+    ASSERT_FALSE(list.empty()) << line_end;
+    EXPECT_EQ(list.front(), "Gamma") << line_end;
+    EXPECT_EQ(ResolveDataSource("gamma").where, (dir_ / "g.db").string()) << line_end;
+  }
+}
+
 TEST(AliasFile, EnvironmentOverridesTheConfigFolder) {
   xb::test::ScopedEnv env;
   env.set("XLSBRIDGE_ALIASES", "/x/y.ini");

@@ -218,10 +218,7 @@ TEST(SheetColumn, SequenceColumnsTakeNoSheetColumn) {
   EXPECT_EQ(SheetColumn(h, 5), 3);
 }
 
-TEST(TextHelpers, TrimUpperQuote) {
-  EXPECT_EQ(Trimmed(std::string("\x01 a b\t\r\n ")), "a b");
-  EXPECT_EQ(Trimmed(" \t "), "");
-  EXPECT_EQ(UpperCased("abz_é表xyz"), "ABZ_é表XYZ");
+TEST(Quoted, DoublesEveryQuoteInside) {
   EXPECT_EQ(Quoted("O'Neil"), "'O''Neil'");
   EXPECT_EQ(Quoted("''"), "''''''");
   EXPECT_EQ(Quoted(""), "''");

@@ -13,20 +13,9 @@
 #include <vector>
 
 #include "support/cli.h"
+#include "support/sanitizer.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 namespace {
 
@@ -86,7 +75,7 @@ void ReplayThroughImport(const std::vector<fs::path>& files) {
                      [&](const std::string& caption) { return run.err.rfind(caption, 0) == 0; });
     EXPECT_NE(box, refusals.end()) << name << " gave no loader box:\n" << run.err;
     if (box != refusals.end()) ++by_box[*box];
-    if (!kSanitized) {
+    if (!xb::test::kSanitized) {
       EXPECT_LT(run.max_rss_kb, kMemoryLimitKb) << name;
     }
     worst_rss = std::max(worst_rss, run.max_rss_kb);

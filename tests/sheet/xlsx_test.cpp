@@ -24,24 +24,13 @@
 #include "sheet/reader.h"
 #include "sheet/sheet.h"
 #include "sheet/xlsx/xlsx_reader.h"
+#include "support/sanitizer.h"
 #include "support/temp_dir.h"
 
 namespace xb::sheet {
 namespace {
 
 namespace fs = std::filesystem;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 const fs::path kData = fs::path(XB_TEST_DATA);
 
@@ -450,7 +439,7 @@ void ReplayCorpus(const fs::path& dir, size_t at_least) {
     EXPECT_FALSE(run.timed_out) << name << " took longer than 5 s";
     EXPECT_TRUE(run.clean) << name << " ended the reader abnormally";
     // The child's peak includes the test program's own memory at the fork.
-    if (!kSanitized) {
+    if (!xb::test::kSanitized) {
       EXPECT_LT(run.max_rss_kb, 200 * 1024) << name;
     }
     worst = std::max(worst, run.max_rss_kb);

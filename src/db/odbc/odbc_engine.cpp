@@ -20,6 +20,7 @@
 #include "db/oracle/dialect.h"
 #include "db/registry.h"
 #include "db/sql_text.h"
+#include "text/ascii.h"
 
 namespace xb::db {
 namespace {
@@ -69,7 +70,7 @@ class OdbcEngine : public Engine {
     // The DSN as the driver manager spells it: names are found whatever their case.
     std::string dsn = target.where;
     for (const auto& known : OdbcDataSources())
-      if (oracle::Upper(known) == oracle::Upper(dsn)) dsn = known;
+      if (text::EqualsIgnoringCase(known, dsn)) dsn = known;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_)))
       throw DbError("cannot start the ODBC driver manager");
     SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
@@ -106,7 +107,7 @@ class OdbcEngine : public Engine {
     SQLCHAR dbms[128] = {0};
     SQLSMALLINT dbms_length = 0;
     if (SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length)))
-      dbms_ = oracle::Upper(reinterpret_cast<char*>(dbms));
+      dbms_ = text::UpperCased(reinterpret_cast<char*>(dbms));
     // How long a statement waits for another session's lock: PostgreSQL
     // says it per session; other databases through their driver's timeout.
     if (dbms_.find("POSTGRES") != std::string::npos)
@@ -381,9 +382,8 @@ void RegisterOdbcEngine(Registry& registry) {
   };
   // A data source typed by hand that the driver manager knows is a DSN.
   entry.claims = [](const std::string& data_source) {
-    const std::string wanted = oracle::Upper(data_source);
     for (const auto& dsn : OdbcDataSources())
-      if (oracle::Upper(dsn) == wanted) return true;
+      if (text::EqualsIgnoringCase(dsn, data_source)) return true;
     return false;
   };
   entry.order = 100;

@@ -7,28 +7,10 @@
 #include <vector>
 
 #include "db/errors.h"
+#include "text/ascii.h"
 
 namespace xb::db::oracle {
 namespace {
-
-std::string Lower(std::string s) {
-  for (auto& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-std::string Upper(std::string s) {
-  for (auto& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-std::string Trimmed(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
 
 size_t CharCount(const std::string& s) {
   size_t n = 0;
@@ -135,7 +117,7 @@ ColumnValue CheckNumber(const ColumnValue& value, const DeclaredType& type) {
     text = DecimalText(as_double);
   } else {
     const std::string& raw = std::get<std::string>(value);
-    const std::string trimmed = Trimmed(raw);
+    const std::string trimmed(text::Trimmed(raw));
     char* end = nullptr;
     as_double = std::strtod(trimmed.c_str(), &end);
     if (trimmed.empty() || *end != '\0' || !std::isfinite(as_double))
@@ -166,13 +148,13 @@ std::string QuotedName(const std::string& name) { return "\"" + name + "\""; }
 
 DeclaredType ParseDeclaredType(const std::string& declared) {
   DeclaredType type;
-  const std::string d = Lower(Trimmed(declared));
+  const std::string d = text::LowerCased(text::Trimmed(declared));
   const auto paren = d.find('(');
-  std::string base = Trimmed(d.substr(0, paren));
+  std::string base(text::Trimmed(std::string_view(d).substr(0, paren)));
   bool chars = false;  // "varchar2 chars(10)": the length counts characters
   if (base.size() > 6 && base.substr(base.size() - 6) == " chars") {
     chars = true;
-    base = Trimmed(base.substr(0, base.size() - 6));
+    base = std::string(text::Trimmed(std::string_view(base).substr(0, base.size() - 6)));
   }
   std::vector<std::string> args;
   if (paren != std::string::npos) {
@@ -182,8 +164,8 @@ DeclaredType ParseDeclaredType(const std::string& declared) {
     size_t start = 0;
     for (;;) {
       const auto comma = inside.find(',', start);
-      args.push_back(Trimmed(
-          inside.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
+      args.emplace_back(text::Trimmed(std::string_view(inside).substr(
+          start, comma == std::string::npos ? std::string::npos : comma - start)));
       if (comma == std::string::npos) break;
       start = comma + 1;
     }
@@ -200,9 +182,9 @@ DeclaredType ParseDeclaredType(const std::string& declared) {
       std::string n = args[0];
       if (n.size() > 5 && n.substr(n.size() - 5) == " char") {
         type.length_in_chars = true;
-        n = Trimmed(n.substr(0, n.size() - 5));
+        n = std::string(text::Trimmed(std::string_view(n).substr(0, n.size() - 5)));
       } else if (n.size() > 5 && n.substr(n.size() - 5) == " byte") {
-        n = Trimmed(n.substr(0, n.size() - 5));
+        n = std::string(text::Trimmed(std::string_view(n).substr(0, n.size() - 5)));
       }
       if (!number(n, type.length) || type.length < 1) type.length = 0;
     }
@@ -233,8 +215,9 @@ ColumnValue CheckColumnValue(const ColumnValue& value, const DeclaredType& type,
       if (!text || type.length == 0) return value;
       const size_t actual = type.length_in_chars ? CharCount(*text) : text->size();
       if (static_cast<long long>(actual) > type.length)
-        throw DbError("ORA-12899: value too large for column " + QuotedName(Upper(table)) + "." +
-                      QuotedName(Upper(column)) + " (actual: " + std::to_string(actual) +
+        throw DbError("ORA-12899: value too large for column " +
+                      QuotedName(text::UpperCased(table)) + "." +
+                      QuotedName(text::UpperCased(column)) + " (actual: " + std::to_string(actual) +
                       ", maximum: " + std::to_string(type.length) + ")");
       return value;
     }

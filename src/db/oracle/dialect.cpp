@@ -4,21 +4,19 @@
 #include <cstdio>
 
 #include "db/sql_text.h"
+#include "text/ascii.h"
 
 namespace xb::db::oracle {
 
-std::string Upper(std::string text) {
-  for (auto& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
+using text::IsBlank;
+using text::UpperCased;
 
 std::string FirstWord(const std::string& sql) {
   size_t i = 0;
   while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
   std::string word;
   while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])) && word.size() < 8)
-    word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++])));
+    word += text::LowerAscii(sql[i++]);
   return word;
 }
 
@@ -53,7 +51,7 @@ std::string Canonical(const DateTime& d) {
 // Parses text by an Oracle format mask (yyyy, mm, dd, hh24, hh, mi, ss and
 // literal separators). Numbers may have fewer digits than the mask.
 bool ParseByMask(const std::string& text, const std::string& mask_in, DateTime& out) {
-  const std::string mask = Upper(mask_in);
+  const std::string mask = UpperCased(mask_in);
   size_t t = 0, m = 0;
   DateTime d;
   auto number = [&](size_t max_digits, int& target) {
@@ -112,7 +110,7 @@ bool ParseStored(const std::string& text, DateTime& out) {
 }
 
 std::string FormatByMask(const DateTime& d, const std::string& mask_in) {
-  const std::string mask = Upper(mask_in);
+  const std::string mask = UpperCased(mask_in);
   std::string out;
   char buffer[8];
   for (size_t m = 0; m < mask.size();) {
@@ -155,23 +153,19 @@ std::vector<SequenceUse> FindSequenceUses(const std::string& sql) {
     if (!code[i] || sql[i] != '.') continue;
     // The identifier before the dot.
     size_t e = i;
-    while (e > 0 && code[e - 1] &&
-           (sql[e - 1] == ' ' || sql[e - 1] == '\t' || sql[e - 1] == '\r' || sql[e - 1] == '\n'))
-      --e;
+    while (e > 0 && code[e - 1] && IsBlank(sql[e - 1])) --e;
     size_t b = e;
     while (b > 0 && code[b - 1] && IsIdentChar(sql[b - 1])) --b;
     if (b == e || !IsIdentStart(sql[b])) continue;
     if (b > 0 && code[b - 1] && sql[b - 1] == '.') continue;  // schema.seq.nextval: not ours
     // The word after the dot.
     size_t w = i + 1;
-    while (w < sql.size() && code[w] &&
-           (sql[w] == ' ' || sql[w] == '\t' || sql[w] == '\r' || sql[w] == '\n'))
-      ++w;
+    while (w < sql.size() && code[w] && IsBlank(sql[w])) ++w;
     size_t we = w;
     while (we < sql.size() && code[we] && IsIdentChar(sql[we])) ++we;
-    const std::string word = Upper(sql.substr(w, we - w));
+    const std::string word = UpperCased(std::string_view(sql).substr(w, we - w));
     if (word != "NEXTVAL" && word != "CURRVAL") continue;
-    uses.push_back({b, we, Upper(sql.substr(b, e - b)), word == "NEXTVAL"});
+    uses.push_back({b, we, UpperCased(std::string_view(sql).substr(b, e - b)), word == "NEXTVAL"});
     i = we;
   }
   return uses;

@@ -27,7 +27,6 @@ inline bool IsIdentStart(char c) {
 inline bool IsIdentChar(char c) {
   return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#';
 }
-std::string Upper(std::string text);
 
 // The first word of a statement, lower case, at most 8 letters.
 std::string FirstWord(const std::string& sql);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "db/errors.h"
+#include "text/ascii.h"
 
 namespace xb::db::oracle {
 namespace {
@@ -20,7 +21,7 @@ std::vector<std::string> Words(const std::string& text) {
       if (!word.empty()) words.push_back(word);
       word.clear();
     } else {
-      word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      word += text::LowerAscii(c);
     }
   }
   if (!word.empty()) words.push_back(word);

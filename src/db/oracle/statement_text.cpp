@@ -6,6 +6,7 @@
 
 #include "db/errors.h"
 #include "db/sql_text.h"
+#include "text/ascii.h"
 
 namespace xb::db::oracle {
 
@@ -39,13 +40,9 @@ std::string PlainQuoteLiterals(const std::string& sql) {
 
 namespace {
 
-std::string UpperAscii(std::string s) {
-  for (auto& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+using text::IsBlank;
+using text::UpperAscii;
+using text::UpperCased;
 
 // The items of the outermost select list, as [begin, end) spans; empty when
 // the statement is no plain SELECT.
@@ -64,8 +61,7 @@ std::vector<std::pair<size_t, size_t>> SelectItems(const std::string& sql) {
          (std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_')))
       return false;
     for (size_t k = 0; k < n; ++k)
-      if (kind[i + k] != 'c' || std::toupper(static_cast<unsigned char>(sql[i + k])) != w[k])
-        return false;
+      if (kind[i + k] != 'c' || UpperAscii(sql[i + k]) != w[k]) return false;
     return i + n == sql.size() ||
            !(std::isalnum(static_cast<unsigned char>(sql[i + n])) || sql[i + n] == '_');
   };
@@ -98,7 +94,7 @@ std::vector<std::string> OracleColumnNames(const std::string& sql,
                                            const std::vector<std::string>& engine_names) {
   std::vector<std::string> names;
   names.reserve(engine_names.size());
-  for (const auto& n : engine_names) names.push_back(UpperAscii(n));
+  for (const auto& n : engine_names) names.push_back(UpperCased(n));
   if (sql.find('"') == std::string::npos && sql.find('.') == std::string::npos) return names;
   auto items = SelectItems(sql);
   if (items.size() != engine_names.size()) return names;
@@ -136,7 +132,7 @@ std::vector<std::string> OracleColumnNames(const std::string& sql,
     // NAME.nextval / NAME.currval alone.
     std::string compact;
     for (const char c : item)
-      if (!IsBlank(c)) compact += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (!IsBlank(c)) compact += UpperAscii(c);
     const auto dot = compact.rfind('.');
     if (dot != std::string::npos &&
         (compact.substr(dot + 1) == "NEXTVAL" || compact.substr(dot + 1) == "CURRVAL") &&
@@ -156,7 +152,7 @@ void CheckDuplicateColumns(const std::string& sql) {
   while (first < sql.size() && IsBlank(sql[first])) ++first;
   std::string verb;
   for (size_t i = first; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i)
-    verb += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i])));
+    verb += UpperAscii(sql[i]);
   if (verb != "INSERT" && verb != "UPDATE") return;
   // Each character's role: code, or inside a literal or quoted name.
   std::vector<char> kind(sql.size(), 0);
@@ -175,7 +171,7 @@ void CheckDuplicateColumns(const std::string& sql) {
       name = name.substr(dot + 1);
     if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
       return name.substr(1, name.size() - 2);
-    return UpperAscii(name);
+    return UpperCased(name);
   };
   std::vector<std::string> columns;
   int depth = 0;
@@ -183,7 +179,7 @@ void CheckDuplicateColumns(const std::string& sql) {
     const auto open = sql.find('(');
     if (open == std::string::npos || kind[open] != 'c') return;
     // Only a column list: INSERT INTO T (...) VALUES / SELECT, not INSERT INTO T VALUES (...).
-    std::string before = UpperAscii(sql.substr(0, open));
+    const std::string before = UpperCased(std::string_view(sql).substr(0, open));
     if (before.find("VALUES") != std::string::npos || before.find("SELECT") != std::string::npos)
       return;
     size_t start = open + 1;
@@ -201,7 +197,7 @@ void CheckDuplicateColumns(const std::string& sql) {
     }
   } else {
     // UPDATE T SET a = ..., b = ... [WHERE ...]
-    const std::string upper = UpperAscii(sql);
+    const std::string upper = UpperCased(sql);
     size_t set = std::string::npos;
     for (size_t i = upper.find("SET"); i != std::string::npos; i = upper.find("SET", i + 1)) {
       if (kind[i] == 'c' && i > 0 && IsBlank(sql[i - 1]) && i + 3 < sql.size() &&
@@ -242,7 +238,7 @@ std::string SqliteLengthSemantics(const std::string& sql) {
   while (first < sql.size() && std::isspace(static_cast<unsigned char>(sql[first]))) ++first;
   std::string verb;
   for (size_t i = first; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i)
-    verb += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i])));
+    verb += text::LowerAscii(sql[i]);
   if (verb != "create" && verb != "alter") return sql;
   std::vector<bool> code(sql.size(), false);
   ForEachCodeChar(sql, [&](size_t i) { code[i] = true; });
@@ -261,8 +257,7 @@ std::string SqliteLengthSemantics(const std::string& sql) {
     while (k < sql.size() && code[k] && std::isspace(static_cast<unsigned char>(sql[k]))) ++k;
     if (k == blanks || k + 4 > sql.size()) continue;
     std::string word;
-    for (size_t w = k; w < k + 4; ++w)
-      word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[w])));
+    for (size_t w = k; w < k + 4; ++w) word += text::LowerAscii(sql[w]);
     if (word != "char" && word != "byte") continue;
     k += 4;
     while (k < sql.size() && code[k] && std::isspace(static_cast<unsigned char>(sql[k]))) ++k;

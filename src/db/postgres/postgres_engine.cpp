@@ -22,6 +22,7 @@
 #include "db/errors.h"
 #include "db/postgres/translate.h"
 #include "db/registry.h"
+#include "text/ascii.h"
 
 namespace xb::db {
 namespace {
@@ -85,16 +86,16 @@ create function pg_temp.xb_to_date(text) returns timestamp(0) language sql stabl
   $$ select case when $1 is null or $1 = '' then null else $1::timestamp(0) end $$;
 )SQL";
 
-std::string Trimmed(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
+// The connection's last message without the line break libpq ends it with.
+std::string ConnectionMessage(PGconn* conn) {
+  return std::string(text::Trimmed(PQerrorMessage(conn)));
 }
 
 // The server's message, with names it folded to lower case shown as the
 // statement wrote them unquoted (Oracle's upper case).
 std::string ServerMessage(const PGresult* result, PGconn* conn) {
   const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-  std::string message = primary ? primary : Trimmed(PQerrorMessage(conn));
+  std::string message = primary ? primary : ConnectionMessage(conn);
   std::string out;
   for (size_t i = 0; i < message.size(); ++i) {
     if (message[i] != '"') {
@@ -262,7 +263,7 @@ class PostgresEngine : public Engine {
     if (!conn_)
       throw DbError("cannot connect to the PostgreSQL server: out of memory", 0, kConnectionLost);
     if (PQstatus(conn_) != CONNECTION_OK) {
-      const std::string message = Trimmed(PQerrorMessage(conn_));
+      const std::string message = ConnectionMessage(conn_);
       PQfinish(conn_);
       const bool timeout = message.find("timeout expired") != std::string::npos;
       throw DbError(timeout ? DbError::Kind::ConnectTimeout : DbError::Kind::Other,
@@ -383,7 +384,7 @@ class PostgresEngine : public Engine {
     }
     PQreset(conn_);
     if (PQstatus(conn_) != CONNECTION_OK)
-      throw DbError("cannot connect to the PostgreSQL server: " + Trimmed(PQerrorMessage(conn_)), 0,
+      throw DbError("cannot connect to the PostgreSQL server: " + ConnectionMessage(conn_), 0,
                     kConnectionLost);
     SetUpSession();
   }
@@ -400,7 +401,7 @@ class PostgresEngine : public Engine {
       throw DbError(DbError::Kind::Gone,
                     std::string("the connection to the server was lost") +
                         (was ? "; the transaction was rolled back: " : ": ") +
-                        Trimmed(PQerrorMessage(conn_)),
+                        ConnectionMessage(conn_),
                     0, kConnectionLost);
     }
     const std::string state = SqlState(result);
@@ -693,14 +694,8 @@ void RegisterPostgresEngine(Registry& registry) {
 }
 
 bool IsPostgresUri(const std::string& data_source) {
-  auto starts = [&](const char* prefix) {
-    const size_t n = std::strlen(prefix);
-    if (data_source.size() < n) return false;
-    for (size_t i = 0; i < n; ++i)
-      if (std::tolower(static_cast<unsigned char>(data_source[i])) != prefix[i]) return false;
-    return true;
-  };
-  return starts("postgresql://") || starts("postgres://");
+  return text::StartsWithIgnoringCase(data_source, "postgresql://") ||
+         text::StartsWithIgnoringCase(data_source, "postgres://");
 }
 
 }  // namespace xb::db

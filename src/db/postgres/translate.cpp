@@ -3,26 +3,17 @@
 #include <map>
 
 #include "db/errors.h"
+#include "db/oracle/dialect.h"
 #include "db/sql_text.h"
+#include "text/ascii.h"
 
 namespace xb::db::postgres {
 namespace {
 
-std::string Upper(std::string text) {
-  for (auto& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-std::string Lower(std::string text) {
-  for (auto& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool IsIdentChar(char c) {
-  return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#';
-}
+using oracle::IsIdentChar;
+using oracle::IsIdentStart;
+using text::LowerCased;
+using text::UpperAscii;
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 struct Token {
@@ -48,14 +39,12 @@ std::vector<Token> Tokenize(const std::string& sql) {
           if (last.end == i && ((last.kind == Token::Ident && IsIdentChar(c)) ||
                                 (last.kind == Token::Number && (IsDigit(c) || c == '.')))) {
             last.end = i + 1;
-            if (last.kind == Token::Ident)
-              last.upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+            if (last.kind == Token::Ident) last.upper += UpperAscii(c);
             return;
           }
         }
         if (IsIdentStart(c))
-          tokens.push_back({Token::Ident, i, i + 1,
-                            std::string(1, static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c))});
+          tokens.push_back({Token::Ident, i, i + 1, std::string(1, UpperAscii(c))});
         else if (IsDigit(c))
           tokens.push_back({Token::Number, i, i + 1, {}});
         else
@@ -183,13 +172,13 @@ std::string StoredName(const std::string& written) {
     }
     return name;
   }
-  return Lower(written);
+  return LowerCased(written);
 }
 
 }  // namespace
 
 std::string OracleName(const std::string& stored) {
-  return stored == Lower(stored) ? Upper(stored) : stored;
+  return stored == LowerCased(stored) ? text::UpperCased(stored) : stored;
 }
 
 PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns, bool markers) {
@@ -388,7 +377,7 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
     if (sequence_ddl) {
       if (u == "NOCACHE" || u == "NOORDER" || u == "ORDER") continue;
       if (u == "NOCYCLE" || u == "NOMAXVALUE" || u == "NOMINVALUE") {
-        text += "no " + Lower(u.substr(2));
+        text += "no " + LowerCased(u.substr(2));
         continue;
       }
     }

@@ -6,7 +6,6 @@
 // begin takes it at once (begin immediate) and holds it to the end.
 
 #include <sqlite3.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -29,6 +28,7 @@
 #include "db/sql_text.h"
 #include "db/sqlite/type_checks.h"
 #include "db/value_text.h"
+#include "text/ascii.h"
 
 namespace xb::db {
 namespace {
@@ -50,7 +50,6 @@ using oracle::SequenceOptions;
 using oracle::SequenceUse;
 using oracle::SequenceValue;
 using oracle::SqliteLengthSemantics;
-using oracle::Upper;
 
 constexpr const char* kSequenceTable = "xlsbridge_sequences";
 
@@ -175,7 +174,7 @@ std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql,
   size_t word_begin = 0, word_size = 0, last_code = std::string::npos;
   auto end_word = [&] {
     if (!open && depth == 0 && word_size == 5 &&
-        strncasecmp(sql.data() + word_begin, "where", 5) == 0)
+        text::EqualsIgnoringCase(std::string_view(sql).substr(word_begin, 5), "where"))
       open = true;
     word_size = 0;
   };
@@ -686,9 +685,7 @@ class SqliteEngine : public Engine {
     for (size_t i = 0; i < sql.size() && head.size() < 20; ++i)
       if (!std::isspace(static_cast<unsigned char>(sql[i])) ||
           (!head.empty() && head.back() != ' '))
-        head += std::isspace(static_cast<unsigned char>(sql[i]))
-                    ? ' '
-                    : static_cast<char>(std::tolower(sql[i]));
+        head += std::isspace(static_cast<unsigned char>(sql[i])) ? ' ' : text::LowerAscii(sql[i]);
     const bool create = head.rfind("create sequence", 0) == 0,
                drop = head.rfind("drop sequence", 0) == 0;
     if (!create && !drop) return false;
@@ -697,7 +694,7 @@ class SqliteEngine : public Engine {
     if (create) {
       if (!std::regex_match(sql, match, kCreate))
         throw DbError("malformed CREATE SEQUENCE statement");
-      const std::string name = Upper(match[1]);
+      const std::string name = text::UpperCased(match[1].str());
       const SequenceOptions options = ParseSequenceOptions(match[2]);
       Exec(std::string("create table if not exists main.") + kSequenceTable +
            " (sequence_name text primary key, min_value integer, max_value integer, increment_by "
@@ -722,7 +719,7 @@ class SqliteEngine : public Engine {
       }
     } else {
       if (!std::regex_match(sql, match, kDrop)) throw DbError("malformed DROP SEQUENCE statement");
-      const std::string name = Upper(match[1]);
+      const std::string name = text::UpperCased(match[1].str());
       if (!HasSequenceTable()) throw DbError("sequence " + name + " does not exist");
       Stmt remove(db_,
                   std::string("delete from main.") + kSequenceTable + " where sequence_name = ?");

@@ -30,6 +30,7 @@
 #include "sheet/cell_text.h"
 #include "sheet/cfb.h"
 #include "sheet/sheet.h"
+#include "text/ascii.h"
 
 namespace xb::sheet {
 namespace {
@@ -65,18 +66,8 @@ bool EndsWith(std::string_view s, std::string_view tail) {
   return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() &&
-         (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
-    s.remove_prefix(1);
-  while (!s.empty() &&
-         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
-
 bool ParseUint(std::string_view s, uint64_t& out) {
-  s = Trim(s);
+  s = text::Trimmed(s);
   if (s.empty()) return false;
   const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
   return ec == std::errc() && ptr == s.data() + s.size();
@@ -184,7 +175,7 @@ bool ParseCellRef(const char* ref, int& column, int& row) {
 
 // The serial number of an ISO 8601 date-time (cells of type d).
 bool ParseIsoDate(std::string_view s, bool date1904, double& serial, bool& has_time) {
-  s = Trim(s);
+  s = text::Trimmed(s);
   int y = 0, m = 0, d = 0, hh = 0, mm = 0;
   double ss = 0;
   auto num = [&](size_t at, size_t len, int& out) {
@@ -953,7 +944,7 @@ struct SheetStream : XmlHandler {
       }
       case 'b': {
         if (!has_v) return;
-        const std::string_view v = Trim(value);
+        const std::string_view v = text::Trimmed(value);
         bool b;
         if (v == "1" || v == "true")
           b = true;
@@ -971,7 +962,7 @@ struct SheetStream : XmlHandler {
         if (!has_v) return;
         TypedCell& c = newCell();
         c.type = TypedCell::Type::Error;
-        const std::string_view v = Trim(value);
+        const std::string_view v = text::Trimmed(value);
         c.text.assign(v.data(), std::min<size_t>(v.size(), 64));
         return;
       }
@@ -992,7 +983,7 @@ struct SheetStream : XmlHandler {
       }
       default: {
         if (!has_v) return;
-        const std::string_view v = Trim(value);
+        const std::string_view v = text::Trimmed(value);
         if (v.empty()) return;
         double number = 0;
         auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), number);
