@@ -16,17 +16,21 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <set>
+#include <string_view>
 #include <unordered_map>
 
 #include "db/engine.h"
 #include "db/errors.h"
+#include "db/oracle/column_types.h"
 #include "db/oracle/dialect.h"
 #include "db/oracle/sequence.h"
 #include "db/oracle/statement_text.h"
 #include "db/registry.h"
 #include "db/sql_text.h"
+#include "db/sqlite/number_params.h"
 #include "db/sqlite/type_checks.h"
 #include "db/value_text.h"
 
@@ -35,6 +39,7 @@ namespace {
 
 using oracle::CheckDuplicateColumns;
 using oracle::DateTime;
+using oracle::ExactDecimalOf;
 using oracle::FindSequenceUses;
 using oracle::FirstWord;
 using oracle::FormatByMask;
@@ -94,6 +99,11 @@ void ToChar(sqlite3_context* context, int argc, sqlite3_value** argv) {
 void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   const std::string text = Text(argv[0]);
+  // A number longer than a double holds keeps its digits, as a column keeps
+  // them, so that it compares equal to the stored value.
+  if (auto exact = ExactDecimalOf(text))
+    return sqlite3_result_blob(context, exact->data(), static_cast<int>(exact->size()),
+                               SQLITE_TRANSIENT);
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   while (end && *end == ' ') ++end;
@@ -157,6 +167,7 @@ struct Shaped {
     bool is_text;
     std::string text;
     long long number;
+    bool exact = false;  // text holds a long number's digits, bound as a blob
   };
   std::string text;
   std::vector<Param> params;
@@ -164,28 +175,66 @@ struct Shaped {
   std::string as_written;  // for a shared one: the values written in
 };
 
-// The string literals of a data statement that may become parameters, as
-// [begin, end) spans including the quotes. In a query only those after the
-// first WHERE outside parentheses qualify: literals in the select list give
-// the result its column names. X'..' (a blob) never qualifies.
-std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql, bool query) {
-  std::vector<std::pair<size_t, size_t>> spans;
+// A literal of a data statement that becomes a parameter: a string, or a
+// number with more digits than a double holds (bound as its digits, see
+// BindNumberText), as a [first, second) span including any quotes.
+struct Literal {
+  size_t first, second;
+  bool number = false;
+};
+
+// The literals of a data statement that may become parameters. In a query
+// only those after the first WHERE outside parentheses qualify: literals in
+// the select list give the result its column names. X'..' (a blob) never
+// qualifies.
+std::vector<Literal> ShareableLiterals(const std::string& sql, bool query) {
+  std::vector<Literal> spans;
   bool open = !query, unterminated = false;
   int depth = 0;
   size_t word_begin = 0, word_size = 0, last_code = std::string::npos;
+  size_t number_begin = std::string::npos;
   auto end_word = [&] {
     if (!open && depth == 0 && word_size == 5 &&
         strncasecmp(sql.data() + word_begin, "where", 5) == 0)
       open = true;
     word_size = 0;
   };
+  auto end_number = [&](size_t end) {
+    if (number_begin == std::string::npos) return;
+    if (open && end - number_begin >= 16 &&
+        ExactDecimalOf(std::string_view(sql).substr(number_begin, end - number_begin)))
+      spans.push_back({number_begin, end, true});
+    number_begin = std::string::npos;
+  };
   WalkSql(
       sql,
       [&](size_t i) {
         // A comment between two code characters ends a word too.
-        if (last_code != std::string::npos && i != last_code + 1) end_word();
+        if (last_code != std::string::npos && i != last_code + 1) {
+          end_word();
+          end_number(last_code + 1);
+        }
         last_code = i;
         const char c = sql[i];
+        // A number: digits, a point, an exponent; not part of a name.
+        if (number_begin != std::string::npos) {
+          const char before = sql[i - 1];
+          if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' ||
+                ((c == '+' || c == '-') && (before == 'e' || before == 'E'))))
+            end_number(i);
+        } else if (c >= '0' && c <= '9' && word_size == 0) {
+          number_begin = i;
+          // A unary minus right before it is the number's sign.
+          size_t j = i;
+          while (j > 0 && sql[j - 1] == ' ') --j;
+          if (j > 0 && sql[j - 1] == '-' && j == i) {
+            size_t k = j - 1;
+            while (k > 0 && sql[k - 1] == ' ') --k;
+            if (k == 0 || !(IsIdentChar(sql[k - 1]) || sql[k - 1] == ')' || sql[k - 1] == '\'' ||
+                            sql[k - 1] == '"'))
+              number_begin = j - 1;
+          }
+        }
         if (IsIdentChar(c)) {
           if (word_size++ == 0) word_begin = i;
           return;
@@ -198,12 +247,14 @@ std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql,
       },
       [&](size_t begin, size_t end, bool closed) {
         end_word();
+        end_number(begin);
         const bool blob = begin > 0 && IsIdentChar(sql[begin - 1]);
         if (!closed)
           unterminated = true;
         else if (sql[begin] == '\'' && open && !blob)
-          spans.emplace_back(begin, end);
+          spans.push_back({begin, end});
       });
+  if (last_code != std::string::npos) end_number(last_code + 1);
   // An unterminated literal: leave the text to SQLite as written.
   if (unterminated) return {};
   return spans;
@@ -394,7 +445,7 @@ class SqliteEngine : public Engine {
     Shaped shaped;
     const std::string verb = FirstWord(sql);
     const bool data = oracle::IsDataVerb(verb);
-    std::vector<std::pair<size_t, size_t>> literals;
+    std::vector<Literal> literals;
     if (data) literals = ShareableLiterals(sql, verb == "select");
     shaped.shared = data && literals.size() + uses.size() <= kMaxSharedParams;
     if (!shaped.shared) literals.clear();
@@ -416,6 +467,12 @@ class SqliteEngine : public Engine {
         } else {
           shaped.text += std::to_string(value);
         }
+      } else if (literals[l].number) {
+        shaped.as_written.append(sql, begin, end - begin);
+        ++l;
+        shaped.text += '?';
+        shaped.params.push_back(
+            {true, *ExactDecimalOf(std::string_view(sql).substr(begin, end - begin)), 0, true});
       } else {
         shaped.as_written.append(sql, begin, end - begin);
         ++l;
@@ -431,7 +488,70 @@ class SqliteEngine : public Engine {
     }
     shaped.text.append(sql, at, std::string::npos);
     if (shaped.shared) shaped.as_written.append(sql, at, std::string::npos);
+    std::optional<std::vector<bool>> number_markers;
+    for (size_t i = 0; i < shaped.params.size(); ++i) {
+      Shaped::Param& param = shaped.params[i];
+      if (!param.is_text || param.exact || param.text.size() < 16) continue;
+      if (!number_markers) number_markers = NumberMarkers(shaped.text);
+      BindNumberText(*number_markers, i, param);
+    }
     return shaped;
+  }
+
+  // For each '?' of a statement, whether its value goes into or is compared
+  // with a NUMBER column as far as the text says plainly.
+  std::vector<bool> NumberMarkers(const std::string& sql) {
+    const MarkerColumns found = FindMarkerColumns(sql);
+    std::vector<bool> number;
+    for (const auto& column : found.columns)
+      number.push_back(!column.empty() && IsNumberColumn(found.tables, column));
+    return number;
+  }
+
+  // SQLite's NUMERIC affinity turns a number text of more digits than a
+  // double holds into a double, losing digits, and compares a NUMBER
+  // column with a text after that turn. A number text bound for a NUMBER
+  // column is therefore bound as a blob of its canonical digits, which
+  // affinity leaves alone: stored, it keeps every digit; compared, it equals
+  // exactly the value stored so. A text bound for anything else stays text.
+  static void BindNumberText(const std::vector<bool>& number_markers, size_t marker,
+                             Shaped::Param& param) {
+    if (marker >= number_markers.size() || !number_markers[marker]) return;
+    if (auto exact = ExactDecimalOf(param.text)) {
+      param.text = std::move(*exact);
+      param.exact = true;
+    }
+  }
+
+  bool IsNumberColumn(const std::vector<std::string>& tables, const std::string& column) {
+    long long version = -1;
+    {
+      Stmt read(db_, "pragma main.schema_version");
+      if (sqlite3_step(read.get()) == SQLITE_ROW) version = sqlite3_column_int64(read.get(), 0);
+    }
+    if (version != number_columns_version_) {
+      number_columns_.clear();
+      number_columns_version_ = version;
+    }
+    for (const auto& written : tables) {
+      const std::string table = Upper(written);
+      auto it = number_columns_.find(table);
+      if (it == number_columns_.end()) {
+        std::set<std::string> columns;
+        Stmt read(db_, "select name, type from main.pragma_table_info(?)");
+        sqlite3_bind_text(read.get(), 1, written.c_str(), -1, SQLITE_TRANSIENT);
+        while (sqlite3_step(read.get()) == SQLITE_ROW) {
+          const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(read.get(), 0));
+          const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(read.get(), 1));
+          if (name && oracle::ParseDeclaredType(type ? type : "").kind ==
+                          oracle::DeclaredType::Kind::Number)
+            columns.insert(Upper(name));
+        }
+        it = number_columns_.emplace(table, std::move(columns)).first;
+      }
+      if (it->second.count(Upper(column))) return true;
+    }
+    return false;
   }
 
   // A prepared statement for the shaped text, its values bound. Shared ones
@@ -463,7 +583,10 @@ class SqliteEngine : public Engine {
       stmt_ = lent_->get();
       int index = 1;
       for (const auto& param : shaped.params) {
-        if (param.is_text)
+        if (param.exact)
+          sqlite3_bind_blob(stmt_, index++, param.text.data(), static_cast<int>(param.text.size()),
+                            SQLITE_TRANSIENT);
+        else if (param.is_text)
           sqlite3_bind_text(stmt_, index++, param.text.data(), static_cast<int>(param.text.size()),
                             SQLITE_TRANSIENT);
         else
@@ -613,6 +736,8 @@ class SqliteEngine : public Engine {
           case db::Value::Kind::Null: sqlite3_bind_null(stmt, index); break;
           case db::Value::Kind::Integer: sqlite3_bind_int64(stmt, index, v.integer); break;
           case db::Value::Kind::Text:
+            if (v.text.size() >= 16 && BindExact(index, static_cast<size_t>(order_[i]), v.text))
+              break;
             sqlite3_bind_text(stmt, index, v.text.data(), static_cast<int>(v.text.size()),
                               SQLITE_STATIC);
             break;
@@ -620,8 +745,21 @@ class SqliteEngine : public Engine {
       }
     }
 
+    // A long number for a NUMBER column, bound as its digits (see
+    // BindNumberText); false when the value is to be bound as text.
+    bool BindExact(int index, size_t marker, const std::string& text) {
+      if (!number_markers_) number_markers_ = engine_.NumberMarkers(sql_);
+      Shaped::Param param{true, text, 0};
+      BindNumberText(*number_markers_, marker, param);
+      if (!param.exact) return false;
+      sqlite3_bind_blob(stmt_->get(), index, param.text.data(),
+                        static_cast<int>(param.text.size()), SQLITE_TRANSIENT);
+      return true;
+    }
+
     SqliteEngine& engine_;
     std::string sql_;
+    std::optional<std::vector<bool>> number_markers_;
     std::vector<SequenceUse> uses_;
     std::vector<int> order_;  // per '?' of the text: a value's index, or -1 - a sequence use's
     int markers_ = 0;
@@ -739,10 +877,16 @@ class SqliteEngine : public Engine {
       case SQLITE_NULL: out.reset(); return;
       case SQLITE_INTEGER: out = std::to_string(sqlite3_column_int64(stmt, c)); return;
       case SQLITE_FLOAT: out = FloatText(sqlite3_column_double(stmt, c)); return;
-      case SQLITE_BLOB:
-        out = BlobText(sqlite3_column_blob(stmt, c),
-                       static_cast<size_t>(sqlite3_column_bytes(stmt, c)));
+      case SQLITE_BLOB: {
+        // A number kept with all its digits is a blob of those digits.
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
+        const auto size = static_cast<size_t>(sqlite3_column_bytes(stmt, c));
+        if (oracle::IsExactDecimal(std::string_view(bytes ? bytes : "", size)))
+          out.emplace(bytes, size);
+        else
+          out = BlobText(bytes, size);
         return;
+      }
       default: {
         const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
         if (!out) out.emplace();
@@ -760,6 +904,9 @@ class SqliteEngine : public Engine {
   std::unordered_map<std::string, std::unique_ptr<Stmt>> statements_;
   std::unordered_map<std::string, long long> currval_;
   std::unique_ptr<TypeChecks> type_checks_;
+  // The NUMBER columns of tables, by upper-case name, as of a schema version.
+  std::map<std::string, std::set<std::string>> number_columns_;
+  long long number_columns_version_ = -1;
 };
 
 }  // namespace
