@@ -102,8 +102,7 @@ TEST(ExactNumber, MarkerColumnsOfPlainStatements) {
   EXPECT_EQ(columns("update T set A=?,B=? where to_char(D,'yyyy-mm-dd')=? and K=?"),
             (V{"A", "B", "", "K"}));
   EXPECT_EQ(columns("select * from T where K in (?, ?) or '?' = K"), (V{"", ""}));
-  EXPECT_EQ(FindMarkerColumns("select 1 from a x, main.b where a.K = b.K").tables,
-            (V{"a", "b"}));
+  EXPECT_EQ(FindMarkerColumns("select 1 from a x, main.b where a.K = b.K").tables, (V{"a", "b"}));
 }
 
 class ExactNumbers : public DbFolder {
@@ -198,8 +197,8 @@ TEST_F(ExactNumbers, RowsStoredBeforeStayAsTheyWere) {
   Run("create table OLD (K number, N number)");
   sqlite3* raw = nullptr;
   ASSERT_EQ(sqlite3_open(db_path_.c_str(), &raw), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(raw, "insert into OLD values (1, 1.2345678901234567e19)", nullptr,
-                         nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(raw, "insert into OLD values (1, 1.2345678901234567e19)", nullptr, nullptr,
+                         nullptr),
             SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(raw, "insert into OLD values (3, x'00ff')", nullptr, nullptr, nullptr),
             SQLITE_OK);

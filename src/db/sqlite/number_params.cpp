@@ -99,8 +99,7 @@ MarkerColumns FindMarkerColumns(const std::string& sql) {
   std::vector<std::string> columns(n);
 
   for (size_t i = 0; i < n; ++i) {
-    if (!(Is(t[i], "from") || Is(t[i], "join") || Is(t[i], "into") || Is(t[i], "update")))
-      continue;
+    if (!(Is(t[i], "from") || Is(t[i], "join") || Is(t[i], "into") || Is(t[i], "update"))) continue;
     std::string table;
     size_t at = name_at(i + 1, table);
     if (table.empty()) continue;

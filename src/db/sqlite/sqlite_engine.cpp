@@ -491,7 +491,7 @@ class SqliteEngine : public Engine {
     std::optional<std::vector<bool>> number_markers;
     for (size_t i = 0; i < shaped.params.size(); ++i) {
       Shaped::Param& param = shaped.params[i];
-      if (!param.is_text || param.exact || param.text.size() < 16) continue;
+      if (!param.is_text || param.exact || !ExactDecimalOf(param.text)) continue;
       if (!number_markers) number_markers = NumberMarkers(shaped.text);
       BindNumberText(*number_markers, i, param);
     }
@@ -748,12 +748,13 @@ class SqliteEngine : public Engine {
     // A long number for a NUMBER column, bound as its digits (see
     // BindNumberText); false when the value is to be bound as text.
     bool BindExact(int index, size_t marker, const std::string& text) {
+      if (!ExactDecimalOf(text)) return false;
       if (!number_markers_) number_markers_ = engine_.NumberMarkers(sql_);
       Shaped::Param param{true, text, 0};
       BindNumberText(*number_markers_, marker, param);
       if (!param.exact) return false;
-      sqlite3_bind_blob(stmt_->get(), index, param.text.data(),
-                        static_cast<int>(param.text.size()), SQLITE_TRANSIENT);
+      sqlite3_bind_blob(stmt_->get(), index, param.text.data(), static_cast<int>(param.text.size()),
+                        SQLITE_TRANSIENT);
       return true;
     }
 
