@@ -161,6 +161,15 @@ TEST_F(ExactNumbers, LongNumbersKeepEveryDigit) {
   EXPECT_EQ(Column("select P from T where K = " + k17), V{"-" + k38});
   EXPECT_EQ(One("select typeof(K) from T where K = " + k17), "integer");
   EXPECT_EQ(Column("select K from T order by K"), (V{k17, k20}));
+  // A long number written into a text column is its digits, as text.
+  Run("insert into T (K, V) values (2, 12345678901234567890123)");
+  EXPECT_EQ(Column("select V || ' ' || typeof(V) from T where K = 2"),
+            V{"12345678901234567890123 text"});
+  // Numbers of 15 digits or fewer are stored as before.
+  Run("insert into T (K, N, P) values (3, '1.5', '100000000000000000000')");
+  EXPECT_EQ(Column("select typeof(K) || typeof(N) || typeof(P) from T where K = 3"),
+            V{"integerrealreal"});
+  EXPECT_EQ(Column("select P from T where K = 3"), V{"1E+20"});
   // Refused as Oracle refuses them.
   EXPECT_THROW(Run("insert into T (K, P) values (1, '" + k38 + "1')"), DbError);
   EXPECT_THROW(Run("update T set S = '1234567890123456789.1' where K = " + k20), DbError);
