@@ -201,6 +201,17 @@ TEST_F(ExactNumbers, ComparisonsAndToNumberAreExact) {
   EXPECT_EQ(One("select K from T where V = '" + k20b + "'"), "5");
 }
 
+TEST_F(ExactNumbers, ATableMadeAgainIsSeenByItsPreparedStatement) {
+  Run("create table R (N varchar2(30))");
+  RunBound("insert into R (N) values (?)", {Value::Of(k20)});
+  EXPECT_EQ(Column("select typeof(N) || ' ' || N from R"), V{"text " + k20});
+  Run("drop table R");
+  Run("create table R (N number)");
+  RunBound("insert into R (N) values (?)", {Value::Of(k20)});
+  EXPECT_EQ(Column("select typeof(N) from R"), V{"blob"});
+  EXPECT_EQ(Column("select N from R"), V{k20});
+}
+
 TEST_F(ExactNumbers, RowsStoredBeforeStayAsTheyWere) {
   // A value another program stored as a double stays a double.
   Run("create table OLD (K number, N number)");

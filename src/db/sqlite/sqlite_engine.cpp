@@ -523,13 +523,13 @@ class SqliteEngine : public Engine {
     }
   }
 
+  long long SchemaVersion() {
+    Stmt read(db_, "pragma main.schema_version");
+    return sqlite3_step(read.get()) == SQLITE_ROW ? sqlite3_column_int64(read.get(), 0) : -1;
+  }
+
   bool IsNumberColumn(const std::vector<std::string>& tables, const std::string& column) {
-    long long version = -1;
-    {
-      Stmt read(db_, "pragma main.schema_version");
-      if (sqlite3_step(read.get()) == SQLITE_ROW) version = sqlite3_column_int64(read.get(), 0);
-    }
-    if (version != number_columns_version_) {
+    if (const long long version = SchemaVersion(); version != number_columns_version_) {
       number_columns_.clear();
       number_columns_version_ = version;
     }
@@ -749,7 +749,13 @@ class SqliteEngine : public Engine {
     // BindNumberText); false when the value is to be bound as text.
     bool BindExact(int index, size_t marker, const std::string& text) {
       if (!ExactDecimalOf(text)) return false;
-      if (!number_markers_) number_markers_ = engine_.NumberMarkers(sql_);
+      // Kept while the schema stays as it was: a table may be made again
+      // with other types under the same prepared statement.
+      if (const long long version = engine_.SchemaVersion();
+          !number_markers_ || version != number_markers_version_) {
+        number_markers_ = engine_.NumberMarkers(sql_);
+        number_markers_version_ = version;
+      }
       Shaped::Param param{true, text, 0};
       BindNumberText(*number_markers_, marker, param);
       if (!param.exact) return false;
@@ -761,6 +767,7 @@ class SqliteEngine : public Engine {
     SqliteEngine& engine_;
     std::string sql_;
     std::optional<std::vector<bool>> number_markers_;
+    long long number_markers_version_ = -1;
     std::vector<SequenceUse> uses_;
     std::vector<int> order_;  // per '?' of the text: a value's index, or -1 - a sequence use's
     int markers_ = 0;
