@@ -165,6 +165,7 @@ TEST_F(ExactNumbers, LongNumbersKeepEveryDigit) {
   Run("insert into T (K, V) values (2, 12345678901234567890123)");
   EXPECT_EQ(Column("select V || ' ' || typeof(V) from T where K = 2"),
             V{"12345678901234567890123 text"});
+  EXPECT_EQ(Column("select K from T where V = 12345678901234567890123"), V{"2"});
   // Numbers of 15 digits or fewer are stored as before.
   Run("insert into T (K, N, P) values (3, '1.5', '100000000000000000000')");
   EXPECT_EQ(Column("select typeof(K) || typeof(N) || typeof(P) from T where K = 3"),

@@ -488,24 +488,33 @@ class SqliteEngine : public Engine {
     }
     shaped.text.append(sql, at, std::string::npos);
     if (shaped.shared) shaped.as_written.append(sql, at, std::string::npos);
-    std::optional<std::vector<bool>> number_markers;
+    std::optional<std::vector<Target>> targets;
     for (size_t i = 0; i < shaped.params.size(); ++i) {
       Shaped::Param& param = shaped.params[i];
-      if (!param.is_text || param.exact || !ExactDecimalOf(param.text)) continue;
-      if (!number_markers) number_markers = NumberMarkers(shaped.text);
-      BindNumberText(*number_markers, i, param);
+      if (param.exact) {
+        // A long number written in the text is bound as its digits unless
+        // it plainly goes into (or is compared with) a column of another
+        // type: there it is its digits as text.
+        if (!targets) targets = MarkerTargets(shaped.text);
+        if (i < targets->size() && (*targets)[i] == Target::Other) param.exact = false;
+        continue;
+      }
+      if (!param.is_text || !ExactDecimalOf(param.text)) continue;
+      if (!targets) targets = MarkerTargets(shaped.text);
+      BindNumberText(*targets, i, param);
     }
     return shaped;
   }
 
-  // For each '?' of a statement, whether its value goes into or is compared
-  // with a NUMBER column as far as the text says plainly.
-  std::vector<bool> NumberMarkers(const std::string& sql) {
+  // Where the value of a '?' goes as far as the statement's text says
+  // plainly: a NUMBER column, a column of another type, or unknown.
+  enum class Target : char { Unknown, Number, Other };
+  std::vector<Target> MarkerTargets(const std::string& sql) {
     const MarkerColumns found = FindMarkerColumns(sql);
-    std::vector<bool> number;
+    std::vector<Target> targets;
     for (const auto& column : found.columns)
-      number.push_back(!column.empty() && IsNumberColumn(found.tables, column));
-    return number;
+      targets.push_back(column.empty() ? Target::Unknown : ColumnTarget(found.tables, column));
+    return targets;
   }
 
   // SQLite's NUMERIC affinity turns a number text of more digits than a
@@ -514,9 +523,9 @@ class SqliteEngine : public Engine {
   // column is therefore bound as a blob of its canonical digits, which
   // affinity leaves alone: stored, it keeps every digit; compared, it equals
   // exactly the value stored so. A text bound for anything else stays text.
-  static void BindNumberText(const std::vector<bool>& number_markers, size_t marker,
+  static void BindNumberText(const std::vector<Target>& targets, size_t marker,
                              Shaped::Param& param) {
-    if (marker >= number_markers.size() || !number_markers[marker]) return;
+    if (marker >= targets.size() || targets[marker] != Target::Number) return;
     if (auto exact = ExactDecimalOf(param.text)) {
       param.text = std::move(*exact);
       param.exact = true;
@@ -528,30 +537,36 @@ class SqliteEngine : public Engine {
     return sqlite3_step(read.get()) == SQLITE_ROW ? sqlite3_column_int64(read.get(), 0) : -1;
   }
 
-  bool IsNumberColumn(const std::vector<std::string>& tables, const std::string& column) {
-    if (const long long version = SchemaVersion(); version != number_columns_version_) {
-      number_columns_.clear();
-      number_columns_version_ = version;
+  // What the tables named make of a column: NUMBER when one of them has it
+  // so declared, Other when one has it otherwise, else Unknown.
+  Target ColumnTarget(const std::vector<std::string>& tables, const std::string& column) {
+    if (const long long version = SchemaVersion(); version != column_kinds_version_) {
+      column_kinds_.clear();
+      column_kinds_version_ = version;
     }
+    Target target = Target::Unknown;
     for (const auto& written : tables) {
       const std::string table = Upper(written);
-      auto it = number_columns_.find(table);
-      if (it == number_columns_.end()) {
-        std::set<std::string> columns;
+      auto it = column_kinds_.find(table);
+      if (it == column_kinds_.end()) {
+        std::map<std::string, bool> columns;  // name: whether NUMBER
         Stmt read(db_, "select name, type from main.pragma_table_info(?)");
         sqlite3_bind_text(read.get(), 1, written.c_str(), -1, SQLITE_TRANSIENT);
         while (sqlite3_step(read.get()) == SQLITE_ROW) {
           const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(read.get(), 0));
           const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(read.get(), 1));
-          if (name && oracle::ParseDeclaredType(type ? type : "").kind ==
-                          oracle::DeclaredType::Kind::Number)
-            columns.insert(Upper(name));
+          if (name)
+            columns[Upper(name)] = oracle::ParseDeclaredType(type ? type : "").kind ==
+                                   oracle::DeclaredType::Kind::Number;
         }
-        it = number_columns_.emplace(table, std::move(columns)).first;
+        it = column_kinds_.emplace(table, std::move(columns)).first;
       }
-      if (it->second.count(Upper(column))) return true;
+      if (const auto found = it->second.find(Upper(column)); found != it->second.end()) {
+        if (found->second) return Target::Number;
+        target = Target::Other;
+      }
     }
-    return false;
+    return target;
   }
 
   // A prepared statement for the shaped text, its values bound. Shared ones
@@ -752,12 +767,12 @@ class SqliteEngine : public Engine {
       // Kept while the schema stays as it was: a table may be made again
       // with other types under the same prepared statement.
       if (const long long version = engine_.SchemaVersion();
-          !number_markers_ || version != number_markers_version_) {
-        number_markers_ = engine_.NumberMarkers(sql_);
-        number_markers_version_ = version;
+          !targets_ || version != targets_version_) {
+        targets_ = engine_.MarkerTargets(sql_);
+        targets_version_ = version;
       }
       Shaped::Param param{true, text, 0};
-      BindNumberText(*number_markers_, marker, param);
+      BindNumberText(*targets_, marker, param);
       if (!param.exact) return false;
       sqlite3_bind_blob(stmt_->get(), index, param.text.data(), static_cast<int>(param.text.size()),
                         SQLITE_TRANSIENT);
@@ -766,8 +781,8 @@ class SqliteEngine : public Engine {
 
     SqliteEngine& engine_;
     std::string sql_;
-    std::optional<std::vector<bool>> number_markers_;
-    long long number_markers_version_ = -1;
+    std::optional<std::vector<Target>> targets_;
+    long long targets_version_ = -1;
     std::vector<SequenceUse> uses_;
     std::vector<int> order_;  // per '?' of the text: a value's index, or -1 - a sequence use's
     int markers_ = 0;
@@ -912,9 +927,10 @@ class SqliteEngine : public Engine {
   std::unordered_map<std::string, std::unique_ptr<Stmt>> statements_;
   std::unordered_map<std::string, long long> currval_;
   std::unique_ptr<TypeChecks> type_checks_;
-  // The NUMBER columns of tables, by upper-case name, as of a schema version.
-  std::map<std::string, std::set<std::string>> number_columns_;
-  long long number_columns_version_ = -1;
+  // The columns of tables, by upper-case name, and whether each is NUMBER,
+  // as of a schema version.
+  std::map<std::string, std::map<std::string, bool>> column_kinds_;
+  long long column_kinds_version_ = -1;
 };
 
 }  // namespace
