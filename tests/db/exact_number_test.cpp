@@ -103,6 +103,16 @@ TEST(ExactNumber, MarkerColumnsOfPlainStatements) {
             (V{"A", "B", "", "K"}));
   EXPECT_EQ(columns("select * from T where K in (?, ?) or '?' = K"), (V{"", ""}));
   EXPECT_EQ(FindMarkerColumns("select 1 from a x, main.b where a.K = b.K").tables, (V{"a", "b"}));
+  // Cut short anywhere, a statement still gives one entry per marker.
+  const std::string whole = "insert into T (A, \"B\") values (?, (?), ?) -- ?";
+  for (size_t n = 0; n <= whole.size(); ++n) {
+    const std::string part = whole.substr(0, n);
+    size_t markers = 0;
+    for (size_t i = 0; i < part.size() && part.compare(i, 2, "--") != 0; ++i)
+      markers += part[i] == '?';
+    EXPECT_EQ(columns(part).size(), markers) << part;
+  }
+  EXPECT_EQ(columns(whole), (V{"A", "", ""}));
 }
 
 class ExactNumbers : public DbFolder {
