@@ -115,6 +115,16 @@ TEST(ExactNumber, MarkerColumnsOfPlainStatements) {
   EXPECT_EQ(columns(whole), (V{"A", "", ""}));
 }
 
+TEST(ExactNumber, OrderByTermsThatNameAColumn) {
+  const auto found = FindOrderByColumns(
+      "select a, (select 1 from x order by z) from T t order by t.A desc nulls last, 2, "
+      "\"B\", lower(C), D + 1 for update");
+  EXPECT_EQ(found.tables, (std::vector<std::string>{"x", "T"}));
+  EXPECT_EQ(found.columns, (std::vector<std::string>{"A", "B"}));
+  EXPECT_TRUE(FindOrderByColumns("select a from T union select b from U order by a").spans.empty());
+  EXPECT_TRUE(FindOrderByColumns("select a from T order").spans.empty());
+}
+
 class ExactNumbers : public DbFolder {
  protected:
   void SetUp() override {
@@ -210,6 +220,51 @@ TEST_F(ExactNumbers, ComparisonsAndToNumberAreExact) {
   // A text column compares as text.
   Run("insert into T (K, V) values (5, '" + k20b + "')");
   EXPECT_EQ(One("select K from T where V = '" + k20b + "'"), "5");
+}
+
+TEST_F(ExactNumbers, OrderByANumberColumnIsNumeric) {
+  const std::vector<std::string> keys = {"5",
+                                         "-" + k20,
+                                         kLongDecimal,
+                                         "0.1",
+                                         k20,
+                                         "99999999999999999999",
+                                         "100000000000000000001",
+                                         "-1",
+                                         "1E+20",
+                                         "-0.30000000000000004",
+                                         "0"};
+  for (size_t i = 0; i < keys.size(); ++i)
+    Run("insert into T (K, N, V) values ('" + keys[i] + "', " + std::to_string(i) + ", 'v" +
+        std::to_string(i % 3) + "')");
+  Run("insert into T (K, N) values (null, 99)");
+  const V ascending = {"-" + k20,
+                       "-1",
+                       "-0.30000000000000004",
+                       "0",
+                       "0.1",
+                       kLongDecimal,
+                       "5",
+                       k20,
+                       "99999999999999999999",
+                       "1E+20",
+                       "100000000000000000001"};
+  EXPECT_EQ(Column("select K from T where K is not null order by K"), ascending);
+  EXPECT_EQ(Column("select t.K from T t where K is not null order by t.K desc"),
+            V(ascending.rbegin(), ascending.rend()));
+  // Bound, with other terms beside it, and a compound query left as it is.
+  session_.exe.close();
+  session_.exe.setStatement("", "select K from T where N < ? order by V, K nulls first",
+                            {Value::Of(std::int64_t{100})});
+  session_.exe.open();
+  std::vector<std::string> bound;
+  for (session_.exe.first(); !session_.exe.eof(); session_.exe.next())
+    bound.push_back(session_.exe.fieldIsNull(0) ? "<null>" : session_.exe.fieldText(0));
+  // (V is v0, v1, v2 by the row's number modulo 3.)
+  EXPECT_EQ(bound, (V{"<null>", "-0.30000000000000004", "0.1", "5", "100000000000000000001",
+                      "-" + k20, "-1", "0", k20, kLongDecimal, "99999999999999999999", "1E+20"}));
+  EXPECT_EQ(Column("select K from T where N < 2 union select K from T where N = 3 order by K"),
+            (V{"0.1", "5", "-" + k20}));
 }
 
 TEST_F(ExactNumbers, ATableMadeAgainIsSeenByItsPreparedStatement) {

@@ -193,7 +193,7 @@ std::string QuotedName(const std::string& name) { return "\"" + name + "\""; }
 
 }  // namespace
 
-std::optional<std::string> CanonicalDecimal(std::string_view text) {
+std::optional<DecimalParts> ParseDecimal(std::string_view text) {
   size_t i = 0, e = text.size();
   while (i < e && static_cast<unsigned char>(text[i]) <= ' ') ++i;
   while (e > i && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
@@ -232,6 +232,15 @@ std::optional<std::string> CanonicalDecimal(std::string_view text) {
   }
   if (i != e) return std::nullopt;
   while (!digits.empty() && digits.back() == '0') digits.pop_back();
+  if (digits.empty()) return DecimalParts{false, {}, 0};
+  return DecimalParts{negative, std::move(digits), point};
+}
+
+std::optional<std::string> CanonicalDecimal(std::string_view text) {
+  auto parts = ParseDecimal(text);
+  if (!parts) return std::nullopt;
+  std::string& digits = parts->digits;
+  long long point = parts->point;
   if (digits.size() > 38) {
     const bool up = digits[38] >= '5';
     digits.resize(38);
@@ -252,7 +261,7 @@ std::optional<std::string> CanonicalDecimal(std::string_view text) {
   // NUMBER holds magnitudes below 1E+126; below 1E-130 it keeps zero.
   if (digits.empty() || point < -129) return std::string("0");
   if (point > 126) return std::nullopt;
-  std::string out = negative ? "-" : "";
+  std::string out = parts->negative ? "-" : "";
   const auto n = static_cast<long long>(digits.size());
   if (point <= 0) {
     out += "0." + std::string(static_cast<size_t>(-point), '0') + digits;

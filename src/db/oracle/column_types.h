@@ -35,6 +35,16 @@ struct ExactDecimal {
 // A value as it reaches a column; NULL as monostate.
 using ColumnValue = std::variant<std::monostate, long long, double, std::string, ExactDecimal>;
 
+// A decimal number text ("-1.50e3", " 0.002 ") taken apart: the value is
+// 0.<digits> times ten to the power point, digits without leading or
+// trailing zeros (none for zero). nullopt when the text is no number.
+struct DecimalParts {
+  bool negative = false;
+  std::string digits;
+  long long point = 0;
+};
+std::optional<DecimalParts> ParseDecimal(std::string_view text);
+
 // The canonical decimal of a number text as NUMBER keeps it ("+1.50e3 "
 // gives "1500"; rounded half away from zero to 38 significant digits), or
 // nullopt when the text is no number or lies beyond NUMBER's range.

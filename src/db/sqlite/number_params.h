@@ -4,7 +4,10 @@
 // digit (see BindNumberText in the engine).
 
 #include <string>
+#include <utility>
 #include <vector>
+
+struct sqlite3_value;
 
 namespace xb::db {
 
@@ -18,5 +21,20 @@ struct MarkerColumns {
   std::vector<std::string> columns;  // one per marker
 };
 MarkerColumns FindMarkerColumns(const std::string& sql);
+
+// The terms of a query's ORDER BY (outside parentheses; none in a compound
+// query) that are a column name alone, with asc/desc/nulls first/last at
+// most: their spans in the text and the names, and the tables named.
+struct OrderByColumns {
+  std::vector<std::string> tables;
+  std::vector<std::pair<size_t, size_t>> spans;
+  std::vector<std::string> columns;
+};
+OrderByColumns FindOrderByColumns(const std::string& sql);
+
+// A sort key of a value in which numbers kept with all their digits (see
+// IsExactDecimal) and numbers SQLite holds fall in numeric order, followed
+// by text and then blobs as SQLite orders them (binary).
+std::string NumberSortKey(sqlite3_value* value);
 
 }  // namespace xb::db

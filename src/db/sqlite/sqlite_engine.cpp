@@ -117,6 +117,17 @@ void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_double(context, value);
 }
 
+// xlsbridge_number_order(value): the sort key of NumberSortKey.
+void NumberOrderKey(sqlite3_context* context, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  try {
+    const std::string key = NumberSortKey(argv[0]);
+    sqlite3_result_blob(context, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(context);
+  }
+}
+
 // ---- statements ------------------------------------------------------------
 
 class Stmt {
@@ -285,6 +296,8 @@ class SqliteEngine : public Engine {
       sqlite3_create_function(db_, "to_char", 1, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_char", 2, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_number", 1, flags, nullptr, ToNumber, nullptr, nullptr);
+      sqlite3_create_function(db_, "xlsbridge_number_order", 1, flags, nullptr, NumberOrderKey,
+                              nullptr, nullptr);
       type_checks_ = std::make_unique<TypeChecks>(db_);
       // Reading the schema now also proves the file is a database.
       Exec("create temp view dual as select 'X' as dummy");
@@ -503,7 +516,32 @@ class SqliteEngine : public Engine {
       if (!targets) targets = MarkerTargets(shaped.text);
       BindNumberText(*targets, i, param);
     }
+    shaped.text = NumberOrder(shaped.text);
+    if (shaped.shared) shaped.as_written = NumberOrder(shaped.as_written);
     return shaped;
+  }
+
+  // A query sorted by a NUMBER column: SQLite orders a number kept with
+  // all its digits (a blob) after every other number, so such a term sorts
+  // by xlsbridge_number_order(column), which puts all of them in numeric
+  // order. Other terms, and other statements, are left as they are.
+  std::string NumberOrder(const std::string& sql) {
+    if (!strcasestr(sql.c_str(), "order") || FirstWord(sql) != "select") return sql;
+    const OrderByColumns found = FindOrderByColumns(sql);
+    std::string out;
+    size_t at = 0;
+    for (size_t i = 0; i < found.spans.size(); ++i) {
+      if (ColumnTarget(found.tables, found.columns[i]) != Target::Number) continue;
+      const auto [begin, end] = found.spans[i];
+      out.append(sql, at, begin - at);
+      out += "xlsbridge_number_order(";
+      out.append(sql, begin, end - begin);
+      out += ')';
+      at = end;
+    }
+    if (at == 0) return sql;
+    out.append(sql, at, std::string::npos);
+    return out;
   }
 
   // Where the value of a '?' goes as far as the statement's text says
@@ -697,7 +735,7 @@ class SqliteEngine : public Engine {
       }
       text.append(sql, at, std::string::npos);
       markers_ = static_cast<int>(markers.size());
-      stmt_ = std::make_unique<Stmt>(engine.db_, text);
+      stmt_ = std::make_unique<Stmt>(engine.db_, engine.NumberOrder(text));
     }
     int parameterCount() const override { return markers_; }
     void execute(const std::vector<db::Value>& values) override {
