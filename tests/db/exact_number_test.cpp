@@ -278,6 +278,17 @@ TEST_F(ExactNumbers, ATableMadeAgainIsSeenByItsPreparedStatement) {
   EXPECT_EQ(Column("select N from R"), V{k20});
 }
 
+TEST_F(ExactNumbers, TheOdbcEngineReadsTheDigitsBack) {
+  if (!HaveOdbcDriver()) GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
+  Run("insert into T (K, N) values (1, '" + k38 + "')");
+  session_.myconnection.close();
+  DbSession odbc;
+  odbc.myconnection.setConnectionString(ConnectionString("XBTEST"));
+  odbc.init.setSql("select N from T where K = 1");
+  odbc.init.open();
+  EXPECT_EQ(odbc.init.fieldText(0), k38);
+}
+
 TEST_F(ExactNumbers, RowsStoredBeforeStayAsTheyWere) {
   // A value another program stored as a double stays a double.
   Run("create table OLD (K number, N number)");
