@@ -17,6 +17,7 @@
 #include "db/connection_string.h"
 #include "db/engine.h"
 #include "db/errors.h"
+#include "db/oracle/column_types.h"
 #include "db/oracle/dialect.h"
 #include "db/registry.h"
 #include "db/sql_text.h"
@@ -348,6 +349,26 @@ class OdbcEngine : public Engine {
       break;
     }
     out = std::move(value);
+    KeptNumber(*out);
+  }
+
+  // The SQLite ODBC driver gives a blob as X'<hex>'; the embedded engine
+  // keeps a NUMBER longer than a double holds as a blob of its digits, and
+  // those digits are the value.
+  static void KeptNumber(std::string& value) {
+    if (value.size() < 2 + 2 * 16 || value.size() > 2 + 2 * 200 || value[0] != 'X' ||
+        value[1] != '\'' || value.back() != '\'' || value.size() % 2 != 1)
+      return;
+    auto nibble = [](char c) {
+      return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    std::string bytes;
+    for (size_t i = 2; i + 1 < value.size(); i += 2) {
+      const int high = nibble(value[i]), low = nibble(value[i + 1]);
+      if (high < 0 || low < 0) return;
+      bytes += static_cast<char>(high * 16 + low);
+    }
+    if (oracle::IsExactDecimal(bytes)) value = std::move(bytes);
   }
 
   void SetAutocommit(bool on) {

@@ -1,5 +1,6 @@
 #include "db/oracle/column_types.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -94,6 +95,37 @@ std::string RoundDecimal(const std::string& text, int scale) {
   return result;
 }
 
+// The precision of NUMBER(p,s) met by a rounded decimal text.
+void CheckPrecision(const std::string& rounded, const DeclaredType& type) {
+  if (!type.precision) return;
+  const int scale = type.scale.value_or(0);
+  const size_t sign = rounded[0] == '-' ? 1 : 0;
+  const std::string int_part = rounded.substr(sign, rounded.find('.') - sign);
+  const int int_digits = int_part == "0" ? 0 : static_cast<int>(int_part.size());
+  if (int_digits > *type.precision - scale)
+    throw DbError("ORA-01438: value larger than specified precision allowed for this column");
+}
+
+// The kept form of a canonical decimal: a whole number that fits as an
+// integer, a value of at most 15 significant digits as a double, anything
+// longer as its digits.
+ColumnValue KeptDecimal(const std::string& canonical) {
+  if (auto exact = ExactDecimalOf(canonical)) return ExactDecimal{std::move(*exact)};
+  long long whole = 0;
+  const auto r = std::from_chars(canonical.data(), canonical.data() + canonical.size(), whole);
+  if (r.ec == std::errc() && r.ptr == canonical.data() + canonical.size()) return whole;
+  return std::strtod(canonical.c_str(), nullptr);
+}
+
+// A number with more digits than a double holds, checked and rounded on its
+// digits alone.
+ColumnValue CheckExactNumber(const std::string& canonical, const DeclaredType& type) {
+  if (!type.precision && !type.scale) return KeptDecimal(canonical);
+  const std::string rounded = RoundDecimal(canonical, type.scale.value_or(0));
+  CheckPrecision(rounded, type);
+  return KeptDecimal(rounded);
+}
+
 ColumnValue CheckNumber(const ColumnValue& value, const DeclaredType& type) {
   double as_double = 0;
   std::string text;
@@ -115,9 +147,12 @@ ColumnValue CheckNumber(const ColumnValue& value, const DeclaredType& type) {
     if (!std::isfinite(*d)) throw DbError("ORA-01426: numeric overflow");
     as_double = *d;
     text = DecimalText(as_double);
+  } else if (const auto* e = std::get_if<ExactDecimal>(&value)) {
+    return CheckExactNumber(e->digits, type);
   } else {
     const std::string& raw = std::get<std::string>(value);
     const std::string trimmed(text::Trimmed(raw));
+    if (auto exact = ExactDecimalOf(trimmed)) return CheckExactNumber(*exact, type);
     char* end = nullptr;
     as_double = std::strtod(trimmed.c_str(), &end);
     if (trimmed.empty() || *end != '\0' || !std::isfinite(as_double))
@@ -130,13 +165,7 @@ ColumnValue CheckNumber(const ColumnValue& value, const DeclaredType& type) {
                : ColumnValue(as_double);
   const int scale = type.scale.value_or(0);
   const std::string rounded = RoundDecimal(text, scale);
-  if (type.precision) {
-    const std::string int_part =
-        rounded.substr(rounded[0] == '-' ? 1 : 0, rounded.find('.') - (rounded[0] == '-' ? 1 : 0));
-    const int int_digits = int_part == "0" ? 0 : static_cast<int>(int_part.size());
-    if (int_digits > *type.precision - scale)
-      throw DbError("ORA-01438: value larger than specified precision allowed for this column");
-  }
+  CheckPrecision(rounded, type);
   const double kept = std::strtod(rounded.c_str(), nullptr);
   if (kept == std::trunc(kept) && std::fabs(kept) < 9e18) return static_cast<long long>(kept);
   return kept;
@@ -145,6 +174,112 @@ ColumnValue CheckNumber(const ColumnValue& value, const DeclaredType& type) {
 std::string QuotedName(const std::string& name) { return "\"" + name + "\""; }
 
 }  // namespace
+
+std::optional<DecimalParts> ParseDecimal(std::string_view text) {
+  size_t i = 0, e = text.size();
+  while (i < e && static_cast<unsigned char>(text[i]) <= ' ') ++i;
+  while (e > i && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+  bool negative = false;
+  if (i < e && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  // The value is 0.<digits> times ten to the power point.
+  std::string digits;
+  long long point = 0;
+  bool any = false, after_point = false;
+  for (; i < e; ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      any = true;
+      if (digits.empty() && c == '0') {
+        if (after_point) --point;
+        continue;
+      }
+      digits += c;
+      if (!after_point) ++point;
+    } else if (c == '.' && !after_point) {
+      after_point = true;
+    } else {
+      break;
+    }
+  }
+  if (!any) return std::nullopt;
+  if (i < e && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    bool down = false;
+    if (i < e && (text[i] == '+' || text[i] == '-')) down = text[i++] == '-';
+    if (i == e) return std::nullopt;
+    long long exponent = 0;
+    for (; i < e && text[i] >= '0' && text[i] <= '9'; ++i)
+      exponent = std::min(exponent * 10 + (text[i] - '0'), 1000000LL);
+    point += down ? -exponent : exponent;
+  }
+  if (i != e) return std::nullopt;
+  while (!digits.empty() && digits.back() == '0') digits.pop_back();
+  if (digits.empty()) return DecimalParts{false, {}, 0};
+  return DecimalParts{negative, std::move(digits), point};
+}
+
+std::optional<std::string> CanonicalDecimal(std::string_view text) {
+  auto parts = ParseDecimal(text);
+  if (!parts) return std::nullopt;
+  std::string& digits = parts->digits;
+  long long point = parts->point;
+  if (digits.size() > 38) {
+    const bool up = digits[38] >= '5';
+    digits.resize(38);
+    size_t k = digits.size();
+    for (; up && k > 0; --k) {
+      if (digits[k - 1] != '9') {
+        ++digits[k - 1];
+        break;
+      }
+      digits[k - 1] = '0';
+    }
+    if (up && k == 0) {
+      digits.insert(digits.begin(), '1');
+      ++point;
+    }
+    while (!digits.empty() && digits.back() == '0') digits.pop_back();
+  }
+  // NUMBER holds magnitudes below 1E+126; below 1E-130 it keeps zero.
+  if (digits.empty() || point < -129) return std::string("0");
+  if (point > 126) return std::nullopt;
+  std::string out = parts->negative ? "-" : "";
+  const auto n = static_cast<long long>(digits.size());
+  if (point <= 0) {
+    out += "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+  } else if (point >= n) {
+    out += digits + std::string(static_cast<size_t>(point - n), '0');
+  } else {
+    out += digits.substr(0, static_cast<size_t>(point)) + "." +
+           digits.substr(static_cast<size_t>(point));
+  }
+  return out;
+}
+
+std::optional<std::string> ExactDecimalOf(std::string_view text) {
+  size_t digit_chars = 0;
+  for (const char c : text) digit_chars += c >= '0' && c <= '9';
+  if (digit_chars < 16) return std::nullopt;
+  auto canonical = CanonicalDecimal(text);
+  if (!canonical) return std::nullopt;
+  // From the first digit that is not zero to the last.
+  const size_t first = canonical->find_first_of("123456789"),
+               last = canonical->find_last_of("123456789");
+  if (first == std::string::npos) return std::nullopt;
+  const bool point_between = canonical->find('.', first) < last;
+  if (last - first + 1 - (point_between ? 1 : 0) <= 15) return std::nullopt;
+  long long whole = 0;
+  const char* end = canonical->data() + canonical->size();
+  const auto r = std::from_chars(canonical->data(), end, whole);
+  if (r.ec == std::errc() && r.ptr == end) return std::nullopt;
+  return canonical;
+}
+
+bool IsExactDecimal(std::string_view bytes) {
+  if (bytes.size() < 16) return false;
+  const auto exact = ExactDecimalOf(bytes);
+  return exact && *exact == bytes;
+}
 
 DeclaredType ParseDeclaredType(const std::string& declared) {
   DeclaredType type;
@@ -212,6 +347,10 @@ ColumnValue CheckColumnValue(const ColumnValue& value, const DeclaredType& type,
   switch (type.kind) {
     case DeclaredType::Kind::Other: return value;
     case DeclaredType::Kind::Text: {
+      // A long number goes into a text column as its digits, as Oracle
+      // converts a NUMBER to text.
+      if (const auto* exact = std::get_if<ExactDecimal>(&value))
+        return CheckColumnValue(exact->digits, type, table, column);
       if (!text || type.length == 0) return value;
       const size_t actual = type.length_in_chars ? CharCount(*text) : text->size();
       if (static_cast<long long>(actual) > type.length)

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace xb::db::oracle {
@@ -22,8 +23,40 @@ struct DeclaredType {
 // "integer", "date"); anything else is Other and left alone.
 DeclaredType ParseDeclaredType(const std::string& declared);
 
+// A NUMBER value that neither a 64-bit integer nor a double shown to 15
+// significant digits holds: its plain decimal digits in canonical form
+// ("-12345678901234567890", "0.1234567890123456789"; no exponent, no
+// leading or trailing zeros), at most 38 significant digits as NUMBER keeps.
+struct ExactDecimal {
+  std::string digits;
+  bool operator==(const ExactDecimal&) const = default;
+};
+
 // A value as it reaches a column; NULL as monostate.
-using ColumnValue = std::variant<std::monostate, long long, double, std::string>;
+using ColumnValue = std::variant<std::monostate, long long, double, std::string, ExactDecimal>;
+
+// A decimal number text ("-1.50e3", " 0.002 ") taken apart: the value is
+// 0.<digits> times ten to the power point, digits without leading or
+// trailing zeros (none for zero). nullopt when the text is no number.
+struct DecimalParts {
+  bool negative = false;
+  std::string digits;
+  long long point = 0;
+};
+std::optional<DecimalParts> ParseDecimal(std::string_view text);
+
+// The canonical decimal of a number text as NUMBER keeps it ("+1.50e3 "
+// gives "1500"; rounded half away from zero to 38 significant digits), or
+// nullopt when the text is no number or lies beyond NUMBER's range.
+std::optional<std::string> CanonicalDecimal(std::string_view text);
+
+// The canonical digits of a number text that must be kept as an
+// ExactDecimal (more than 15 significant digits, and not a 64-bit integer),
+// else nullopt. Cheap for a text of fewer than 16 digits.
+std::optional<std::string> ExactDecimalOf(std::string_view text);
+
+// True when bytes are an ExactDecimal's digits exactly as kept.
+bool IsExactDecimal(std::string_view bytes);
 
 // The value the column keeps, or the DbError Oracle gives for it.
 ColumnValue CheckColumnValue(const ColumnValue& value, const DeclaredType& type,

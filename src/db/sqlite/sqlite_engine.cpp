@@ -15,17 +15,21 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <set>
+#include <string_view>
 #include <unordered_map>
 
 #include "db/engine.h"
 #include "db/errors.h"
+#include "db/oracle/column_types.h"
 #include "db/oracle/dialect.h"
 #include "db/oracle/sequence.h"
 #include "db/oracle/statement_text.h"
 #include "db/registry.h"
 #include "db/sql_text.h"
+#include "db/sqlite/number_params.h"
 #include "db/sqlite/type_checks.h"
 #include "db/value_text.h"
 #include "text/ascii.h"
@@ -35,6 +39,7 @@ namespace {
 
 using oracle::CheckDuplicateColumns;
 using oracle::DateTime;
+using oracle::ExactDecimalOf;
 using oracle::FindSequenceUses;
 using oracle::FirstWord;
 using oracle::FormatByMask;
@@ -93,6 +98,11 @@ void ToChar(sqlite3_context* context, int argc, sqlite3_value** argv) {
 void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   const std::string text = Text(argv[0]);
+  // A number longer than a double holds keeps its digits, as a column keeps
+  // them, so that it compares equal to the stored value.
+  if (auto exact = ExactDecimalOf(text))
+    return sqlite3_result_blob(context, exact->data(), static_cast<int>(exact->size()),
+                               SQLITE_TRANSIENT);
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   while (*end == ' ') ++end;
@@ -104,6 +114,17 @@ void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_int64(context, static_cast<sqlite3_int64>(value));
   else
     sqlite3_result_double(context, value);
+}
+
+// xlsbridge_number_order(value): the sort key of NumberSortKey.
+void NumberOrderKey(sqlite3_context* context, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  try {
+    const std::string key = NumberSortKey(argv[0]);
+    sqlite3_result_blob(context, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(context);
+  }
 }
 
 // ---- statements ------------------------------------------------------------
@@ -156,6 +177,7 @@ struct Shaped {
     bool is_text;
     std::string text;
     long long number;
+    bool exact = false;  // text holds a long number's digits, bound as a blob
   };
   std::string text;
   std::vector<Param> params;
@@ -163,28 +185,66 @@ struct Shaped {
   std::string as_written;  // for a shared one: the values written in
 };
 
-// The string literals of a data statement that may become parameters, as
-// [begin, end) spans including the quotes. In a query only those after the
-// first WHERE outside parentheses qualify: literals in the select list give
-// the result its column names. X'..' (a blob) never qualifies.
-std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql, bool query) {
-  std::vector<std::pair<size_t, size_t>> spans;
+// A literal of a data statement that becomes a parameter: a string, or a
+// number with more digits than a double holds (bound as its digits, see
+// BindNumberText), as a [first, second) span including any quotes.
+struct Literal {
+  size_t first, second;
+  bool number = false;
+};
+
+// The literals of a data statement that may become parameters. In a query
+// only those after the first WHERE outside parentheses qualify: literals in
+// the select list give the result its column names. X'..' (a blob) never
+// qualifies.
+std::vector<Literal> ShareableLiterals(const std::string& sql, bool query) {
+  std::vector<Literal> spans;
   bool open = !query, unterminated = false;
   int depth = 0;
   size_t word_begin = 0, word_size = 0, last_code = std::string::npos;
+  size_t number_begin = std::string::npos;
   auto end_word = [&] {
     if (!open && depth == 0 && word_size == 5 &&
         text::EqualsIgnoringCase(std::string_view(sql).substr(word_begin, 5), "where"))
       open = true;
     word_size = 0;
   };
+  auto end_number = [&](size_t end) {
+    if (number_begin == std::string::npos) return;
+    if (open && end - number_begin >= 16 &&
+        ExactDecimalOf(std::string_view(sql).substr(number_begin, end - number_begin)))
+      spans.push_back({number_begin, end, true});
+    number_begin = std::string::npos;
+  };
   WalkSql(
       sql,
       [&](size_t i) {
         // A comment between two code characters ends a word too.
-        if (last_code != std::string::npos && i != last_code + 1) end_word();
+        if (last_code != std::string::npos && i != last_code + 1) {
+          end_word();
+          end_number(last_code + 1);
+        }
         last_code = i;
         const char c = sql[i];
+        // A number: digits, a point, an exponent; not part of a name.
+        if (number_begin != std::string::npos) {
+          const char before = sql[i - 1];
+          if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' ||
+                ((c == '+' || c == '-') && (before == 'e' || before == 'E'))))
+            end_number(i);
+        } else if (c >= '0' && c <= '9' && word_size == 0) {
+          number_begin = i;
+          // A unary minus right before it is the number's sign.
+          size_t j = i;
+          while (j > 0 && sql[j - 1] == ' ') --j;
+          if (j > 0 && sql[j - 1] == '-' && j == i) {
+            size_t k = j - 1;
+            while (k > 0 && sql[k - 1] == ' ') --k;
+            if (k == 0 || !(IsIdentChar(sql[k - 1]) || sql[k - 1] == ')' || sql[k - 1] == '\'' ||
+                            sql[k - 1] == '"'))
+              number_begin = j - 1;
+          }
+        }
         if (IsIdentChar(c)) {
           if (word_size++ == 0) word_begin = i;
           return;
@@ -197,12 +257,14 @@ std::vector<std::pair<size_t, size_t>> ShareableLiterals(const std::string& sql,
       },
       [&](size_t begin, size_t end, bool closed) {
         end_word();
+        end_number(begin);
         const bool blob = begin > 0 && IsIdentChar(sql[begin - 1]);
         if (!closed)
           unterminated = true;
         else if (sql[begin] == '\'' && open && !blob)
-          spans.emplace_back(begin, end);
+          spans.push_back({begin, end});
       });
+  if (last_code != std::string::npos) end_number(last_code + 1);
   // An unterminated literal: leave the text to SQLite as written.
   if (unterminated) return {};
   return spans;
@@ -233,6 +295,8 @@ class SqliteEngine : public Engine {
       sqlite3_create_function(db_, "to_char", 1, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_char", 2, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_number", 1, flags, nullptr, ToNumber, nullptr, nullptr);
+      sqlite3_create_function(db_, "xlsbridge_number_order", 1, flags, nullptr, NumberOrderKey,
+                              nullptr, nullptr);
       type_checks_ = std::make_unique<TypeChecks>(db_);
       // Reading the schema now also proves the file is a database.
       Exec("create temp view dual as select 'X' as dummy");
@@ -393,7 +457,7 @@ class SqliteEngine : public Engine {
     Shaped shaped;
     const std::string verb = FirstWord(sql);
     const bool data = oracle::IsDataVerb(verb);
-    std::vector<std::pair<size_t, size_t>> literals;
+    std::vector<Literal> literals;
     if (data) literals = ShareableLiterals(sql, verb == "select");
     shaped.shared = data && literals.size() + uses.size() <= kMaxSharedParams;
     if (!shaped.shared) literals.clear();
@@ -415,6 +479,12 @@ class SqliteEngine : public Engine {
         } else {
           shaped.text += std::to_string(value);
         }
+      } else if (literals[l].number) {
+        shaped.as_written.append(sql, begin, end - begin);
+        ++l;
+        shaped.text += '?';
+        shaped.params.push_back(
+            {true, *ExactDecimalOf(std::string_view(sql).substr(begin, end - begin)), 0, true});
       } else {
         shaped.as_written.append(sql, begin, end - begin);
         ++l;
@@ -430,7 +500,110 @@ class SqliteEngine : public Engine {
     }
     shaped.text.append(sql, at, std::string::npos);
     if (shaped.shared) shaped.as_written.append(sql, at, std::string::npos);
+    std::optional<std::vector<Target>> targets;
+    for (size_t i = 0; i < shaped.params.size(); ++i) {
+      Shaped::Param& param = shaped.params[i];
+      if (param.exact) {
+        // A long number written in the text is bound as its digits unless
+        // it plainly goes into (or is compared with) a column of another
+        // type: there it is its digits as text.
+        if (!targets) targets = MarkerTargets(shaped.text);
+        if (i < targets->size() && (*targets)[i] == Target::Other) param.exact = false;
+        continue;
+      }
+      if (!param.is_text || !ExactDecimalOf(param.text)) continue;
+      if (!targets) targets = MarkerTargets(shaped.text);
+      BindNumberText(*targets, i, param);
+    }
+    shaped.text = NumberOrder(shaped.text);
+    if (shaped.shared) shaped.as_written = NumberOrder(shaped.as_written);
     return shaped;
+  }
+
+  // A query sorted by a NUMBER column: SQLite orders a number kept with
+  // all its digits (a blob) after every other number, so such a term sorts
+  // by xlsbridge_number_order(column), which puts all of them in numeric
+  // order. Other terms, and other statements, are left as they are.
+  std::string NumberOrder(const std::string& sql) {
+    if (!strcasestr(sql.c_str(), "order") || FirstWord(sql) != "select") return sql;
+    const OrderByColumns found = FindOrderByColumns(sql);
+    std::string out;
+    size_t at = 0;
+    for (size_t i = 0; i < found.spans.size(); ++i) {
+      if (ColumnTarget(found.tables, found.columns[i]) != Target::Number) continue;
+      const auto [begin, end] = found.spans[i];
+      out.append(sql, at, begin - at);
+      out += "xlsbridge_number_order(";
+      out.append(sql, begin, end - begin);
+      out += ')';
+      at = end;
+    }
+    if (at == 0) return sql;
+    out.append(sql, at, std::string::npos);
+    return out;
+  }
+
+  // Where the value of a '?' goes as far as the statement's text says
+  // plainly: a NUMBER column, a column of another type, or unknown.
+  enum class Target : char { Unknown, Number, Other };
+  std::vector<Target> MarkerTargets(const std::string& sql) {
+    const MarkerColumns found = FindMarkerColumns(sql);
+    std::vector<Target> targets;
+    for (const auto& column : found.columns)
+      targets.push_back(column.empty() ? Target::Unknown : ColumnTarget(found.tables, column));
+    return targets;
+  }
+
+  // SQLite's NUMERIC affinity turns a number text of more digits than a
+  // double holds into a double, losing digits, and compares a NUMBER
+  // column with a text after that turn. A number text bound for a NUMBER
+  // column is therefore bound as a blob of its canonical digits, which
+  // affinity leaves alone: stored, it keeps every digit; compared, it equals
+  // exactly the value stored so. A text bound for anything else stays text.
+  static void BindNumberText(const std::vector<Target>& targets, size_t marker,
+                             Shaped::Param& param) {
+    if (marker >= targets.size() || targets[marker] != Target::Number) return;
+    if (auto exact = ExactDecimalOf(param.text)) {
+      param.text = std::move(*exact);
+      param.exact = true;
+    }
+  }
+
+  long long SchemaVersion() {
+    Stmt read(db_, "pragma main.schema_version");
+    return sqlite3_step(read.get()) == SQLITE_ROW ? sqlite3_column_int64(read.get(), 0) : -1;
+  }
+
+  // What the tables named make of a column: NUMBER when one of them has it
+  // so declared, Other when one has it otherwise, else Unknown.
+  Target ColumnTarget(const std::vector<std::string>& tables, const std::string& column) {
+    if (const long long version = SchemaVersion(); version != column_kinds_version_) {
+      column_kinds_.clear();
+      column_kinds_version_ = version;
+    }
+    Target target = Target::Unknown;
+    for (const auto& written : tables) {
+      const std::string table = text::UpperCased(written);
+      auto it = column_kinds_.find(table);
+      if (it == column_kinds_.end()) {
+        std::map<std::string, bool> columns;  // name: whether NUMBER
+        Stmt read(db_, "select name, type from main.pragma_table_info(?)");
+        sqlite3_bind_text(read.get(), 1, written.c_str(), -1, SQLITE_TRANSIENT);
+        while (sqlite3_step(read.get()) == SQLITE_ROW) {
+          const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(read.get(), 0));
+          const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(read.get(), 1));
+          if (name)
+            columns[text::UpperCased(name)] = oracle::ParseDeclaredType(type ? type : "").kind ==
+                                              oracle::DeclaredType::Kind::Number;
+        }
+        it = column_kinds_.emplace(table, std::move(columns)).first;
+      }
+      if (const auto found = it->second.find(text::UpperCased(column)); found != it->second.end()) {
+        if (found->second) return Target::Number;
+        target = Target::Other;
+      }
+    }
+    return target;
   }
 
   // A prepared statement for the shaped text, its values bound. Shared ones
@@ -462,7 +635,10 @@ class SqliteEngine : public Engine {
       stmt_ = lent_->get();
       int index = 1;
       for (const auto& param : shaped.params) {
-        if (param.is_text)
+        if (param.exact)
+          sqlite3_bind_blob(stmt_, index++, param.text.data(), static_cast<int>(param.text.size()),
+                            SQLITE_TRANSIENT);
+        else if (param.is_text)
           sqlite3_bind_text(stmt_, index++, param.text.data(), static_cast<int>(param.text.size()),
                             SQLITE_TRANSIENT);
         else
@@ -558,7 +734,7 @@ class SqliteEngine : public Engine {
       }
       text.append(sql, at, std::string::npos);
       markers_ = static_cast<int>(markers.size());
-      stmt_ = std::make_unique<Stmt>(engine.db_, text);
+      stmt_ = std::make_unique<Stmt>(engine.db_, engine.NumberOrder(text));
     }
     int parameterCount() const override { return markers_; }
     void execute(const std::vector<db::Value>& values) override {
@@ -613,6 +789,8 @@ class SqliteEngine : public Engine {
           case db::Value::Kind::Null: sqlite3_bind_null(stmt, index); break;
           case db::Value::Kind::Integer: sqlite3_bind_int64(stmt, index, v.integer); break;
           case db::Value::Kind::Text:
+            if (v.text.size() >= 16 && BindExact(index, static_cast<size_t>(order_[i]), v.text))
+              break;
             sqlite3_bind_text(stmt, index, v.text.data(), static_cast<int>(v.text.size()),
                               SQLITE_STATIC);
             break;
@@ -620,8 +798,29 @@ class SqliteEngine : public Engine {
       }
     }
 
+    // A long number for a NUMBER column, bound as its digits (see
+    // BindNumberText); false when the value is to be bound as text.
+    bool BindExact(int index, size_t marker, const std::string& text) {
+      if (!ExactDecimalOf(text)) return false;
+      // Kept while the schema stays as it was: a table may be made again
+      // with other types under the same prepared statement.
+      if (const long long version = engine_.SchemaVersion();
+          !targets_ || version != targets_version_) {
+        targets_ = engine_.MarkerTargets(sql_);
+        targets_version_ = version;
+      }
+      Shaped::Param param{true, text, 0};
+      BindNumberText(*targets_, marker, param);
+      if (!param.exact) return false;
+      sqlite3_bind_blob(stmt_->get(), index, param.text.data(), static_cast<int>(param.text.size()),
+                        SQLITE_TRANSIENT);
+      return true;
+    }
+
     SqliteEngine& engine_;
     std::string sql_;
+    std::optional<std::vector<Target>> targets_;
+    long long targets_version_ = -1;
     std::vector<SequenceUse> uses_;
     std::vector<int> order_;  // per '?' of the text: a value's index, or -1 - a sequence use's
     int markers_ = 0;
@@ -737,10 +936,16 @@ class SqliteEngine : public Engine {
       case SQLITE_NULL: out.reset(); return;
       case SQLITE_INTEGER: out = std::to_string(sqlite3_column_int64(stmt, c)); return;
       case SQLITE_FLOAT: out = FloatText(sqlite3_column_double(stmt, c)); return;
-      case SQLITE_BLOB:
-        out = BlobText(sqlite3_column_blob(stmt, c),
-                       static_cast<size_t>(sqlite3_column_bytes(stmt, c)));
+      case SQLITE_BLOB: {
+        // A number kept with all its digits is a blob of those digits.
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
+        const auto size = static_cast<size_t>(sqlite3_column_bytes(stmt, c));
+        if (oracle::IsExactDecimal(std::string_view(bytes ? bytes : "", size)))
+          out.emplace(bytes, size);
+        else
+          out = BlobText(bytes, size);
         return;
+      }
       default: {
         const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
         if (!out) out.emplace();
@@ -758,6 +963,10 @@ class SqliteEngine : public Engine {
   std::unordered_map<std::string, std::unique_ptr<Stmt>> statements_;
   std::unordered_map<std::string, long long> currval_;
   std::unique_ptr<TypeChecks> type_checks_;
+  // The columns of tables, by upper-case name, and whether each is NUMBER,
+  // as of a schema version.
+  std::map<std::string, std::map<std::string, bool>> column_kinds_;
+  long long column_kinds_version_ = -1;
 };
 
 }  // namespace

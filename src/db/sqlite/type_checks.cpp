@@ -17,19 +17,30 @@ namespace {
 using oracle::CheckColumnValue;
 using oracle::ColumnValue;
 using oracle::DeclaredType;
+using oracle::ExactDecimal;
+using oracle::IsExactDecimal;
 using oracle::ParseDeclaredType;
 
-void CheckFunction(sqlite3_context* context, int, sqlite3_value** argv) {
-  ColumnValue value;
-  switch (sqlite3_value_type(argv[0])) {
-    case SQLITE_NULL: break;
-    case SQLITE_INTEGER: value = static_cast<long long>(sqlite3_value_int64(argv[0])); break;
-    case SQLITE_FLOAT: value = sqlite3_value_double(argv[0]); break;
+// A value as the checks take it. A number longer than a double holds is
+// stored as a blob of its digits (the engine binds it so, and NUMERIC
+// affinity leaves a blob alone).
+ColumnValue ValueOf(sqlite3_value* arg) {
+  switch (sqlite3_value_type(arg)) {
+    case SQLITE_NULL: return std::monostate{};
+    case SQLITE_INTEGER: return static_cast<long long>(sqlite3_value_int64(arg));
+    case SQLITE_FLOAT: return sqlite3_value_double(arg);
     default: {
-      const auto* bytes = static_cast<const char*>(sqlite3_value_blob(argv[0]));
-      value = std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_value_bytes(argv[0])));
+      const auto* bytes = static_cast<const char*>(sqlite3_value_blob(arg));
+      std::string text(bytes ? bytes : "", static_cast<size_t>(sqlite3_value_bytes(arg)));
+      if (sqlite3_value_type(arg) == SQLITE_BLOB && IsExactDecimal(text))
+        return ExactDecimal{std::move(text)};
+      return text;
     }
   }
+}
+
+void CheckFunction(sqlite3_context* context, int, sqlite3_value** argv) {
+  const ColumnValue value = ValueOf(argv[0]);
   auto text = [&](int i) {
     const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(argv[i]));
     return std::string(t ? t : "");
@@ -49,7 +60,12 @@ void CheckFunction(sqlite3_context* context, int, sqlite3_value** argv) {
     if (std::holds_alternative<std::monostate>(kept)) return sqlite3_result_null(context);
     if (const auto* i = std::get_if<long long>(&kept)) return sqlite3_result_int64(context, *i);
     if (const auto* d = std::get_if<double>(&kept)) return sqlite3_result_double(context, *d);
-    sqlite3_result_value(context, argv[0]);  // text kept as it came
+    if (const auto* e = std::get_if<ExactDecimal>(&kept))
+      return sqlite3_result_blob(context, e->digits.data(), static_cast<int>(e->digits.size()),
+                                 SQLITE_TRANSIENT);
+    if (kept == value) return sqlite3_result_value(context, argv[0]);  // kept as it came
+    const auto& text = std::get<std::string>(kept);
+    sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   } catch (const DbError& e) {
     sqlite3_result_error(context, e.what(), -1);
   }
@@ -140,6 +156,8 @@ void RowCheckFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
         value = static_cast<long long>(sqlite3_value_int64(arg));
       } else if (kind == SQLITE_FLOAT) {
         value = sqlite3_value_double(arg);
+      } else if (kind == SQLITE_BLOB) {
+        value = ValueOf(arg);
       } else {
         // Text within its declared length is kept as it is: checked here
         // without a copy.
