@@ -88,6 +88,65 @@ std::string KeyConditionText(const TypedRow& row) {
   return text;
 }
 
+std::string ExistsText(const std::string& table, const TypedRow& row) {
+  return ExistsQuery(table, KeyConditionText(row));
+}
+
+std::string InsertText(const std::string& table, const std::string& columns, const TypedRow& row) {
+  return InsertStatement(table, columns, ValuesText(row));
+}
+
+Rendered MarkExists(const std::string& table, const TypedRow& row) {
+  std::string marked;
+  Rendered r;
+  r.values.reserve(row.keys.size());
+  Keys(row, nullptr, &marked, &r.values);
+  r.marked = ExistsQuery(table, marked);
+  return r;
+}
+
+Rendered MarkInsert(const std::string& table, const std::string& columns, const TypedRow& row) {
+  std::string marked;
+  marked.reserve(row.values.size() * 4);
+  Rendered r;
+  r.values.reserve(row.values.size());
+  Values(row, nullptr, &marked, &r.values);
+  r.marked = InsertStatement(table, columns, marked);
+  return r;
+}
+
+std::vector<db::Value> KeyValues(const TypedRow& row) {
+  std::vector<db::Value> values;
+  values.reserve(row.keys.size());
+  Keys(row, nullptr, nullptr, &values);
+  return values;
+}
+
+std::vector<db::Value> InsertValues(const TypedRow& row) {
+  std::vector<db::Value> values;
+  values.reserve(row.values.size());
+  Values(row, nullptr, nullptr, &values);
+  return values;
+}
+
+bool SameKeyShape(const TypedRow& a, const TypedRow& b) {
+  if (a.keys.size() != b.keys.size()) return false;
+  for (size_t i = 0; i < a.keys.size(); ++i)
+    if (a.keys[i].is_date != b.keys[i].is_date || a.keys[i].key != b.keys[i].key) return false;
+  return true;
+}
+
+bool SameValueShape(const TypedRow& a, const TypedRow& b) {
+  if (a.values.size() != b.values.size()) return false;
+  for (size_t i = 0; i < a.values.size(); ++i) {
+    const RowValue& x = a.values[i];
+    const RowValue& y = b.values[i];
+    // A sequence's name is part of the marked text; a value's text is not.
+    if (x.kind != y.kind || (x.kind == RowValue::Kind::Sequence && x.text != y.text)) return false;
+  }
+  return true;
+}
+
 Rendered RenderExists(const std::string& table, const TypedRow& row) {
   std::string text, marked;
   Rendered r;

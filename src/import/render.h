@@ -51,6 +51,23 @@ struct Rendered {
 std::string ValuesText(const TypedRow& row);
 std::string KeyConditionText(const TypedRow& row);
 
+// The Oracle text of the existence check and of the insert alone, as
+// RenderExists and RenderInsert make it.
+std::string ExistsText(const std::string& table, const TypedRow& row);
+std::string InsertText(const std::string& table, const std::string& columns, const TypedRow& row);
+// The bound form alone (marked text and values; text left empty), for a run
+// that makes the Oracle text only when it is shown or logged.
+Rendered MarkExists(const std::string& table, const TypedRow& row);
+Rendered MarkInsert(const std::string& table, const std::string& columns, const TypedRow& row);
+
+// The values alone: those an existence check binds (key terms) and those an
+// insert binds. Two rows of the same shape (SameKeyShape, SameValueShape)
+// make the same marked text, so a run makes it once for all such rows.
+std::vector<db::Value> KeyValues(const TypedRow& row);
+std::vector<db::Value> InsertValues(const TypedRow& row);
+bool SameKeyShape(const TypedRow& a, const TypedRow& b);
+bool SameValueShape(const TypedRow& a, const TypedRow& b);
+
 Rendered RenderExists(const std::string& table, const TypedRow& row);
 Rendered RenderExistingValues(const std::string& table, const std::string& columns,
                               const TypedRow& row);

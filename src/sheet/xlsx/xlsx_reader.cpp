@@ -50,9 +50,20 @@ constexpr const char* kStrictReason =
 
 [[noreturn]] void Fail(const std::string& why) { throw SheetError(why); }
 
+// The name after its last colon. Called for every tag and attribute of a
+// sheet: one pass, no library call (the names are a few characters).
 std::string_view LocalName(const char* name) {
-  const char* colon = std::strrchr(name, ':');
-  return colon ? std::string_view(colon + 1) : std::string_view(name);
+  const char* local = name;
+  const char* p = name;
+  for (; *p; ++p)
+    if (*p == ':') local = p + 1;
+  return std::string_view(local, size_t(p - local));
+}
+
+// s == literal, compared inline (the length is known when compiled).
+template <size_t N>
+bool Is(std::string_view s, const char (&literal)[N]) {
+  return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
 }
 
 const char* Attr(const char** atts, std::string_view local) {
@@ -631,25 +642,25 @@ struct SharedStrings : XmlHandler {
   int si_depth = 0, rph_depth = 0;
   bool in_t = false;
   void start(std::string_view name, const char** atts) override {
-    if (name == "si") {
+    if (Is(name, "si")) {
       ++si_depth;
       current.clear();
-    } else if (name == "rPh") {
+    } else if (Is(name, "rPh")) {
       ++rph_depth;
-    } else if (name == "t") {
+    } else if (Is(name, "t")) {
       in_t = si_depth > 0 && rph_depth == 0;
-    } else if (name == "sst") {
+    } else if (Is(name, "sst")) {
       uint64_t count = 0;
       if (const char* v = Attr(atts, "uniqueCount"); v && ParseUint(v, count))
         ends.reserve(size_t(std::min<uint64_t>(count, 1 << 20)));
     }
   }
   void end(std::string_view name) override {
-    if (name == "t") {
+    if (Is(name, "t")) {
       in_t = false;
-    } else if (name == "rPh") {
+    } else if (Is(name, "rPh")) {
       if (rph_depth > 0) --rph_depth;
-    } else if (name == "si" && si_depth > 0) {
+    } else if (Is(name, "si") && si_depth > 0) {
       --si_depth;
       DecodeEscapes(current);
       if (Utf16Length(current) > size_t(kXlsxMaxCellChars))
@@ -747,45 +758,45 @@ struct SheetStream : XmlHandler {
 
   void start(std::string_view name, const char** atts) override {
     if (!in_sheet_data) {
-      if (name == "sheetData") {
+      if (Is(name, "sheetData")) {
         in_sheet_data = true;
         parser->pause();  // the reader is open; rows come with nextRow
-      } else if (name == "dimension") {
+      } else if (Is(name, "dimension")) {
         readDimension(Attr(atts, "ref"));
       }
       return;
     }
-    if (name == "c") return startCell(atts);
-    if (name == "row") return startRow(atts);
+    if (Is(name, "c")) return startCell(atts);
+    if (Is(name, "row")) return startRow(atts);
     if (!in_cell) return;
-    if (name == "v") {
+    if (Is(name, "v")) {
       in_v = true;
       value.clear();
-    } else if (name == "is") {
+    } else if (Is(name, "is")) {
       in_is = true;
       value.clear();
-    } else if (name == "rPh") {
+    } else if (Is(name, "rPh")) {
       ++rph_depth;
-    } else if (name == "t") {
+    } else if (Is(name, "t")) {
       in_t = in_is && rph_depth == 0;
     }
   }
 
   void end(std::string_view name) override {
     if (!in_sheet_data) return;
-    if (name == "c") return endCell();
-    if (name == "row") return endRow();
-    if (name == "v") {
+    if (Is(name, "c")) return endCell();
+    if (Is(name, "row")) return endRow();
+    if (Is(name, "v")) {
       if (in_v) has_v = true;
       in_v = false;
-    } else if (name == "t") {
+    } else if (Is(name, "t")) {
       in_t = false;
-    } else if (name == "rPh") {
+    } else if (Is(name, "rPh")) {
       if (rph_depth > 0) --rph_depth;
-    } else if (name == "is") {
+    } else if (Is(name, "is")) {
       if (in_is) has_is = true;
       in_is = false;
-    } else if (name == "sheetData") {
+    } else if (Is(name, "sheetData")) {
       in_sheet_data = false;
       parser->stop();  // merged cells, print settings...: nothing the import uses
     }
@@ -854,11 +865,11 @@ struct SheetStream : XmlHandler {
     const char* s = nullptr;
     for (int i = 0; atts[i]; i += 2) {
       const std::string_view a = LocalName(atts[i]);
-      if (a == "r")
+      if (Is(a, "r"))
         r = atts[i + 1];
-      else if (a == "t")
+      else if (Is(a, "t"))
         t = atts[i + 1];
-      else if (a == "s")
+      else if (Is(a, "s"))
         s = atts[i + 1];
     }
     if (r) {
@@ -883,19 +894,19 @@ struct SheetStream : XmlHandler {
     last_column = column;
     if (t) {
       const std::string_view tv(t);
-      if (tv == "n")
+      if (Is(tv, "n"))
         type = 'n';
-      else if (tv == "s")
+      else if (Is(tv, "s"))
         type = 's';
-      else if (tv == "str")
+      else if (Is(tv, "str"))
         type = 'f';
-      else if (tv == "inlineStr")
+      else if (Is(tv, "inlineStr"))
         type = 'i';
-      else if (tv == "b")
+      else if (Is(tv, "b"))
         type = 'b';
-      else if (tv == "e")
+      else if (Is(tv, "e"))
         type = 'e';
-      else if (tv == "d")
+      else if (Is(tv, "d"))
         type = 'd';
       else
         return parser->fail("cell " + CellName(row, column) + " has the unknown type \"" +
