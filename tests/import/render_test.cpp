@@ -98,5 +98,44 @@ TEST(Render, ValuesStayOutOfTheMarkedText) {
   EXPECT_EQ(insert.values[1], Value::Of("a\r\nb\r\nc\r\nd"));
 }
 
+// The pieces a run uses row by row are the full renderings' pieces, and rows
+// of one shape share one marked text whatever their values.
+TEST(Render, PiecesAgreeWithTheFullRenderingAndShapesDecideTheMarkedText) {
+  const TypedRow row = SampleRow();
+  const Rendered exists = RenderExists("ZORVAT", row);
+  const Rendered insert = RenderInsert("ZORVAT", "AA,CC,SEQ_NN,BB", row);
+  EXPECT_EQ(ExistsText("ZORVAT", row), exists.text);
+  EXPECT_EQ(MarkExists("ZORVAT", row).marked, exists.marked);
+  EXPECT_EQ(KeyValues(row), exists.values);
+  EXPECT_EQ(InsertText("ZORVAT", "AA,CC,SEQ_NN,BB", row), insert.text);
+  EXPECT_EQ(MarkInsert("ZORVAT", "AA,CC,SEQ_NN,BB", row).marked, insert.marked);
+  EXPECT_EQ(InsertValues(row), insert.values);
+  EXPECT_TRUE(MarkInsert("ZORVAT", "AA,CC,SEQ_NN,BB", row).text.empty());
+
+  TypedRow other = row;
+  other.keys[0].text = "X";
+  other.values[0].text = "other text";
+  other.values[3].number = true;
+  EXPECT_TRUE(SameKeyShape(row, other));
+  EXPECT_TRUE(SameValueShape(row, other));
+  EXPECT_EQ(MarkInsert("ZORVAT", "AA,CC,SEQ_NN,BB", other).marked, insert.marked);
+
+  TypedRow dated = row;
+  dated.keys[0].is_date = true;
+  dated.values[0].kind = RowValue::Kind::Date;
+  EXPECT_FALSE(SameKeyShape(row, dated));
+  EXPECT_FALSE(SameValueShape(row, dated));
+  TypedRow renamed = row;
+  renamed.keys[1].key = "DD";
+  renamed.values[2].text = "SEQ_OTHER";  // the sequence's name is in the marked text
+  EXPECT_FALSE(SameKeyShape(row, renamed));
+  EXPECT_FALSE(SameValueShape(row, renamed));
+  TypedRow shorter = row;
+  shorter.keys.pop_back();
+  shorter.values.pop_back();
+  EXPECT_FALSE(SameKeyShape(row, shorter));
+  EXPECT_FALSE(SameValueShape(row, shorter));
+}
+
 }  // namespace
 }  // namespace xb::import
