@@ -1,6 +1,7 @@
 #include "import/importer.h"
 
 #include <cctype>
+#include <cstdint>
 
 #include <exception>
 #include <memory>
@@ -114,7 +115,7 @@ ReadOutcome Importer::LoadWorkbook() {
   sheet::InstanceGuard quit_on_return(instance.get());
 
   head_.clear();
-  rows_ = std::make_shared<std::vector<TypedRow>>();
+  rows_ = std::make_shared<RowStore>();
   list_stale_ = true;
   bool complete = false;
   try {
@@ -230,7 +231,8 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
     return text;
   };
 
-  if (row_bound > 4) rows_->reserve(static_cast<size_t>(row_bound - 4));
+  if (row_bound > 4)
+    rows_->reserve(static_cast<size_t>(row_bound - 4), header.columns.size() + header.keys.size());
   for (int row = 4; row < row_bound; ++row) {
     op_.progress().advance(row);
     op_.letPendingMessagesRun();
@@ -279,7 +281,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
     }
 
     // Without keys the row has no key terms and its condition is empty.
-    rows_->push_back(std::move(typed));
+    rows_->add(typed);
   }
   return true;
 }
@@ -288,7 +290,8 @@ const std::vector<std::string>& Importer::import_list() const {
   if (list_stale_ || list_rows_ != (rows_ ? rows_->size() : 0) || list_head_ != head_.size()) {
     list_ = head_;
     if (rows_ && head_.size() == 3)
-      for (const TypedRow& row : *rows_) {
+      for (size_t r = 0; r < rows_->size(); ++r) {
+        const TypedRow row = rows_->at(r);
         list_.push_back(KeyConditionText(row));
         list_.push_back(ValuesText(row));
       }
@@ -380,9 +383,9 @@ RunOutcome Importer::WriteRows() {
   // A copy: should the operator read another workbook while a prompt or box
   // of this run is open, this run still sees the list it started with.
   const std::vector<std::string> list = head_;
-  const std::shared_ptr<const std::vector<TypedRow>> typed_rows = rows_;
-  static const std::vector<TypedRow> kNoRows;
-  const std::vector<TypedRow>& rows = typed_rows ? *typed_rows : kNoRows;
+  const std::shared_ptr<const RowStore> typed_rows = rows_;
+  static const RowStore kNoRows;
+  const RowStore& rows = typed_rows ? *typed_rows : kNoRows;
   if (list.empty()) return RunOutcome::Stopped;
   auto& init = session_.init;
   auto& exe = session_.exe;
@@ -398,8 +401,10 @@ RunOutcome Importer::WriteRows() {
   // The marked texts of the last row shapes (the same for every row of a
   // read, but for a column whose data type changed on the way).
   std::string exists_marked, insert_marked;
-  const TypedRow* exists_shape = nullptr;
-  const TypedRow* insert_shape = nullptr;
+  constexpr uint32_t kNoShape = UINT32_MAX;
+  uint32_t exists_shape = kNoShape, insert_shape = kNoShape;
+  TypedRow row;
+  size_t row_index = SIZE_MAX;
 
   // The entries of the import list: the head, then two per row.
   const int count = static_cast<int>(list.size() + (list.size() == 3 ? 2 * rows.size() : 0));
@@ -412,22 +417,26 @@ RunOutcome Importer::WriteRows() {
 
   for (int i = 3; i < count; ++i) {
     op_.progress().advance(i);
-    const TypedRow& row = rows[static_cast<size_t>((i - 3) / 2)];
-
     const size_t index = static_cast<size_t>((i - 3) / 2);
+    if (index != row_index) {
+      row = rows.at(index);
+      row_index = index;
+    }
+    const uint32_t shape = rows.shapeOf(index);
+
     if (i % 2 == 1) {
       // An empty key condition: the row has no key terms.
       if (row.keys.empty()) {
         exists = false;
       } else {
-        if (!exists_shape || !SameKeyShape(*exists_shape, row)) {
+        if (shape != exists_shape) {
           exists_marked = MarkExists(table, row).marked;
-          exists_shape = &row;
+          exists_shape = shape;
         }
         init.close();
         init.setStatement(
             [typed_rows, index, context = run_text] {
-              return ExistsText(context->first, (*typed_rows)[index]);
+              return ExistsText(context->first, typed_rows->at(index));
             },
             exists_marked, KeyValues(row));
         init.open();
@@ -438,14 +447,14 @@ RunOutcome Importer::WriteRows() {
 
     try {
       if (!exists) {
-        if (!insert_shape || !SameValueShape(*insert_shape, row)) {
+        if (shape != insert_shape) {
           insert_marked = MarkInsert(table, columns, row).marked;
-          insert_shape = &row;
+          insert_shape = shape;
         }
         exe.close();
         exe.setStatement(
             [typed_rows, index, context = run_text] {
-              return InsertText(context->first, context->second, (*typed_rows)[index]);
+              return InsertText(context->first, context->second, typed_rows->at(index));
             },
             insert_marked, InsertValues(row));
         exe.execute();

@@ -10,7 +10,9 @@ namespace {
 // text: every line break of the text (CR, LF or CR LF) arrives as CR LF,
 // like every line of a statement.
 std::string AsSent(const std::string& text) {
-  if (text.find_first_of("\r\n") == std::string::npos) return text;
+  bool breaks = false;
+  for (const char c : text) breaks |= c == '\r' || c == '\n';
+  if (!breaks) return text;
   std::string out;
   out.reserve(text.size() + 8);
   for (size_t i = 0; i < text.size(); ++i) {
@@ -129,22 +131,81 @@ std::vector<db::Value> InsertValues(const TypedRow& row) {
   return values;
 }
 
-bool SameKeyShape(const TypedRow& a, const TypedRow& b) {
-  if (a.keys.size() != b.keys.size()) return false;
-  for (size_t i = 0; i < a.keys.size(); ++i)
-    if (a.keys[i].is_date != b.keys[i].is_date || a.keys[i].key != b.keys[i].key) return false;
+bool RowStore::Shape::operator==(const Shape& other) const {
+  if (values.size() != other.values.size() || keys.size() != other.keys.size()) return false;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const RowValue& x = values[i];
+    const RowValue& y = other.values[i];
+    if (x.kind != y.kind || x.number != y.number || x.text != y.text) return false;
+  }
+  for (size_t i = 0; i < keys.size(); ++i)
+    if (keys[i].is_date != other.keys[i].is_date || keys[i].key != other.keys[i].key) return false;
   return true;
 }
 
-bool SameValueShape(const TypedRow& a, const TypedRow& b) {
-  if (a.values.size() != b.values.size()) return false;
-  for (size_t i = 0; i < a.values.size(); ++i) {
-    const RowValue& x = a.values[i];
-    const RowValue& y = b.values[i];
-    // A sequence's name is part of the marked text; a value's text is not.
-    if (x.kind != y.kind || (x.kind == RowValue::Kind::Sequence && x.text != y.text)) return false;
+void RowStore::reserve(size_t rows, size_t texts_per_row) {
+  rows_.reserve(rows);
+  ends_.reserve(rows * texts_per_row);
+}
+
+void RowStore::add(const TypedRow& row) {
+  Shape shape;
+  shape.values.reserve(row.values.size());
+  shape.keys.reserve(row.keys.size());
+  const uint64_t text_begin = texts_.size();
+  const uint64_t first_piece = ends_.size();
+  auto keep = [&](const std::string& text) {
+    texts_ += text;
+    ends_.push_back(static_cast<uint32_t>(texts_.size() - text_begin));
+  };
+  for (const RowValue& v : row.values) {
+    if (v.kind == RowValue::Kind::Sequence) {
+      shape.values.push_back(v);
+      continue;
+    }
+    shape.values.push_back({v.kind, std::string(), v.number});
+    keep(v.text);
   }
-  return true;
+  for (const KeyValue& k : row.keys) {
+    shape.keys.push_back({k.key, std::string(), k.is_date});
+    keep(k.text);
+  }
+  // Nearly always the shape of the row before.
+  uint32_t id = static_cast<uint32_t>(shapes_.size());
+  if (!rows_.empty() && shapes_[rows_.back().shape] == shape) {
+    id = rows_.back().shape;
+  } else {
+    for (uint32_t s = 0; s < shapes_.size(); ++s)
+      if (shapes_[s] == shape) id = s;
+    if (id == shapes_.size()) shapes_.push_back(std::move(shape));
+  }
+  rows_.push_back({text_begin, first_piece, id});
+}
+
+TypedRow RowStore::at(size_t i) const {
+  const Row& r = rows_[i];
+  const Shape& shape = shapes_[r.shape];
+  const char* const base = texts_.data() + r.text_begin;
+  uint64_t piece = r.first_piece;
+  uint32_t begin = 0;
+  auto next = [&] {
+    const uint32_t end = ends_[piece++];
+    std::string text(base + begin, end - begin);
+    begin = end;
+    return text;
+  };
+  TypedRow row;
+  row.values.reserve(shape.values.size());
+  row.keys.reserve(shape.keys.size());
+  for (const RowValue& v : shape.values) {
+    row.values.push_back(v);
+    if (v.kind != RowValue::Kind::Sequence) row.values.back().text = next();
+  }
+  for (const KeyValue& k : shape.keys) {
+    row.keys.push_back(k);
+    row.keys.back().text = next();
+  }
+  return row;
 }
 
 Rendered RenderExists(const std::string& table, const TypedRow& row) {
