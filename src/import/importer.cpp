@@ -403,7 +403,9 @@ RunOutcome Importer::WriteRows() {
   std::string exists_marked, insert_marked;
   constexpr uint32_t kNoShape = UINT32_MAX;
   uint32_t exists_shape = kNoShape, insert_shape = kNoShape;
-  TypedRow row;
+  // The row at hand, shared with its statements' text makers: they keep that
+  // one row, not the read's rows, once the run is over.
+  std::shared_ptr<const TypedRow> current;
   size_t row_index = SIZE_MAX;
 
   // The entries of the import list: the head, then two per row.
@@ -419,9 +421,10 @@ RunOutcome Importer::WriteRows() {
     op_.progress().advance(i);
     const size_t index = static_cast<size_t>((i - 3) / 2);
     if (index != row_index) {
-      row = rows.at(index);
+      current = std::make_shared<const TypedRow>(rows.at(index));
       row_index = index;
     }
+    const TypedRow& row = *current;
     const uint32_t shape = rows.shapeOf(index);
 
     if (i % 2 == 1) {
@@ -435,9 +438,7 @@ RunOutcome Importer::WriteRows() {
         }
         init.close();
         init.setStatement(
-            [typed_rows, index, context = run_text] {
-              return ExistsText(context->first, typed_rows->at(index));
-            },
+            [current, context = run_text] { return ExistsText(context->first, *current); },
             exists_marked, KeyValues(row));
         init.open();
         exists = init.fieldInt(0) > 0;
@@ -453,8 +454,8 @@ RunOutcome Importer::WriteRows() {
         }
         exe.close();
         exe.setStatement(
-            [typed_rows, index, context = run_text] {
-              return InsertText(context->first, context->second, typed_rows->at(index));
+            [current, context = run_text] {
+              return InsertText(context->first, context->second, *current);
             },
             insert_marked, InsertValues(row));
         exe.execute();
