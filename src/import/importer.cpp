@@ -211,6 +211,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
     bool number = false;
   };
   std::vector<ColumnType> column_types(header.columns.size());
+  std::vector<db::Dictionary::Slot> type_slots(header.columns.size());
   // The key terms each column position gives, in the header's key order.
   std::vector<std::vector<size_t>> keys_at(header.columns.size() + 1);
   for (size_t k = 0; k < header.keys.size(); ++k) {
@@ -250,7 +251,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
         typed.values.push_back({RowValue::Kind::Sequence, column.sequence});
         continue;
       }
-      const db::Dictionary::Answer& answer = dictionary.ask(type_queries[p - 1]);
+      const db::Dictionary::Answer& answer = dictionary.ask(type_queries[p - 1], type_slots[p - 1]);
       std::string_view answer_text;
       if (!answer.rows.empty() && !answer.rows[0].empty() && answer.rows[0][0])
         answer_text = *answer.rows[0][0];
