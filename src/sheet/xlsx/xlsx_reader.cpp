@@ -346,16 +346,111 @@ class XmlHandler {
   virtual void text(const char*, int) {}
 };
 
+// Unpacks a part on a thread of its own, a few chunks ahead of its parser,
+// so that inflating and parsing the sheet take two cores. read() answers as
+// zip_fread would.
+class ReadAhead {
+ public:
+  explicit ReadAhead(zip_file_t* file) : file_(file) {
+    thread_ = std::thread([this] { fill(); });
+  }
+  ~ReadAhead() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Up to size bytes (a chunk is never larger than kChunk); 0 at the end,
+  // -1 when the part cannot be unpacked (error() says why).
+  zip_int64_t read(void* buffer, size_t size) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !ready_.empty() || done_; });
+    if (ready_.empty()) return failed_ ? -1 : 0;
+    std::vector<char> chunk = std::move(ready_.front());
+    ready_.pop_front();
+    lock.unlock();
+    const size_t n = std::min(size, chunk.size());
+    std::memcpy(buffer, chunk.data(), n);
+    lock.lock();
+    free_.push_back(std::move(chunk));
+    lock.unlock();
+    changed_.notify_all();
+    return zip_int64_t(n);
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  static constexpr size_t kAhead = 4;
+
+  void fill() {
+    for (;;) {
+      std::vector<char> chunk;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || ready_.size() < kAhead; });
+        if (stop_) return;
+        if (!free_.empty()) {
+          chunk = std::move(free_.back());
+          free_.pop_back();
+        }
+      }
+      zip_int64_t n = -1;
+      std::string error;
+      try {
+        chunk.resize(kChunk);
+        n = zip_fread(file_, chunk.data(), kChunk);
+        if (n < 0) error = zip_file_strerror(file_);
+      } catch (const std::bad_alloc&) {
+        error = "not enough memory";
+      }
+      {
+        std::lock_guard lock(mutex_);
+        if (n <= 0) {
+          done_ = true;
+          failed_ = n < 0;
+          error_ = std::move(error);
+        } else {
+          chunk.resize(size_t(n));
+          ready_.push_back(std::move(chunk));
+        }
+      }
+      changed_.notify_all();
+      if (n <= 0) return;
+    }
+  }
+
+  zip_file_t* file_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<char>> ready_;
+  std::vector<std::vector<char>> free_;
+  bool stop_ = false, done_ = false, failed_ = false;
+  std::string error_;
+  std::thread thread_;
+};
+
 class PartParser {
  public:
   PartParser(Package& package, const std::string& name, bool large, XmlHandler* handler,
-             const std::atomic<bool>* cancel = nullptr)
+             const std::atomic<bool>* cancel = nullptr, bool read_ahead = false)
       : handler_(handler), cancel_(cancel) {
     file_ = package.open(name, large, info_);
     parser_ = XML_ParserCreate(nullptr);
     if (!parser_) {
       zip_fclose(file_);
       throw std::bad_alloc();
+    }
+    if (read_ahead) {
+      try {
+        ahead_ = std::make_unique<ReadAhead>(file_);
+      } catch (const std::system_error&) {
+        // No thread to be had: the parser unpacks as it goes.
+      }
     }
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, &PartParser::OnStart, &PartParser::OnEnd);
@@ -365,6 +460,7 @@ class PartParser {
     XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
   }
   ~PartParser() {
+    ahead_.reset();  // its thread reads file_ until it ends
     XML_ParserFree(parser_);
     zip_fclose(file_);
   }
@@ -387,8 +483,11 @@ class PartParser {
       if (cancel_ && cancel_->load(std::memory_order_relaxed)) Fail("reading was given up");
       void* buffer = XML_GetBuffer(parser_, int(kChunk));
       if (!buffer) Fail("not enough memory to read the part " + info_.name);
-      const zip_int64_t n = zip_fread(file_, buffer, kChunk);
-      if (n < 0) Fail("the part " + info_.name + " is damaged: " + zip_file_strerror(file_));
+      const zip_int64_t n =
+          ahead_ ? ahead_->read(buffer, kChunk) : zip_fread(file_, buffer, kChunk);
+      if (n < 0)
+        Fail("the part " + info_.name +
+             " is damaged: " + (ahead_ ? ahead_->error() : std::string(zip_file_strerror(file_))));
       read_ += uint64_t(n);
       if (read_ > info_.size)
         Fail("the part " + info_.name + " unpacks to more bytes than its entry says (" +
@@ -483,6 +582,7 @@ class PartParser {
   const std::atomic<bool>* cancel_;
   PartInfo info_;
   zip_file_t* file_ = nullptr;
+  std::unique_ptr<ReadAhead> ahead_;
   XML_Parser parser_ = nullptr;
   uint64_t read_ = 0;
   uint64_t events_ = 0;
@@ -1328,7 +1428,8 @@ class XlsxReader : public WorkbookReader {
 
     sheet_.formats = &formats_;
     sheet_.date1904 = date1904_;
-    sheet_parser_ = std::make_unique<PartParser>(*package_, sheet_part, true, &sheet_, &cancel_);
+    sheet_parser_ = std::make_unique<PartParser>(*package_, sheet_part, true, &sheet_, &cancel_,
+                                                 package_->limits().threads);
     sheet_.parser = sheet_parser_.get();
     // Up to the rows: the sheet's used range, and any fault before them, come out now.
     if (!sheet_parser_->run()) {
