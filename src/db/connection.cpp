@@ -135,14 +135,34 @@ void Query::close() {
 void Query::setStatement(const std::string& oracle_text, const std::string& marked_sql,
                          std::vector<Value> values) {
   unsplit_text_ = oracle_text;
+  make_text_ = nullptr;
   unsplit_ = true;
   bound_ = true;
   marked_ = marked_sql;
   values_ = std::move(values);
 }
 
+void Query::setStatement(std::function<std::string()> make_text, const std::string& marked_sql,
+                         std::vector<Value> values) {
+  unsplit_text_.clear();
+  make_text_ = std::move(make_text);
+  unsplit_ = true;
+  bound_ = true;
+  marked_ = marked_sql;
+  values_ = std::move(values);
+}
+
+void Query::MakeText() const {
+  if (!make_text_) return;
+  // Taken out first: the maker runs once even should it throw.
+  const std::function<std::string()> make = std::move(make_text_);
+  make_text_ = nullptr;
+  unsplit_text_ = make();
+}
+
 void Query::Split() const {
   if (!unsplit_) return;
+  MakeText();
   unsplit_ = false;
   const_cast<Query*>(this)->setSql(unsplit_text_);
   const_cast<Query*>(this)->bound_ = true;
@@ -150,6 +170,7 @@ void Query::Split() const {
 
 void Query::setSql(const std::string& text) {
   unsplit_ = false;
+  make_text_ = nullptr;
   bound_ = false;
   // Called for every cell of a read: the line strings are reused.
   size_t count = 0;
@@ -168,6 +189,7 @@ void Query::setSql(const std::string& text) {
 }
 
 std::string Query::sql() const {
+  if (unsplit_) MakeText();
   // One line (no line break in it): the text itself.
   if (unsplit_ && unsplit_text_.find_first_of("\r\n") == std::string::npos)
     return unsplit_text_.empty() ? std::string() : unsplit_text_ + "\r\n";

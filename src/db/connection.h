@@ -3,6 +3,7 @@
 // exe), with the operations the import and export logic rely on.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -85,6 +86,7 @@ class Query {
   void clearSql() {
     lines_.clear();
     unsplit_ = false;
+    make_text_ = nullptr;
     bound_ = false;
   }
   void appendLine(const std::string& line) {
@@ -96,6 +98,11 @@ class Query {
   // shown and logged (and sent to an engine that cannot bind); marked_sql is
   // the same statement with '?' for each value, prepared once per shape.
   void setStatement(const std::string& oracle_text, const std::string& marked_sql,
+                    std::vector<Value> values);
+  // The same with the Oracle text made by make_text only when something
+  // asks for it (sql(), lines(), a statement log, an engine that cannot
+  // bind): a run of many rows sent bound never spells them out.
+  void setStatement(std::function<std::string()> make_text, const std::string& marked_sql,
                     std::vector<Value> values);
   // Every line followed by CR LF: what is sent and what is read back.
   std::string sql() const;
@@ -138,6 +145,9 @@ class Query {
   mutable std::vector<std::string> lines_;
   mutable std::string unsplit_text_;
   mutable bool unsplit_ = false;
+  // While set, unsplit_text_ is still to be made by it.
+  mutable std::function<std::string()> make_text_;
+  void MakeText() const;
   bool bound_ = false;
   std::string marked_;
   std::vector<Value> values_;

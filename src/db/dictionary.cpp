@@ -12,6 +12,7 @@ const Dictionary::Answer& Dictionary::ask(const std::string& sql) {
   // be wrong now.
   if (const uint64_t changes = SchemaChangeCount(); changes != schema_changes_) {
     answers_.clear();
+    ++generation_;
     schema_changes_ = changes;
   }
   if (const auto it = answers_.find(sql); it != answers_.end()) return it->second;
@@ -37,8 +38,18 @@ const Dictionary::Answer& Dictionary::ask(const std::string& sql) {
   return answers_.emplace(sql, std::move(answer)).first->second;
 }
 
+const Dictionary::Answer& Dictionary::ask(const std::string& sql, Slot& slot) {
+  if (slot.answer && slot.generation == generation_ && SchemaChangeCount() == schema_changes_)
+    return *slot.answer;
+  const Answer& answer = ask(sql);
+  slot.answer = &answer;
+  slot.generation = generation_;
+  return answer;
+}
+
 void Dictionary::forget() {
   answers_.clear();
+  ++generation_;
   asked_ = 0;
 }
 

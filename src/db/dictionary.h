@@ -34,6 +34,14 @@ class Dictionary {
   // The rows of a dictionary statement (the text exactly as the loader
   // builds it); runs it when this read has not asked it yet.
   const Answer& ask(const std::string& sql);
+  // The same for a caller that asks one text again and again (the loader,
+  // once per cell): the slot remembers where the answer is kept, so a repeat
+  // needs no look-up of the text while nothing has been forgotten.
+  struct Slot {
+    const Answer* answer = nullptr;
+    uint64_t generation = 0;
+  };
+  const Answer& ask(const std::string& sql, Slot& slot);
   void forget();
   // How many statements reached the database since the last forget (tests).
   int asked() const { return asked_; }
@@ -54,6 +62,9 @@ class Dictionary {
   Query& query_;
   std::unordered_map<std::string, Answer> answers_;
   uint64_t schema_changes_ = 0;
+  // Moves whenever the answers are forgotten: a slot of another generation
+  // points at nothing.
+  uint64_t generation_ = 1;
   int asked_ = 0;
 };
 

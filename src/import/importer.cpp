@@ -1,9 +1,12 @@
 #include "import/importer.h"
 
 #include <cctype>
+#include <cstdint>
 
 #include <exception>
 #include <memory>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "db/dictionary.h"
@@ -113,7 +116,7 @@ ReadOutcome Importer::LoadWorkbook() {
   sheet::InstanceGuard quit_on_return(instance.get());
 
   head_.clear();
-  rows_ = std::make_shared<std::vector<TypedRow>>();
+  rows_ = std::make_shared<RowStore>();
   list_stale_ = true;
   bool complete = false;
   try {
@@ -200,6 +203,24 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
   for (const auto& column : header.columns)
     type_queries.push_back(column.is_sequence ? std::string() : DataTypeQuery(table, column.name));
 
+  // What each column's data type makes of its cells, worked out again only
+  // when the dictionary's answer changes.
+  struct ColumnType {
+    bool known = false;
+    std::string answer;
+    bool is_date = false;
+    bool number = false;
+  };
+  std::vector<ColumnType> column_types(header.columns.size());
+  std::vector<db::Dictionary::Slot> type_slots(header.columns.size());
+  // The key terms each column position gives, in the header's key order.
+  std::vector<std::vector<size_t>> keys_at(header.columns.size() + 1);
+  for (size_t k = 0; k < header.keys.size(); ++k) {
+    const int at = header.key_positions[k];
+    if (at >= 1 && static_cast<size_t>(at) <= header.columns.size())
+      keys_at[static_cast<size_t>(at)].push_back(k);
+  }
+
   const int row_bound = FindRowBound([&](int row) { return sheet.cellText(row, 1); });
   op_.progress().start(0, row_bound);
 
@@ -212,41 +233,57 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
     return text;
   };
 
+  if (row_bound > 4)
+    rows_->reserve(static_cast<size_t>(row_bound - 4), header.columns.size() + header.keys.size());
   for (int row = 4; row < row_bound; ++row) {
     op_.progress().advance(row);
     op_.letPendingMessagesRun();
 
     TypedRow typed;
+    typed.values.reserve(header.columns.size());
+    typed.keys.reserve(header.keys.size());
     int sheet_column = 1;
     for (size_t p = 1; p <= header.columns.size(); ++p) {
       const ColumnEntry& column = header.columns[p - 1];
       // Read before the kind is known: a sequence column reads the cell of
       // the next plain column too, and a failing read fails the row.
-      const std::string upper = text::UpperCased(text::Trimmed(cell_text(row, sheet_column)));
+      std::string trimmed(text::Trimmed(cell_text(row, sheet_column)));
       if (column.is_sequence) {
         typed.values.push_back({RowValue::Kind::Sequence, column.sequence});
         continue;
       }
-      const std::string data_type = text::UpperCased(dictionary.ask(type_queries[p - 1]).text());
-      const bool is_date = data_type == "DATE";
+      const db::Dictionary::Answer& answer = dictionary.ask(type_queries[p - 1], type_slots[p - 1]);
+      std::string_view answer_text;
+      if (!answer.rows.empty() && !answer.rows[0].empty() && answer.rows[0][0])
+        answer_text = *answer.rows[0][0];
+      ColumnType& type = column_types[p - 1];
+      if (!type.known || type.answer != answer_text) {
+        type.known = true;
+        type.answer.assign(answer_text);
+        const std::string data_type = text::UpperCased(type.answer);
+        type.is_date = data_type == "DATE";
+        type.number = data_type == "NUMBER" || data_type == "FLOAT" || data_type == "INTEGER" ||
+                      data_type == "BINARY_DOUBLE" || data_type == "BINARY_FLOAT" ||
+                      data_type == "NUMERIC" || data_type == "DECIMAL";
+      }
+      const bool is_date = type.is_date;
+      const std::vector<size_t>& keys = keys_at[p];
+      // Dates and key terms take the cell upper-cased; other values as trimmed.
+      std::string upper;
+      if (is_date || !keys.empty()) upper = text::UpperCased(trimmed);
+      for (const size_t k : keys) typed.keys.push_back({header.keys[k], upper, is_date});
       if (is_date) {
-        typed.values.push_back({RowValue::Kind::Date, upper});
+        typed.values.push_back({RowValue::Kind::Date, std::move(upper)});
       } else {
-        RowValue value{RowValue::Kind::Text,
-                       std::string(text::Trimmed(cell_text(row, sheet_column)))};
-        value.number = data_type == "NUMBER" || data_type == "FLOAT" || data_type == "INTEGER" ||
-                       data_type == "BINARY_DOUBLE" || data_type == "BINARY_FLOAT" ||
-                       data_type == "NUMERIC" || data_type == "DECIMAL";
+        RowValue value{RowValue::Kind::Text, std::move(trimmed)};
+        value.number = type.number;
         typed.values.push_back(std::move(value));
       }
-      for (size_t k = 0; k < header.keys.size(); ++k)
-        if (header.key_positions[k] == static_cast<int>(p))
-          typed.keys.push_back({header.keys[k], upper, is_date});
       ++sheet_column;
     }
 
     // Without keys the row has no key terms and its condition is empty.
-    rows_->push_back(std::move(typed));
+    rows_->add(typed);
   }
   return true;
 }
@@ -255,7 +292,8 @@ const std::vector<std::string>& Importer::import_list() const {
   if (list_stale_ || list_rows_ != (rows_ ? rows_->size() : 0) || list_head_ != head_.size()) {
     list_ = head_;
     if (rows_ && head_.size() == 3)
-      for (const TypedRow& row : *rows_) {
+      for (size_t r = 0; r < rows_->size(); ++r) {
+        const TypedRow row = rows_->at(r);
         list_.push_back(KeyConditionText(row));
         list_.push_back(ValuesText(row));
       }
@@ -347,9 +385,9 @@ RunOutcome Importer::WriteRows() {
   // A copy: should the operator read another workbook while a prompt or box
   // of this run is open, this run still sees the list it started with.
   const std::vector<std::string> list = head_;
-  const std::shared_ptr<const std::vector<TypedRow>> typed_rows = rows_;
-  static const std::vector<TypedRow> kNoRows;
-  const std::vector<TypedRow>& rows = typed_rows ? *typed_rows : kNoRows;
+  const std::shared_ptr<const RowStore> typed_rows = rows_;
+  static const RowStore kNoRows;
+  const RowStore& rows = typed_rows ? *typed_rows : kNoRows;
   if (list.empty()) return RunOutcome::Stopped;
   auto& init = session_.init;
   auto& exe = session_.exe;
@@ -359,6 +397,18 @@ RunOutcome Importer::WriteRows() {
   const std::string columns = list.size() > 2 ? list[2] : std::string();
   bool exists = false;
   bool overwrite_all = false;
+  // The rows' Oracle texts are made from the typed rows only when shown or
+  // logged, maybe after this run: what they need is kept with them.
+  const auto run_text = std::make_shared<const std::pair<std::string, std::string>>(table, columns);
+  // The marked texts of the last row shapes (the same for every row of a
+  // read, but for a column whose data type changed on the way).
+  std::string exists_marked, insert_marked;
+  constexpr uint32_t kNoShape = UINT32_MAX;
+  uint32_t exists_shape = kNoShape, insert_shape = kNoShape;
+  // The row at hand, shared with its statements' text makers: they keep that
+  // one row, not the read's rows, once the run is over.
+  std::shared_ptr<const TypedRow> current;
+  size_t row_index = SIZE_MAX;
 
   // The entries of the import list: the head, then two per row.
   const int count = static_cast<int>(list.size() + (list.size() == 3 ? 2 * rows.size() : 0));
@@ -371,28 +421,49 @@ RunOutcome Importer::WriteRows() {
 
   for (int i = 3; i < count; ++i) {
     op_.progress().advance(i);
-    const TypedRow& row = rows[static_cast<size_t>((i - 3) / 2)];
+    const size_t index = static_cast<size_t>((i - 3) / 2);
+    if (index != row_index) {
+      current = std::make_shared<const TypedRow>(rows.at(index));
+      row_index = index;
+    }
+    const TypedRow& row = *current;
+    const uint32_t shape = rows.shapeOf(index);
 
     if (i % 2 == 1) {
       // An empty key condition: the row has no key terms.
       if (row.keys.empty()) {
         exists = false;
       } else {
-        OpenQuery(init, RenderExists(table, row));
+        if (shape != exists_shape) {
+          exists_marked = MarkExists(table, row).marked;
+          exists_shape = shape;
+        }
+        init.close();
+        init.setStatement(
+            [current, context = run_text] { return ExistsText(context->first, *current); },
+            exists_marked, KeyValues(row));
+        init.open();
         exists = init.fieldInt(0) > 0;
       }
       continue;
     }
 
-    const std::string values = ValuesText(row);
     try {
       if (!exists) {
-        Rendered insert = RenderInsert(table, columns, row);
+        if (shape != insert_shape) {
+          insert_marked = MarkInsert(table, columns, row).marked;
+          insert_shape = shape;
+        }
         exe.close();
-        exe.setStatement(insert.text, insert.marked, std::move(insert.values));
+        exe.setStatement(
+            [current, context = run_text] {
+              return InsertText(context->first, context->second, *current);
+            },
+            insert_marked, InsertValues(row));
         exe.execute();
         continue;
       }
+      const std::string values = ValuesText(row);
       if (!overwrite_all) {
         OpenQuery(init, RenderExistingValues(table, columns, row));
         std::string existing;

@@ -68,7 +68,7 @@ class Importer {
   // data rows, typed: row r is entries 3 + 2r, 4 + 2r. The rows are shared
   // with a run under way, which keeps the rows it started with.
   std::vector<std::string> head_;
-  std::shared_ptr<std::vector<TypedRow>> rows_;
+  std::shared_ptr<RowStore> rows_;
   // import_list() as last made.
   mutable std::vector<std::string> list_;
   mutable bool list_stale_ = true;

@@ -11,7 +11,9 @@ namespace {
 // text: every line break of the text (CR, LF or CR LF) arrives as CR LF,
 // like every line of a statement.
 std::string AsSent(const std::string& text) {
-  if (text.find_first_of("\r\n") == std::string::npos) return text;
+  bool breaks = false;
+  for (const char c : text) breaks |= c == '\r' || c == '\n';
+  if (!breaks) return text;
   return text::WithLineBreaks(text, "\r\n");
 }
 
@@ -77,6 +79,124 @@ std::string KeyConditionText(const TypedRow& row) {
   std::string text;
   Keys(row, &text, nullptr, nullptr);
   return text;
+}
+
+std::string ExistsText(const std::string& table, const TypedRow& row) {
+  return ExistsQuery(table, KeyConditionText(row));
+}
+
+std::string InsertText(const std::string& table, const std::string& columns, const TypedRow& row) {
+  return InsertStatement(table, columns, ValuesText(row));
+}
+
+Rendered MarkExists(const std::string& table, const TypedRow& row) {
+  std::string marked;
+  Rendered r;
+  r.values.reserve(row.keys.size());
+  Keys(row, nullptr, &marked, &r.values);
+  r.marked = ExistsQuery(table, marked);
+  return r;
+}
+
+Rendered MarkInsert(const std::string& table, const std::string& columns, const TypedRow& row) {
+  std::string marked;
+  marked.reserve(row.values.size() * 4);
+  Rendered r;
+  r.values.reserve(row.values.size());
+  Values(row, nullptr, &marked, &r.values);
+  r.marked = InsertStatement(table, columns, marked);
+  return r;
+}
+
+std::vector<db::Value> KeyValues(const TypedRow& row) {
+  std::vector<db::Value> values;
+  values.reserve(row.keys.size());
+  Keys(row, nullptr, nullptr, &values);
+  return values;
+}
+
+std::vector<db::Value> InsertValues(const TypedRow& row) {
+  std::vector<db::Value> values;
+  values.reserve(row.values.size());
+  Values(row, nullptr, nullptr, &values);
+  return values;
+}
+
+bool RowStore::Shape::operator==(const Shape& other) const {
+  if (values.size() != other.values.size() || keys.size() != other.keys.size()) return false;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const RowValue& x = values[i];
+    const RowValue& y = other.values[i];
+    if (x.kind != y.kind || x.number != y.number || x.text != y.text) return false;
+  }
+  for (size_t i = 0; i < keys.size(); ++i)
+    if (keys[i].is_date != other.keys[i].is_date || keys[i].key != other.keys[i].key) return false;
+  return true;
+}
+
+void RowStore::reserve(size_t rows, size_t texts_per_row) {
+  rows_.reserve(rows);
+  ends_.reserve(rows * texts_per_row);
+}
+
+void RowStore::add(const TypedRow& row) {
+  Shape shape;
+  shape.values.reserve(row.values.size());
+  shape.keys.reserve(row.keys.size());
+  const uint64_t text_begin = texts_.size();
+  const uint64_t first_piece = ends_.size();
+  auto keep = [&](const std::string& text) {
+    texts_ += text;
+    ends_.push_back(static_cast<uint32_t>(texts_.size() - text_begin));
+  };
+  for (const RowValue& v : row.values) {
+    if (v.kind == RowValue::Kind::Sequence) {
+      shape.values.push_back(v);
+      continue;
+    }
+    shape.values.push_back({v.kind, std::string(), v.number});
+    keep(v.text);
+  }
+  for (const KeyValue& k : row.keys) {
+    shape.keys.push_back({k.key, std::string(), k.is_date});
+    keep(k.text);
+  }
+  // Nearly always the shape of the row before.
+  uint32_t id = static_cast<uint32_t>(shapes_.size());
+  if (!rows_.empty() && shapes_[rows_.back().shape] == shape) {
+    id = rows_.back().shape;
+  } else {
+    for (uint32_t s = 0; s < shapes_.size(); ++s)
+      if (shapes_[s] == shape) id = s;
+    if (id == shapes_.size()) shapes_.push_back(std::move(shape));
+  }
+  rows_.push_back({text_begin, first_piece, id});
+}
+
+TypedRow RowStore::at(size_t i) const {
+  const Row& r = rows_[i];
+  const Shape& shape = shapes_[r.shape];
+  const char* const base = texts_.data() + r.text_begin;
+  uint64_t piece = r.first_piece;
+  uint32_t begin = 0;
+  auto next = [&] {
+    const uint32_t end = ends_[piece++];
+    std::string text(base + begin, end - begin);
+    begin = end;
+    return text;
+  };
+  TypedRow row;
+  row.values.reserve(shape.values.size());
+  row.keys.reserve(shape.keys.size());
+  for (const RowValue& v : shape.values) {
+    row.values.push_back(v);
+    if (v.kind != RowValue::Kind::Sequence) row.values.back().text = next();
+  }
+  for (const KeyValue& k : shape.keys) {
+    row.keys.push_back(k);
+    row.keys.back().text = next();
+  }
+  return row;
 }
 
 Rendered RenderExists(const std::string& table, const TypedRow& row) {

@@ -10,6 +10,7 @@
 //            the values to bind: one prepared statement per row shape, and
 //            no cell value ever inside SQL sent to an engine that binds.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,55 @@ struct Rendered {
 // (empty without keys), exactly as the Oracle text holds them.
 std::string ValuesText(const TypedRow& row);
 std::string KeyConditionText(const TypedRow& row);
+
+// The Oracle text of the existence check and of the insert alone, as
+// RenderExists and RenderInsert make it.
+std::string ExistsText(const std::string& table, const TypedRow& row);
+std::string InsertText(const std::string& table, const std::string& columns, const TypedRow& row);
+// The bound form alone (marked text and values; text left empty), for a run
+// that makes the Oracle text only when it is shown or logged.
+Rendered MarkExists(const std::string& table, const TypedRow& row);
+Rendered MarkInsert(const std::string& table, const std::string& columns, const TypedRow& row);
+
+// The values alone: those an existence check binds (key terms) and those an
+// insert binds.
+std::vector<db::Value> KeyValues(const TypedRow& row);
+std::vector<db::Value> InsertValues(const TypedRow& row);
+
+// The typed rows of a read, packed: each row's texts end to end in one
+// buffer, and what the rows share (each value's kind, number flag and
+// sequence; each key term's column and whether it is a date) kept once per
+// shape. A row costs its texts, four bytes a text and 24 bytes a row, so a
+// read of a million rows stays near the size of its data.
+class RowStore {
+ public:
+  void reserve(size_t rows, size_t texts_per_row);
+  void add(const TypedRow& row);
+  size_t size() const { return rows_.size(); }
+  bool empty() const { return rows_.empty(); }
+  // Row i as it was added.
+  TypedRow at(size_t i) const;
+  // Rows of one shape make the same marked statements.
+  uint32_t shapeOf(size_t i) const { return rows_[i].shape; }
+
+ private:
+  struct Shape {
+    std::vector<RowValue> values;  // texts empty but for sequences
+    std::vector<KeyValue> keys;    // texts empty
+    bool operator==(const Shape&) const;
+  };
+  struct Row {
+    uint64_t text_begin;   // in texts_
+    uint64_t first_piece;  // in ends_
+    uint32_t shape;
+  };
+  std::vector<Shape> shapes_;
+  std::vector<Row> rows_;
+  // Every row's texts: its non-sequence values, then its key terms; ends_
+  // holds where each ends, counted from the row's first byte.
+  std::string texts_;
+  std::vector<uint32_t> ends_;
+};
 
 Rendered RenderExists(const std::string& table, const TypedRow& row);
 Rendered RenderExistingValues(const std::string& table, const std::string& columns,

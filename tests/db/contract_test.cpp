@@ -214,6 +214,49 @@ TEST_P(Contract, LongNumbersKeepEveryDigit) {
   EXPECT_EQ(r.fieldText(0), "2");
 }
 
+// A statement whose Oracle text is made on demand: an engine that binds
+// never needs it, nor does an unwatched run; shown, logged or sent as text,
+// it is made once and is exactly what the maker gives.
+TEST_P(Contract, StatementTextIsMadeOnlyWhenAsked) {
+  struct Log : StatementLog {
+    std::vector<std::string> sent_texts;
+    void sent(const std::string& sql) override { sent_texts.push_back(sql); }
+  } log;
+  Query& q = session_.exe;
+  const std::string insert = "insert into T(K,V) values(?,?)";
+  int made = 0;
+  auto maker = [&made](const std::string& key) {
+    return [&made, key] {
+      ++made;
+      return "insert into T(K,V) values('" + key + "','v')";
+    };
+  };
+  const bool binds = session_.myconnection.engine().binds();
+  q.setStatement(maker("1"), insert, {Value::Of("1"), Value::Of("v")});
+  q.execute();
+  EXPECT_EQ(made, binds ? 0 : 1);
+  EXPECT_EQ(q.sql(), "insert into T(K,V) values('1','v')\r\n");
+  EXPECT_EQ(q.lines(), std::vector<std::string>{"insert into T(K,V) values('1','v')"});
+  EXPECT_EQ(made, 1);
+
+  session_.myconnection.setStatementLog(&log);
+  q.setStatement(maker("2"), insert, {Value::Of("2"), Value::Of("v")});
+  q.execute();
+  session_.myconnection.setStatementLog(nullptr);
+  EXPECT_EQ(log.sent_texts, std::vector<std::string>{"insert into T(K,V) values('2','v')\r\n"});
+  EXPECT_EQ(made, 2);
+
+  // Replaced before anything asked: never made.
+  q.setStatement(maker("3"), insert, {Value::Of("3"), Value::Of("v")});
+  q.setSql("select count(*) from T");
+  EXPECT_EQ(q.sql(), "select count(*) from T\r\n");
+  q.setStatement(maker("4"), insert, {Value::Of("4"), Value::Of("v")});
+  q.setStatement("insert into T(K,V) values('5','v')", insert, {Value::Of("5"), Value::Of("v")});
+  EXPECT_EQ(q.sql(), "insert into T(K,V) values('5','v')\r\n");
+  EXPECT_EQ(made, 2);
+  EXPECT_EQ(Count(), 2);
+}
+
 // A forward query reads its rows as it goes and cannot go back.
 TEST_P(Contract, ForwardQueriesStreamOnce) {
   for (int i = 0; i < 50; ++i)

@@ -3,6 +3,8 @@
 // changes the schema. No clocks: the only signals are the read's end and
 // the process's own schema-changing statements.
 
+#include <map>
+
 #include "db/dictionary.h"
 #include "db_fixture.h"
 
@@ -54,6 +56,39 @@ TEST_F(DictionaryTest, EachStatementIsSentOnceARead) {
   Dictionary::Read read(dictionary);
   EXPECT_EQ(Type(dictionary, "AA"), "VARCHAR2");
   EXPECT_EQ(log_.sent_count, 4);
+}
+
+// Asked through slots (the loader's way), the answers and the statements
+// sent are the same: once a read, again after a schema change of this
+// process and after the read ends.
+TEST_F(DictionaryTest, SlotsAnswerAsTheTextDoes) {
+  Dictionary dictionary(session_.init);
+  std::map<std::string, Dictionary::Slot> slots;
+  auto type = [&](const std::string& column) {
+    return dictionary
+        .ask("select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='" +
+                 column + "'",
+             slots[column])
+        .text();
+  };
+  {
+    Dictionary::Read read(dictionary);
+    for (int row = 0; row < 100; ++row) {
+      EXPECT_EQ(type("AA"), "VARCHAR2");
+      EXPECT_EQ(type("CC"), "");
+    }
+    EXPECT_EQ(log_.sent_count, 2);
+    Connection other;
+    other.setConnectionString(ConnectionString(db_path_));
+    Run(other, "alter table ZORVAT add column CC date");
+    EXPECT_EQ(type("CC"), "DATE");
+    EXPECT_EQ(type("AA"), "VARCHAR2");
+    EXPECT_EQ(Type(dictionary, "AA"), "VARCHAR2");  // the text alone finds the same answer
+    EXPECT_EQ(log_.sent_count, 4);
+  }
+  Dictionary::Read read(dictionary);
+  EXPECT_EQ(type("AA"), "VARCHAR2");  // a slot of the last read: asked again
+  EXPECT_EQ(log_.sent_count, 5);
 }
 
 TEST_F(DictionaryTest, ASchemaChangeOfThisProcessIsSeenAtOnce) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "db/oracle/dialect.h"
 
 namespace xb::db::oracle {
@@ -32,6 +34,17 @@ TEST(OracleDates, ParseAndFormatByMask) {
     if (ok && c.canonical) {
       EXPECT_EQ(Canonical(d), c.canonical) << c.text;
     }
+  }
+  // The stored spelling is printf's %04d-%02d-%02d[ %02d:%02d:%02d], whatever the fields hold.
+  for (const DateTime& odd : {DateTime{7, 1, 2, 0, 0, 0}, DateTime{12345, 10, 31, 0, 0, 1},
+                              DateTime{-5, 1, 1, 23, 59, 59}, DateTime{0, 0, 0, 0, 7, 0}}) {
+    char expected[64];
+    if (odd.hour || odd.minute || odd.second)
+      std::snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d", odd.year, odd.month,
+                    odd.day, odd.hour, odd.minute, odd.second);
+    else
+      std::snprintf(expected, sizeof expected, "%04d-%02d-%02d", odd.year, odd.month, odd.day);
+    EXPECT_EQ(Canonical(odd), expected);
   }
   DateTime d;
   ASSERT_TRUE(ParseStored("2003-12-31 23:59:58", d));

@@ -273,6 +273,18 @@ TEST_F(ImportTest, HelpSampleImportsFromTheButtonAndCommits) {
   ASSERT_EQ(rows.size(), 11u);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "33", "2003-08-01"}));
   EXPECT_EQ(rows[10], (std::vector<std::string>{"11", "43", "2003-08-11"}));
+
+  // The last row's statements, sent bound, still read as their Oracle text,
+  // also once another workbook has replaced the list.
+  const std::vector<std::string> list = importer_.import_list();
+  ASSERT_EQ(list.size(), 3u + 2 * 11);
+  const std::string insert = InsertStatement(list[0], list[2], list.back()) + "\r\n";
+  const std::string exists = ExistsQuery(list[0], list[list.size() - 2]) + "\r\n";
+  EXPECT_EQ(session_.exe.sql(), insert);
+  EXPECT_EQ(session_.init.sql(), exists);
+  ASSERT_TRUE(Load("sample2.xls"));
+  EXPECT_NE(importer_.import_list(), list);
+  EXPECT_EQ(session_.exe.sql(), insert);
 }
 
 TEST_F(ImportTest, ClosedConnectionRunsTheTestFirstAndNoLeavesTheListUnrun) {

@@ -98,5 +98,67 @@ TEST(Render, ValuesStayOutOfTheMarkedText) {
   EXPECT_EQ(insert.values[1], Value::Of("a\r\nb\r\nc\r\nd"));
 }
 
+// The pieces a run uses row by row are the full renderings' pieces.
+TEST(Render, PiecesAgreeWithTheFullRendering) {
+  const TypedRow row = SampleRow();
+  const Rendered exists = RenderExists("ZORVAT", row);
+  const Rendered insert = RenderInsert("ZORVAT", "AA,CC,SEQ_NN,BB", row);
+  EXPECT_EQ(ExistsText("ZORVAT", row), exists.text);
+  EXPECT_EQ(MarkExists("ZORVAT", row).marked, exists.marked);
+  EXPECT_EQ(KeyValues(row), exists.values);
+  EXPECT_EQ(InsertText("ZORVAT", "AA,CC,SEQ_NN,BB", row), insert.text);
+  EXPECT_EQ(MarkInsert("ZORVAT", "AA,CC,SEQ_NN,BB", row).marked, insert.marked);
+  EXPECT_EQ(InsertValues(row), insert.values);
+  EXPECT_TRUE(MarkInsert("ZORVAT", "AA,CC,SEQ_NN,BB", row).text.empty());
+}
+
+bool SameRow(const TypedRow& a, const TypedRow& b) {
+  if (a.values.size() != b.values.size() || a.keys.size() != b.keys.size()) return false;
+  for (size_t i = 0; i < a.values.size(); ++i)
+    if (a.values[i].kind != b.values[i].kind || a.values[i].text != b.values[i].text ||
+        a.values[i].number != b.values[i].number)
+      return false;
+  for (size_t i = 0; i < a.keys.size(); ++i)
+    if (a.keys[i].key != b.keys[i].key || a.keys[i].text != b.keys[i].text ||
+        a.keys[i].is_date != b.keys[i].is_date)
+      return false;
+  return true;
+}
+
+// Packed rows come back exactly as added (empty texts, long texts, line
+// breaks, no keys), and rows share a shape exactly when their marked
+// statements are the same.
+TEST(Render, PackedRowsComeBackWholeAndShareTheirShapes) {
+  const TypedRow sample = SampleRow();
+  TypedRow other = sample;
+  other.keys[0].text = "X";
+  other.values[0].text = std::string(40000, 'x') + "\r\n测试";
+  other.values[3].number = true;
+  TypedRow dated = sample;
+  dated.values[0].kind = RowValue::Kind::Date;
+  TypedRow renamed = sample;
+  renamed.values[2].text = "SEQ_OTHER";  // the sequence's name is in the marked text
+  TypedRow keyless;
+  keyless.values = {{RowValue::Kind::Text, ""}, {RowValue::Kind::Text, "b"}};
+  const std::vector<TypedRow> rows = {sample, other, dated, sample, renamed, keyless, TypedRow{}};
+
+  RowStore store;
+  store.reserve(2, 6);
+  for (const TypedRow& row : rows) store.add(row);
+  ASSERT_EQ(store.size(), rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) EXPECT_TRUE(SameRow(store.at(i), rows[i])) << i;
+
+  EXPECT_EQ(store.shapeOf(0), store.shapeOf(3));
+  EXPECT_NE(store.shapeOf(0), store.shapeOf(1));  // a number column binds '' as NULL
+  for (size_t i : {2u, 4u, 5u, 6u}) EXPECT_NE(store.shapeOf(0), store.shapeOf(i)) << i;
+  for (size_t i = 0; i < rows.size(); ++i)
+    for (size_t j = 0; j < rows.size(); ++j)
+      if (store.shapeOf(i) == store.shapeOf(j)) {
+        EXPECT_EQ(MarkInsert("T", "A,B,C,D", rows[i]).marked,
+                  MarkInsert("T", "A,B,C,D", rows[j]).marked);
+        EXPECT_EQ(MarkExists("T", rows[i]).marked, MarkExists("T", rows[j]).marked);
+      }
+}
+
 }  // namespace
 }  // namespace xb::import

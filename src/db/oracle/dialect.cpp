@@ -38,14 +38,42 @@ bool Valid(const DateTime& d) {
 
 // The stored form of a date: yyyy-mm-dd, with hh:mm:ss only when the time is
 // not midnight.
+namespace {
+
+// printf's %0<width>d: the sign first, then zeros up to the width.
+void AppendPadded(std::string& out, int value, int width) {
+  char digits[12];
+  int n = 0;
+  unsigned u = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u);
+  if (value < 0) out += '-';
+  for (int i = n + (value < 0 ? 1 : 0); i < width; ++i) out += '0';
+  while (n) out += digits[--n];
+}
+
+}  // namespace
+
+// Made for every date an import stores: spelled by hand, not by snprintf.
 std::string Canonical(const DateTime& d) {
-  char buffer[32];
-  if (d.hour || d.minute || d.second)
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
-                  d.hour, d.minute, d.second);
-  else
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", d.year, d.month, d.day);
-  return buffer;
+  std::string out;
+  out.reserve(19);
+  AppendPadded(out, d.year, 4);
+  out += '-';
+  AppendPadded(out, d.month, 2);
+  out += '-';
+  AppendPadded(out, d.day, 2);
+  if (d.hour || d.minute || d.second) {
+    out += ' ';
+    AppendPadded(out, d.hour, 2);
+    out += ':';
+    AppendPadded(out, d.minute, 2);
+    out += ':';
+    AppendPadded(out, d.second, 2);
+  }
+  return out;
 }
 
 // Parses text by an Oracle format mask (yyyy, mm, dd, hh24, hh, mi, ss and

@@ -51,9 +51,20 @@ constexpr const char* kStrictReason =
 
 [[noreturn]] void Fail(const std::string& why) { throw SheetError(why); }
 
+// The name after its last colon. Called for every tag and attribute of a
+// sheet: one pass, no library call (the names are a few characters).
 std::string_view LocalName(const char* name) {
-  const char* colon = std::strrchr(name, ':');
-  return colon ? std::string_view(colon + 1) : std::string_view(name);
+  const char* local = name;
+  const char* p = name;
+  for (; *p; ++p)
+    if (*p == ':') local = p + 1;
+  return std::string_view(local, size_t(p - local));
+}
+
+// s == literal, compared inline (the length is known when compiled).
+template <size_t N>
+bool Is(std::string_view s, const char (&literal)[N]) {
+  return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
 }
 
 const char* Attr(const char** atts, std::string_view local) {
@@ -326,16 +337,111 @@ class XmlHandler {
   virtual void text(const char*, int) {}
 };
 
+// Unpacks a part on a thread of its own, a few chunks ahead of its parser,
+// so that inflating and parsing the sheet take two cores. read() answers as
+// zip_fread would.
+class ReadAhead {
+ public:
+  explicit ReadAhead(zip_file_t* file) : file_(file) {
+    thread_ = std::thread([this] { fill(); });
+  }
+  ~ReadAhead() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Up to size bytes (a chunk is never larger than kChunk); 0 at the end,
+  // -1 when the part cannot be unpacked (error() says why).
+  zip_int64_t read(void* buffer, size_t size) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !ready_.empty() || done_; });
+    if (ready_.empty()) return failed_ ? -1 : 0;
+    std::vector<char> chunk = std::move(ready_.front());
+    ready_.pop_front();
+    lock.unlock();
+    const size_t n = std::min(size, chunk.size());
+    std::memcpy(buffer, chunk.data(), n);
+    lock.lock();
+    free_.push_back(std::move(chunk));
+    lock.unlock();
+    changed_.notify_all();
+    return zip_int64_t(n);
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  static constexpr size_t kAhead = 4;
+
+  void fill() {
+    for (;;) {
+      std::vector<char> chunk;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || ready_.size() < kAhead; });
+        if (stop_) return;
+        if (!free_.empty()) {
+          chunk = std::move(free_.back());
+          free_.pop_back();
+        }
+      }
+      zip_int64_t n = -1;
+      std::string error;
+      try {
+        chunk.resize(kChunk);
+        n = zip_fread(file_, chunk.data(), kChunk);
+        if (n < 0) error = zip_file_strerror(file_);
+      } catch (const std::bad_alloc&) {
+        error = "not enough memory";
+      }
+      {
+        std::lock_guard lock(mutex_);
+        if (n <= 0) {
+          done_ = true;
+          failed_ = n < 0;
+          error_ = std::move(error);
+        } else {
+          chunk.resize(size_t(n));
+          ready_.push_back(std::move(chunk));
+        }
+      }
+      changed_.notify_all();
+      if (n <= 0) return;
+    }
+  }
+
+  zip_file_t* file_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<char>> ready_;
+  std::vector<std::vector<char>> free_;
+  bool stop_ = false, done_ = false, failed_ = false;
+  std::string error_;
+  std::thread thread_;
+};
+
 class PartParser {
  public:
   PartParser(Package& package, const std::string& name, bool large, XmlHandler* handler,
-             const std::atomic<bool>* cancel = nullptr)
+             const std::atomic<bool>* cancel = nullptr, bool read_ahead = false)
       : handler_(handler), cancel_(cancel) {
     file_ = package.open(name, large, info_);
     parser_ = XML_ParserCreate(nullptr);
     if (!parser_) {
       zip_fclose(file_);
       throw std::bad_alloc();
+    }
+    if (read_ahead) {
+      try {
+        ahead_ = std::make_unique<ReadAhead>(file_);
+      } catch (const std::system_error&) {
+        // No thread to be had: the parser unpacks as it goes.
+      }
     }
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, &PartParser::OnStart, &PartParser::OnEnd);
@@ -345,6 +451,7 @@ class PartParser {
     XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
   }
   ~PartParser() {
+    ahead_.reset();  // its thread reads file_ until it ends
     XML_ParserFree(parser_);
     zip_fclose(file_);
   }
@@ -367,8 +474,11 @@ class PartParser {
       if (cancel_ && cancel_->load(std::memory_order_relaxed)) Fail("reading was given up");
       void* buffer = XML_GetBuffer(parser_, int(kChunk));
       if (!buffer) Fail("not enough memory to read the part " + info_.name);
-      const zip_int64_t n = zip_fread(file_, buffer, kChunk);
-      if (n < 0) Fail("the part " + info_.name + " is damaged: " + zip_file_strerror(file_));
+      const zip_int64_t n =
+          ahead_ ? ahead_->read(buffer, kChunk) : zip_fread(file_, buffer, kChunk);
+      if (n < 0)
+        Fail("the part " + info_.name +
+             " is damaged: " + (ahead_ ? ahead_->error() : std::string(zip_file_strerror(file_))));
       read_ += uint64_t(n);
       if (read_ > info_.size)
         Fail("the part " + info_.name + " unpacks to more bytes than its entry says (" +
@@ -463,6 +573,7 @@ class PartParser {
   const std::atomic<bool>* cancel_;
   PartInfo info_;
   zip_file_t* file_ = nullptr;
+  std::unique_ptr<ReadAhead> ahead_;
   XML_Parser parser_ = nullptr;
   uint64_t read_ = 0;
   uint64_t events_ = 0;
@@ -622,25 +733,25 @@ struct SharedStrings : XmlHandler {
   int si_depth = 0, rph_depth = 0;
   bool in_t = false;
   void start(std::string_view name, const char** atts) override {
-    if (name == "si") {
+    if (Is(name, "si")) {
       ++si_depth;
       current.clear();
-    } else if (name == "rPh") {
+    } else if (Is(name, "rPh")) {
       ++rph_depth;
-    } else if (name == "t") {
+    } else if (Is(name, "t")) {
       in_t = si_depth > 0 && rph_depth == 0;
-    } else if (name == "sst") {
+    } else if (Is(name, "sst")) {
       uint64_t count = 0;
       if (const char* v = Attr(atts, "uniqueCount"); v && ParseUint(v, count))
         ends.reserve(size_t(std::min<uint64_t>(count, 1 << 20)));
     }
   }
   void end(std::string_view name) override {
-    if (name == "t") {
+    if (Is(name, "t")) {
       in_t = false;
-    } else if (name == "rPh") {
+    } else if (Is(name, "rPh")) {
       if (rph_depth > 0) --rph_depth;
-    } else if (name == "si" && si_depth > 0) {
+    } else if (Is(name, "si") && si_depth > 0) {
       --si_depth;
       DecodeEscapes(current);
       if (Utf16Length(current) > size_t(kXlsxMaxCellChars))
@@ -738,45 +849,45 @@ struct SheetStream : XmlHandler {
 
   void start(std::string_view name, const char** atts) override {
     if (!in_sheet_data) {
-      if (name == "sheetData") {
+      if (Is(name, "sheetData")) {
         in_sheet_data = true;
         parser->pause();  // the reader is open; rows come with nextRow
-      } else if (name == "dimension") {
+      } else if (Is(name, "dimension")) {
         readDimension(Attr(atts, "ref"));
       }
       return;
     }
-    if (name == "c") return startCell(atts);
-    if (name == "row") return startRow(atts);
+    if (Is(name, "c")) return startCell(atts);
+    if (Is(name, "row")) return startRow(atts);
     if (!in_cell) return;
-    if (name == "v") {
+    if (Is(name, "v")) {
       in_v = true;
       value.clear();
-    } else if (name == "is") {
+    } else if (Is(name, "is")) {
       in_is = true;
       value.clear();
-    } else if (name == "rPh") {
+    } else if (Is(name, "rPh")) {
       ++rph_depth;
-    } else if (name == "t") {
+    } else if (Is(name, "t")) {
       in_t = in_is && rph_depth == 0;
     }
   }
 
   void end(std::string_view name) override {
     if (!in_sheet_data) return;
-    if (name == "c") return endCell();
-    if (name == "row") return endRow();
-    if (name == "v") {
+    if (Is(name, "c")) return endCell();
+    if (Is(name, "row")) return endRow();
+    if (Is(name, "v")) {
       if (in_v) has_v = true;
       in_v = false;
-    } else if (name == "t") {
+    } else if (Is(name, "t")) {
       in_t = false;
-    } else if (name == "rPh") {
+    } else if (Is(name, "rPh")) {
       if (rph_depth > 0) --rph_depth;
-    } else if (name == "is") {
+    } else if (Is(name, "is")) {
       if (in_is) has_is = true;
       in_is = false;
-    } else if (name == "sheetData") {
+    } else if (Is(name, "sheetData")) {
       in_sheet_data = false;
       parser->stop();  // merged cells, print settings...: nothing the import uses
     }
@@ -845,11 +956,11 @@ struct SheetStream : XmlHandler {
     const char* s = nullptr;
     for (int i = 0; atts[i]; i += 2) {
       const std::string_view a = LocalName(atts[i]);
-      if (a == "r")
+      if (Is(a, "r"))
         r = atts[i + 1];
-      else if (a == "t")
+      else if (Is(a, "t"))
         t = atts[i + 1];
-      else if (a == "s")
+      else if (Is(a, "s"))
         s = atts[i + 1];
     }
     if (r) {
@@ -874,19 +985,19 @@ struct SheetStream : XmlHandler {
     last_column = column;
     if (t) {
       const std::string_view tv(t);
-      if (tv == "n")
+      if (Is(tv, "n"))
         type = 'n';
-      else if (tv == "s")
+      else if (Is(tv, "s"))
         type = 's';
-      else if (tv == "str")
+      else if (Is(tv, "str"))
         type = 'f';
-      else if (tv == "inlineStr")
+      else if (Is(tv, "inlineStr"))
         type = 'i';
-      else if (tv == "b")
+      else if (Is(tv, "b"))
         type = 'b';
-      else if (tv == "e")
+      else if (Is(tv, "e"))
         type = 'e';
-      else if (tv == "d")
+      else if (Is(tv, "d"))
         type = 'd';
       else
         return parser->fail("cell " + CellName(row, column) + " has the unknown type \"" +
@@ -1308,7 +1419,8 @@ class XlsxReader : public WorkbookReader {
 
     sheet_.formats = &formats_;
     sheet_.date1904 = date1904_;
-    sheet_parser_ = std::make_unique<PartParser>(*package_, sheet_part, true, &sheet_, &cancel_);
+    sheet_parser_ = std::make_unique<PartParser>(*package_, sheet_part, true, &sheet_, &cancel_,
+                                                 package_->limits().threads);
     sheet_.parser = sheet_parser_.get();
     // Up to the rows: the sheet's used range, and any fault before them, come out now.
     if (!sheet_parser_->run()) {
