@@ -100,9 +100,11 @@ void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
   const std::string text = Text(argv[0]);
   // A number longer than a double holds keeps its digits, as a column keeps
   // them, so that it compares equal to the stored value.
-  if (auto exact = ExactDecimalOf(text))
-    return sqlite3_result_blob(context, exact->data(), static_cast<int>(exact->size()),
+  if (const std::optional<std::string> exact = ExactDecimalOf(text)) {
+    const std::string& digits = *exact;
+    return sqlite3_result_blob(context, digits.data(), static_cast<int>(digits.size()),
                                SQLITE_TRANSIENT);
+  }
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   while (*end == ' ') ++end;
