@@ -222,6 +222,32 @@ TEST_F(ExactNumbers, ComparisonsAndToNumberAreExact) {
   EXPECT_EQ(One("select K from T where V = '" + k20b + "'"), "5");
 }
 
+// Ranges over a NUMBER column put long numbers where their value is, next
+// to those SQLite holds: written numbers, quoted ones, bound ones, either side.
+TEST_F(ExactNumbers, RangesOverANumberColumnAreNumeric) {
+  const std::vector<std::pair<int, std::string>> rows = {
+      {1, "-" + k20}, {2, "-5"}, {3, kLongDecimal}, {4, "3"}, {5, k20}, {6, k38}};
+  for (const auto& [k, n] : rows)
+    Run("insert into T (K, N) values (" + std::to_string(k) + ", '" + n + "')");
+  EXPECT_EQ(Column("select K from T where N > 5 order by K"), (V{"5", "6"}));
+  EXPECT_EQ(Column("select K from T where N < 0 order by K"), (V{"1", "2"}));
+  EXPECT_EQ(Column("select K from T where N between 0 and 1 order by K"), (V{"3"}));
+  EXPECT_EQ(Column("select K from T where 0.5 <= N and N <= '" + k20 + "' order by K"),
+            (V{"4", "5"}));
+  EXPECT_EQ(Column("select K from T where N >= -5.0 and t.N<" + k38 + " order by K"),
+            (V{"2", "3", "4", "5"}));
+  EXPECT_EQ(Column("select K from T where N not between -1 and " + k20 + " order by K"),
+            (V{"1", "2", "6"}));
+  session_.exe.close();
+  session_.exe.setStatement("", "select count(*) from T where N > ?", {Value::Of(k20)});
+  session_.exe.open();
+  EXPECT_EQ(session_.exe.fieldText(0), "1");
+  // An operand that is arithmetic is left to SQLite as written.
+  EXPECT_EQ(Column("select K from T where N + 0 > 2 and N < 4 order by K"), (V{"4"}));
+  Run("delete from T where N < -6");
+  EXPECT_EQ(One("select count(*) from T"), "5");
+}
+
 TEST_F(ExactNumbers, OrderByANumberColumnIsNumeric) {
   const std::vector<std::string> keys = {"5",
                                          "-" + k20,

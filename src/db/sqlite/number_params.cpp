@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <string_view>
 
 #include "db/oracle/column_types.h"
 #include "db/oracle/dialect.h"
 #include "db/sql_text.h"
+#include "text/ascii.h"
 
 namespace xb::db {
 namespace {
@@ -225,6 +227,141 @@ OrderByColumns FindOrderByColumns(const std::string& sql) {
   return out;
 }
 
+RangeComparisons FindRangeComparisons(const std::string& sql) {
+  RangeComparisons out;
+  const std::vector<Token> t = Tokens(sql);
+  const size_t n = t.size();
+  auto punct = [&](size_t i, const char* p) {
+    return i < n && t[i].kind == Token::Kind::Punct && t[i].text == p;
+  };
+  auto digits = [&](size_t i) {
+    return i < n && t[i].kind == Token::Kind::Word && t[i].text[0] >= '0' && t[i].text[0] <= '9';
+  };
+  // Arithmetic, concatenation, a call or a qualifier next to an operand
+  // makes it part of an expression.
+  auto joins = [&](size_t i) {
+    if (i >= n) return false;
+    if (t[i].kind == Token::Kind::Op) return true;
+    if (t[i].kind != Token::Kind::Punct) return false;
+    const std::string& p = t[i].text;
+    return p == "+" || p == "-" || p == "*" || p == "/" || p == "|" || p == "%" || p == "." ||
+           p == "(";
+  };
+  // A plain operand starting at token i: the token after it, or 0.
+  auto forward = [&](size_t i, bool sign) -> size_t {
+    if (i >= n) return 0;
+    size_t e = 0;
+    if (t[i].kind == Token::Kind::Marker || t[i].kind == Token::Kind::Literal || digits(i)) {
+      e = i + 1;
+    } else if (sign && (punct(i, "-") || punct(i, "+")) && digits(i + 1)) {
+      e = i + 2;
+    } else if (IsName(t[i])) {
+      e = i + 1;
+      while (punct(e, ".") && e + 1 < n && IsName(t[e + 1])) e += 2;
+      return joins(e) ? 0 : e;
+    } else {
+      return 0;
+    }
+    if (digits(e - 1) && punct(e, ".") && digits(e + 1) && t[e].begin == t[e - 1].end &&
+        t[e + 1].begin == t[e].end)
+      e += 2;
+    return joins(e) ? 0 : e;
+  };
+  // A plain operand ending at token i: its first token, or n.
+  auto backward = [&](size_t i) -> size_t {
+    if (i >= n) return n;
+    size_t b = i;
+    if (digits(i)) {
+      if (i >= 2 && punct(i - 1, ".") && digits(i - 2) && t[i - 1].begin == t[i - 2].end &&
+          t[i].begin == t[i - 1].end)
+        b = i - 2;
+    } else if (IsName(t[i])) {
+      while (b >= 2 && punct(b - 1, ".") && IsName(t[b - 2])) b -= 2;
+    } else if (t[i].kind != Token::Kind::Marker && t[i].kind != Token::Kind::Literal) {
+      return n;
+    }
+    return b > 0 && joins(b - 1) ? n : b;
+  };
+  // A column named alone ending at token i: its first token, or n.
+  auto column_before = [&](size_t i) -> size_t {
+    if (i >= n || !IsName(t[i])) return n;
+    return backward(i);
+  };
+  auto span = [&](size_t b, size_t e) { return std::make_pair(t[b].begin, t[e - 1].end); };
+  auto is_range = [&](const Token& op) {
+    return op.kind == Token::Kind::Op &&
+           (op.text == "<" || op.text == ">" || op.text == "<=" || op.text == ">=");
+  };
+
+  for (size_t o = 1; o + 1 < n; ++o) {
+    if (is_range(t[o])) {
+      if (const size_t cb = column_before(o - 1); cb < n) {
+        if (const size_t e = forward(o + 1, true))
+          out.terms.push_back({t[o - 1].text, {span(cb, o), span(o + 1, e)}});
+        continue;
+      }
+      if (IsName(t[o + 1])) {
+        const size_t ce = forward(o + 1, false);
+        const size_t ob = backward(o - 1);
+        if (ce && ob < n && ce - 1 >= o + 1 && IsName(t[ce - 1]))
+          out.terms.push_back({t[ce - 1].text, {span(ob, o), span(o + 1, ce)}});
+      }
+      continue;
+    }
+    if (!Is(t[o], "between")) continue;
+    const size_t name = Is(t[o - 1], "not") && o >= 2 ? o - 2 : o - 1;
+    const size_t cb = column_before(name);
+    if (cb >= n) continue;
+    const size_t e1 = forward(o + 1, true);
+    if (!e1 || e1 >= n || !Is(t[e1], "and")) continue;
+    const size_t e2 = forward(e1 + 1, true);
+    if (!e2) continue;
+    out.terms.push_back({t[name].text, {span(cb, name + 1), span(o + 1, e1), span(e1 + 1, e2)}});
+  }
+  if (!out.terms.empty()) out.tables = FindMarkerColumns(sql).tables;
+  return out;
+}
+
+namespace {
+
+// Sign, then the power of ten, then the digits: a greater magnitude gives
+// greater bytes, turned over for a negative number.
+std::string DecimalKey(const std::string& decimal) {
+  const auto parts = oracle::ParseDecimal(decimal);
+  std::string key = "\x01";
+  if (!parts || parts->digits.empty()) return key + '\x80';
+  const long long point = std::clamp(parts->point, -32767LL, 32767LL) + 32768;
+  std::string body;
+  body += static_cast<char>((point >> 8) & 0xff);
+  body += static_cast<char>(point & 0xff);
+  body += parts->digits;
+  body += '\x00';
+  if (parts->negative)
+    for (char& c : body) c = static_cast<char>(~static_cast<unsigned char>(c));
+  key += parts->negative ? '\x7f' : '\x81';
+  return key + body;
+}
+
+}  // namespace
+
+std::string NumberCompareKey(sqlite3_value* value) {
+  if (sqlite3_value_type(value) == SQLITE_TEXT) {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(value));
+    const std::string text(bytes ? bytes : "", static_cast<size_t>(sqlite3_value_bytes(value)));
+    const std::string_view trimmed = text::Trimmed(text);
+    if (!trimmed.empty()) {
+      const std::string number(trimmed);
+      char* end = nullptr;
+      const double d = std::strtod(number.c_str(), &end);
+      if (end == number.c_str() + number.size() && std::isfinite(d) &&
+          number.find_first_of("xXpP") == std::string::npos &&
+          number.find_first_not_of("0123456789+-.eE") == std::string::npos)
+        return DecimalKey(number);
+    }
+  }
+  return NumberSortKey(value);
+}
+
 std::string NumberSortKey(sqlite3_value* value) {
   std::string key;
   std::string decimal;
@@ -256,21 +393,7 @@ std::string NumberSortKey(sqlite3_value* value) {
       decimal.assign(raw);
     }
   }
-  const auto parts = oracle::ParseDecimal(decimal);
-  key = "\x01";
-  if (!parts || parts->digits.empty()) return key + '\x80';
-  // Sign, then the power of ten, then the digits: a greater magnitude gives
-  // greater bytes, turned over for a negative number.
-  const long long point = std::clamp(parts->point, -32767LL, 32767LL) + 32768;
-  std::string body;
-  body += static_cast<char>((point >> 8) & 0xff);
-  body += static_cast<char>(point & 0xff);
-  body += parts->digits;
-  body += '\x00';
-  if (parts->negative)
-    for (char& c : body) c = static_cast<char>(~static_cast<unsigned char>(c));
-  key += parts->negative ? '\x7f' : '\x81';
-  return key + body;
+  return DecimalKey(decimal);
 }
 
 }  // namespace xb::db

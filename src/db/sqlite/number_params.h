@@ -32,6 +32,26 @@ struct OrderByColumns {
 };
 OrderByColumns FindOrderByColumns(const std::string& sql);
 
+// The comparisons that order a column named alone (possibly qualified)
+// against a plain operand: "col < x", "x >= t.col", "col [not] between x
+// and y", where an operand is a '?', a quoted text, a number as written or
+// another column. Arithmetic next to either side leaves the comparison out.
+// For each, the column's name and the spans of the column and its operands.
+struct RangeComparisons {
+  struct Term {
+    std::string column;
+    std::vector<std::pair<size_t, size_t>> spans;
+  };
+  std::vector<std::string> tables;
+  std::vector<Term> terms;
+};
+RangeComparisons FindRangeComparisons(const std::string& sql);
+
+// The key of a value compared with a NUMBER column: NumberSortKey, where a
+// text that reads as a number is that number (as SQLite's numeric affinity
+// takes it), kept with every digit.
+std::string NumberCompareKey(sqlite3_value* value);
+
 // A sort key of a value in which numbers kept with all their digits (see
 // IsExactDecimal) and numbers SQLite holds fall in numeric order, followed
 // by text and then blobs as SQLite orders them (binary).

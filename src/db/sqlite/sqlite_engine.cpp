@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -123,6 +124,17 @@ void NumberOrderKey(sqlite3_context* context, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   try {
     const std::string key = NumberSortKey(argv[0]);
+    sqlite3_result_blob(context, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(context);
+  }
+}
+
+// xlsbridge_number_key(value): the key of NumberCompareKey.
+void NumberCompareFunction(sqlite3_context* context, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  try {
+    const std::string key = NumberCompareKey(argv[0]);
     sqlite3_result_blob(context, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
   } catch (const std::bad_alloc&) {
     sqlite3_result_error_nomem(context);
@@ -298,6 +310,8 @@ class SqliteEngine : public Engine {
       sqlite3_create_function(db_, "to_char", 2, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_number", 1, flags, nullptr, ToNumber, nullptr, nullptr);
       sqlite3_create_function(db_, "xlsbridge_number_order", 1, flags, nullptr, NumberOrderKey,
+                              nullptr, nullptr);
+      sqlite3_create_function(db_, "xlsbridge_number_key", 1, flags, nullptr, NumberCompareFunction,
                               nullptr, nullptr);
       type_checks_ = std::make_unique<TypeChecks>(db_);
       // Reading the schema now also proves the file is a database.
@@ -517,8 +531,8 @@ class SqliteEngine : public Engine {
       if (!targets) targets = MarkerTargets(shaped.text);
       BindNumberText(*targets, i, param);
     }
-    shaped.text = NumberOrder(shaped.text);
-    if (shaped.shared) shaped.as_written = NumberOrder(shaped.as_written);
+    shaped.text = NumberRanges(NumberOrder(shaped.text));
+    if (shaped.shared) shaped.as_written = NumberRanges(NumberOrder(shaped.as_written));
     return shaped;
   }
 
@@ -541,6 +555,36 @@ class SqliteEngine : public Engine {
       at = end;
     }
     if (at == 0) return sql;
+    out.append(sql, at, std::string::npos);
+    return out;
+  }
+
+  // A NUMBER column compared with <, >, <=, >= or between: SQLite orders a
+  // number kept with all its digits (a blob) after every other number, so
+  // the column and its operands compare by xlsbridge_number_key, which puts
+  // every number in numeric order (an index on the column is then not used
+  // for the range). Comparisons with arithmetic next to them stay as written.
+  std::string NumberRanges(const std::string& sql) {
+    if (sql.find_first_of("<>") == std::string::npos && !strcasestr(sql.c_str(), "between"))
+      return sql;
+    const RangeComparisons found = FindRangeComparisons(sql);
+    std::vector<std::pair<size_t, size_t>> spans;
+    for (const auto& term : found.terms)
+      if (ColumnTarget(found.tables, term.column) == Target::Number)
+        spans.insert(spans.end(), term.spans.begin(), term.spans.end());
+    if (spans.empty()) return sql;
+    std::sort(spans.begin(), spans.end());
+    spans.erase(std::unique(spans.begin(), spans.end()), spans.end());
+    std::string out;
+    size_t at = 0;
+    for (const auto& [begin, end] : spans) {
+      if (begin < at) continue;  // overlaps one already wrapped
+      out.append(sql, at, begin - at);
+      out += "xlsbridge_number_key(";
+      out.append(sql, begin, end - begin);
+      out += ')';
+      at = end;
+    }
     out.append(sql, at, std::string::npos);
     return out;
   }
