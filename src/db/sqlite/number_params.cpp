@@ -347,17 +347,14 @@ std::string DecimalKey(const std::string& decimal) {
 std::string NumberCompareKey(sqlite3_value* value) {
   if (sqlite3_value_type(value) == SQLITE_TEXT) {
     const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(value));
-    const std::string text(bytes ? bytes : "", static_cast<size_t>(sqlite3_value_bytes(value)));
-    const std::string_view trimmed = text::Trimmed(text);
-    if (!trimmed.empty()) {
-      const std::string number(trimmed);
-      char* end = nullptr;
-      const double d = std::strtod(number.c_str(), &end);
-      if (end == number.c_str() + number.size() && std::isfinite(d) &&
-          number.find_first_of("xXpP") == std::string::npos &&
-          number.find_first_not_of("0123456789+-.eE") == std::string::npos)
-        return DecimalKey(number);
-    }
+    const std::string number(
+        text::Trimmed(std::string_view(bytes ? bytes : "", sqlite3_value_bytes(value))));
+    // Digits, sign, point and exponent only (no hexadecimal, inf or nan),
+    // all of them read as one finite number.
+    char* end = nullptr;
+    if (!number.empty() && number.find_first_not_of("0123456789+-.eE") == std::string::npos &&
+        std::isfinite(std::strtod(number.c_str(), &end)) && end == number.c_str() + number.size())
+      return DecimalKey(number);
   }
   return NumberSortKey(value);
 }

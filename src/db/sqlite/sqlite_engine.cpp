@@ -119,22 +119,13 @@ void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_double(context, value);
 }
 
-// xlsbridge_number_order(value): the sort key of NumberSortKey.
-void NumberOrderKey(sqlite3_context* context, int, sqlite3_value** argv) {
+// xlsbridge_number_order(value) and xlsbridge_number_key(value): the keys
+// of NumberSortKey and NumberCompareKey, as blobs.
+template <std::string (*Key)(sqlite3_value*)>
+void NumberKeyFunction(sqlite3_context* context, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   try {
-    const std::string key = NumberSortKey(argv[0]);
-    sqlite3_result_blob(context, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
-  } catch (const std::bad_alloc&) {
-    sqlite3_result_error_nomem(context);
-  }
-}
-
-// xlsbridge_number_key(value): the key of NumberCompareKey.
-void NumberCompareFunction(sqlite3_context* context, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
-  try {
-    const std::string key = NumberCompareKey(argv[0]);
+    const std::string key = Key(argv[0]);
     sqlite3_result_blob(context, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
   } catch (const std::bad_alloc&) {
     sqlite3_result_error_nomem(context);
@@ -309,10 +300,10 @@ class SqliteEngine : public Engine {
       sqlite3_create_function(db_, "to_char", 1, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_char", 2, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_number", 1, flags, nullptr, ToNumber, nullptr, nullptr);
-      sqlite3_create_function(db_, "xlsbridge_number_order", 1, flags, nullptr, NumberOrderKey,
-                              nullptr, nullptr);
-      sqlite3_create_function(db_, "xlsbridge_number_key", 1, flags, nullptr, NumberCompareFunction,
-                              nullptr, nullptr);
+      sqlite3_create_function(db_, "xlsbridge_number_order", 1, flags, nullptr,
+                              NumberKeyFunction<NumberSortKey>, nullptr, nullptr);
+      sqlite3_create_function(db_, "xlsbridge_number_key", 1, flags, nullptr,
+                              NumberKeyFunction<NumberCompareKey>, nullptr, nullptr);
       type_checks_ = std::make_unique<TypeChecks>(db_);
       // Reading the schema now also proves the file is a database.
       Exec("create temp view dual as select 'X' as dummy");
