@@ -15,12 +15,6 @@ namespace {
 
 std::atomic<uint64_t> g_schema_changes{0};
 
-// Every statement of this process passes here: anything but a data
-// statement may change the schema.
-void NoteStatement(const std::string& text) {
-  if (!oracle::IsDataStatement(text)) g_schema_changes.fetch_add(1, std::memory_order_acq_rel);
-}
-
 }  // namespace
 
 uint64_t SchemaChangeCount() { return g_schema_changes.load(std::memory_order_acquire); }
@@ -152,6 +146,16 @@ void Query::setStatement(std::function<std::string()> make_text, const std::stri
   values_ = std::move(values);
 }
 
+void Query::setStatement(std::function<std::string()> make_text, const std::string& marked_sql,
+                         const Value* values, size_t count) {
+  unsplit_text_.clear();
+  make_text_ = std::move(make_text);
+  unsplit_ = true;
+  bound_ = true;
+  marked_ = marked_sql;
+  values_.assign(values, values + count);
+}
+
 void Query::MakeText() const {
   if (!make_text_) return;
   // Taken out first: the maker runs once even should it throw.
@@ -220,10 +224,20 @@ std::unique_ptr<Cursor> Query::Run(bool rows) {
   const bool bind = bound_ && engine.binds();
   const std::string text = bind && !connection_.statementLog() ? std::string() : sql();
   Send(text);
+  // Once the statement ran (or failed): a statement of another kind than
+  // data may have changed the schema. A bound text run again is not
+  // looked at again.
   struct Note {
-    const std::string& text;
-    ~Note() { NoteStatement(text); }
-  } note{bind ? marked_ : text};
+    bool data;
+    ~Note() {
+      if (!data) g_schema_changes.fetch_add(1, std::memory_order_acq_rel);
+    }
+  };
+  if (bind && marked_ != noted_marked_) {
+    marked_is_data_ = oracle::IsDataStatement(marked_);
+    noted_marked_ = marked_;
+  }
+  const Note note{bind ? marked_is_data_ : oracle::IsDataStatement(text)};
   if (bind) {
     Statement& statement = connection_.prepared(marked_);
     if (!rows) {

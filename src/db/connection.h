@@ -104,6 +104,10 @@ class Query {
   // bind): a run of many rows sent bound never spells them out.
   void setStatement(std::function<std::string()> make_text, const std::string& marked_sql,
                     std::vector<Value> values);
+  // The same with the values copied over the last statement's (a run that
+  // binds row after row keeps their space).
+  void setStatement(std::function<std::string()> make_text, const std::string& marked_sql,
+                    const Value* values, size_t count);
   // Every line followed by CR LF: what is sent and what is read back.
   std::string sql() const;
   const std::vector<std::string>& lines() const {
@@ -151,6 +155,10 @@ class Query {
   bool bound_ = false;
   std::string marked_;
   std::vector<Value> values_;
+  // Whether marked_ is a data statement (insert, update, delete, select),
+  // as worked out for the text last run.
+  std::string noted_marked_;
+  bool marked_is_data_ = false;
 
   bool open_ = false;
   Scroll scroll_ = Scroll::Buffered;

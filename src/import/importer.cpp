@@ -235,21 +235,30 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
 
   if (row_bound > 4)
     rows_->reserve(static_cast<size_t>(row_bound - 4), header.columns.size() + header.keys.size());
+  // One row's typed values, their space used again for the next row.
+  TypedRow typed;
+  std::string upper;
   for (int row = 4; row < row_bound; ++row) {
     op_.progress().advance(row);
     op_.letPendingMessagesRun();
 
-    TypedRow typed;
-    typed.values.reserve(header.columns.size());
-    typed.keys.reserve(header.keys.size());
+    size_t value_count = 0, key_count = 0;
+    auto next_value = [&](RowValue::Kind kind, std::string_view text, bool number) {
+      if (value_count == typed.values.size()) typed.values.emplace_back();
+      RowValue& value = typed.values[value_count++];
+      value.kind = kind;
+      value.text.assign(text);
+      value.number = number;
+    };
     int sheet_column = 1;
     for (size_t p = 1; p <= header.columns.size(); ++p) {
       const ColumnEntry& column = header.columns[p - 1];
       // Read before the kind is known: a sequence column reads the cell of
       // the next plain column too, and a failing read fails the row.
-      std::string trimmed(text::Trimmed(cell_text(row, sheet_column)));
+      const std::string cell = cell_text(row, sheet_column);
+      const std::string_view trimmed = text::Trimmed(cell);
       if (column.is_sequence) {
-        typed.values.push_back({RowValue::Kind::Sequence, column.sequence});
+        next_value(RowValue::Kind::Sequence, column.sequence, false);
         continue;
       }
       const db::Dictionary::Answer& answer = dictionary.ask(type_queries[p - 1], type_slots[p - 1]);
@@ -269,18 +278,25 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
       const bool is_date = type.is_date;
       const std::vector<size_t>& keys = keys_at[p];
       // Dates and key terms take the cell upper-cased; other values as trimmed.
-      std::string upper;
-      if (is_date || !keys.empty()) upper = text::UpperCased(trimmed);
-      for (const size_t k : keys) typed.keys.push_back({header.keys[k], upper, is_date});
-      if (is_date) {
-        typed.values.push_back({RowValue::Kind::Date, std::move(upper)});
-      } else {
-        RowValue value{RowValue::Kind::Text, std::move(trimmed)};
-        value.number = type.number;
-        typed.values.push_back(std::move(value));
+      if (is_date || !keys.empty()) {
+        upper.assign(trimmed);
+        for (char& c : upper) c = text::UpperAscii(c);
       }
+      for (const size_t k : keys) {
+        if (key_count == typed.keys.size()) typed.keys.emplace_back();
+        KeyValue& key = typed.keys[key_count++];
+        key.key.assign(header.keys[k]);
+        key.text.assign(upper);
+        key.is_date = is_date;
+      }
+      if (is_date)
+        next_value(RowValue::Kind::Date, upper, false);
+      else
+        next_value(RowValue::Kind::Text, trimmed, type.number);
       ++sheet_column;
     }
+    typed.values.resize(value_count);
+    typed.keys.resize(key_count);
 
     // Without keys the row has no key terms and its condition is empty.
     rows_->add(typed);
@@ -398,17 +414,32 @@ RunOutcome Importer::WriteRows() {
   bool exists = false;
   bool overwrite_all = false;
   // The rows' Oracle texts are made from the typed rows only when shown or
-  // logged, maybe after this run: what they need is kept with them.
-  const auto run_text = std::make_shared<const std::pair<std::string, std::string>>(table, columns);
+  // logged: what they need is kept with them while the run lasts.
+  struct RunText {
+    std::shared_ptr<const RowStore> rows;
+    std::string table, columns;
+  };
+  const auto run_text = std::make_shared<const RunText>(RunText{typed_rows, table, columns});
+  // When the run ends the last statements' texts are made, so that they
+  // keep one row each, not the read's rows, should they be shown later.
+  struct MakeLastTexts {
+    db::Query& init;
+    db::Query& exe;
+    ~MakeLastTexts() {
+      try {
+        init.sql();
+        exe.sql();
+      } catch (...) {
+      }
+    }
+  } make_last_texts{init, exe};
   // The marked texts of the last row shapes (the same for every row of a
   // read, but for a column whose data type changed on the way).
   std::string exists_marked, insert_marked;
   constexpr uint32_t kNoShape = UINT32_MAX;
   uint32_t exists_shape = kNoShape, insert_shape = kNoShape;
-  // The row at hand, shared with its statements' text makers: they keep that
-  // one row, not the read's rows, once the run is over.
-  std::shared_ptr<const TypedRow> current;
-  size_t row_index = SIZE_MAX;
+  // The values bound for the row at hand, their space kept from row to row.
+  std::vector<db::Value> key_values, insert_values;
 
   // The entries of the import list: the head, then two per row.
   const int count = static_cast<int>(list.size() + (list.size() == 3 ? 2 * rows.size() : 0));
@@ -422,26 +453,24 @@ RunOutcome Importer::WriteRows() {
   for (int i = 3; i < count; ++i) {
     op_.progress().advance(i);
     const size_t index = static_cast<size_t>((i - 3) / 2);
-    if (index != row_index) {
-      current = std::make_shared<const TypedRow>(rows.at(index));
-      row_index = index;
-    }
-    const TypedRow& row = *current;
     const uint32_t shape = rows.shapeOf(index);
 
     if (i % 2 == 1) {
       // An empty key condition: the row has no key terms.
-      if (row.keys.empty()) {
+      if (!rows.hasKeys(index)) {
         exists = false;
       } else {
         if (shape != exists_shape) {
-          exists_marked = MarkExists(table, row).marked;
+          exists_marked = MarkExists(table, rows.at(index)).marked;
           exists_shape = shape;
         }
+        rows.keyValues(index, key_values);
         init.close();
         init.setStatement(
-            [current, context = run_text] { return ExistsText(context->first, *current); },
-            exists_marked, KeyValues(row));
+            [index, context = run_text] {
+              return ExistsText(context->table, context->rows->at(index));
+            },
+            exists_marked, key_values.data(), key_values.size());
         init.open();
         exists = init.fieldInt(0) > 0;
       }
@@ -451,18 +480,20 @@ RunOutcome Importer::WriteRows() {
     try {
       if (!exists) {
         if (shape != insert_shape) {
-          insert_marked = MarkInsert(table, columns, row).marked;
+          insert_marked = MarkInsert(table, columns, rows.at(index)).marked;
           insert_shape = shape;
         }
+        rows.insertValues(index, insert_values);
         exe.close();
         exe.setStatement(
-            [current, context = run_text] {
-              return InsertText(context->first, context->second, *current);
+            [index, context = run_text] {
+              return InsertText(context->table, context->columns, context->rows->at(index));
             },
-            insert_marked, InsertValues(row));
+            insert_marked, insert_values.data(), insert_values.size());
         exe.execute();
         continue;
       }
+      const TypedRow row = rows.at(index);
       const std::string values = ValuesText(row);
       if (!overwrite_all) {
         OpenQuery(init, RenderExistingValues(table, columns, row));

@@ -1,11 +1,19 @@
 #include "import/render.h"
 
+#include <string_view>
+
 #include "import/statements.h"
 #include "text/ascii.h"
 
 namespace xb::import {
 
 namespace {
+
+bool HasLineBreak(std::string_view text) {
+  for (const char c : text)
+    if (c == '\r' || c == '\n') return true;
+  return false;
+}
 
 // A value as the database stored it when it travelled inside the statement
 // text: every line break of the text (CR, LF or CR LF) arrives as CR LF,
@@ -139,38 +147,114 @@ void RowStore::reserve(size_t rows, size_t texts_per_row) {
   ends_.reserve(rows * texts_per_row);
 }
 
+bool RowStore::Shape::fits(const TypedRow& row) const {
+  if (values.size() != row.values.size() || keys.size() != row.keys.size()) return false;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const RowValue& x = values[i];
+    const RowValue& y = row.values[i];
+    if (x.kind != y.kind || x.number != y.number) return false;
+    if (x.kind == RowValue::Kind::Sequence && x.text != y.text) return false;
+  }
+  for (size_t i = 0; i < keys.size(); ++i)
+    if (keys[i].is_date != row.keys[i].is_date || keys[i].key != row.keys[i].key) return false;
+  return true;
+}
+
 void RowStore::add(const TypedRow& row) {
-  Shape shape;
-  shape.values.reserve(row.values.size());
-  shape.keys.reserve(row.keys.size());
   const uint64_t text_begin = texts_.size();
   const uint64_t first_piece = ends_.size();
+  bool line_breaks = false;
   auto keep = [&](const std::string& text) {
     texts_ += text;
     ends_.push_back(static_cast<uint32_t>(texts_.size() - text_begin));
+    if (!line_breaks) line_breaks = HasLineBreak(text);
   };
+  for (const RowValue& v : row.values)
+    if (v.kind != RowValue::Kind::Sequence) keep(v.text);
+  for (const KeyValue& k : row.keys) keep(k.text);
+  // Nearly always the shape of the row before: compared with the row
+  // itself, without making its shape.
+  if (!rows_.empty() && shapes_[rows_.back().shape].fits(row)) {
+    rows_.push_back({text_begin, first_piece, rows_.back().shape, line_breaks});
+    return;
+  }
+  Shape shape;
+  shape.values.reserve(row.values.size());
+  shape.keys.reserve(row.keys.size());
   for (const RowValue& v : row.values) {
-    if (v.kind == RowValue::Kind::Sequence) {
+    if (v.kind == RowValue::Kind::Sequence)
       shape.values.push_back(v);
-      continue;
-    }
-    shape.values.push_back({v.kind, std::string(), v.number});
-    keep(v.text);
+    else
+      shape.values.push_back({v.kind, std::string(), v.number});
   }
-  for (const KeyValue& k : row.keys) {
-    shape.keys.push_back({k.key, std::string(), k.is_date});
-    keep(k.text);
-  }
-  // Nearly always the shape of the row before.
+  for (const KeyValue& k : row.keys) shape.keys.push_back({k.key, std::string(), k.is_date});
   uint32_t id = static_cast<uint32_t>(shapes_.size());
-  if (!rows_.empty() && shapes_[rows_.back().shape] == shape) {
-    id = rows_.back().shape;
-  } else {
-    for (uint32_t s = 0; s < shapes_.size(); ++s)
-      if (shapes_[s] == shape) id = s;
-    if (id == shapes_.size()) shapes_.push_back(std::move(shape));
+  for (uint32_t s = 0; s < shapes_.size(); ++s)
+    if (shapes_[s] == shape) id = s;
+  if (id == shapes_.size()) shapes_.push_back(std::move(shape));
+  rows_.push_back({text_begin, first_piece, id, line_breaks});
+}
+
+template <typename Visit>
+void RowStore::ForEachText(const Row& row, size_t first, size_t count, Visit visit) const {
+  const char* const base = texts_.data() + row.text_begin;
+  uint64_t piece = row.first_piece + first;
+  uint32_t begin = first == 0 ? 0 : ends_[piece - 1];
+  for (size_t k = 0; k < count; ++k) {
+    const uint32_t end = ends_[piece++];
+    visit(std::string_view(base + begin, end - begin));
+    begin = end;
   }
-  rows_.push_back({text_begin, first_piece, id});
+}
+
+namespace {
+
+// The value bound for a text, as AsSent gives it.
+void AssignSent(db::Value& value, std::string_view text, bool line_breaks) {
+  value.kind = db::Value::Kind::Text;
+  value.integer = 0;
+  if (line_breaks && HasLineBreak(text))
+    value.text = text::WithLineBreaks(text, "\r\n");
+  else
+    value.text.assign(text);
+}
+
+void AssignNull(db::Value& value) {
+  value.kind = db::Value::Kind::Null;
+  value.text.clear();
+  value.integer = 0;
+}
+
+}  // namespace
+
+void RowStore::insertValues(size_t i, std::vector<db::Value>& out) const {
+  const Row& row = rows_[i];
+  const Shape& shape = shapes_[row.shape];
+  size_t n = 0, piece = 0;
+  for (const RowValue& v : shape.values) {
+    if (v.kind == RowValue::Kind::Sequence) continue;
+    if (n == out.size()) out.emplace_back();
+    db::Value& value = out[n++];
+    ForEachText(row, piece++, 1, [&](std::string_view text) {
+      // An empty date, or an empty cell of a number column, is NULL.
+      if (text.empty() && (v.kind == RowValue::Kind::Date || v.number))
+        AssignNull(value);
+      else
+        AssignSent(value, text, row.line_breaks);
+    });
+  }
+  out.resize(n);
+}
+
+void RowStore::keyValues(size_t i, std::vector<db::Value>& out) const {
+  const Row& row = rows_[i];
+  const Shape& shape = shapes_[row.shape];
+  size_t value_texts = 0;
+  for (const RowValue& v : shape.values) value_texts += v.kind != RowValue::Kind::Sequence;
+  out.resize(shape.keys.size());
+  size_t n = 0;
+  ForEachText(row, value_texts, shape.keys.size(),
+              [&](std::string_view text) { AssignSent(out[n++], text, row.line_breaks); });
 }
 
 TypedRow RowStore::at(size_t i) const {

@@ -81,18 +81,31 @@ class RowStore {
   TypedRow at(size_t i) const;
   // Rows of one shape make the same marked statements.
   uint32_t shapeOf(size_t i) const { return rows_[i].shape; }
+  // Whether row i has key terms (an existence check).
+  bool hasKeys(size_t i) const { return !shapes_[rows_[i].shape].keys.empty(); }
+  // The values row i binds, as KeyValues(at(i)) and InsertValues(at(i))
+  // give them, written over out (whose texts' space is used again): a run
+  // binds every row without making the row.
+  void keyValues(size_t i, std::vector<db::Value>& out) const;
+  void insertValues(size_t i, std::vector<db::Value>& out) const;
 
  private:
   struct Shape {
     std::vector<RowValue> values;  // texts empty but for sequences
     std::vector<KeyValue> keys;    // texts empty
     bool operator==(const Shape&) const;
+    // Whether a row has this shape.
+    bool fits(const TypedRow& row) const;
   };
   struct Row {
     uint64_t text_begin;   // in texts_
     uint64_t first_piece;  // in ends_
     uint32_t shape;
+    bool line_breaks;  // a text holds CR or LF
   };
+  // Row i's texts from piece first on, each as a view.
+  template <typename Visit>
+  void ForEachText(const Row& row, size_t first, size_t count, Visit visit) const;
   std::vector<Shape> shapes_;
   std::vector<Row> rows_;
   // Every row's texts: its non-sequence values, then its key terms; ends_

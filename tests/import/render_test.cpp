@@ -132,6 +132,7 @@ TEST(Render, PackedRowsComeBackWholeAndShareTheirShapes) {
   const TypedRow sample = SampleRow();
   TypedRow other = sample;
   other.keys[0].text = "X";
+  other.keys[1].text = "a\nb";
   other.values[0].text = std::string(40000, 'x') + "\r\n测试";
   other.values[3].number = true;
   TypedRow dated = sample;
@@ -147,6 +148,16 @@ TEST(Render, PackedRowsComeBackWholeAndShareTheirShapes) {
   for (const TypedRow& row : rows) store.add(row);
   ASSERT_EQ(store.size(), rows.size());
   for (size_t i = 0; i < rows.size(); ++i) EXPECT_TRUE(SameRow(store.at(i), rows[i])) << i;
+  // The values a run binds straight from the store are the row's, written
+  // over the last row's (more, fewer, NULL over text and back).
+  std::vector<db::Value> keys, values;
+  for (const size_t i : {0u, 1u, 2u, 5u, 6u, 4u, 1u, 3u}) {
+    store.keyValues(i, keys);
+    store.insertValues(i, values);
+    EXPECT_EQ(keys, KeyValues(rows[i])) << i;
+    EXPECT_EQ(values, InsertValues(rows[i])) << i;
+    EXPECT_EQ(store.hasKeys(i), !rows[i].keys.empty()) << i;
+  }
 
   EXPECT_EQ(store.shapeOf(0), store.shapeOf(3));
   EXPECT_NE(store.shapeOf(0), store.shapeOf(1));  // a number column binds '' as NULL

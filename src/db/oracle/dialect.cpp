@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <string_view>
 
 #include "db/sql_text.h"
 #include "text/ascii.h"
@@ -78,8 +79,15 @@ std::string Canonical(const DateTime& d) {
 
 // Parses text by an Oracle format mask (yyyy, mm, dd, hh24, hh, mi, ss and
 // literal separators). Numbers may have fewer digits than the mask.
-bool ParseByMask(const std::string& text, const std::string& mask_in, DateTime& out) {
-  const std::string mask = UpperCased(mask_in);
+bool ParseByMask(const std::string& text, const std::string& mask, DateTime& out) {
+  // Called for every date a statement stores: the mask is read in place,
+  // its letters compared without regard to case.
+  auto at = [&](size_t m, std::string_view token) {
+    if (mask.size() - m < token.size()) return false;
+    for (size_t i = 0; i < token.size(); ++i)
+      if (::xb::text::UpperAscii(mask[m + i]) != token[i]) return false;
+    return true;
+  };
   size_t t = 0, m = 0;
   DateTime d;
   auto number = [&](size_t max_digits, int& target) {
@@ -97,25 +105,25 @@ bool ParseByMask(const std::string& text, const std::string& mask_in, DateTime& 
     return true;
   };
   while (m < mask.size()) {
-    if (mask.compare(m, 4, "YYYY") == 0) {
+    if (at(m, "YYYY")) {
       if (!number(4, d.year)) return false;
       m += 4;
-    } else if (mask.compare(m, 4, "HH24") == 0) {
+    } else if (at(m, "HH24")) {
       if (!number(2, d.hour)) return false;
       m += 4;
-    } else if (mask.compare(m, 2, "MM") == 0) {
+    } else if (at(m, "MM")) {
       if (!number(2, d.month)) return false;
       m += 2;
-    } else if (mask.compare(m, 2, "DD") == 0) {
+    } else if (at(m, "DD")) {
       if (!number(2, d.day)) return false;
       m += 2;
-    } else if (mask.compare(m, 2, "HH") == 0) {
+    } else if (at(m, "HH")) {
       if (!number(2, d.hour)) return false;
       m += 2;
-    } else if (mask.compare(m, 2, "MI") == 0) {
+    } else if (at(m, "MI")) {
       if (!number(2, d.minute)) return false;
       m += 2;
-    } else if (mask.compare(m, 2, "SS") == 0) {
+    } else if (at(m, "SS")) {
       if (!number(2, d.second)) return false;
       m += 2;
     } else {

@@ -285,7 +285,18 @@ class SqliteEngine : public Engine {
       throw DbError("cannot open the database '" + path + "': no such file");
     if (!S_ISREG(info.st_mode))
       throw DbError("cannot open the database '" + path + "': not a file");
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    // SQLite's memory statistics take a global lock around every allocation
+    // and nothing here reads them; off before the library starts (a no-op
+    // when another part of the process started it first).
+    static const bool kNoMemoryStatistics = [] {
+      sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+      return true;
+    }();
+    (void)kNoMemoryStatistics;
+    // One thread uses a connection at a time (the one that opened it), so
+    // the connection's own lock, taken on every call, is left out.
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
       const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);
       throw DbError("cannot open the database '" + path + "': " + message);
@@ -700,16 +711,31 @@ class SqliteEngine : public Engine {
     sqlite3_stmt* stmt_ = nullptr;
   };
 
+  // The column names of a statement as SQLite gives them and as Oracle
+  // would give them.
+  struct ColumnNames {
+    std::vector<std::string> engine, oracle;
+  };
+
   // Rows of a statement, read one step at a time.
   class SqliteCursor : public Cursor {
    public:
     // sql: the statement as written, which names the columns as Oracle would.
     SqliteCursor(SqliteEngine& engine, std::unique_ptr<Bound> owned, sqlite3_stmt* stmt,
-                 const std::string& sql)
+                 const std::string& sql, ColumnNames* names = nullptr)
         : engine_(engine), owned_(std::move(owned)), stmt_(stmt ? stmt : owned_->get()) {
       const int columns = sqlite3_column_count(stmt_);
-      for (int c = 0; c < columns; ++c) names_.push_back(sqlite3_column_name(stmt_, c));
-      names_ = OracleColumnNames(sql, names_);
+      std::vector<std::string> engine_names;
+      engine_names.reserve(static_cast<size_t>(columns));
+      for (int c = 0; c < columns; ++c) engine_names.push_back(sqlite3_column_name(stmt_, c));
+      // A prepared statement opened again and again (the import's existence
+      // check, once per row) names its columns as it did the last time.
+      if (names && names->engine == engine_names) {
+        names_ = names->oracle;
+      } else {
+        names_ = OracleColumnNames(sql, engine_names);
+        if (names) *names = {std::move(engine_names), names_};
+      }
       row_.resize(static_cast<size_t>(columns));
     }
     // A statement left unfinished would keep its read lock on the file.
@@ -787,7 +813,7 @@ class SqliteEngine : public Engine {
         engine_.Step(stmt_->get());
         throw NoRowSetError();
       }
-      return std::make_unique<SqliteCursor>(engine_, nullptr, stmt_->get(), sql_);
+      return std::make_unique<SqliteCursor>(engine_, nullptr, stmt_->get(), sql_, &names_);
     }
 
    private:
@@ -856,6 +882,7 @@ class SqliteEngine : public Engine {
 
     SqliteEngine& engine_;
     std::string sql_;
+    ColumnNames names_;
     std::optional<std::vector<Target>> targets_;
     long long targets_version_ = -1;
     std::vector<SequenceUse> uses_;
