@@ -349,6 +349,7 @@ class SqliteEngine : public Engine {
   std::string name() const override { return "sqlite"; }
 
   std::unique_ptr<Cursor> query(const std::string& sql) override {
+    type_checks_->Resume();
     Shaped shaped = Prepare(sql);
     auto stmt = std::make_unique<Bound>(*this, shaped);
     if (sqlite3_column_count(stmt->get()) == 0) {
@@ -360,6 +361,7 @@ class SqliteEngine : public Engine {
   }
 
   void execute(const std::string& sql) override {
+    type_checks_->Resume();
     if (HandleSequenceStatement(sql)) return;
     Shaped shaped = Prepare(sql);
     Bound stmt(*this, shaped);
@@ -380,13 +382,18 @@ class SqliteEngine : public Engine {
   void begin() override {
     Exec("begin immediate");
     in_transaction_ = true;
+    rechecks_ = 0;
   }
   void commit() override {
+    // What is committed keeps every table's triggers.
+    type_checks_->Resume();
     Exec("commit");
     in_transaction_ = false;
   }
   void rollback() override {
     in_transaction_ = false;
+    // The rollback brings back a trigger left out in the transaction.
+    type_checks_->Forget();
     Exec("rollback");
   }
   bool inTransaction() const override { return in_transaction_; }
@@ -399,6 +406,23 @@ class SqliteEngine : public Engine {
       if (rc != SQLITE_ROW) Fail(db_, path_);
     }
   }
+
+  // Runs a checked insert (TypeChecks); false when its row asked to run
+  // again with the trigger (nothing was written then).
+  bool StepChecked(sqlite3_stmt* stmt) {
+    type_checks_->clearRecheck();
+    for (;;) {
+      const int rc = sqlite3_step(stmt);
+      if (rc == SQLITE_DONE) return true;
+      if (rc == SQLITE_ROW) continue;
+      if (type_checks_->recheckAsked()) return false;
+      Fail(db_, path_);
+    }
+  }
+
+  // Inside a transaction, checked inserts run without their trigger, until
+  // so many rows asked for it back that leaving it out no longer pays.
+  bool CheckedInsertsPay() const { return in_transaction_ && rechecks_ < kMaxRechecks; }
 
   void Exec(const std::string& sql) {
     char* error = nullptr;
@@ -797,15 +821,36 @@ class SqliteEngine : public Engine {
       }
       text.append(sql, at, std::string::npos);
       markers_ = static_cast<int>(markers.size());
-      stmt_ = std::make_unique<Stmt>(engine.db_, engine.NumberOrder(text));
+      // An insert of the import's plain form checks its rows itself.
+      if (FirstWord(text) == "insert")
+        if (auto checked = engine.type_checks_->PlanInsert(text)) {
+          try {
+            stmt_ = std::make_unique<Stmt>(engine.db_, checked->text);
+            plan_ = checked->plan;
+          } catch (const DbError&) {
+            // Its error is the one the text as written gives.
+          }
+        }
+      if (!stmt_) stmt_ = std::make_unique<Stmt>(engine.db_, engine.NumberOrder(text));
     }
     int parameterCount() const override { return markers_; }
     void execute(const std::vector<db::Value>& values) override {
       Bind(values);
       Reset reset{stmt_->get()};
+      TypeChecks& checks = *engine_.type_checks_;
+      if (plan_ >= 0 && engine_.CheckedInsertsPay() && checks.Suspend(plan_)) {
+        if (engine_.StepChecked(stmt_->get())) return;
+        // The row runs again, with the same values, through the trigger,
+        // which refuses or rewrites it exactly as it does for any insert.
+        ++engine_.rechecks_;
+        sqlite3_reset(stmt_->get());
+      }
+      checks.Resume();
       engine_.Step(stmt_->get());
     }
     std::unique_ptr<Cursor> query(const std::vector<db::Value>& values) override {
+      // A statement that may write runs with every trigger.
+      if (!sqlite3_stmt_readonly(stmt_->get())) engine_.type_checks_->Resume();
       Bind(values);
       if (sqlite3_column_count(stmt_->get()) == 0) {
         // NOLINTNEXTLINE(clang-analyzer-deadcode.DeadStores): resets the statement when it leaves
@@ -888,6 +933,7 @@ class SqliteEngine : public Engine {
     std::vector<SequenceUse> uses_;
     std::vector<int> order_;  // per '?' of the text: a value's index, or -1 - a sequence use's
     int markers_ = 0;
+    int plan_ = -1;  // a checked insert's plan (TypeChecks::PlanInsert)
     std::unique_ptr<Stmt> stmt_;
   };
 
@@ -1022,6 +1068,9 @@ class SqliteEngine : public Engine {
   std::string path_;
   sqlite3* db_ = nullptr;
   bool in_transaction_ = false;
+  // Rows of this transaction that ran again with the trigger.
+  int rechecks_ = 0;
+  static constexpr int kMaxRechecks = 16;
   static constexpr size_t kStatementCacheSize = 64;
   static constexpr size_t kMaxSharedParams = 999;
   std::unordered_map<std::string, std::unique_ptr<Stmt>> statements_;

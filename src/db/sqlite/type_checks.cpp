@@ -2,14 +2,20 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+#include <climits>
+#include <cmath>
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "db/errors.h"
 #include "db/oracle/column_types.h"
+#include "db/oracle/dialect.h"
+#include "text/ascii.h"
 
 namespace xb::db {
 namespace {
@@ -199,7 +205,395 @@ std::string QuotedText(const std::string& text) {
   return out + "'";
 }
 
+// A value's text as sqlite3_value_text gives it; a text's bytes are read in
+// place (it need not be terminated first).
+std::string BytesOf(sqlite3_value* arg) {
+  const void* bytes =
+      sqlite3_value_type(arg) == SQLITE_TEXT ? sqlite3_value_blob(arg) : sqlite3_value_text(arg);
+  return std::string(bytes ? static_cast<const char*>(bytes) : "",
+                     static_cast<size_t>(sqlite3_value_bytes(arg)));
+}
+
+// The affinity SQLite gives a column of a declared type.
+enum class Affinity { Text, Numeric, Integer, Real, Blob };
+
+Affinity AffinityOf(const std::string& declared) {
+  const std::string d = text::UpperCased(declared);
+  auto has = [&](const char* word) { return d.find(word) != std::string::npos; };
+  if (has("INT")) return Affinity::Integer;
+  if (has("CHAR") || has("CLOB") || has("TEXT")) return Affinity::Text;
+  if (has("BLOB") || d.empty()) return Affinity::Blob;
+  if (has("REAL") || has("FLOA") || has("DOUB")) return Affinity::Real;
+  return Affinity::Numeric;
+}
+
+// A real number as a column of numeric affinity keeps it: a whole number
+// that a 64-bit integer holds becomes that integer.
+ColumnValue RealAsStored(double r) {
+  if (std::isnan(r)) return r;
+  long long whole;
+  if (r <= static_cast<double>(LLONG_MIN))
+    whole = LLONG_MIN;
+  else if (r >= static_cast<double>(LLONG_MAX))
+    whole = LLONG_MAX;
+  else
+    whole = static_cast<long long>(r);
+  if (r == static_cast<double>(whole) && whole > LLONG_MIN && whole < LLONG_MAX) return whole;
+  return r;
+}
+
+// "-123": at most 18 digits, nothing else; SQLite takes it for that integer.
+bool PlainInteger(const unsigned char* s, size_t n, long long& out) {
+  size_t i = 0;
+  const bool negative = n > 0 && s[0] == '-';
+  if (negative) i = 1;
+  if (n == i || n - i > 18) return false;
+  long long v = 0;
+  for (; i < n; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    v = v * 10 + (s[i] - '0');
+  }
+  out = negative ? -v : v;
+  return true;
+}
+
+// A plain insert of the program's own form: insert into T(c1,...)
+// values(v1,...), each value '?' or to_date(?,'mask'), names plain.
+struct PlainInsert {
+  std::string table;
+  std::vector<std::string> columns;
+  std::vector<std::string> masks;  // per value: to_date's mask, or empty for '?'
+};
+
+std::optional<PlainInsert> ParsePlainInsert(const std::string& sql) {
+  size_t i = 0;
+  auto blanks = [&] {
+    while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\r' || sql[i] == '\n'))
+      ++i;
+  };
+  auto name = [&](std::string& out) {
+    blanks();
+    const size_t begin = i;
+    while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_' ||
+                              sql[i] == '$' || sql[i] == '#'))
+      ++i;
+    if (i == begin || (sql[begin] >= '0' && sql[begin] <= '9')) return false;
+    out.assign(sql, begin, i - begin);
+    return true;
+  };
+  auto word = [&](const char* expected) {
+    std::string w;
+    return name(w) && text::LowerCased(w) == expected;
+  };
+  auto punct = [&](char c) {
+    blanks();
+    if (i >= sql.size() || sql[i] != c) return false;
+    ++i;
+    return true;
+  };
+  PlainInsert insert;
+  if (!word("insert") || !word("into") || !name(insert.table) || !punct('(')) return std::nullopt;
+  for (;;) {
+    std::string column;
+    if (!name(column)) return std::nullopt;
+    insert.columns.push_back(std::move(column));
+    if (punct(')')) break;
+    if (!punct(',')) return std::nullopt;
+  }
+  if (!word("values") || !punct('(')) return std::nullopt;
+  for (;;) {
+    if (punct('?')) {
+      insert.masks.emplace_back();
+    } else {
+      if (!word("to_date") || !punct('(') || !punct('?') || !punct(',') || !punct('\''))
+        return std::nullopt;
+      const size_t end = sql.find('\'', i);
+      if (end == std::string::npos || end == i || (end + 1 < sql.size() && sql[end + 1] == '\''))
+        return std::nullopt;
+      insert.masks.push_back(sql.substr(i, end - i));
+      i = end + 1;
+      if (!punct(')')) return std::nullopt;
+    }
+    if (punct(')')) break;
+    if (!punct(',')) return std::nullopt;
+  }
+  blanks();
+  if (i != sql.size() || insert.columns.size() != insert.masks.size()) return std::nullopt;
+  return insert;
+}
+
+// Runs a one-row query with one text parameter; false when it fails.
+template <typename Row>
+bool ForEachRow(sqlite3* db, const char* sql, const std::string& parameter, Row row) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) return false;
+  sqlite3_bind_text(stmt, 1, parameter.data(), static_cast<int>(parameter.size()),
+                    SQLITE_TRANSIENT);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) row(stmt);
+  sqlite3_finalize(stmt);
+  return rc == SQLITE_DONE;
+}
+
+std::string ColumnText(sqlite3_stmt* stmt, int c) {
+  const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+  return t ? t : "";
+}
+
 }  // namespace
+
+// A checked insert's plan: the statement's form and, from the schema of the
+// last refresh, what each of its values meets.
+struct TypeChecks::Plan {
+  PlainInsert insert;
+  struct Value {
+    DeclaredType type;
+    Affinity affinity = Affinity::Blob;
+    std::string column;  // as the table names it
+    bool checked = false;
+  };
+  std::vector<Value> values;
+  std::string table;  // as the table names itself
+  std::string key;    // upper-case
+  long long generation = -1;
+  bool valid = false;
+};
+
+std::optional<TypeChecks::CheckedInsert> TypeChecks::PlanInsert(const std::string& sql) {
+  auto insert = ParsePlainInsert(sql);
+  // SQLite takes at most 127 arguments to a function.
+  if (!insert || insert->columns.size() > 100) return std::nullopt;
+  auto plan = std::make_unique<Plan>();
+  plan->insert = std::move(*insert);
+  const PlainInsert& form = plan->insert;
+  const int id = static_cast<int>(plans_.size());
+  auto marker = [](size_t k) { return "?" + std::to_string(k + 1); };
+  auto value = [&](size_t k) {
+    return form.masks[k].empty() ? marker(k) : "to_date(" + marker(k) + ",'" + form.masks[k] + "')";
+  };
+  std::string columns, values = "xlsbridge_checked_row(" + std::to_string(id) + "," + value(0);
+  for (size_t k = 0; k < form.columns.size(); ++k) {
+    columns += (k ? "," : "") + form.columns[k];
+    values += "," + marker(k);
+  }
+  values += ")";
+  for (size_t k = 1; k < form.columns.size(); ++k) values += "," + value(k);
+  CheckedInsert checked;
+  checked.text = "insert into " + form.table + "(" + columns + ") values(" + values + ")";
+  checked.plan = id;
+  plans_.push_back(std::move(plan));
+  return checked;
+}
+
+bool TypeChecks::BuildPlan(Plan& plan) {
+  plan.valid = false;
+  plan.generation = generation_;
+  plan.values.clear();
+  plan.key = text::UpperCased(plan.insert.table);
+  // Only a table whose inserts have a trigger to leave out; nothing of the
+  // operator's own (a trigger, a temporary table of the name) in the way.
+  if (!insert_triggers_.count(plan.key)) return false;
+  long long others = 0;
+  auto count = [&](sqlite3_stmt* stmt) { others += sqlite3_column_int64(stmt, 0); };
+  if (!ForEachRow(db_,
+                  "select count(*) from temp.sqlite_master where (type = 'table' and name = ?1 "
+                  "collate nocase) or (type = 'trigger' and tbl_name = ?1 collate nocase and name "
+                  "not like 'xlsbridge\\_kept\\_%' escape '\\')",
+                  plan.insert.table, count) ||
+      !ForEachRow(
+          db_,
+          "select count(*) from main.sqlite_master where type = 'trigger' and tbl_name = ?1 "
+          "collate nocase",
+          plan.insert.table, count) ||
+      others != 0)
+    return false;
+  struct Column {
+    std::string name, declared;
+    bool has_default = false;
+    long long hidden = 0;
+    bool listed = false;
+  };
+  std::vector<Column> columns;
+  if (!ForEachRow(db_,
+                  "select name, type, dflt_value is not null, hidden from "
+                  "main.pragma_table_xinfo(?1)",
+                  plan.insert.table, [&](sqlite3_stmt* stmt) {
+                    Column c;
+                    c.name = ColumnText(stmt, 0);
+                    c.declared = ColumnText(stmt, 1);
+                    c.has_default = sqlite3_column_int(stmt, 2) != 0;
+                    c.hidden = sqlite3_column_int64(stmt, 3);
+                    columns.push_back(std::move(c));
+                  }))
+    return false;
+  for (const std::string& written : plan.insert.columns) {
+    Column* found = nullptr;
+    for (Column& c : columns)
+      if (text::EqualsIgnoringCase(c.name, written)) found = &c;
+    if (!found || found->listed || found->hidden != 0) return false;
+    found->listed = true;
+    Plan::Value v;
+    v.type = ParseDeclaredType(found->declared);
+    v.affinity = AffinityOf(found->declared);
+    v.column = found->name;
+    v.checked = v.type.kind != DeclaredType::Kind::Other;
+    // The check below takes a value as a column of these affinities keeps it.
+    if (v.type.kind == DeclaredType::Kind::Text && v.affinity != Affinity::Text) return false;
+    if ((v.type.kind == DeclaredType::Kind::Number || v.type.kind == DeclaredType::Kind::Date) &&
+        v.affinity != Affinity::Numeric && v.affinity != Affinity::Integer)
+      return false;
+    plan.values.push_back(std::move(v));
+  }
+  // A checked column the insert leaves out is NULL, or the rowid an
+  // INTEGER PRIMARY KEY stands for (an integer, which INTEGER keeps as it
+  // is); one with a default, or computed, would need the trigger.
+  for (const Column& c : columns)
+    if (!c.listed && ParseDeclaredType(c.declared).kind != DeclaredType::Kind::Other &&
+        (c.hidden != 0 || c.has_default))
+      return false;
+  plan.table = plan.insert.table;
+  plan.valid = true;
+  return true;
+}
+
+bool TypeChecks::Suspend(int id) {
+  if (id < 0 || static_cast<size_t>(id) >= plans_.size()) return false;
+  Plan& plan = *plans_[static_cast<size_t>(id)];
+  // Left out already: nothing can have changed the schema since, as every
+  // other statement that writes brings the trigger back first.
+  if (plan.valid && plan.generation == generation_ && !suspended_.empty() && suspended_ == plan.key)
+    return true;
+  Refresh();
+  if (plan.generation != generation_ && !BuildPlan(plan)) return false;
+  if (!plan.valid) return false;
+  if (suspended_ == plan.key) return true;
+  Resume();
+  const auto it = insert_triggers_.find(plan.key);
+  if (it == insert_triggers_.end()) return false;
+  if (sqlite3_exec(db_, ("drop trigger temp." + QuotedName(it->second.name)).c_str(), nullptr,
+                   nullptr, nullptr) != SQLITE_OK)
+    return false;
+  suspended_ = plan.key;
+  schema_version_ = Versions();
+  return true;
+}
+
+void TypeChecks::Resume() {
+  if (suspended_.empty()) return;
+  const std::string table = suspended_;
+  suspended_.clear();
+  const auto it = insert_triggers_.find(table);
+  if (it != insert_triggers_.end() &&
+      sqlite3_exec(db_, it->second.create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    // Every insert into the table from now on would go unchecked: the
+    // triggers are all made anew before the next statement that writes.
+    schema_version_ = -1;
+    throw DbError(std::string("the type checks of ") + table +
+                      " could not be made again: " + sqlite3_errmsg(db_),
+                  sqlite3_extended_errcode(db_));
+  }
+  schema_version_ = Versions();
+}
+
+void TypeChecks::Forget() {
+  suspended_.clear();
+  schema_version_ = -1;
+}
+
+// xlsbridge_checked_row(plan, first, value...): the first value of a checked
+// insert, given back as it is when every value passes its column's check as
+// it is (as the trigger would find it); else the statement fails and asks
+// for the row to run again with the trigger. While the trigger is there (no
+// transaction, another statement wrote) it gives the first value back.
+void TypeChecks::CheckedRow(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  auto* self = static_cast<TypeChecks*>(sqlite3_user_data(context));
+  const long long id = sqlite3_value_int64(argv[0]);
+  const Plan* plan = id >= 0 && static_cast<size_t>(id) < self->plans_.size()
+                         ? self->plans_[static_cast<size_t>(id)].get()
+                         : nullptr;
+  if (!plan || !plan->valid || plan->generation != self->generation_ || self->suspended_.empty() ||
+      self->suspended_ != plan->key || static_cast<size_t>(argc) != plan->values.size() + 2)
+    return sqlite3_result_value(context, argv[1]);
+  auto recheck = [&] {
+    self->recheck_ = true;
+    sqlite3_result_error(context, "xlsbridge: the row is checked by its trigger", -1);
+  };
+  try {
+    for (size_t k = 0; k < plan->values.size(); ++k) {
+      const Plan::Value& column = plan->values[k];
+      if (!column.checked) continue;
+      sqlite3_value* arg = argv[k + 2];
+      const int kind = sqlite3_value_type(arg);
+      if (kind == SQLITE_NULL) continue;
+      ColumnValue value;
+      if (const std::string& mask = plan->insert.masks[k]; !mask.empty()) {
+        // to_date(value, mask) as the statement works it out; a date that
+        // does not parse is to_date's error, which the trigger's run gives.
+        const std::string text = BytesOf(arg);
+        if (text.empty()) continue;  // NULL
+        oracle::DateTime d;
+        if (!oracle::ParseByMask(text, mask, d)) return recheck();
+        // "yyyy-mm-dd...": no number, so numeric affinity leaves it text.
+        value = oracle::Canonical(d);
+      } else if (column.affinity == Affinity::Text) {
+        if (kind == SQLITE_TEXT) {
+          // Text within its declared length is kept as it is.
+          const auto* bytes = static_cast<const unsigned char*>(sqlite3_value_blob(arg));
+          const auto n = static_cast<size_t>(sqlite3_value_bytes(arg));
+          if (column.type.kind == DeclaredType::Kind::Text &&
+              (column.type.length == 0 ||
+               static_cast<long long>(column.type.length_in_chars ? CharCount(bytes, n) : n) <=
+                   column.type.length))
+            continue;
+          value = std::string(bytes ? reinterpret_cast<const char*>(bytes) : "", n);
+        } else if (kind == SQLITE_INTEGER) {
+          value = std::to_string(sqlite3_value_int64(arg));
+        } else if (kind == SQLITE_BLOB) {
+          value = ValueOf(arg);
+        } else {
+          return recheck();
+        }
+      } else {
+        // Numeric affinity: a text that reads as a number is stored as that
+        // number, as SQLite reads it.
+        if (kind == SQLITE_INTEGER) {
+          value = static_cast<long long>(sqlite3_value_int64(arg));
+        } else if (kind == SQLITE_FLOAT) {
+          value = RealAsStored(sqlite3_value_double(arg));
+        } else if (kind == SQLITE_BLOB) {
+          value = ValueOf(arg);
+        } else {
+          // Text: its bytes as they are, without the terminator a copy
+          // would be made for.
+          const auto* bytes = static_cast<const unsigned char*>(sqlite3_value_blob(arg));
+          const auto n = static_cast<size_t>(sqlite3_value_bytes(arg));
+          long long whole = 0;
+          if (PlainInteger(bytes, n, whole)) {
+            value = whole;
+          } else {
+            std::unique_ptr<sqlite3_value, void (*)(sqlite3_value*)> copy(sqlite3_value_dup(arg),
+                                                                          sqlite3_value_free);
+            if (!copy) return sqlite3_result_error_nomem(context);
+            const int read = sqlite3_value_numeric_type(copy.get());
+            if (read == SQLITE_INTEGER)
+              value = static_cast<long long>(sqlite3_value_int64(copy.get()));
+            else if (read == SQLITE_FLOAT)
+              value = RealAsStored(sqlite3_value_double(copy.get()));
+            else
+              return recheck();  // no number: refused or made NULL by the trigger
+          }
+        }
+      }
+      const ColumnValue kept = CheckColumnValue(value, column.type, plan->table, column.column);
+      if (kept != value) return recheck();
+    }
+  } catch (const DbError&) {
+    return recheck();
+  } catch (const std::bad_alloc&) {
+    return sqlite3_result_error_nomem(context);
+  }
+  sqlite3_result_value(context, argv[1]);
+}
 
 TypeChecks::TypeChecks(sqlite3* db) : db_(db) {
   sqlite3_create_function(db_, "xlsbridge_kept_value", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
@@ -207,11 +601,14 @@ TypeChecks::TypeChecks(sqlite3* db) : db_(db) {
   sqlite3_create_function_v2(db_, "xlsbridge_kept_row", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                              new RowColumnsCache, RowCheckFunction, nullptr, nullptr,
                              [](void* p) { delete static_cast<RowColumnsCache*>(p); });
+  // Not deterministic: its answer depends on the connection's state.
+  sqlite3_create_function(db_, "xlsbridge_checked_row", -1, SQLITE_UTF8, this, CheckedRow, nullptr,
+                          nullptr);
 }
 
-void TypeChecks::Refresh() {
-  // Both schemas: a rolled-back transaction takes the triggers made in it
-  // away again, and the temporary schema's version with them.
+TypeChecks::~TypeChecks() = default;
+
+long long TypeChecks::Versions() {
   auto version = [this](const char* sql) {
     long long v = -1;
     sqlite3_stmt* stmt = nullptr;
@@ -221,11 +618,18 @@ void TypeChecks::Refresh() {
     }
     return v;
   };
-  auto versions = [&] {
-    return version("pragma main.schema_version") * 4294967296LL +
-           version("pragma temp.schema_version");
-  };
-  if (const long long now = versions(); now == schema_version_ && now != -1) return;
+  return version("pragma main.schema_version") * 4294967296LL +
+         version("pragma temp.schema_version");
+}
+
+void TypeChecks::Refresh() {
+  // Both schemas: a rolled-back transaction takes the triggers made in it
+  // away again, and the temporary schema's version with them.
+  if (const long long now = Versions(); now == schema_version_ && now != -1) return;
+  // Every trigger is made anew below, a left-out one too.
+  suspended_.clear();
+  insert_triggers_.clear();
+  ++generation_;
 
   // Tables (with a rowid) and their checked columns.
   struct Column {
@@ -297,18 +701,18 @@ void TypeChecks::Refresh() {
     const std::string body = " on main." + QuotedName(table) + " when " + when + " begin update " +
                              QuotedName(table) + " set " + set + " where rowid = new.rowid; end";
     ++n;
-    sqlite3_exec(
-        db_,
-        ("create temp trigger xlsbridge_kept_i" + std::to_string(n) + " after insert" + body)
-            .c_str(),
-        nullptr, nullptr, nullptr);
+    const std::string insert_name = "xlsbridge_kept_i" + std::to_string(n);
+    const std::string insert_trigger =
+        "create temp trigger " + insert_name + " after insert" + body;
+    if (sqlite3_exec(db_, insert_trigger.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK)
+      insert_triggers_[text::UpperCased(table)] = {insert_name, insert_trigger};
     sqlite3_exec(db_,
                  ("create temp trigger xlsbridge_kept_u" + std::to_string(n) + " after update of " +
                   list + body)
                      .c_str(),
                  nullptr, nullptr, nullptr);
   }
-  schema_version_ = versions();
+  schema_version_ = Versions();
 }
 
 }  // namespace xb::db
