@@ -54,6 +54,7 @@ void Connection::ForgetResults() {
   // Cursors and prepared statements belong to the engine: they go first.
   for (Query* query : queries_) query->close();
   prepared_.clear();
+  ++prepared_generation_;
 }
 
 void Connection::close() {
@@ -73,6 +74,7 @@ Statement& Connection::prepared(const std::string& marked_sql) {
     for (Query* query : queries_)
       if (query->bound_) query->close();
     prepared_.clear();
+    ++prepared_generation_;
   }
   return *prepared_.emplace(marked_sql, std::move(statement)).first->second;
 }
@@ -236,10 +238,18 @@ std::unique_ptr<Cursor> Query::Run(bool rows) {
   if (bind && marked_ != noted_marked_) {
     marked_is_data_ = oracle::IsDataStatement(marked_);
     noted_marked_ = marked_;
+    statement_ = nullptr;
   }
   const Note note{bind ? marked_is_data_ : oracle::IsDataStatement(text)};
   if (bind) {
-    Statement& statement = connection_.prepared(marked_);
+    // Row after row the same statement: found without hashing its text.
+    if (!statement_ || statement_generation_ != connection_.prepared_generation_) {
+      statement_ = nullptr;
+      Statement& found = connection_.prepared(marked_);
+      statement_ = &found;
+      statement_generation_ = connection_.prepared_generation_;
+    }
+    Statement& statement = *statement_;
     if (!rows) {
       statement.execute(values_);
       return nullptr;

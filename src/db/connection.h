@@ -64,6 +64,8 @@ class Connection {
   std::unique_ptr<Engine> engine_;
   StatementLog* log_ = nullptr;
   std::unordered_map<std::string, std::unique_ptr<Statement>> prepared_;
+  // Moves whenever prepared statements are let go.
+  uint64_t prepared_generation_ = 0;
   std::set<Query*> queries_;
 };
 
@@ -159,6 +161,9 @@ class Query {
   // as worked out for the text last run.
   std::string noted_marked_;
   bool marked_is_data_ = false;
+  // Its prepared statement, while the connection keeps it.
+  Statement* statement_ = nullptr;
+  uint64_t statement_generation_ = 0;
 
   bool open_ = false;
   Scroll scroll_ = Scroll::Buffered;

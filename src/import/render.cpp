@@ -145,6 +145,7 @@ bool RowStore::Shape::operator==(const Shape& other) const {
 void RowStore::reserve(size_t rows, size_t texts_per_row) {
   rows_.reserve(rows);
   ends_.reserve(rows * texts_per_row);
+  expected_rows_ = rows;
 }
 
 bool RowStore::Shape::fits(const TypedRow& row) const {
@@ -161,6 +162,12 @@ bool RowStore::Shape::fits(const TypedRow& row) const {
 }
 
 void RowStore::add(const TypedRow& row) {
+  // The texts of the first rows tell about how much the read holds: room
+  // for it at once, rather than the buffer copied each time it doubles
+  // (and, on the way, held twice).
+  constexpr size_t kSampleRows = 1024;
+  if (rows_.size() == kSampleRows && expected_rows_ > kSampleRows)
+    texts_.reserve(texts_.size() / kSampleRows * expected_rows_ / 8 * 9);
   const uint64_t text_begin = texts_.size();
   const uint64_t first_piece = ends_.size();
   bool line_breaks = false;

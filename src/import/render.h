@@ -108,6 +108,7 @@ class RowStore {
   void ForEachText(const Row& row, size_t first, size_t count, Visit visit) const;
   std::vector<Shape> shapes_;
   std::vector<Row> rows_;
+  size_t expected_rows_ = 0;  // as reserve() was told
   // Every row's texts: its non-sequence values, then its key terms; ends_
   // holds where each ends, counted from the row's first byte.
   std::string texts_;

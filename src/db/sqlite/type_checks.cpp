@@ -533,6 +533,9 @@ void TypeChecks::CheckedRow(sqlite3_context* context, int argc, sqlite3_value** 
         if (text.empty()) continue;  // NULL
         oracle::DateTime d;
         if (!oracle::ParseByMask(text, mask, d)) return recheck();
+        // A date that parses is a real day of the years 1 to 9999, which a
+        // DATE column keeps as it is.
+        if (column.type.kind == DeclaredType::Kind::Date) continue;
         // "yyyy-mm-dd...": no number, so numeric affinity leaves it text.
         value = oracle::Canonical(d);
       } else if (column.affinity == Affinity::Text) {
