@@ -483,8 +483,12 @@ void TypeChecks::Resume() {
   const std::string table = suspended_;
   suspended_.clear();
   const auto it = insert_triggers_.find(table);
+  // "if not exists": a savepoint rolled back may have brought it back.
+  const std::string kCreate = "create temp trigger ";
   if (it != insert_triggers_.end() &&
-      sqlite3_exec(db_, it->second.create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+      sqlite3_exec(db_,
+                   (kCreate + "if not exists " + it->second.create.substr(kCreate.size())).c_str(),
+                   nullptr, nullptr, nullptr) != SQLITE_OK) {
     // Every insert into the table from now on would go unchecked: the
     // triggers are all made anew before the next statement that writes.
     schema_version_ = -1;
