@@ -26,6 +26,12 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
   out.cells_.reserve(std::min<size_t>(reader.cellCountHint(), size_t(1) << 23));
   DateFormats formats;
   std::vector<uint32_t> shared;  // shared string -> its text in the pool
+  // Shared strings the reader leaves to us: looked up in its table, taken
+  // whole after the last row, so the rows need not wait for it.
+  const bool own_table = reader.leaveSharedStrings();
+  // Cells naming a shared string past what a cell's index holds: all past
+  // the table, kept to name the first in the fault.
+  std::vector<std::pair<size_t, int64_t>> huge_indexes;
   TypedRow row;
   int last_row = 0;
   while (reader.nextRow(row)) {
@@ -54,6 +60,16 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
         case TypedCell::Type::Boolean: cell.flag = typed.boolean; break;
         case TypedCell::Type::Text:
         case TypedCell::Type::Error: {
+          if (own_table && typed.shared_string >= 0 && typed.type == TypedCell::Type::Text) {
+            cell.flag = true;
+            if (typed.shared_string >= int64_t(UINT32_MAX)) {
+              huge_indexes.emplace_back(out.cells_.size(), typed.shared_string);
+              cell.text = UINT32_MAX;
+            } else {
+              cell.text = uint32_t(typed.shared_string);
+            }
+            break;
+          }
           // A string many cells share is kept once.
           uint32_t* known = nullptr;
           if (typed.shared_string >= 0 && typed.shared_string < kMaxShared) {
@@ -79,8 +95,28 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
     }
   }
   out.row_begin_.push_back(uint32_t(out.cells_.size()));
+  if (own_table) {
+    out.shared_ = reader.takeSharedStrings();
+    out.checkSharedIndexes(huge_indexes);
+  }
   if (out.cells_.capacity() - out.cells_.size() > out.cells_.size() / 8) out.cells_.shrink_to_fit();
   return out;
+}
+
+void SheetCells::checkSharedIndexes(const std::vector<std::pair<size_t, int64_t>>& huge) const {
+  const size_t table = shared_.size();
+  for (size_t r = 0; r + 1 < row_begin_.size(); ++r) {
+    for (uint32_t i = row_begin_[r]; i < row_begin_[r + 1]; ++i) {
+      const Cell& c = cells_[i];
+      if (c.type != TypedCell::Type::Text || !c.flag || c.text < table) continue;
+      int64_t index = c.text;
+      for (const auto& [at, value] : huge)
+        if (at == i) index = value;
+      throw SheetError("cell " + CellName(int(r + 1), c.column + 1) + " refers to shared string " +
+                       std::to_string(index) + ", but the table holds only " +
+                       std::to_string(table));
+    }
+  }
 }
 
 const SheetCells::Cell* SheetCells::find(int row, int column) const {
@@ -105,6 +141,8 @@ std::string SheetCells::cellText(int row, int column, bool* is_error) const {
   if (!c) return "";
   switch (c->type) {
     case TypedCell::Type::Text:
+      if (c->flag) return std::string(shared_.at(c->text));
+      return std::string(text(c->text));
     case TypedCell::Type::Error: return std::string(text(c->text));
     case TypedCell::Type::Boolean: return BooleanText(c->flag);
     case TypedCell::Type::Number: return NumberText(c->number, c->flag, date1904_);

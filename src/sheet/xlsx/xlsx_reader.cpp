@@ -727,8 +727,7 @@ struct WorkbookPart : XmlHandler {
 
 struct SharedStrings : XmlHandler {
   PartParser* parser = nullptr;
-  std::string pool;
-  std::vector<uint32_t> ends;
+  SharedStringTable table;
   std::string current;
   int si_depth = 0, rph_depth = 0;
   bool in_t = false;
@@ -743,7 +742,7 @@ struct SharedStrings : XmlHandler {
     } else if (Is(name, "sst")) {
       uint64_t count = 0;
       if (const char* v = Attr(atts, "uniqueCount"); v && ParseUint(v, count))
-        ends.reserve(size_t(std::min<uint64_t>(count, 1 << 20)));
+        table.ends.reserve(size_t(std::min<uint64_t>(count, 1 << 20)));
     }
   }
   void end(std::string_view name) override {
@@ -755,10 +754,10 @@ struct SharedStrings : XmlHandler {
       --si_depth;
       DecodeEscapes(current);
       if (Utf16Length(current) > size_t(kXlsxMaxCellChars))
-        return parser->fail("shared string " + std::to_string(ends.size()) + " holds more than " +
+        return parser->fail("shared string " + std::to_string(table.size()) + " holds more than " +
                             std::to_string(kXlsxMaxCellChars) + " characters");
-      pool += current;
-      ends.push_back(uint32_t(pool.size()));
+      table.pool += current;
+      table.ends.push_back(uint32_t(table.pool.size()));
     }
   }
   void text(const char* s, int len) override {
@@ -766,12 +765,8 @@ struct SharedStrings : XmlHandler {
     current.append(s, size_t(len));
     // Escapes take 7 bytes for one character; beyond that the string is too long whatever it holds.
     if (current.size() > size_t(kXlsxMaxCellChars) * 7 + 7)
-      parser->fail("shared string " + std::to_string(ends.size()) + " holds more than " +
+      parser->fail("shared string " + std::to_string(table.size()) + " holds more than " +
                    std::to_string(kXlsxMaxCellChars) + " characters");
-  }
-  std::string_view at(size_t i) const {
-    const uint32_t begin = i == 0 ? 0 : ends[i - 1];
-    return std::string_view(pool).substr(begin, ends[i] - begin);
   }
 };
 
@@ -1162,10 +1157,28 @@ class XlsxReader : public WorkbookReader {
   bool date1904() const override { return date1904_; }
   size_t cellCountHint() const override { return sheet_.cell_hint; }
 
+  bool leaveSharedStrings() override {
+    if (!strings_ready_) leave_strings_ = true;
+    return leave_strings_;
+  }
+
+  SharedStringTable takeSharedStrings() override {
+    if (!leave_strings_ || strings_ready_) return {};
+    strings_ready_ = true;
+    try {
+      if (strings_done_.valid()) strings_done_.get();
+    } catch (...) {
+      done_ = true;
+      stop();
+      throw;
+    }
+    return std::move(strings_.table);
+  }
+
   bool nextRow(TypedRow& row) override {
     if (done_) return false;
     try {
-      if (!strings_ready_) {
+      if (!strings_ready_ && !leave_strings_) {
         // Every fault of the table is the workbook's, used or not.
         if (strings_done_.valid()) strings_done_.get();
         strings_ready_ = true;
@@ -1185,13 +1198,14 @@ class XlsxReader : public WorkbookReader {
         }
         std::swap(row, batch_->rows[taken_++]);
       }
+      if (leave_strings_) return true;
       for (auto& c : row.cells) {
         if (c.shared_string < 0) continue;
-        if (uint64_t(c.shared_string) >= strings_.ends.size())
+        if (uint64_t(c.shared_string) >= strings_.table.size())
           Fail("cell " + CellName(row.row, c.column) + " refers to shared string " +
                std::to_string(c.shared_string) + ", but the table holds only " +
-               std::to_string(strings_.ends.size()));
-        const std::string_view text = strings_.at(size_t(c.shared_string));
+               std::to_string(strings_.table.size()));
+        const std::string_view text = strings_.table.at(size_t(c.shared_string));
         c.text.assign(text.data(), text.size());
       }
       return true;
@@ -1215,7 +1229,13 @@ class XlsxReader : public WorkbookReader {
 
   bool finish() {
     done_ = true;
-    stop();
+    if (leave_strings_) {
+      // The sheet is over; the table is still read for takeSharedStrings.
+      if (producer_.joinable()) producer_.join();
+      sheet_parser_.reset();
+    } else {
+      stop();
+    }
     return false;
   }
 
@@ -1442,7 +1462,8 @@ class XlsxReader : public WorkbookReader {
   bool date1904_ = false;
   SharedStrings strings_;
   std::future<void> strings_done_;
-  bool strings_ready_ = false;
+  bool strings_ready_ = false;  // the table was waited for (or handed over)
+  bool leave_strings_ = false;  // the caller looks the shared strings up
   std::vector<CellFormat> formats_;
   SheetStream sheet_;
   std::unique_ptr<PartParser> sheet_parser_;
