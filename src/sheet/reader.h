@@ -71,6 +71,17 @@ class WorkbookReader {
   // After nextRow gave false, once: the table (empty when the workbook has
   // none). A fault of the table is a SheetError here, used or not.
   virtual SharedStringTable takeSharedStrings() { return {}; }
+  // Asked after leaveSharedStrings said true, before the first row. A
+  // reader that can parse a large sheet on two threads gives a second
+  // reader for the rows from some row on; null otherwise. The caller then
+  // reads both to their end at once (the second on a thread of its own) and
+  // says with tailTaken whether it kept every row the second gave. After
+  // this reader's last row, splitHeld says whether the second's rows count
+  // (this reader's rows ended where they begin) or whether this reader gave
+  // every row itself, the second's rows to be dropped.
+  virtual std::unique_ptr<WorkbookReader> splitRows() { return nullptr; }
+  virtual void tailTaken(bool kept) { (void)kept; }
+  virtual bool splitHeld() const { return false; }
 };
 
 // Opens a workbook by its content (an OLE2 compound file: .xls; a zip

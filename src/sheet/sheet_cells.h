@@ -40,9 +40,12 @@ class SheetCells {
   };
 
   const Cell* find(int row, int column) const;
-  // A fault naming the first cell whose shared string lies past the table
-  // (huge: the indexes too large to keep in a cell, by cell position).
-  void checkSharedIndexes(const std::vector<std::pair<size_t, int64_t>>& huge) const;
+  // Adds the rows the reader gives (room: cells to make room for).
+  void readRows(WorkbookReader& reader, bool own_table, size_t room);
+  // Adds a store of the rows after this one's last.
+  void append(SheetCells&& tail);
+  // A fault naming the first cell whose shared string lies past the table.
+  void checkSharedIndexes() const;
   std::string_view text(uint32_t index) const;
 
   std::vector<Cell> cells_;          // by row, then column
@@ -50,6 +53,9 @@ class SheetCells {
   std::string pool_;
   std::vector<uint32_t> pool_ends_;
   SharedStringTable shared_;  // the reader's, when it left the lookups to us
+  // Cells naming a shared string past what a cell's index holds (all past
+  // the table), by position, to name the first in the fault.
+  std::vector<std::pair<size_t, int64_t>> huge_indexes_;
   std::string sheet_name_;
   bool date1904_ = false;
 };
