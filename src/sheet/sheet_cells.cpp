@@ -42,7 +42,9 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
           second.readRows(*tail, true, 0);
           kept = true;
         } catch (...) {
-          // A fault of the second half: the first reads on through it.
+          // A fault of the second half: the first reads on through it, and
+          // what this half read is let go at once.
+          second = SheetCells();
         }
         reader.tailTaken(kept);
       });
