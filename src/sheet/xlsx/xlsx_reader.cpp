@@ -1481,8 +1481,10 @@ class XlsxReader : public WorkbookReader {
     try {
       tail = std::make_unique<TailReader>(package_->reopen(), sheet_part_, &formats_,
                                           sheet_.xf_is_date, date1904_, split);
-    } catch (const std::system_error&) {
-      return nullptr;  // no thread to be had: one parser reads the sheet
+    } catch (...) {
+      // No thread to be had, or the package cannot be opened again (gone
+      // since): one parser reads the sheet, from the open it has.
+      return nullptr;
     }
     // The head looks for the tail from its first row on.
     split_ = split;
