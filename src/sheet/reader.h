@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace xb::sheet {
@@ -36,6 +37,17 @@ struct TypedRow {
   std::vector<TypedCell> cells;
 };
 
+// A workbook's shared string table: string i is pool[ends[i - 1], ends[i]).
+struct SharedStringTable {
+  std::string pool;
+  std::vector<uint32_t> ends;
+  size_t size() const { return ends.size(); }
+  std::string_view at(size_t i) const {
+    const uint32_t begin = i == 0 ? 0 : ends[i - 1];
+    return std::string_view(pool).substr(begin, ends[i] - begin);
+  }
+};
+
 class WorkbookReader {
  public:
   virtual ~WorkbookReader() = default;
@@ -49,6 +61,27 @@ class WorkbookReader {
   // About how many cells the rows will hold (0: not known), so that a
   // caller can make room once.
   virtual size_t cellCountHint() const { return 0; }
+  // Asked before the first row. A reader that reads its shared string table
+  // apart from the sheet may leave the texts from it to the caller, so that
+  // the rows need not wait for the table: it says true, and then every cell
+  // from the table comes with shared_string set and no text, and the caller
+  // takes the table with takeSharedStrings after the last row, checking
+  // each cell's index against it.
+  virtual bool leaveSharedStrings() { return false; }
+  // After nextRow gave false, once: the table (empty when the workbook has
+  // none). A fault of the table is a SheetError here, used or not.
+  virtual SharedStringTable takeSharedStrings() { return {}; }
+  // Asked after leaveSharedStrings said true, before the first row. A
+  // reader that can parse a large sheet on two threads gives a second
+  // reader for the rows from some row on; null otherwise. The caller then
+  // reads both to their end at once (the second on a thread of its own) and
+  // says with tailTaken whether it kept every row the second gave. After
+  // this reader's last row, splitHeld says whether the second's rows count
+  // (this reader's rows ended where they begin) or whether this reader gave
+  // every row itself, the second's rows to be dropped.
+  virtual std::unique_ptr<WorkbookReader> splitRows() { return nullptr; }
+  virtual void tailTaken(bool kept) { (void)kept; }
+  virtual bool splitHeld() const { return false; }
 };
 
 // Opens a workbook by its content (an OLE2 compound file: .xls; a zip

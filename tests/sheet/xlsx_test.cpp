@@ -23,6 +23,7 @@
 #include "sheet/file_engine.h"
 #include "sheet/reader.h"
 #include "sheet/sheet.h"
+#include "sheet/sheet_cells.h"
 #include "sheet/xlsx/xlsx_reader.h"
 #include "support/sanitizer.h"
 #include "support/temp_dir.h"
@@ -248,6 +249,18 @@ Outcome Read(const std::string& bytes, const XlsxLimits& limits = {}) {
   return out;
 }
 
+// As the import reads a workbook: whole, into the cells it looks up (the
+// reader may hand the shared strings over, and read the rows on more
+// threads). Only the reason is kept.
+std::string ReasonAsImported(const std::string& bytes, const XlsxLimits& limits = {}) {
+  try {
+    (void)SheetCells::Read(*OpenXlsxReaderFromMemory(bytes, limits));
+  } catch (const SheetError& e) {
+    return e.what();
+  }
+  return "";
+}
+
 Outcome ReadFile(const std::string& name) {
   return Read(Slurp(kData / "xlsx_hostile" / "corpus" / (name + ".xlsx")));
 }
@@ -319,11 +332,16 @@ TEST(XlsxHostile, EachKindGetsItsReason) {
   };
   XlsxLimits one_thread;
   one_thread.threads = false;
+  XlsxLimits two_parsers;  // every sheet parsed from its middle too
+  two_parsers.split_from = 0;
   for (const auto& [name, reason] : cases) {
-    for (const XlsxLimits& limits : {XlsxLimits(), one_thread}) {
-      const Outcome o = Read(Slurp(kData / "xlsx_hostile" / "corpus" / (name + ".xlsx")), limits);
+    for (const XlsxLimits& limits : {XlsxLimits(), one_thread, two_parsers}) {
+      const std::string bytes = Slurp(kData / "xlsx_hostile" / "corpus" / (name + ".xlsx"));
+      const Outcome o = Read(bytes, limits);
       EXPECT_FALSE(o.read) << name << " was read";
       EXPECT_NE(o.reason.find(reason), std::string::npos) << name << ": " << o.reason;
+      const std::string imported = ReasonAsImported(bytes, limits);
+      EXPECT_NE(imported.find(reason), std::string::npos) << name << " as imported: " << imported;
     }
   }
 }
@@ -337,6 +355,12 @@ TEST(XlsxHostile, OddButValidPackagesRead) {
         "sst-count-lies", "deep-nesting", "many-attributes"}) {
     const Outcome o = ReadFile(name);
     EXPECT_TRUE(o.read) << name << ": " << o.reason;
+    // The import's way gives the same texts.
+    const SheetCells cells = SheetCells::Read(*OpenXlsxReaderFromMemory(
+        Slurp(kData / "xlsx_hostile" / "corpus" / (std::string(name) + ".xlsx"))));
+    for (const auto& [at, text] : o.cells)
+      EXPECT_EQ(cells.cellText(at.first, at.second), text)
+          << name << " " << at.first << "," << at.second;
     if (std::string(name) == "style-index-past-table") {
       EXPECT_EQ(o.cells, (Cells{{{1, 1}, "1"}}));
     } else if (std::string(name).rfind("deep", 0) == 0 || std::string(name).rfind("many", 0) == 0) {
@@ -403,6 +427,15 @@ ChildRun ReadInChild(const fs::path& file) {
       TypedRow row;
       while (reader->nextRow(row)) {
       }
+    } catch (const SheetError&) {
+    } catch (...) {
+      _exit(3);
+    }
+    // And as the import reads it, the sheet parsed from its middle too.
+    try {
+      XlsxLimits two_parsers;
+      two_parsers.split_from = 0;
+      (void)SheetCells::Read(*OpenXlsxReader(file.string(), two_parsers));
     } catch (const SheetError&) {
     } catch (...) {
       _exit(3);

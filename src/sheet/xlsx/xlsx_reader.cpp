@@ -425,6 +425,130 @@ class ReadAhead {
   std::thread thread_;
 };
 
+// One sheet read by two parsers at once: the head (the reader's own, from
+// the top) and the tail (a second parser that starts at a row tag it finds
+// past the middle of the part, behind a made-up start of sheetData). The
+// tail's rows count only when the head, parsing on, meets a row that starts
+// exactly there, directly in sheetData and after the head's last row, and
+// the tail was read to its end without a fault; otherwise the head reads on
+// by itself. Either way the sheet reads as one parser reads it.
+struct RowSplit {
+  static constexpr int64_t kUnknown = -1, kAbandoned = -2;
+  enum class Tail { Reading, Kept, Dropped };
+
+  uint64_t half = 0;                  // where the tail starts looking for a row
+  std::string sheet_data;             // sheetData's tag name as the part spells it
+  std::atomic<int64_t> at{kUnknown};  // where the tail's first row tag starts
+  std::atomic<bool> cancel{false};    // the tail is given up
+  std::atomic<bool> held{false};      // the head ended where the tail began
+
+  // The tail found its first row tag at this offset (kAbandoned: none);
+  // false when the split was given up before.
+  bool claim(int64_t offset) {
+    bool claimed = false;
+    {
+      std::lock_guard lock(mutex_);
+      int64_t unknown = kUnknown;
+      claimed = at.compare_exchange_strong(unknown, offset);
+    }
+    changed_.notify_all();
+    return claimed;
+  }
+  // The head went past the middle: where the tail starts, once it knows
+  // (the tail unpacks faster than the head parses, so this rarely waits);
+  // kAbandoned when it found no row or failed.
+  int64_t place() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock,
+                  [&] { return at.load() != kUnknown || tail_ != Tail::Reading || head_gone_; });
+    int64_t unknown = kUnknown;
+    at.compare_exchange_strong(unknown, kAbandoned);
+    return at.load();
+  }
+  // The rows ended before the middle: the tail is not needed.
+  void abandon() {
+    {
+      std::lock_guard lock(mutex_);
+      int64_t unknown = kUnknown;
+      at.compare_exchange_strong(unknown, kAbandoned);
+      cancel = true;
+    }
+    changed_.notify_all();
+  }
+  void giveUp() {
+    {
+      std::lock_guard lock(mutex_);
+      cancel = true;
+    }
+    changed_.notify_all();
+  }
+  void headGone() {
+    {
+      std::lock_guard lock(mutex_);
+      head_gone_ = true;
+      cancel = true;
+    }
+    changed_.notify_all();
+  }
+  void firstRow(int row) {
+    {
+      std::lock_guard lock(mutex_);
+      first_row_ = row;
+    }
+    changed_.notify_all();
+  }
+  void tailDone(bool kept) {
+    {
+      std::lock_guard lock(mutex_);
+      if (tail_ == Tail::Reading) tail_ = kept ? Tail::Kept : Tail::Dropped;
+    }
+    changed_.notify_all();
+  }
+  // The head is at the tail's first row, after its own row last_row: true
+  // when the tail's rows count (the head ends here), after the tail is read.
+  bool meet(int last_row) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return first_row_ != 0 || tail_ != Tail::Reading || head_gone_; });
+    if (head_gone_ || first_row_ <= last_row) return false;
+    changed_.wait(lock, [&] { return tail_ != Tail::Reading || head_gone_; });
+    return tail_ == Tail::Kept && !head_gone_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int first_row_ = 0;
+  Tail tail_ = Tail::Reading;
+  bool head_gone_ = false;
+};
+
+// Where a row's start tag ("<row" or "<prefix:row", then a blank, '>' or
+// '/') begins in s at or after from; npos when none does, or when one may
+// begin within the last bytes, which need what follows to tell.
+size_t FindRowTag(std::string_view s, size_t from, bool at_end) {
+  constexpr size_t kLongestPrefix = 64;
+  for (size_t i = s.find('<', from); i != std::string_view::npos; i = s.find('<', i + 1)) {
+    if (!at_end && s.size() - i < kLongestPrefix + 6) return std::string_view::npos;
+    size_t j = i + 1;
+    const size_t name = j;
+    while (j < s.size() && j - name <= kLongestPrefix &&
+           (std::isalnum(static_cast<unsigned char>(s[j])) || s[j] == '_' || s[j] == '.' ||
+            s[j] == '-'))
+      ++j;
+    if (j < s.size() && s[j] == ':' && j > name) {
+      ++j;
+    } else {
+      j = name;
+    }
+    if (s.substr(j, 3) != "row" || j + 3 >= s.size()) continue;
+    const char after = s[j + 3];
+    if (after == ' ' || after == '\t' || after == '\r' || after == '\n' || after == '>' ||
+        after == '/')
+      return i;
+  }
+  return std::string_view::npos;
+}
+
 class PartParser {
  public:
   PartParser(Package& package, const std::string& name, bool large, XmlHandler* handler,
@@ -448,6 +572,7 @@ class PartParser {
     XML_SetCharacterDataHandler(parser_, &PartParser::OnText);
     XML_SetStartDoctypeDeclHandler(parser_, &PartParser::OnDoctype);
     XML_SetEntityDeclHandler(parser_, &PartParser::OnEntity);
+    XML_SetXmlDeclHandler(parser_, &PartParser::OnXmlDecl);
     XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
   }
   ~PartParser() {
@@ -459,10 +584,32 @@ class PartParser {
   PartParser& operator=(const PartParser&) = delete;
 
   const std::string& name() const { return info_.name; }
+  uint64_t size() const { return info_.size; }
+  // In a start handler: the element's name as the part spells it, and where
+  // its tag starts in the part.
+  const char* rawName() const { return raw_name_; }
+  int64_t offset() const { return int64_t(XML_GetCurrentByteIndex(parser_)); }
+  // The part is UTF-8 (no other encoding declared, no UTF-16 byte order mark).
+  bool utf8() const { return utf8_; }
+
+  // Makes this parser a split's tail: it unpacks the part up to the split's
+  // middle, parses from the first row tag after it behind a made-up start of
+  // sheetData, and gives up when the split is.
+  void startAtTail(RowSplit* split) {
+    tail_ = split;
+    cancel_ = &split->cancel;
+    // Its reasons are never shown: a tail that fails leaves the rows to the
+    // head. Any tag the head's limit may refuse, it refuses too.
+    max_quiet_ = kMaxTokenBytes - 2 * kChunk;
+  }
 
   // Parses until the handler pauses (true) or the part ends (false).
   bool run() {
     if (finished_) return false;
+    if (tail_ && !sought_) {
+      sought_ = true;
+      if (!seekRow()) Fail("no row to start the second parser at");
+    }
     if (suspended_) {
       suspended_ = false;
       check(XML_ResumeParser(parser_));
@@ -474,21 +621,26 @@ class PartParser {
       if (cancel_ && cancel_->load(std::memory_order_relaxed)) Fail("reading was given up");
       void* buffer = XML_GetBuffer(parser_, int(kChunk));
       if (!buffer) Fail("not enough memory to read the part " + info_.name);
-      const zip_int64_t n =
-          ahead_ ? ahead_->read(buffer, kChunk) : zip_fread(file_, buffer, kChunk);
-      if (n < 0)
-        Fail("the part " + info_.name +
-             " is damaged: " + (ahead_ ? ahead_->error() : std::string(zip_file_strerror(file_))));
-      read_ += uint64_t(n);
-      if (read_ > info_.size)
-        Fail("the part " + info_.name + " unpacks to more bytes than its entry says (" +
-             std::to_string(info_.size) + ")");
+      zip_int64_t n = 0;
+      if (pending_at_ < pending_.size()) {
+        // What the tail's search unpacked ahead, first.
+        n = zip_int64_t(std::min(kChunk, pending_.size() - pending_at_));
+        std::memcpy(buffer, pending_.data() + pending_at_, size_t(n));
+        pending_at_ += size_t(n);
+        if (pending_at_ == pending_.size()) std::string().swap(pending_);
+      } else {
+        n = unpack(buffer);
+        if (read_ == uint64_t(n) && n >= 2) {
+          const auto* b = static_cast<const unsigned char*>(buffer);
+          if ((b[0] == 0xFE && b[1] == 0xFF) || (b[0] == 0xFF && b[1] == 0xFE)) utf8_ = false;
+        }
+      }
       final_fed_ = n == 0;
       const uint64_t before = events_;
       check(XML_ParseBuffer(parser_, int(n), final_fed_));
       if (events_ == before) {
         quiet_bytes_ += uint64_t(n);
-        if (quiet_bytes_ > kMaxTokenBytes)
+        if (quiet_bytes_ > max_quiet_)
           Fail("the part " + info_.name + " holds a single XML tag or comment of more than " +
                std::to_string(kMaxTokenBytes >> 20) + " MB");
       } else {
@@ -531,6 +683,52 @@ class PartParser {
     return false;
   }
 
+  // The next unpacked bytes of the part (0 at its end), counted against its size.
+  zip_int64_t unpack(void* buffer) {
+    const zip_int64_t n = ahead_ ? ahead_->read(buffer, kChunk) : zip_fread(file_, buffer, kChunk);
+    if (n < 0)
+      Fail("the part " + info_.name +
+           " is damaged: " + (ahead_ ? ahead_->error() : std::string(zip_file_strerror(file_))));
+    read_ += uint64_t(n);
+    if (read_ > info_.size)
+      Fail("the part " + info_.name + " unpacks to more bytes than its entry says (" +
+           std::to_string(info_.size) + ")");
+    return n;
+  }
+
+  // The tail's start: unpacks up to the middle, then looks for a row tag
+  // (within the longest tag the head would take) and claims its place. The
+  // bytes from there are fed behind a made-up start of sheetData.
+  bool seekRow() {
+    std::string window;      // unpacked bytes from the middle on
+    uint64_t window_at = 0;  // where window starts in the part
+    size_t searched = 0;
+    std::vector<char> chunk(kChunk);
+    for (;;) {
+      if (cancel_->load(std::memory_order_relaxed)) Fail("reading was given up");
+      const zip_int64_t n = unpack(chunk.data());
+      const bool at_end = n == 0;
+      if (read_ > tail_->half) {
+        const uint64_t skip =
+            read_ - uint64_t(n) >= tail_->half ? 0 : tail_->half - (read_ - uint64_t(n));
+        if (window.empty()) window_at = read_ - uint64_t(n) + skip;
+        window.append(chunk.data() + skip, size_t(n) - size_t(skip));
+        const size_t found = FindRowTag(window, searched, at_end);
+        if (found != std::string::npos) {
+          if (!tail_->claim(int64_t(window_at + found))) return false;
+          pending_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><x><" + tail_->sheet_data + ">";
+          pending_.append(window, found, std::string::npos);
+          return true;
+        }
+        searched = window.size() > 80 ? window.size() - 80 : 0;
+        if (window.size() > kMaxTokenBytes) break;
+      }
+      if (at_end) break;
+    }
+    tail_->claim(RowSplit::kAbandoned);
+    return false;
+  }
+
   void check(XML_Status status) {
     if (!error_.empty()) Fail(error_);
     if (status == XML_STATUS_ERROR) {
@@ -544,7 +742,12 @@ class PartParser {
   static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** atts) {
     auto* p = static_cast<PartParser*>(self);
     ++p->events_;
+    p->raw_name_ = name;
     if (p->error_.empty()) p->handler_->start(LocalName(name), atts);
+  }
+  static void XMLCALL OnXmlDecl(void* self, const XML_Char*, const XML_Char* encoding, int) {
+    auto* p = static_cast<PartParser*>(self);
+    if (encoding && !text::EqualsIgnoringCase(encoding, "UTF-8")) p->utf8_ = false;
   }
   static void XMLCALL OnEnd(void* self, const XML_Char* name) {
     auto* p = static_cast<PartParser*>(self);
@@ -578,6 +781,13 @@ class PartParser {
   uint64_t read_ = 0;
   uint64_t events_ = 0;
   uint64_t quiet_bytes_ = 0;
+  uint64_t max_quiet_ = kMaxTokenBytes;
+  const char* raw_name_ = "";
+  bool utf8_ = true;
+  RowSplit* tail_ = nullptr;  // set for a split's tail
+  bool sought_ = false;
+  std::string pending_;  // fed before the rest of the part
+  size_t pending_at_ = 0;
   bool suspended_ = false;
   bool stopped_ = false;
   bool finished_ = false;
@@ -727,8 +937,7 @@ struct WorkbookPart : XmlHandler {
 
 struct SharedStrings : XmlHandler {
   PartParser* parser = nullptr;
-  std::string pool;
-  std::vector<uint32_t> ends;
+  SharedStringTable table;
   std::string current;
   int si_depth = 0, rph_depth = 0;
   bool in_t = false;
@@ -743,7 +952,7 @@ struct SharedStrings : XmlHandler {
     } else if (Is(name, "sst")) {
       uint64_t count = 0;
       if (const char* v = Attr(atts, "uniqueCount"); v && ParseUint(v, count))
-        ends.reserve(size_t(std::min<uint64_t>(count, 1 << 20)));
+        table.ends.reserve(size_t(std::min<uint64_t>(count, 1 << 20)));
     }
   }
   void end(std::string_view name) override {
@@ -755,10 +964,10 @@ struct SharedStrings : XmlHandler {
       --si_depth;
       DecodeEscapes(current);
       if (Utf16Length(current) > size_t(kXlsxMaxCellChars))
-        return parser->fail("shared string " + std::to_string(ends.size()) + " holds more than " +
+        return parser->fail("shared string " + std::to_string(table.size()) + " holds more than " +
                             std::to_string(kXlsxMaxCellChars) + " characters");
-      pool += current;
-      ends.push_back(uint32_t(pool.size()));
+      table.pool += current;
+      table.ends.push_back(uint32_t(table.pool.size()));
     }
   }
   void text(const char* s, int len) override {
@@ -766,12 +975,8 @@ struct SharedStrings : XmlHandler {
     current.append(s, size_t(len));
     // Escapes take 7 bytes for one character; beyond that the string is too long whatever it holds.
     if (current.size() > size_t(kXlsxMaxCellChars) * 7 + 7)
-      parser->fail("shared string " + std::to_string(ends.size()) + " holds more than " +
+      parser->fail("shared string " + std::to_string(table.size()) + " holds more than " +
                    std::to_string(kXlsxMaxCellChars) + " characters");
-  }
-  std::string_view at(size_t i) const {
-    const uint32_t begin = i == 0 ? 0 : ends[i - 1];
-    return std::string_view(pool).substr(begin, ends[i] - begin);
   }
 };
 
@@ -846,17 +1051,28 @@ struct SheetStream : XmlHandler {
   int rph_depth = 0;
   bool has_v = false, has_is = false;
   std::string value;
+  int depth = 0;  // elements open within sheetData
+
+  // Read by two parsers at once (see RowSplit): the head still looks for
+  // the tail's first row; or this is the tail, whose first row must say its
+  // number.
+  RowSplit* split = nullptr;
+  bool split_open = false;
+  bool tail = false;
+  std::string sheet_data_tag;
 
   void start(std::string_view name, const char** atts) override {
     if (!in_sheet_data) {
       if (Is(name, "sheetData")) {
         in_sheet_data = true;
+        sheet_data_tag = parser->rawName();
         parser->pause();  // the reader is open; rows come with nextRow
       } else if (Is(name, "dimension")) {
         readDimension(Attr(atts, "ref"));
       }
       return;
     }
+    ++depth;
     if (Is(name, "c")) return startCell(atts);
     if (Is(name, "row")) return startRow(atts);
     if (!in_cell) return;
@@ -875,6 +1091,7 @@ struct SheetStream : XmlHandler {
 
   void end(std::string_view name) override {
     if (!in_sheet_data) return;
+    if (depth > 0) --depth;
     if (Is(name, "c")) return endCell();
     if (Is(name, "row")) return endRow();
     if (Is(name, "v")) {
@@ -889,6 +1106,11 @@ struct SheetStream : XmlHandler {
       in_is = false;
     } else if (Is(name, "sheetData")) {
       in_sheet_data = false;
+      if (split_open) {
+        // The rows ended before the tail's first: it is not needed.
+        split_open = false;
+        split->abandon();
+      }
       parser->stop();  // merged cells, print settings...: nothing the import uses
     }
   }
@@ -915,7 +1137,36 @@ struct SheetStream : XmlHandler {
                  std::to_string(kXlsxMaxCellChars) + " characters, more than a cell can hold");
   }
 
+  // The head at a row: has it reached the tail's first row? True when the
+  // tail's rows count from here (and this parser ends).
+  bool headMeetsTail() {
+    const int64_t here = parser->offset();
+    int64_t at = split->at.load();
+    if (at == RowSplit::kUnknown) {
+      if (uint64_t(here) < split->half) return false;
+      at = split->place();
+    }
+    if (at == RowSplit::kAbandoned) {
+      split_open = false;
+      split->giveUp();
+      return false;
+    }
+    if (here < at) return false;
+    split_open = false;
+    if (here == at && depth == 1 && !in_row && !in_cell && parser->utf8() &&
+        split->meet(prev_row)) {
+      split->held = true;
+      return true;
+    }
+    split->giveUp();
+    return false;
+  }
+
   void startRow(const char** atts) {
+    if (split_open && headMeetsTail()) {
+      in_sheet_data = false;
+      return parser->stop();
+    }
     if (!out) return parser->fail("the sheet's rows came before the reader asked for them");
     if (in_row) return parser->fail("row " + std::to_string(row) + " holds another row");
     in_row = true;
@@ -935,11 +1186,13 @@ struct SheetStream : XmlHandler {
         return parser->fail("row " + std::to_string(row) + " comes after row " +
                             std::to_string(prev_row) + ": the rows are out of order");
     } else {
+      if (tail && prev_row == 0) return parser->fail("the tail's first row has no number");
       if (prev_row >= kXlsxMaxRows)
         return parser->fail("the sheet has more rows than a sheet holds (1,048,576)");
       row = prev_row + 1;
       row_from_cell = true;
     }
+    if (tail && prev_row == 0) split->firstRow(row);
   }
 
   void startCell(const char** atts) {
@@ -1146,6 +1399,56 @@ struct SheetStream : XmlHandler {
   }
 };
 
+// A split's tail: the rows from the tail's first row on, parsed on the
+// caller's thread (the part unpacked on another) from a package of its own.
+class TailReader : public WorkbookReader {
+ public:
+  TailReader(std::shared_ptr<Package> package, const std::string& part,
+             const std::vector<CellFormat>* formats, const std::vector<bool>& xf_is_date,
+             bool date1904, std::shared_ptr<RowSplit> split)
+      : package_(std::move(package)), split_(std::move(split)) {
+    sheet_.formats = formats;
+    sheet_.xf_is_date = xf_is_date;
+    sheet_.date1904 = date1904;
+    sheet_.split = split_.get();
+    sheet_.tail = true;
+    parser_ = std::make_unique<PartParser>(*package_, part, true, &sheet_, nullptr, true);
+    parser_->startAtTail(split_.get());
+    sheet_.parser = parser_.get();
+  }
+
+  const std::string& activeSheetName() const override { return name_; }
+  bool date1904() const override { return sheet_.date1904; }
+
+  bool nextRow(TypedRow& row) override {
+    if (done_) return false;
+    try {
+      sheet_.out = &row;
+      for (;;) {
+        sheet_.row_ready = false;
+        const bool more = parser_->run();
+        if (sheet_.row_ready) return true;
+        if (!more) break;
+      }
+    } catch (...) {
+      done_ = true;
+      parser_.reset();
+      throw;
+    }
+    done_ = true;
+    parser_.reset();
+    return false;
+  }
+
+ private:
+  std::shared_ptr<Package> package_;
+  std::shared_ptr<RowSplit> split_;
+  SheetStream sheet_;
+  std::unique_ptr<PartParser> parser_;
+  std::string name_;
+  bool done_ = false;
+};
+
 class XlsxReader : public WorkbookReader {
  public:
   explicit XlsxReader(std::unique_ptr<Package> package) : package_(std::move(package)) {
@@ -1162,10 +1465,56 @@ class XlsxReader : public WorkbookReader {
   bool date1904() const override { return date1904_; }
   size_t cellCountHint() const override { return sheet_.cell_hint; }
 
+  bool leaveSharedStrings() override {
+    if (!strings_ready_) leave_strings_ = true;
+    return leave_strings_;
+  }
+
+  std::unique_ptr<WorkbookReader> splitRows() override {
+    if (!leave_strings_ || split_ || !start_producer_ || batch_ || !sheet_parser_ ||
+        sheet_parser_->size() <= package_->limits().split_from || sheet_.sheet_data_tag.empty())
+      return nullptr;
+    auto split = std::make_shared<RowSplit>();
+    split->half = sheet_parser_->size() / 2;
+    split->sheet_data = sheet_.sheet_data_tag;
+    std::unique_ptr<WorkbookReader> tail;
+    try {
+      tail = std::make_unique<TailReader>(package_->reopen(), sheet_part_, &formats_,
+                                          sheet_.xf_is_date, date1904_, split);
+    } catch (...) {
+      // No thread to be had, or the package cannot be opened again (gone
+      // since): one parser reads the sheet, from the open it has.
+      return nullptr;
+    }
+    // The head looks for the tail from its first row on.
+    split_ = split;
+    sheet_.split = split.get();
+    sheet_.split_open = true;
+    return tail;
+  }
+  void tailTaken(bool kept) override {
+    if (split_) split_->tailDone(kept);
+  }
+  bool splitHeld() const override { return split_ && split_->held; }
+
+  SharedStringTable takeSharedStrings() override {
+    if (!leave_strings_ || strings_ready_) return {};
+    strings_ready_ = true;
+    try {
+      if (strings_done_.valid()) strings_done_.get();
+    } catch (...) {
+      done_ = true;
+      stop();
+      throw;
+    }
+    return std::move(strings_.table);
+  }
+
   bool nextRow(TypedRow& row) override {
     if (done_) return false;
     try {
-      if (!strings_ready_) {
+      if (start_producer_) startProducer();
+      if (!strings_ready_ && !leave_strings_) {
         // Every fault of the table is the workbook's, used or not.
         if (strings_done_.valid()) strings_done_.get();
         strings_ready_ = true;
@@ -1185,13 +1534,14 @@ class XlsxReader : public WorkbookReader {
         }
         std::swap(row, batch_->rows[taken_++]);
       }
+      if (leave_strings_) return true;
       for (auto& c : row.cells) {
         if (c.shared_string < 0) continue;
-        if (uint64_t(c.shared_string) >= strings_.ends.size())
+        if (uint64_t(c.shared_string) >= strings_.table.size())
           Fail("cell " + CellName(row.row, c.column) + " refers to shared string " +
                std::to_string(c.shared_string) + ", but the table holds only " +
-               std::to_string(strings_.ends.size()));
-        const std::string_view text = strings_.at(size_t(c.shared_string));
+               std::to_string(strings_.table.size()));
+        const std::string_view text = strings_.table.at(size_t(c.shared_string));
         c.text.assign(text.data(), text.size());
       }
       return true;
@@ -1215,7 +1565,14 @@ class XlsxReader : public WorkbookReader {
 
   bool finish() {
     done_ = true;
-    stop();
+    if (leave_strings_) {
+      // The sheet is over; the table is still read for takeSharedStrings.
+      if (producer_.joinable()) producer_.join();
+      sheet_parser_.reset();
+      if (split_ && !split_->held) split_->giveUp();
+    } else {
+      stop();
+    }
     return false;
   }
 
@@ -1278,6 +1635,7 @@ class XlsxReader : public WorkbookReader {
   // Ends both threads (idempotent).
   void stop() {
     cancel_.store(true);
+    if (split_) split_->headGone();
     { std::lock_guard lock(mutex_); }
     changed_.notify_all();
     if (producer_.joinable()) producer_.join();
@@ -1417,6 +1775,7 @@ class XlsxReader : public WorkbookReader {
       }
     }
 
+    sheet_part_ = sheet_part;
     sheet_.formats = &formats_;
     sheet_.date1904 = date1904_;
     sheet_parser_ = std::make_unique<PartParser>(*package_, sheet_part, true, &sheet_, &cancel_,
@@ -1428,21 +1787,29 @@ class XlsxReader : public WorkbookReader {
       batch_->last = true;
       return;
     }
-    if (package_->limits().threads) {
-      try {
-        producer_ = std::thread([this] { produce(); });
-      } catch (const std::system_error&) {
-        // No thread to be had: the rows are read on the caller's thread.
-      }
+    // The sheet's thread starts with the first row asked for, once the
+    // caller has said how it takes the rows.
+    start_producer_ = package_->limits().threads;
+  }
+
+  void startProducer() {
+    start_producer_ = false;
+    try {
+      producer_ = std::thread([this] { produce(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the rows are read on the caller's thread.
     }
   }
 
-  std::unique_ptr<Package> package_;
+  std::shared_ptr<Package> package_;
   std::string sheet_name_;
+  std::string sheet_part_;
   bool date1904_ = false;
+  std::shared_ptr<RowSplit> split_;  // when a tail reads the sheet's second half
   SharedStrings strings_;
   std::future<void> strings_done_;
-  bool strings_ready_ = false;
+  bool strings_ready_ = false;  // the table was waited for (or handed over)
+  bool leave_strings_ = false;  // the caller looks the shared strings up
   std::vector<CellFormat> formats_;
   SheetStream sheet_;
   std::unique_ptr<PartParser> sheet_parser_;
@@ -1456,6 +1823,7 @@ class XlsxReader : public WorkbookReader {
   std::unique_ptr<Batch> batch_;
   size_t taken_ = 0;
   std::thread producer_;
+  bool start_producer_ = false;
 };
 
 bool IsOle2(std::string_view head) {

@@ -26,6 +26,10 @@ struct XlsxLimits {
   // Read the shared strings and the sheet on threads of their own (else all
   // on the caller's thread, row by row as asked).
   bool threads = true;
+  // A sheet that unpacks to more than this is parsed by two parsers at once,
+  // one from the top and one from a row past its middle (with threads, for
+  // a caller that takes the shared strings itself).
+  uint64_t split_from = uint64_t(8) << 20;
 };
 
 // A workbook file; SheetError when it cannot be read. (OpenXlsxReader(path),
