@@ -168,6 +168,39 @@ TEST_F(CheckedInsert, OtherStatementsAreCheckedByTheTrigger) {
   EXPECT_EQ(Insert(R({"A4", "abcde", "1", "2003-8-1", "1", "1"})).first, too_long);
 }
 
+// A row that runs again with the trigger keeps the sequence value it drew:
+// the sequence moves once a row, refused or not.
+TEST_F(CheckedInsert, ARowRunAgainDrawsItsSequenceValueOnce) {
+  Text("create sequence S");
+  Text("create table Q (ID number, T varchar2(2), N number(5,1))");
+  session_.myconnection.beginTransaction();
+  auto insert = [&](const std::string& t, const std::string& n) {
+    session_.exe.close();
+    session_.exe.setStatement("insert into Q(ID,T,N) values(S.nextval,'" + t + "','" + n + "')",
+                              "insert into Q(ID,T,N) values(S.nextval,?,?)",
+                              {Value::Of(t), Value::Of(n)});
+    try {
+      session_.exe.execute();
+    } catch (const DbError& e) {
+      return std::string(e.what());
+    }
+    return std::string("ok");
+  };
+  EXPECT_EQ(insert("a", "1"), "ok");
+  EXPECT_EQ(insert("b", "1.25"), "ok");  // rounded by the trigger
+  EXPECT_EQ(insert("abc", "1"),
+            "ORA-12899: value too large for column \"Q\".\"T\" (actual: 3, maximum: 2)");
+  EXPECT_EQ(insert("d", "2"), "ok");
+  session_.myconnection.commitTransaction();
+  Query& q = session_.init;
+  q.close();
+  q.setSql("select ID, T, N from Q order by ID");
+  q.open();
+  std::string rows;
+  for (; !q.eof(); q.next()) rows += q.fieldText(0) + q.fieldText(1) + q.fieldText(2) + ";";
+  EXPECT_EQ(rows, "1a1;2b1.3;4d2;");
+}
+
 // A column left out of the insert whose default the trigger checks: such a
 // table's inserts keep the trigger.
 TEST_F(CheckedInsert, ADefaultLeftOutKeepsTheTrigger) {
