@@ -322,7 +322,7 @@ std::optional<PlainInsert> ParsePlainInsert(const std::string& sql) {
   return insert;
 }
 
-// Runs a one-row query with one text parameter; false when it fails.
+// Runs a query with one text parameter, each row to row; false when it fails.
 template <typename Row>
 bool ForEachRow(sqlite3* db, const char* sql, const std::string& parameter, Row row) {
   sqlite3_stmt* stmt = nullptr;
@@ -395,11 +395,12 @@ bool TypeChecks::BuildPlan(Plan& plan) {
   if (!insert_triggers_.count(plan.key)) return false;
   long long others = 0;
   auto count = [&](sqlite3_stmt* stmt) { others += sqlite3_column_int64(stmt, 0); };
-  if (!ForEachRow(db_,
-                  "select count(*) from temp.sqlite_master where (type = 'table' and name = ?1 "
-                  "collate nocase) or (type = 'trigger' and tbl_name = ?1 collate nocase and name "
-                  "not like 'xlsbridge\\_kept\\_%' escape '\\')",
-                  plan.insert.table, count) ||
+  if (!ForEachRow(
+          db_,
+          "select count(*) from temp.sqlite_master where (type in ('table', 'view') and name = ?1 "
+          "collate nocase) or (type = 'trigger' and tbl_name = ?1 collate nocase and name "
+          "not like 'xlsbridge\\_kept\\_%' escape '\\')",
+          plan.insert.table, count) ||
       !ForEachRow(
           db_,
           "select count(*) from main.sqlite_master where type = 'trigger' and tbl_name = ?1 "
@@ -489,8 +490,9 @@ void TypeChecks::Resume() {
       sqlite3_exec(db_,
                    (kCreate + "if not exists " + it->second.create.substr(kCreate.size())).c_str(),
                    nullptr, nullptr, nullptr) != SQLITE_OK) {
-    // Every insert into the table from now on would go unchecked: the
-    // triggers are all made anew before the next statement that writes.
+    // The trigger was left out inside the transaction, which fails with
+    // this error and is rolled back: the rollback brings it back. The
+    // triggers are made anew at the next refresh all the same.
     schema_version_ = -1;
     throw DbError(std::string("the type checks of ") + table +
                       " could not be made again: " + sqlite3_errmsg(db_),
