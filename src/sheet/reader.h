@@ -37,14 +37,23 @@ struct TypedRow {
   std::vector<TypedCell> cells;
 };
 
-// A workbook's shared string table: string i is pool[ends[i - 1], ends[i]).
-struct SharedStringTable {
+// Strings kept end to end in one pool (a workbook's shared strings, a
+// cell store's texts): string i is pool[ends[i - 1], ends[i]).
+struct StringTable {
   std::string pool;
   std::vector<uint32_t> ends;
   size_t size() const { return ends.size(); }
   std::string_view at(size_t i) const {
     const uint32_t begin = i == 0 ? 0 : ends[i - 1];
     return std::string_view(pool).substr(begin, ends[i] - begin);
+  }
+  // Adds a string; false (and nothing added) when the pool would pass what
+  // an end can say (4 GB).
+  bool add(std::string_view s) {
+    if (s.size() > UINT32_MAX - pool.size()) return false;
+    pool.append(s);
+    ends.push_back(uint32_t(pool.size()));
+    return true;
   }
 };
 
@@ -70,7 +79,7 @@ class WorkbookReader {
   virtual bool leaveSharedStrings() { return false; }
   // After nextRow gave false, once: the table (empty when the workbook has
   // none). A fault of the table is a SheetError here, used or not.
-  virtual SharedStringTable takeSharedStrings() { return {}; }
+  virtual StringTable takeSharedStrings() { return {}; }
   // Asked after leaveSharedStrings said true, before the first row. A
   // reader that can parse a large sheet on two threads gives a second
   // reader for the rows from some row on; null otherwise. The caller then

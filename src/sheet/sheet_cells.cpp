@@ -32,6 +32,8 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
   // a store of its own on a thread of ours, joined to the first when the
   // reader says that its rows count.
   std::unique_ptr<WorkbookReader> tail = own_table ? reader.splitRows() : nullptr;
+  // Room for each half's cells at once, within reason: the hint comes from the file.
+  const size_t room = std::min<size_t>(reader.cellCountHint() / (tail ? 2 : 1), size_t(1) << 23);
   SheetCells second;
   std::thread tail_reader;
   if (tail) {
@@ -39,7 +41,7 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
       tail_reader = std::thread([&] {
         bool kept = false;
         try {
-          second.readRows(*tail, true, 0);
+          second.readRows(*tail, true, room);
           kept = true;
         } catch (...) {
           // A fault of the second half: the first reads on through it, and
@@ -53,9 +55,7 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
     }
   }
   try {
-    // Room for the cells at once, within reason: the hint comes from the file.
-    out.readRows(reader, own_table,
-                 std::min<size_t>(reader.cellCountHint() / (tail ? 2 : 1), size_t(1) << 23));
+    out.readRows(reader, own_table, room);
   } catch (...) {
     // The reader has given the second half up.
     if (tail_reader.joinable()) tail_reader.join();
@@ -125,10 +125,8 @@ void SheetCells::readRows(WorkbookReader& reader, bool own_table, size_t room) {
               break;
             }
           }
-          pool_.append(typed.text);
-          if (pool_.size() > UINT32_MAX) throw SheetError("damaged workbook file: too much text");
-          pool_ends_.push_back(uint32_t(pool_.size()));
-          cell.text = uint32_t(pool_ends_.size() - 1);
+          if (!texts_.add(typed.text)) throw SheetError("damaged workbook file: too much text");
+          cell.text = uint32_t(texts_.size() - 1);
           if (known) *known = cell.text;
           break;
         }
@@ -140,8 +138,10 @@ void SheetCells::readRows(WorkbookReader& reader, bool own_table, size_t room) {
 }
 
 void SheetCells::append(SheetCells&& tail) {
-  const size_t base_cells = cells_.size(), base_texts = pool_ends_.size(), base_pool = pool_.size();
-  if (base_cells + tail.cells_.size() > UINT32_MAX || base_pool + tail.pool_.size() > UINT32_MAX)
+  const size_t base_cells = cells_.size(), base_texts = texts_.size(),
+               base_pool = texts_.pool.size();
+  if (base_cells + tail.cells_.size() > UINT32_MAX ||
+      base_pool + tail.texts_.pool.size() > UINT32_MAX)
     throw SheetError("damaged workbook file: too much text");
   // Rows up to this store's last are empty in the tail's (it starts after them).
   for (size_t r = row_begin_.size(); r < tail.row_begin_.size(); ++r)
@@ -153,8 +153,8 @@ void SheetCells::append(SheetCells&& tail) {
     if (own_text) c.text = uint32_t(base_texts + c.text);
     cells_.push_back(c);
   }
-  pool_.append(tail.pool_);
-  for (const uint32_t end : tail.pool_ends_) pool_ends_.push_back(uint32_t(base_pool + end));
+  texts_.pool.append(tail.texts_.pool);
+  for (const uint32_t end : tail.texts_.ends) texts_.ends.push_back(uint32_t(base_pool + end));
   for (const auto& [at, index] : tail.huge_indexes_)
     huge_indexes_.emplace_back(base_cells + at, index);
   tail = SheetCells();
@@ -187,11 +187,6 @@ const SheetCells::Cell* SheetCells::find(int row, int column) const {
   return it != last && it->column == c ? &*it : nullptr;
 }
 
-std::string_view SheetCells::text(uint32_t index) const {
-  const uint32_t begin = index == 0 ? 0 : pool_ends_[index - 1];
-  return std::string_view(pool_).substr(begin, pool_ends_[index] - begin);
-}
-
 std::string SheetCells::cellText(int row, int column, bool* is_error) const {
   const Cell* c = find(row, column);
   if (is_error) *is_error = c && c->type == TypedCell::Type::Error;
@@ -199,8 +194,8 @@ std::string SheetCells::cellText(int row, int column, bool* is_error) const {
   switch (c->type) {
     case TypedCell::Type::Text:
       if (c->flag) return std::string(shared_.at(c->text));
-      return std::string(text(c->text));
-    case TypedCell::Type::Error: return std::string(text(c->text));
+      return std::string(texts_.at(c->text));
+    case TypedCell::Type::Error: return std::string(texts_.at(c->text));
     case TypedCell::Type::Boolean: return BooleanText(c->flag);
     case TypedCell::Type::Number: return NumberText(c->number, c->flag, date1904_);
     case TypedCell::Type::Empty: break;

@@ -35,7 +35,7 @@ class SheetCells {
     bool flag;  // Number: shows a date; Boolean: its value; Text: from the shared table
     union {
       double number;
-      uint32_t text;  // Text, Error: index into the pool
+      uint32_t text;  // Text, Error: index into texts_ (shared_ when flagged)
     };
   };
 
@@ -46,13 +46,11 @@ class SheetCells {
   void append(SheetCells&& tail);
   // A fault naming the first cell whose shared string lies past the table.
   void checkSharedIndexes() const;
-  std::string_view text(uint32_t index) const;
 
   std::vector<Cell> cells_;          // by row, then column
   std::vector<uint32_t> row_begin_;  // cells of row r (from 0): [row_begin_[r], row_begin_[r + 1])
-  std::string pool_;
-  std::vector<uint32_t> pool_ends_;
-  SharedStringTable shared_;  // the reader's, when it left the lookups to us
+  StringTable texts_;                // Text and Error cells' own texts
+  StringTable shared_;               // the reader's shared strings, when it left the lookups to us
   // Cells naming a shared string past what a cell's index holds (all past
   // the table), by position, to name the first in the fault.
   std::vector<std::pair<size_t, int64_t>> huge_indexes_;

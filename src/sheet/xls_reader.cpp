@@ -461,23 +461,18 @@ class XlsReader final : public WorkbookReader {
     Record c;
     while (rs_.NextContinue(c)) pr.Add(c);
     // Each string takes at least three bytes, so the stream bounds the count.
-    pool_ends_.reserve(std::min<size_t>(count, stream_.size() / 3));
+    strings_.ends.reserve(std::min<size_t>(count, stream_.size() / 3));
     std::string s;
     for (uint32_t i = 0; i < count; ++i) {
       if (pr.AtEnd()) Fail("the shared string table holds fewer strings than it claims");
       s.clear();
       pr.UnicodeString(s, true);
-      pool_.append(s);
-      if (pool_.size() > UINT32_MAX) Fail("too much text");
-      pool_ends_.push_back(uint32_t(pool_.size()));
+      if (!strings_.add(s)) Fail("too much text");
     }
     sst_count_ = count;
   }
 
-  std::string_view SharedString(uint32_t index) const {
-    const uint32_t begin = index == 0 ? 0 : pool_ends_[index - 1];
-    return std::string_view(pool_).substr(begin, pool_ends_[index] - begin);
-  }
+  std::string_view SharedString(uint32_t index) const { return strings_.at(index); }
 
   void FinishFormats() {
     // The last FORMAT record for an id counts; other ids are built in.
@@ -703,8 +698,7 @@ class XlsReader final : public WorkbookReader {
   std::string sheet_name_;
   std::vector<SheetInfo> sheets_;
   // Shared strings, end to end.
-  std::string pool_;
-  std::vector<uint32_t> pool_ends_;
+  StringTable strings_;
   uint32_t sst_count_ = 0;
   std::vector<uint16_t> xf_format_;          // format id of each XF
   std::vector<const std::string*> xf_code_;  // its code in formats_, or kBuiltIn

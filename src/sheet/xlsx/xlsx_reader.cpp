@@ -937,7 +937,7 @@ struct WorkbookPart : XmlHandler {
 
 struct SharedStrings : XmlHandler {
   PartParser* parser = nullptr;
-  SharedStringTable table;
+  StringTable table;
   std::string current;
   int si_depth = 0, rph_depth = 0;
   bool in_t = false;
@@ -966,8 +966,7 @@ struct SharedStrings : XmlHandler {
       if (Utf16Length(current) > size_t(kXlsxMaxCellChars))
         return parser->fail("shared string " + std::to_string(table.size()) + " holds more than " +
                             std::to_string(kXlsxMaxCellChars) + " characters");
-      table.pool += current;
-      table.ends.push_back(uint32_t(table.pool.size()));
+      if (!table.add(current)) return parser->fail("the shared strings hold too much text");
     }
   }
   void text(const char* s, int len) override {
@@ -1497,7 +1496,7 @@ class XlsxReader : public WorkbookReader {
   }
   bool splitHeld() const override { return split_ && split_->held; }
 
-  SharedStringTable takeSharedStrings() override {
+  StringTable takeSharedStrings() override {
     if (!leave_strings_ || strings_ready_) return {};
     strings_ready_ = true;
     try {
@@ -1801,7 +1800,7 @@ class XlsxReader : public WorkbookReader {
     }
   }
 
-  std::shared_ptr<Package> package_;
+  std::unique_ptr<Package> package_;
   std::string sheet_name_;
   std::string sheet_part_;
   bool date1904_ = false;
