@@ -115,6 +115,22 @@ size_t CharCount(const unsigned char* s, size_t n) {
   return count;
 }
 
+// A text value's bytes, read in place.
+std::string_view TextBytes(sqlite3_value* arg) {
+  const auto* bytes = static_cast<const char*>(sqlite3_value_blob(arg));
+  return {bytes ? bytes : "", static_cast<size_t>(sqlite3_value_bytes(arg))};
+}
+
+// Text within its column's declared length, which the checks keep as it is:
+// told without a copy.
+bool KeptAsItIs(const DeclaredType& type, std::string_view text) {
+  if (type.kind != DeclaredType::Kind::Text) return false;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  return type.length == 0 ||
+         static_cast<long long>(type.length_in_chars ? CharCount(bytes, text.size())
+                                                     : text.size()) <= type.length;
+}
+
 // xlsbridge_kept_row(table, columns, value...): checks a row's values in one
 // call (the same checks, in column order, as xlsbridge_kept_value) and gives
 // 1 when a kept value may differ from the one stored, so that the row is
@@ -165,15 +181,9 @@ void RowCheckFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
       } else if (kind == SQLITE_BLOB) {
         value = ValueOf(arg);
       } else {
-        // Text within its declared length is kept as it is: checked here
-        // without a copy.
-        const auto* bytes = static_cast<const unsigned char*>(sqlite3_value_blob(arg));
-        const auto n = static_cast<size_t>(sqlite3_value_bytes(arg));
-        if (type.kind == DeclaredType::Kind::Text &&
-            (type.length == 0 ||
-             static_cast<long long>(type.length_in_chars ? CharCount(bytes, n) : n) <= type.length))
-          continue;
-        value = std::string(bytes ? reinterpret_cast<const char*>(bytes) : "", n);
+        const std::string_view text = TextBytes(arg);
+        if (KeptAsItIs(type, text)) continue;
+        value = std::string(text);
       }
       const ColumnValue kept =
           CheckColumnValue(value, type, columns->table, columns->names[static_cast<size_t>(i - 2)]);
@@ -360,6 +370,9 @@ struct TypeChecks::Plan {
 };
 
 std::optional<TypeChecks::CheckedInsert> TypeChecks::PlanInsert(const std::string& sql) {
+  // A statement prepared again (each run prepares its statements anew)
+  // keeps its plan.
+  if (const auto known = planned_.find(sql); known != planned_.end()) return known->second;
   auto insert = ParsePlainInsert(sql);
   // SQLite takes at most 127 arguments to a function.
   if (!insert || insert->columns.size() > 100) return std::nullopt;
@@ -382,6 +395,7 @@ std::optional<TypeChecks::CheckedInsert> TypeChecks::PlanInsert(const std::strin
   checked.text = "insert into " + form.table + "(" + columns + ") values(" + values + ")";
   checked.plan = id;
   plans_.push_back(std::move(plan));
+  planned_.emplace(sql, checked);
   return checked;
 }
 
@@ -546,15 +560,9 @@ void TypeChecks::CheckedRow(sqlite3_context* context, int argc, sqlite3_value** 
         value = oracle::Canonical(d);
       } else if (column.affinity == Affinity::Text) {
         if (kind == SQLITE_TEXT) {
-          // Text within its declared length is kept as it is.
-          const auto* bytes = static_cast<const unsigned char*>(sqlite3_value_blob(arg));
-          const auto n = static_cast<size_t>(sqlite3_value_bytes(arg));
-          if (column.type.kind == DeclaredType::Kind::Text &&
-              (column.type.length == 0 ||
-               static_cast<long long>(column.type.length_in_chars ? CharCount(bytes, n) : n) <=
-                   column.type.length))
-            continue;
-          value = std::string(bytes ? reinterpret_cast<const char*>(bytes) : "", n);
+          const std::string_view text = TextBytes(arg);
+          if (KeptAsItIs(column.type, text)) continue;
+          value = std::string(text);
         } else if (kind == SQLITE_INTEGER) {
           value = std::to_string(sqlite3_value_int64(arg));
         } else if (kind == SQLITE_BLOB) {

@@ -80,6 +80,8 @@ class TypeChecks {
   // The table whose insert trigger is left out, upper-case; empty when none.
   std::string suspended_;
   std::vector<std::unique_ptr<Plan>> plans_;
+  // The plans by the text they were made for.
+  std::map<std::string, CheckedInsert> planned_;
   bool recheck_ = false;
 };
 
