@@ -15,14 +15,30 @@ bool HasLineBreak(std::string_view text) {
   return false;
 }
 
-// A value as the database stored it when it travelled inside the statement
-// text: every line break of the text (CR, LF or CR LF) arrives as CR LF,
-// like every line of a statement.
-std::string AsSent(const std::string& text) {
-  bool breaks = false;
-  for (const char c : text) breaks |= c == '\r' || c == '\n';
-  if (!breaks) return text;
-  return text::WithLineBreaks(text, "\r\n");
+// A value bound as the database stored it when it travelled inside the
+// statement text: every line break of the text (CR, LF or CR LF) arrives as
+// CR LF, like every line of a statement. Written over value, whose text's
+// space is used again; line_breaks false: the text is known to have none.
+void AssignSent(db::Value& value, std::string_view text, bool line_breaks = true) {
+  value.kind = db::Value::Kind::Text;
+  value.integer = 0;
+  if (line_breaks && HasLineBreak(text))
+    value.text = text::WithLineBreaks(text, "\r\n");
+  else
+    value.text.assign(text);
+}
+
+db::Value Sent(std::string_view text) {
+  db::Value value;
+  AssignSent(value, text);
+  return value;
+}
+
+// Oracle stores '' as NULL: an empty date, or an empty cell of a number
+// column, is bound as NULL (an engine that keeps '' would store text in a
+// number column, or fail).
+bool BoundAsNull(const RowValue& v, std::string_view text) {
+  return text.empty() && (v.kind == RowValue::Kind::Date || v.number);
 }
 
 // The value list in both forms, without the last separator.
@@ -33,17 +49,12 @@ void Values(const TypedRow& row, std::string* text, std::string* marked,
       case RowValue::Kind::Text:
         if (text) *text += TextValue(v.text);
         if (marked) *marked += "?,";
-        // Oracle stores '' as NULL; an engine that keeps '' would store text
-        // in a number column, or fail.
-        if (values)
-          values->push_back(v.number && v.text.empty() ? db::Value::Null()
-                                                       : db::Value::Of(AsSent(v.text)));
+        if (values) values->push_back(BoundAsNull(v, v.text) ? db::Value::Null() : Sent(v.text));
         break;
       case RowValue::Kind::Date:
         if (text) *text += DateValue(v.text);
         if (marked) *marked += "to_date(?,'yyyy-mm-dd'),";
-        if (values)
-          values->push_back(v.text.empty() ? db::Value::Null() : db::Value::Of(AsSent(v.text)));
+        if (values) values->push_back(BoundAsNull(v, v.text) ? db::Value::Null() : Sent(v.text));
         break;
       case RowValue::Kind::Sequence:
         if (text) *text += SequenceValue(v.text);
@@ -63,7 +74,7 @@ void Keys(const TypedRow& row, std::string* text, std::string* marked,
     if (text) *text += KeyTerm(k.key, k.text, k.is_date);
     if (marked)
       *marked += k.is_date ? "to_char(" + k.key + ",'yyyy-mm-dd')=? and " : k.key + "=? and ";
-    if (values) values->push_back(db::Value::Of(AsSent(k.text)));
+    if (values) values->push_back(Sent(k.text));
   }
   if (text && !text->empty()) text->erase(text->size() - 5, 4);
   if (marked && !marked->empty()) marked->erase(marked->size() - 5, 4);
@@ -216,16 +227,6 @@ void RowStore::ForEachText(const Row& row, size_t first, size_t count, Visit vis
 
 namespace {
 
-// The value bound for a text, as AsSent gives it.
-void AssignSent(db::Value& value, std::string_view text, bool line_breaks) {
-  value.kind = db::Value::Kind::Text;
-  value.integer = 0;
-  if (line_breaks && HasLineBreak(text))
-    value.text = text::WithLineBreaks(text, "\r\n");
-  else
-    value.text.assign(text);
-}
-
 void AssignNull(db::Value& value) {
   value.kind = db::Value::Kind::Null;
   value.text.clear();
@@ -243,8 +244,7 @@ void RowStore::insertValues(size_t i, std::vector<db::Value>& out) const {
     if (n == out.size()) out.emplace_back();
     db::Value& value = out[n++];
     ForEachText(row, piece++, 1, [&](std::string_view text) {
-      // An empty date, or an empty cell of a number column, is NULL.
-      if (text.empty() && (v.kind == RowValue::Kind::Date || v.number))
+      if (BoundAsNull(v, text))
         AssignNull(value);
       else
         AssignSent(value, text, row.line_breaks);
