@@ -278,10 +278,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
       const bool is_date = type.is_date;
       const std::vector<size_t>& keys = keys_at[p];
       // Dates and key terms take the cell upper-cased; other values as trimmed.
-      if (is_date || !keys.empty()) {
-        upper.assign(trimmed);
-        for (char& c : upper) c = text::UpperAscii(c);
-      }
+      if (is_date || !keys.empty()) text::AssignUpperCased(upper, trimmed);
       for (const size_t k : keys) {
         if (key_count == typed.keys.size()) typed.keys.emplace_back();
         KeyValue& key = typed.keys[key_count++];

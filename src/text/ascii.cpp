@@ -3,9 +3,14 @@
 namespace xb::text {
 
 std::string UpperCased(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = UpperAscii(c);
+  std::string out;
+  AssignUpperCased(out, s);
   return out;
+}
+
+void AssignUpperCased(std::string& out, std::string_view s) {
+  out.assign(s);
+  for (char& c : out) c = UpperAscii(c);
 }
 
 std::string LowerCased(std::string_view s) {

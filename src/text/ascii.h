@@ -30,6 +30,8 @@ constexpr char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 std::string UpperCased(std::string_view s);
+// The same written over out, whose space is used again.
+void AssignUpperCased(std::string& out, std::string_view s);
 std::string LowerCased(std::string_view s);
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoringCase(std::string_view s, std::string_view prefix);
