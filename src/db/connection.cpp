@@ -140,11 +140,7 @@ void Query::setStatement(const std::string& oracle_text, const std::string& mark
 
 void Query::setStatement(std::function<std::string()> make_text, const std::string& marked_sql,
                          std::vector<Value> values) {
-  unsplit_text_.clear();
-  make_text_ = std::move(make_text);
-  unsplit_ = true;
-  bound_ = true;
-  marked_ = marked_sql;
+  setStatement(std::move(make_text), marked_sql, nullptr, 0);
   values_ = std::move(values);
 }
 
