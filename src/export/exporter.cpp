@@ -28,8 +28,8 @@ std::string ExtractFromTable(const std::string& statement) {
   const auto from = upper.find("FROM");
   if (from == std::string::npos) return {};
   // The one character after FROM is skipped whatever it is: "FROM(SELECT"
-  // gives SELECT.
-  const auto rest_start = from + 4 + 1;
+  // gives SELECT, and "FROM表 X" gives X.
+  const auto rest_start = from + 4 + text::CharLengthAt(upper, from + 4);
   if (rest_start >= upper.size()) return {};
   const std::string_view rest = text::Trimmed(std::string_view(upper).substr(rest_start));
   // Only a blank ends the name; tabs and line breaks stay in it.

@@ -42,7 +42,7 @@ ColumnEntry CutEntry(const std::string& entry) {
   column.is_sequence = true;
   column.name = entry.substr(0, open);
   const auto first = open + 1;
-  const auto end = entry.size() - 1;  // the last character is left out
+  const auto end = text::LastCharStart(entry);  // the last character is left out
   if (end > first) column.sequence = entry.substr(first, end - first);
   return column;
 }
@@ -80,11 +80,12 @@ ParsedHeader ParseHeader(const std::string& header_text) {
     const std::string entry = Before(h, ',');
     entries.push_back(CutEntry(entry));
     if (entries.back().is_sequence) {
-      // Drop through the first ")" and the "," after it. Without a ")" only
-      // one character goes, which still moves the cut forward.
+      // Drop through the first ")" and the character after it (normally
+      // the ","). Without a ")" only one character goes, which still moves
+      // the cut forward.
       const auto close = h.find(')');
       const std::string::size_type upto = close == std::string::npos ? 0 : close + 1;
-      h.erase(0, std::min(h.size(), upto + 1));
+      h.erase(0, std::min(h.size(), upto + text::CharLengthAt(h, upto)));
     } else {
       h.erase(0, entry.size() + 1);
     }

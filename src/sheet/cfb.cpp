@@ -77,12 +77,16 @@ class Cfb {
     uint64_t size;
   };
 
-  const uint8_t* Sector(uint32_t id) const {
+  // A sector of which the first `used` bytes must be in the file: a whole
+  // sector of the container's own tables, but only what a stream holds of
+  // its last one, since some writers stop at the stream's end.
+  const uint8_t* Sector(uint32_t id, size_t used) const {
     if (id >= sector_count_) Fail("sector number past the end of the file");
     const size_t off = (size_t(id) + 1) * sector_size_;
-    if (off + sector_size_ > size_) Fail("file is truncated");
+    if (off + used > size_) Fail("file is truncated");
     return data_ + off;
   }
+  const uint8_t* Sector(uint32_t id) const { return Sector(id, sector_size_); }
 
   void LoadFat() {
     const uint32_t fat_sectors = Le32(data_ + 0x2C);
@@ -135,7 +139,7 @@ class Cfb {
     std::vector<uint8_t> out(bytes);
     for (size_t i = 0; i < need; ++i) {
       const size_t n = std::min(sector_size_, bytes - i * sector_size_);
-      std::memcpy(out.data() + i * sector_size_, Sector(ids[i]), n);
+      std::memcpy(out.data() + i * sector_size_, Sector(ids[i], n), n);
     }
     return out;
   }
@@ -148,9 +152,8 @@ class Cfb {
     std::vector<uint8_t> out(bytes);
     for (size_t i = 0; i < need; ++i) {
       const size_t off = size_t(ids[i]) * mini_size_;
-      if (off + mini_size_ > ministream_.size())
-        Fail("mini sector past the end of the mini stream");
       const size_t n = std::min(mini_size_, bytes - i * mini_size_);
+      if (off + n > ministream_.size()) Fail("mini sector past the end of the mini stream");
       std::memcpy(out.data() + i * mini_size_, ministream_.data() + off, n);
     }
     return out;

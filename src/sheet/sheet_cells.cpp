@@ -3,6 +3,7 @@
 #include "sheet/sheet_cells.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -97,6 +98,14 @@ void SheetCells::readRows(WorkbookReader& reader, bool own_table, size_t room) {
       switch (typed.type) {
         case TypedCell::Type::Empty: continue;
         case TypedCell::Type::Number:
+          if (!std::isfinite(typed.number)) {
+            // No spreadsheet number is a NaN or an infinity: such a value
+            // is the error #NUM!, never text to import.
+            cell.type = TypedCell::Type::Error;
+            if (!texts_.add("#NUM!")) throw SheetError("damaged workbook file: too much text");
+            cell.text = uint32_t(texts_.size() - 1);
+            break;
+          }
           cell.number = typed.number;
           cell.flag = formats.ShowsDate(typed);
           break;

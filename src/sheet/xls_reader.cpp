@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 
 #include "sheet/bytes.h"
@@ -31,6 +32,12 @@ namespace {
 
 enum : uint16_t {
   kFormula = 0x0006,
+  kFormulaBiff3 = 0x0206,  // the older formula records, still found in some
+  kFormulaBiff4 = 0x0406,  // workbooks: the same fields without BIFF8's spare four bytes
+  kInteger2 = 0x0002,      // BIFF2 cell records, which this reader does not read
+  kNumber2 = 0x0003,
+  kLabel2 = 0x0004,
+  kBoolErr2 = 0x0005,
   kEof = 0x000A,
   kDateMode = 0x0022,
   kFilePass = 0x002F,
@@ -56,10 +63,13 @@ enum : uint16_t {
   kTable = 0x0236,
 };
 
-// The records that can give a cell (blank cells give none); each starts with its row.
+// The records that can give a cell (blank cells give none); each starts with
+// its row and column. A cell is never dropped unread: every record that can
+// hold one is here, read or refused naming the cell.
 constexpr auto kCellRecords = [] {
-  std::array<bool, 0x300> is{};
-  for (uint16_t id : {kNumber, kRk, kMulRk, kLabelSst, kLabel, kRString, kBoolErr, kFormula})
+  std::array<bool, 0x500> is{};
+  for (uint16_t id : {kNumber, kRk, kMulRk, kLabelSst, kLabel, kRString, kBoolErr, kFormula,
+                      kFormulaBiff3, kFormulaBiff4, kInteger2, kNumber2, kLabel2, kBoolErr2})
     is[id] = true;
   return is;
 }();
@@ -208,14 +218,16 @@ class PieceReader {
       n -= take;
     }
   }
-  // An XLUnicodeString / rich extended string (BIFF8).
-  void UnicodeString(std::string& out, bool count16) {
+  // An XLUnicodeString (BIFF8), or with `rich` the shared string table's
+  // kind, the only one whose flags announce formatting and extension runs:
+  // elsewhere those flag bits are spare and Excel ignores them.
+  void UnicodeString(std::string& out, bool count16, bool rich) {
     const uint16_t cch = count16 ? Word() : Byte();
     const uint8_t flags = Byte();
     uint16_t runs = 0;
     uint32_t ext = 0;
-    if (flags & 0x08) runs = Word();
-    if (flags & 0x04) ext = Dword();
+    if (rich && (flags & 0x08)) runs = Word();
+    if (rich && (flags & 0x04)) ext = Dword();
     bool wide = flags & 0x01;
     units_.clear();
     size_t left = cch;
@@ -358,8 +370,11 @@ class XlsReader final : public WorkbookReader {
  private:
   struct SheetInfo {
     uint32_t offset;
+    uint8_t kind;  // 0 worksheet (or dialog), 1 macro sheet, 2 chart, 6 code module
     std::string name;
   };
+  static constexpr uint16_t kChartSheet = 2, kModuleSheet = 6;
+  static constexpr uint16_t kChartSubstream = 0x0020, kModuleSubstream = 0x0006;
   // A cell record of a sheet whose rows are out of order.
   struct Placed {
     uint16_t row;
@@ -373,7 +388,8 @@ class XlsReader final : public WorkbookReader {
       throw SheetError(
           "the workbook uses an old Excel file format (BIFF2-BIFF4) that is not supported");
     if (r.id != kBof || r.size < 4) Fail("the workbook stream does not start with a BOF record");
-    const uint16_t version = Le16(r.data);
+    // Writers differ in the low byte (Excel 5 files say 0x0500 or 0x0580).
+    const uint16_t version = Le16(r.data) & 0xFF00;
     if (version == 0x0600) {
       biff8_ = true;
     } else if (version == 0x0500) {
@@ -385,8 +401,19 @@ class XlsReader final : public WorkbookReader {
     if (sheets_.empty()) Fail("the workbook lists no sheets");
     const size_t tab = active_tab_ < sheets_.size() ? active_tab_ : 0;
     sheet_name_ = sheets_[tab].name;
+    RefuseUnlessCells(sheets_[tab].kind);
     FinishFormats();
     ScanSheet(sheets_[tab].offset);
+  }
+
+  // The active sheet must be one that holds cells: a chart's records are
+  // its cached series values, not cells of the sheet. `kind` is the sheet
+  // list's type byte, or the sheet's BOF type (BIFF's two ways of saying it).
+  void RefuseUnlessCells(uint16_t kind) const {
+    if (kind == kChartSheet || kind == kChartSubstream)
+      throw SheetError("the active sheet \"" + sheet_name_ + "\" is a chart, which holds no cells");
+    if (kind == kModuleSheet || kind == kModuleSubstream)
+      throw SheetError("the active sheet \"" + sheet_name_ + "\" is no worksheet");
   }
 
   std::string RecordString(const Record& r, size_t at, bool count16) {
@@ -397,7 +424,7 @@ class XlsReader final : public WorkbookReader {
                     uint16_t(r.size - std::min<size_t>(at, r.size))});
       Record c;
       while (rs_.NextContinue(c)) pr.Add(c);
-      pr.UnicodeString(s, count16);
+      pr.UnicodeString(s, count16, false);
     } else {
       const size_t hdr = count16 ? 2 : 1;
       if (at + hdr > r.size) Fail("string runs past its record");
@@ -429,6 +456,7 @@ class XlsReader final : public WorkbookReader {
           if (r.size < 7) Fail("short BOUNDSHEET record");
           SheetInfo s;
           s.offset = Le32(r.data);
+          s.kind = r.data[5];
           s.name = RecordString(r, 6, false);
           sheets_.push_back(std::move(s));
           break;
@@ -466,7 +494,7 @@ class XlsReader final : public WorkbookReader {
     for (uint32_t i = 0; i < count; ++i) {
       if (pr.AtEnd()) Fail("the shared string table holds fewer strings than it claims");
       s.clear();
-      pr.UnicodeString(s, true);
+      pr.UnicodeString(s, true, true);
       if (!strings_.add(s)) Fail("too much text");
     }
     sst_count_ = count;
@@ -489,6 +517,7 @@ class XlsReader final : public WorkbookReader {
     rs_.Seek(offset);
     Record r;
     if (!rs_.Next(r) || r.id != kBof) Fail("sheet does not start with a BOF record");
+    if (r.size >= 4) RefuseUnlessCells(Le16(r.data + 2));
     first_ = rs_.Pos();
     bool in_order = true;
     int last_row = -1;
@@ -627,14 +656,28 @@ class XlsReader final : public WorkbookReader {
           SetBoolean(*c, r.data[6] != 0);
         break;
       }
-      case kFormula: Formula(r, row, used); break;
+      case kFormula:
+      case kFormulaBiff3:
+      case kFormulaBiff4: Formula(r, row, used); break;
+      case kInteger2:
+      case kNumber2:
+      case kLabel2:
+      case kBoolErr2: {
+        if (r.size < 4) Fail("short cell record");
+        char id[8];
+        std::snprintf(id, sizeof id, "0x%04X", r.id);
+        throw SheetError("cell " + CellName(Le16(r.data) + 1, Le16(r.data + 2) + 1) +
+                         " is stored in a record of an older Excel format (" + id +
+                         ") that is not supported");
+      }
       default: break;
     }
   }
 
-  // A formula cell gives its cached result.
+  // A formula cell gives its cached result. The older records differ only
+  // after the result.
   void Formula(const Record& r, TypedRow& row, size_t& used) {
-    if (r.size < 20) Fail("short FORMULA record");
+    if (r.size < (r.id == kFormula ? 20 : 18)) Fail("short FORMULA record");
     const uint16_t column = Le16(r.data + 2), xf = Le16(r.data + 4);
     const uint8_t* v = r.data + 6;
     if (Le16(v + 6) != 0xFFFF) {
@@ -664,7 +707,8 @@ class XlsReader final : public WorkbookReader {
     } else if (v[0] == 3) {
       // Empty text result: no cell.
     } else {
-      Fail("unknown formula result type");
+      Fail("cell " + CellName(Le16(r.data) + 1, column + 1) +
+           " holds a formula result of an unknown type");
     }
   }
 
@@ -715,6 +759,12 @@ class XlsReader final : public WorkbookReader {
 }  // namespace
 
 std::unique_ptr<WorkbookReader> OpenXlsReader(std::string file) {
+  // Some writers save an Excel 5 (or later) workbook stream as the whole
+  // file, without the compound file around it.
+  const auto* p = reinterpret_cast<const uint8_t*>(file.data());
+  if (!HasCfbSignature(file) && file.size() >= 8 && Le16(p) == kBof && Le16(p + 2) >= 4 &&
+      ((Le16(p + 4) & 0xFF00) == 0x0500 || (Le16(p + 4) & 0xFF00) == 0x0600))
+    return OpenXlsStream(std::vector<uint8_t>(p, p + file.size()));
   std::vector<uint8_t> stream = ReadCfbStream(file, {"Workbook", "Book"});
   std::string().swap(file);  // the container is not needed once its workbook stream is out
   return OpenXlsStream(std::move(stream));

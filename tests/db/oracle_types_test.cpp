@@ -148,6 +148,53 @@ TEST_F(OracleTypes, DeclaredTypesAreKeptWithOraclesWords) {
   EXPECT_EQ(One("select CC from ZORVAT where AA = 'r'"), "2004-02-29");
 }
 
+// A NUMBER takes Oracle's number forms only, not every form C reads.
+TEST_F(OracleTypes, NumberTakesOraclesNumberFormsOnly) {
+  Run("create table N (K varchar2(5), V number, P number(6,2))");
+  for (const char* bad :
+       {"0x1F", "0x1p4", "inf", "-Infinity", "nan", "1e", "1.2.3", "12abc", "1 e5"}) {
+    EXPECT_EQ(Error(std::string("insert into N(K, V) values ('b', '") + bad + "')"),
+              "ORA-01722: invalid number")
+        << bad;
+    EXPECT_EQ(Error(std::string("insert into N(K, P) values ('b', '") + bad + "')"),
+              "ORA-01722: invalid number")
+        << bad;
+  }
+  EXPECT_EQ(Error("insert into N(K, V) values ('b', '1e200')"), "ORA-01426: numeric overflow");
+  Run("insert into N(K, V, P) values ('a', ' +1.5E3 ', '-.5')");
+  Run("insert into N(K, V, P) values ('c', '5.', '2e-1')");
+  EXPECT_EQ(Row("select V, P from N where K = 'a'"), (std::vector<std::string>{"1500", "-0.5"}));
+  EXPECT_EQ(Row("select V, P from N where K = 'c'"), (std::vector<std::string>{"5", "0.2"}));
+  EXPECT_EQ(One("select count(*) from N"), "2");
+  EXPECT_EQ(One("select to_number(' -2.5e1 ') from dual"), "-25");
+  try {
+    One("select to_number('0x1F') from dual");
+    ADD_FAILURE() << "to_number took a hexadecimal number";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("ORA-01722: invalid number"), std::string::npos)
+        << e.what();
+  }
+}
+
+// "/" divides as Oracle divides, whole numbers and integer columns included.
+TEST_F(OracleTypes, DivisionIsExact) {
+  Run("create table D (K varchar2(5), I integer, N number(5))");
+  Run("insert into D values ('a', 9, 4)");
+  EXPECT_EQ(One("select 9/4 from dual"), "2.25");
+  EXPECT_EQ(One("select 8/4 from dual"), "2");
+  EXPECT_EQ(One("select I/N from D"), "2.25");
+  EXPECT_EQ(One("select I / N / 2 from D"), "1.125");
+  EXPECT_EQ(One("select 1 + I/N*2 - 7/2 from D"), "2");
+  EXPECT_EQ(One("select -I/(N-2) from D"), "-4.5");
+  // A "/" in a literal or a comment is no division.
+  EXPECT_EQ(One("select '9/4' /* 9/4 */ from dual"), "9/4");
+  Run("update D set N = I/2 where K = 'a'");  // 4.5 rounds to 5 in NUMBER(5)
+  EXPECT_EQ(One("select N from D"), "5");
+  Run("create table S (Q number)");
+  Run("insert into S values (1/8)");
+  EXPECT_EQ(One("select Q from S"), "0.125");
+}
+
 // An empty DATE or NUMBER value is NULL, as in Oracle.
 TEST_F(OracleTypes, EmptyDateAndNumberStoreNull) {
   Run("create table T (K varchar2(5), N number, D date, P number(5,2))");

@@ -37,6 +37,7 @@ const ExtractCase kCases[] = {
     {"tab_is_no_end", "select * from\ta\tb c", "A\tB"},
     {"lower_case_only_ascii", "select * from 表a", "表A"},
     {"from_inside_quotes", "select 'from x' a from t", "X'"},
+    {"skips_a_character_not_a_byte", "select 2 as from表 from dual", "FROM"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Statements, ExtractFromTableCases, testing::ValuesIn(kCases),

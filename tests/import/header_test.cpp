@@ -176,6 +176,27 @@ const HeaderCase kHeaderCases[] = {
      {"(", "(", "", ""},
      {}},
     {"chinese_untouched", "表a::名b,c", "表A", "", {}, "名B,C", {"名B", "C"}, {"", ""}, {}},
+    // The cuts count characters, not bytes: the last character left out of
+    // a sequence name, the one after ")" and the one dropped without a ")".
+    {"sequence_cut_before_last_character", "t::NO(序号", "T", "", {}, "NO", {"NO"}, {"(序"}, {}},
+    {"character_after_parenthesis",
+     "t::A(S)序,B",
+     "T",
+     "",
+     {},
+     "A,,B",
+     {"A", "", "B"},
+     {"(S)", "", ""},
+     {}},
+    {"unclosed_parenthesis_after_chinese",
+     "t::序(B,C",
+     "T",
+     "",
+     {},
+     "序,,B,C",
+     {"序", "", "B", "C"},
+     {"(", "(", "", ""},
+     {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Headers, ParseHeaderTable, testing::ValuesIn(kHeaderCases),

@@ -354,6 +354,72 @@ TEST(XlsFaults, DamagedWorkbooksAreRefusedWithAMessage) {
     EXPECT_NE(Refusal(whole.substr(0, cut)), "") << "cut at " << cut;
 }
 
+// Workbooks as some writers leave them (tests/data/sheet/quirks/make_quirks.py).
+TEST(XlsQuirks, WorkbooksOtherProgramsOpenAreReadCellForCell) {
+  const fs::path quirks = fs::path(XB_SHEET_DATA) / "quirks";
+  // A refusal is named and the next workbook still checked.
+  const auto read = [&](const char* name) {
+    try {
+      return SheetCells::Read(*OpenWorkbookReader((quirks / name).string()));
+    } catch (const SheetError& e) {
+      ADD_FAILURE() << name << " refused: " << e.what();
+      return SheetCells();
+    }
+  };
+  // The file stops where its workbook stream does, inside the last sector...
+  const SheetCells unpadded = read("unpadded.xls");
+  EXPECT_EQ(unpadded.cellText(200, 1), "row 200");
+  EXPECT_EQ(unpadded.cellText(200, 2), "200");
+  // ... but a byte of the stream missing is still a truncated file.
+  const std::string whole = Slurp(quirks / "unpadded.xls");
+  EXPECT_NE(Refusal(whole.substr(0, whole.size() - 1)).find("truncated"), std::string::npos);
+
+  // Formulas in the older record keep their cached results, text included.
+  const SheetCells formulas = read("formula_biff4.xls");
+  EXPECT_EQ(formulas.cellText(1, 1), "42.5");
+  EXPECT_EQ(formulas.cellText(2, 1), "cached!");
+  EXPECT_EQ(formulas.cellText(3, 1), "after");
+
+  // Spare flag bits of a string outside the shared string table mean nothing.
+  const SheetCells flags = read("format_flags.xls");
+  EXPECT_EQ(flags.cellText(1, 1), "1.5");
+  EXPECT_EQ(flags.cellText(2, 1), "ok");
+
+  // Excel 95 streams without their compound file, or with version 0x0580.
+  for (const char* name : {"biff5_bare.xls", "biff5_0580.xls"}) {
+    const SheetCells biff5 = read(name);
+    EXPECT_EQ(biff5.sheetName(), "Data") << name;
+    EXPECT_EQ(biff5.cellText(3, 1), "Größe") << name;
+    EXPECT_EQ(biff5.cellText(5, 1), "2003-8-1 13:05:09") << name;
+  }
+}
+
+TEST(XlsQuirks, ValuesThatAreNoCellsAreRefusedNamingWhy) {
+  // The active tab is a chart: its cached series values are no cells.
+  const std::string chart = Refusal(Slurp(fs::path(XB_SHEET_DATA) / "quirks" / "chart_active.xls"));
+  EXPECT_NE(chart.find("the active sheet \"Chart1\" is a chart"), std::string::npos) << chart;
+
+  // A NaN or an infinity held as a number (NUMBER, RK, a formula's result)
+  // is the error #NUM!, which the import refuses naming the cell.
+  const SheetCells nan =
+      SheetCells::Read(*OpenWorkbookReader(XB_SHEET_DATA "/quirks/not_a_number.xls"));
+  for (int row = 4; row <= 7; ++row) {
+    EXPECT_TRUE(nan.isError(row, 1)) << "row " << row;
+    EXPECT_EQ(nan.cellText(row, 1), "#NUM!") << "row " << row;
+    EXPECT_EQ(nan.cellText(row, 2), "text " + std::to_string(row)) << "row " << row;
+  }
+
+  // A cell in a record of the oldest format is refused, named, never dropped.
+  BiffStream old;
+  old.Number(0, 0, 1);
+  std::vector<uint8_t> biff2 = {2, 0, 1, 0, 0, 0, 0};  // B3, three attribute bytes
+  for (int i = 0; i < 8; ++i) biff2.push_back(0);
+  old.Record(0x0003, biff2);
+  const std::vector<uint8_t> stream = old.Workbook();
+  const std::string message = Refusal(std::string(stream.begin(), stream.end()));
+  EXPECT_NE(message.find("cell B3"), std::string::npos) << message;
+}
+
 TEST(WorkbookReader, TheContentChoosesTheReaderAndOtherFilesAreRefusedWithAReason) {
   const ::xb::test::TempDir folder;
   const fs::path dir = folder.path();

@@ -144,7 +144,8 @@ ColumnValue CheckNumber(const ColumnValue& value, const DeclaredType& type) {
     }
     text = std::to_string(*i);
   } else if (const auto* d = std::get_if<double>(&value)) {
-    if (!std::isfinite(*d)) throw DbError("ORA-01426: numeric overflow");
+    // NUMBER holds magnitudes below 1E+126.
+    if (!std::isfinite(*d) || std::fabs(*d) >= 1e126) throw DbError("ORA-01426: numeric overflow");
     as_double = *d;
     text = DecimalText(as_double);
   } else if (const auto* e = std::get_if<ExactDecimal>(&value)) {
@@ -153,10 +154,9 @@ ColumnValue CheckNumber(const ColumnValue& value, const DeclaredType& type) {
     const std::string& raw = std::get<std::string>(value);
     const std::string trimmed(text::Trimmed(raw));
     if (auto exact = ExactDecimalOf(trimmed)) return CheckExactNumber(*exact, type);
-    char* end = nullptr;
-    as_double = std::strtod(trimmed.c_str(), &end);
-    if (trimmed.empty() || *end != '\0' || !std::isfinite(as_double))
-      throw DbError("ORA-01722: invalid number");
+    // Only Oracle's own number forms: no hexadecimal, inf or nan as C reads them.
+    const std::string canonical = OracleNumberText(trimmed);
+    as_double = std::strtod(canonical.c_str(), nullptr);
     text = DecimalText(as_double);
   }
   if (!type.precision && !type.scale)
@@ -174,6 +174,13 @@ ColumnValue CheckNumber(const ColumnValue& value, const DeclaredType& type) {
 std::string QuotedName(const std::string& name) { return "\"" + name + "\""; }
 
 }  // namespace
+
+std::string OracleNumberText(std::string_view text) {
+  if (!ParseDecimal(text)) throw DbError("ORA-01722: invalid number");
+  std::optional<std::string> canonical = CanonicalDecimal(text);
+  if (!canonical) throw DbError("ORA-01426: numeric overflow");
+  return std::move(*canonical);
+}
 
 std::optional<DecimalParts> ParseDecimal(std::string_view text) {
   size_t i = 0, e = text.size();

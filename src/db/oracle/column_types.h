@@ -50,6 +50,12 @@ std::optional<DecimalParts> ParseDecimal(std::string_view text);
 // nullopt when the text is no number or lies beyond NUMBER's range.
 std::optional<std::string> CanonicalDecimal(std::string_view text);
 
+// The canonical decimal of a text that Oracle reads as a NUMBER: blanks
+// around, a sign, digits with at most one point, an exponent (e or E, a sign,
+// digits). DbError ORA-01722 for any other text (hexadecimal, inf, nan...),
+// ORA-01426 beyond NUMBER's range.
+std::string OracleNumberText(std::string_view text);
+
 // The canonical digits of a number text that must be kept as an
 // ExactDecimal (more than 15 significant digits, and not a 64-bit integer),
 // else nullopt. Cheap for a text of fewer than 16 digits.

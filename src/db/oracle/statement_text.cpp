@@ -233,6 +233,23 @@ void CheckDuplicateColumns(const std::string& sql) {
         throw DbError("ORA-00957: duplicate column name");
 }
 
+std::string RealDivision(const std::string& sql) {
+  if (sql.find('/') == std::string::npos) return sql;
+  std::string out;
+  size_t at = 0;
+  ForEachCodeChar(sql, [&](size_t i) {
+    if (sql[i] != '/') return;
+    // "*1.0" groups with what stands before the "/" as the "/" does, since
+    // the two operators bind alike and from the left: (x*1.0)/y.
+    out.append(sql, at, i - at);
+    out += "*1.0/";
+    at = i + 1;
+  });
+  if (at == 0) return sql;
+  out.append(sql, at, std::string::npos);
+  return out;
+}
+
 std::string SqliteLengthSemantics(const std::string& sql) {
   size_t first = 0;
   while (first < sql.size() && std::isspace(static_cast<unsigned char>(sql[first]))) ++first;

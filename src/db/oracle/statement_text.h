@@ -10,6 +10,11 @@ namespace xb::db::oracle {
 // '...' literal with its quotes doubled; everything else unchanged.
 std::string PlainQuoteLiterals(const std::string& sql);
 
+// Oracle divides numbers exactly (9/4 is 2.25), where standard SQL divides
+// two integers as integers: every "/" of the code is written "*1.0/", so
+// that the division is done on a real number.
+std::string RealDivision(const std::string& sql);
+
 // Oracle's length semantics in a column type, "varchar2(10 char)" and
 // "varchar2(10 byte)", which SQLite's grammar refuses: written as
 // "varchar2 chars(10)" and "varchar2(10)", whose length the type checks read

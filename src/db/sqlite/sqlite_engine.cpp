@@ -51,6 +51,7 @@ using oracle::ParseByMask;
 using oracle::ParseSequenceOptions;
 using oracle::ParseStored;
 using oracle::PlainQuoteLiterals;
+using oracle::RealDivision;
 using oracle::SequenceAfter;
 using oracle::SequenceOptions;
 using oracle::SequenceUse;
@@ -106,12 +107,11 @@ void ToNumber(sqlite3_context* context, int, sqlite3_value** argv) {
     return sqlite3_result_blob(context, digits.data(), static_cast<int>(digits.size()),
                                SQLITE_TRANSIENT);
   }
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  while (*end == ' ') ++end;
-  if (text.empty() || end == text.c_str() || *end != '\0') {
-    const std::string message = "to_number: '" + text + "' is not a number";
-    return sqlite3_result_error(context, message.c_str(), -1);
+  double value = 0;
+  try {
+    value = std::strtod(oracle::OracleNumberText(text).c_str(), nullptr);
+  } catch (const DbError& e) {
+    return sqlite3_result_error(context, e.what(), -1);
   }
   if (value == std::floor(value) && std::fabs(value) < 9e18)
     sqlite3_result_int64(context, static_cast<sqlite3_int64>(value));
@@ -482,7 +482,7 @@ class SqliteEngine : public Engine {
 
   Shaped Prepare(const std::string& written) {
     CheckSingleStatement(written, false);
-    const std::string sql = SqliteLengthSemantics(PlainQuoteLiterals(written));
+    const std::string sql = RealDivision(SqliteLengthSemantics(PlainQuoteLiterals(written)));
     BeforeDataChange(sql);
     const auto uses = FindSequenceUses(sql);
     std::map<std::string, long long> next_values;
@@ -820,6 +820,7 @@ class SqliteEngine : public Engine {
         at = end;
       }
       text.append(sql, at, std::string::npos);
+      text = RealDivision(text);
       markers_ = static_cast<int>(markers.size());
       // An insert of the import's plain form checks its rows itself.
       if (FirstWord(text) == "insert")
