@@ -401,19 +401,18 @@ class XlsReader final : public WorkbookReader {
     if (sheets_.empty()) Fail("the workbook lists no sheets");
     const size_t tab = active_tab_ < sheets_.size() ? active_tab_ : 0;
     sheet_name_ = sheets_[tab].name;
-    RefuseUnlessCells(sheets_[tab].kind);
+    RefuseUnlessCells(sheets_[tab].kind == kChartSheet, sheets_[tab].kind == kModuleSheet);
     FinishFormats();
     ScanSheet(sheets_[tab].offset);
   }
 
   // The active sheet must be one that holds cells: a chart's records are
-  // its cached series values, not cells of the sheet. `kind` is the sheet
-  // list's type byte, or the sheet's BOF type (BIFF's two ways of saying it).
-  void RefuseUnlessCells(uint16_t kind) const {
-    if (kind == kChartSheet || kind == kChartSubstream)
+  // its cached series values, not cells of the sheet. Both the sheet list
+  // and the sheet's own BOF say what kind of sheet it is.
+  void RefuseUnlessCells(bool chart, bool module) const {
+    if (chart)
       throw SheetError("the active sheet \"" + sheet_name_ + "\" is a chart, which holds no cells");
-    if (kind == kModuleSheet || kind == kModuleSubstream)
-      throw SheetError("the active sheet \"" + sheet_name_ + "\" is no worksheet");
+    if (module) throw SheetError("the active sheet \"" + sheet_name_ + "\" is no worksheet");
   }
 
   std::string RecordString(const Record& r, size_t at, bool count16) {
@@ -517,7 +516,8 @@ class XlsReader final : public WorkbookReader {
     rs_.Seek(offset);
     Record r;
     if (!rs_.Next(r) || r.id != kBof) Fail("sheet does not start with a BOF record");
-    if (r.size >= 4) RefuseUnlessCells(Le16(r.data + 2));
+    if (r.size >= 4)
+      RefuseUnlessCells(Le16(r.data + 2) == kChartSubstream, Le16(r.data + 2) == kModuleSubstream);
     first_ = rs_.Pos();
     bool in_order = true;
     int last_row = -1;
