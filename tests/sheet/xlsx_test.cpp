@@ -265,6 +265,16 @@ Outcome ReadFile(const std::string& name) {
   return Read(Slurp(kData / "xlsx_hostile" / "corpus" / (name + ".xlsx")));
 }
 
+// Each way the reader may be run: threads, the caller's thread alone, and
+// the sheet parsed by two parsers at once.
+std::vector<XlsxLimits> EveryWayOfReading() {
+  XlsxLimits one_thread;
+  one_thread.threads = false;
+  XlsxLimits two_parsers;
+  two_parsers.split_from = 0;
+  return {XlsxLimits(), one_thread, two_parsers};
+}
+
 TEST(XlsxHostile, EachKindGetsItsReason) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"truncated-050", "truncated or damaged"},
@@ -330,12 +340,8 @@ TEST(XlsxHostile, EachKindGetsItsReason) {
       {"many-styles", "more than 65,536 cell formats"},
       {"many-sheets", "more than 65,536 sheets"},
   };
-  XlsxLimits one_thread;
-  one_thread.threads = false;
-  XlsxLimits two_parsers;  // every sheet parsed from its middle too
-  two_parsers.split_from = 0;
   for (const auto& [name, reason] : cases) {
-    for (const XlsxLimits& limits : {XlsxLimits(), one_thread, two_parsers}) {
+    for (const XlsxLimits& limits : EveryWayOfReading()) {
       const std::string bytes = Slurp(kData / "xlsx_hostile" / "corpus" / (name + ".xlsx"));
       const Outcome o = Read(bytes, limits);
       EXPECT_FALSE(o.read) << name << " was read";
@@ -385,6 +391,19 @@ TEST(XlsxHostile, OddButValidPackagesRead) {
   const Outcome empty_rows = ReadFile("many-empty-rows");
   EXPECT_TRUE(empty_rows.read) << empty_rows.reason;
   EXPECT_EQ(empty_rows.rows, 0);
+}
+
+TEST(XlsxFixtures, AnEmptySheetWrittenAsOneTagReadsAsEmpty) {
+  // Excel writes a sheet without cells as <sheetData/>.
+  const std::string bytes = Slurp(kData / "xlsx" / "empty_sheetdata.xlsx");
+  for (const XlsxLimits& limits : EveryWayOfReading()) {
+    const Outcome o = Read(bytes, limits);
+    EXPECT_TRUE(o.read) << o.reason;
+    EXPECT_EQ(o.rows, 0);
+    const SheetCells cells = SheetCells::Read(*OpenXlsxReaderFromMemory(bytes, limits));
+    EXPECT_EQ(cells.sheetName(), "Empty");
+    EXPECT_EQ(cells.cellText(1, 1), "");
+  }
 }
 
 TEST(XlsxHostile, LimitsAreTheCallersToSet) {

@@ -662,10 +662,12 @@ class PartParser {
     suspended_ = true;
     XML_StopParser(parser_, XML_TRUE);
   }
-  // For the handler: the rest of the part is not needed.
+  // For the handler: the rest of the part is not needed (also after a pause
+  // asked for in the same element, as for <sheetData/>).
   void stop() {
     if (stopped_ || !error_.empty()) return;
     stopped_ = true;
+    suspended_ = false;
     XML_StopParser(parser_, XML_FALSE);
   }
   // For the handler: the part is refused for this reason.
