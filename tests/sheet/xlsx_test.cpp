@@ -406,6 +406,23 @@ TEST(XlsxFixtures, AnEmptySheetWrittenAsOneTagReadsAsEmpty) {
   }
 }
 
+TEST(XlsxFixtures, ASharedStringCellWithAnEmptyValueReadsAsEmpty) {
+  // B2 is written <c t="s"><v/></c>; every other cell as in the file it comes from.
+  const std::string bytes = Slurp(kData / "xlsx" / "shared_empty_value.xlsx");
+  Cells want = ReadAll(*OpenXlsxReader((kData / "xlsx" / "xlsxwriter_values.xlsx").string()));
+  ASSERT_EQ(want.erase({2, 2}), 1u);
+  for (const XlsxLimits& limits : EveryWayOfReading()) {
+    try {
+      ExpectSameCells(ReadAll(*OpenXlsxReaderFromMemory(bytes, limits)), want, "rows");
+      const SheetCells cells = SheetCells::Read(*OpenXlsxReaderFromMemory(bytes, limits));
+      EXPECT_EQ(cells.cellText(2, 2), "");
+      EXPECT_EQ(cells.cellText(3, 2), want.at({3, 2}));
+    } catch (const SheetError& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+}
+
 TEST(XlsxHostile, LimitsAreTheCallersToSet) {
   const std::string good = Slurp(kData / "xlsx" / "xlsxwriter_values.xlsx");
   XlsxLimits small;

@@ -1287,7 +1287,8 @@ struct SheetStream : XmlHandler {
     in_v = in_t = in_is = false;
     switch (type) {
       case 's': {
-        if (!has_v) return;
+        // No value, or an empty one, is an empty cell (as for a number).
+        if (!has_v || text::Trimmed(value).empty()) return;
         uint64_t index = 0;
         if (!ParseUint(value, index))
           return parser->fail("cell " + CellName(row, column) + " names no shared string: \"" +
