@@ -352,6 +352,21 @@ TEST(XlsxHostile, EachKindGetsItsReason) {
   }
 }
 
+TEST(XlsxHostile, TwoPartsOfOneNameAreRefusedAsAmbiguous) {
+  // Another program may read the second where this one would read the
+  // first; part names compare without regard to case.
+  for (const char* name : {"duplicate_part.xlsx", "duplicate_part_case.xlsx"}) {
+    const std::string bytes = Slurp(kData / "xlsx" / name);
+    for (const XlsxLimits& limits : EveryWayOfReading()) {
+      const Outcome o = Read(bytes, limits);
+      EXPECT_FALSE(o.read) << name;
+      EXPECT_NE(o.reason.find("two parts named xl/worksheets/"), std::string::npos)
+          << name << ": " << o.reason;
+      EXPECT_NE(o.reason.find("ambiguous"), std::string::npos) << name << ": " << o.reason;
+    }
+  }
+}
+
 TEST(XlsxHostile, OddButValidPackagesRead) {
   const Cells good = {{{1, 1}, "text"}, {{1, 2}, "1.5"},  {{1, 3}, "2003-8-1"}, {{2, 1}, "中文"},
                       {{2, 2}, "TRUE"}, {{2, 3}, "#N/A"}, {{3, 1}, "inline"},   {{3, 2}, "text"}};

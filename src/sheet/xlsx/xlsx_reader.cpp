@@ -25,6 +25,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "sheet/cell_text.h"
@@ -256,6 +257,7 @@ class Package {
     int code = 0;
     zip_ = zip_open(path.c_str(), ZIP_RDONLY, &code);
     if (!zip_) Fail(ZipOpenReason(code, true));
+    checkNames();
   }
   Package(std::shared_ptr<const std::string> data, const XlsxLimits& limits)
       : data_(std::move(data)), limits_(limits) {
@@ -274,6 +276,7 @@ class Package {
       Fail(ZipOpenReason(code, data_->substr(0, 2) == "PK"));
     }
     zip_error_fini(&error);
+    checkNames();
   }
   ~Package() { zip_discard(zip_); }
   Package(const Package&) = delete;
@@ -320,6 +323,28 @@ class Package {
   }
 
  private:
+  // Refuses a package that names one part twice (zip_ is let go).
+  void checkNames() {
+    // libzip finds the first of two entries of one name; another program may
+    // take the second, and read another workbook from the same file.
+    std::string twice;
+    try {
+      std::unordered_set<std::string> seen;
+      const zip_int64_t n = entries();
+      for (zip_int64_t i = 0; i < n && twice.empty(); ++i) {
+        const char* name = zip_get_name(zip_, zip_uint64_t(i), 0);
+        if (name && !seen.insert(text::UpperCased(name)).second) twice = name;
+      }
+    } catch (...) {
+      zip_discard(zip_);
+      throw;
+    }
+    if (twice.empty()) return;
+    zip_discard(zip_);
+    Fail("the package holds two parts named " + twice +
+         ", which programs may read differently: refused as ambiguous");
+  }
+
   std::string path_;
   std::shared_ptr<const std::string> data_;  // the package when read from memory
   XlsxLimits limits_;
