@@ -20,14 +20,12 @@
 #include <optional>
 #include <vector>
 
+#include "sheet/grid.h"
 #include "sheet/sheet_cells.h"
 #include "sheet/viewer.h"
 
 namespace xb::sheet {
 namespace {
-
-constexpr int kMaxRows = 1048576;
-constexpr int kMaxColumns = 16384;
 
 std::string ErrnoText(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
