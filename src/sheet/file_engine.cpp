@@ -273,7 +273,8 @@ class FileInstance : public Instance {
     // failed there (a full disk, a file size limit) is only seen in errno.
     std::string failure;
     if (write_error_ != 0)
-      failure = std::string("a temporary file could not be written: ") + std::strerror(write_error_);
+      failure =
+          std::string("a temporary file could not be written: ") + std::strerror(write_error_);
     workbook_ = nullptr;
     sheet_w_ = nullptr;
     lxw_error rc;
@@ -343,9 +344,9 @@ class FileInstance : public Instance {
   std::string dir_;
   int last_row_ = 0;
   int last_text_row_ = 0;  // the last row that holds a cell
-  size_t text_rows_ = 0;    // rows that hold a cell
-  int write_error_ = 0;     // the first write that failed, as errno says it
-  std::string temp_dir_;    // where the writer library keeps the rows meanwhile
+  size_t text_rows_ = 0;   // rows that hold a cell
+  int write_error_ = 0;    // the first write that failed, as errno says it
+  std::string temp_dir_;   // where the writer library keeps the rows meanwhile
 };
 
 class FileServer : public Server {

@@ -1,7 +1,7 @@
 #include "sheet/xlsx/cell_values.h"
 
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 
 #include "sheet/grid.h"

@@ -133,8 +133,7 @@ class PartParser {
   static void XMLCALL OnXmlDecl(void* self, const XML_Char*, const XML_Char* encoding, int);
   static void XMLCALL OnEnd(void* self, const XML_Char* name);
   static void XMLCALL OnText(void* self, const XML_Char* s, int len);
-  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*,
-                                int);
+  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int);
   static void XMLCALL OnEntity(void* self, const XML_Char*, int, const XML_Char*, int,
                                const XML_Char*, const XML_Char*, const XML_Char*, const XML_Char*);
 

@@ -54,7 +54,8 @@ std::string SeekTail(PartParser& parser, RowSplit& split) {
     const bool at_end = n == 0;
     const uint64_t read = parser.unpacked();
     if (read > split.half) {
-      const uint64_t skip = read - uint64_t(n) >= split.half ? 0 : split.half - (read - uint64_t(n));
+      const uint64_t skip =
+          read - uint64_t(n) >= split.half ? 0 : split.half - (read - uint64_t(n));
       if (window.empty()) window_at = read - uint64_t(n) + skip;
       window.append(chunk.data() + skip, size_t(n) - size_t(skip));
       const size_t found = FindRowTag(window, searched, at_end);

@@ -323,9 +323,8 @@ void SheetStream::endRow() {
   if (out->cells.size() == row_begin) return;
   if (unsorted) {
     const auto first = out->cells.begin() + row_begin;
-    std::stable_sort(first, out->cells.end(), [](const PackedCell& a, const PackedCell& b) {
-      return a.column < b.column;
-    });
+    std::stable_sort(first, out->cells.end(),
+                     [](const PackedCell& a, const PackedCell& b) { return a.column < b.column; });
     // Of two cells at one address the later one counts.
     auto kept = first;
     for (auto it = first + 1; it != out->cells.end(); ++it) {

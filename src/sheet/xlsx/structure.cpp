@@ -189,8 +189,7 @@ WorkbookLayout FindWorkbook(Package& package) {
     Fail(
         "the file is an Excel binary workbook (.xlsb), which cannot be read; save it as .xlsx or "
         ".xls");
-  if (types.kind == MainKind::OtherDocument)
-    Fail("the file is an Office document but no workbook");
+  if (types.kind == MainKind::OtherDocument) Fail("the file is an Office document but no workbook");
   if (workbook.empty()) {
     // No content type names the workbook: the package relationships may.
     if (package.has("_rels/.rels")) {

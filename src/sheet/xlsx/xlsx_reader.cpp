@@ -148,8 +148,8 @@ class XlsxReader : public WorkbookReader {
     sheet_.date1904 = date1904_;
     sheet_.batch_rows = kBatchRows;
     sheet_.batch_bytes = kBatchBytes;
-    sheet_parser_ = std::make_unique<PartParser>(*package_, sheet_part_, true, &sheet_, &cancel_,
-                                                 threads);
+    sheet_parser_ =
+        std::make_unique<PartParser>(*package_, sheet_part_, true, &sheet_, &cancel_, threads);
     sheet_.parser = sheet_parser_.get();
     // Up to the rows: the sheet's used range, and any fault before them, come out now.
     if (!sheet_parser_->run()) {
