@@ -70,6 +70,11 @@ class WorkbookReader {
   // About how many cells the rows will hold (0: not known), so that a
   // caller can make room once.
   virtual size_t cellCountHint() const { return 0; }
+  // The table the cells' shared_string indexes name, when the reader holds
+  // it whole (for a caller that keeps one copy of it rather than a copy of
+  // every string); null otherwise. Asked after the first row; the caller
+  // may keep it past the reader.
+  virtual std::shared_ptr<const StringTable> sharedStrings() const { return nullptr; }
 };
 
 // Opens a workbook by its content (an OLE2 compound file: .xls; a zip

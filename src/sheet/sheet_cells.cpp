@@ -11,9 +11,9 @@
 namespace xb::sheet {
 namespace {
 
-// Room made at once for the cells the reader says will come, at most: the
-// hint comes from the file.
-constexpr size_t kMaxRoom = size_t(1) << 23;
+// Room made at once for the cells the reader says will come, at most (the
+// hint comes from the file): a full 1,048,576 x 16 sheet's, 256 MB.
+constexpr size_t kMaxRoom = size_t(1) << 24;
 constexpr int64_t kMaxShared = int64_t(1) << 26;
 constexpr uint32_t kNoText = UINT32_MAX;
 
@@ -37,6 +37,7 @@ void SheetCells::readRows(WorkbookReader& reader, size_t room) {
   TypedRow row;
   int last_row = 0;
   while (reader.nextRow(row)) {
+    if (last_row == 0) shared_ = reader.sharedStrings();
     if (row.row <= last_row) throw SheetError("damaged workbook file: rows out of order");
     if (row.row > kMaxRows) break;
     last_row = row.row;
@@ -61,6 +62,12 @@ void SheetCells::readRows(WorkbookReader& reader, size_t room) {
         case TypedCell::Type::Boolean: cell.flag = typed.boolean; break;
         case TypedCell::Type::Text:
         case TypedCell::Type::Error: {
+          if (shared_ && typed.type == TypedCell::Type::Text && typed.shared_string >= 0 &&
+              size_t(typed.shared_string) < shared_->size()) {
+            cell.flag = true;
+            cell.text = uint32_t(typed.shared_string);
+            break;
+          }
           // A string many cells share is kept once.
           uint32_t* known = nullptr;
           if (typed.shared_string >= 0 && typed.shared_string < kMaxShared) {
@@ -102,6 +109,8 @@ std::string SheetCells::cellText(int row, int column, bool* is_error) const {
   if (!c) return "";
   switch (c->type) {
     case TypedCell::Type::Text:
+      if (c->flag) return std::string(shared_->at(c->text));
+      return std::string(texts_.at(c->text));
     case TypedCell::Type::Error: return std::string(texts_.at(c->text));
     case TypedCell::Type::Boolean: return BooleanText(c->flag);
     case TypedCell::Type::Number: return NumberText(c->number, c->flag, date1904_);

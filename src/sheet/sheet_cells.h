@@ -5,6 +5,7 @@
 // when asked for, texts sit end to end in one pool.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,10 +32,10 @@ class SheetCells {
   struct Cell {
     uint16_t column;  // from 0
     TypedCell::Type type;
-    bool flag;  // Number: shows a date; Boolean: its value
+    bool flag;  // Number: shows a date; Boolean: its value; Text: from shared_
     union {
       double number;
-      uint32_t text;  // Text, Error: index into texts_
+      uint32_t text;  // Text, Error: index into texts_ (shared_ when flagged)
     };
   };
 
@@ -45,6 +46,8 @@ class SheetCells {
   std::vector<Cell> cells_;          // by row, then column
   std::vector<uint32_t> row_begin_;  // cells of row r (from 0): [row_begin_[r], row_begin_[r + 1])
   StringTable texts_;                // Text and Error cells' own texts
+  // The reader's shared strings, when it holds them whole: its cells name them.
+  std::shared_ptr<const StringTable> shared_;
   std::string sheet_name_;
   bool date1904_ = false;
 };

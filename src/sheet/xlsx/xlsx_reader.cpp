@@ -92,6 +92,9 @@ class XlsxReader : public WorkbookReader {
   const std::string& activeSheetName() const override { return sheet_name_; }
   bool date1904() const override { return date1904_; }
   size_t cellCountHint() const override { return sheet_.cell_hint; }
+  std::shared_ptr<const StringTable> sharedStrings() const override {
+    return strings_ready_ ? strings_ : nullptr;
+  }
 
   bool nextRow(TypedRow& row) override {
     if (done_) return false;
@@ -99,7 +102,8 @@ class XlsxReader : public WorkbookReader {
       if (!strings_ready_) {
         // Every fault of the table is the workbook's, used or not.
         strings_ready_ = true;
-        if (strings_done_.valid()) strings_ = strings_done_.get();
+        if (strings_done_.valid())
+          strings_ = std::make_shared<const StringTable>(strings_done_.get());
       }
       while (!current_ || taken_ == current_->rows.rows.size()) {
         if (current_ && current_->error) std::rethrow_exception(current_->error);
@@ -141,7 +145,9 @@ class XlsxReader : public WorkbookReader {
           // No thread to be had: read the table here.
         }
       }
-      if (!started) strings_ = ReadSharedStrings(*package_, layout.strings_part);
+      if (!started)
+        strings_ =
+            std::make_shared<const StringTable>(ReadSharedStrings(*package_, layout.strings_part));
     }
 
     sheet_.styles = formats_.size();
@@ -318,12 +324,12 @@ class XlsxReader : public WorkbookReader {
           c.boolean = p.flag != 0;
           break;
         case PackedKind::Shared: {
-          if (p.shared >= strings_.size())
+          if (p.shared >= strings_->size())
             Fail("cell " + CellName(row.row, c.column) + " refers to shared string " +
                  std::to_string(p.shared) + ", but the table holds only " +
-                 std::to_string(strings_.size()));
+                 std::to_string(strings_->size()));
           c.type = TypedCell::Type::Text;
-          const std::string_view text = strings_.at(size_t(p.shared));
+          const std::string_view text = strings_->at(size_t(p.shared));
           c.text.assign(text.data(), text.size());
           c.shared_string = int64_t(p.shared);
           break;
@@ -372,7 +378,7 @@ class XlsxReader : public WorkbookReader {
   bool date1904_ = false;
   std::vector<CellFormat> formats_;
 
-  StringTable strings_;
+  std::shared_ptr<const StringTable> strings_ = std::make_shared<const StringTable>();
   std::future<StringTable> strings_done_;
   bool strings_ready_ = false;  // the table was waited for
 
