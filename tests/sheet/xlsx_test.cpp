@@ -249,9 +249,8 @@ Outcome Read(const std::string& bytes, const XlsxLimits& limits = {}) {
   return out;
 }
 
-// As the import reads a workbook: whole, into the cells it looks up (the
-// reader may hand the shared strings over, and read the rows on more
-// threads). Only the reason is kept.
+// As the import reads a workbook: whole, into the cells it looks up (which
+// keep the reader's shared string table). Only the reason is kept.
 std::string ReasonAsImported(const std::string& bytes, const XlsxLimits& limits = {}) {
   try {
     (void)SheetCells::Read(*OpenXlsxReaderFromMemory(bytes, limits));
