@@ -16,6 +16,8 @@ packages=(
   unixodbc odbcinst libsqliteodbc fonts-wqy-microhei fonts-liberation2 xdg-utils
   # tests: GoogleTest, the window without a display, reading workbooks back
   libgtest-dev googletest xvfb xauth openbox python3 python3-xlwt python3-xlrd python3-openpyxl
+  # the .xlsx fixtures and the .xlsx benchmark's workbooks
+  python3-xlsxwriter
   # tests and benchmarks of the ODBC engine: psqlODBC to a private PostgreSQL server
   odbc-postgresql postgresql bc time
   # reading .xlsx workbooks

@@ -43,13 +43,6 @@ size_t FirstBadByte(const std::string& s) {
 
 }  // namespace
 
-std::string CellName(int row, int column) {
-  std::string letters;
-  for (int c = column; c > 0; c = (c - 1) / 26)
-    letters.insert(letters.begin(), char('A' + (c - 1) % 26));
-  return letters + std::to_string(row);
-}
-
 std::string CellText(const std::string& value, int row, int column) {
   const size_t bad = FirstBadByte(value);
   if (bad != std::string::npos) {

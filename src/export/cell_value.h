@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "sheet/grid.h"
+
 namespace xb::exporting {
 
 // A value that cannot be written as a cell's text; the message names the
@@ -14,7 +16,7 @@ class CellValueError : public std::runtime_error {
 };
 
 // The cell's name, e.g. (5, 3) gives "C5".
-std::string CellName(int row, int column);
+using sheet::CellName;
 
 // The text written into the cell at (row, column) for a value as the query
 // object gives it. Text must be valid UTF-8 (raw bytes reach the export as

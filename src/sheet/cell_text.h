@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sheet/grid.h"
 #include "sheet/reader.h"
 
 namespace xb::sheet {
@@ -48,8 +49,5 @@ class DateFormats {
 
 // The text of one cell (shows_date as DateFormats decides for it).
 std::string CellText(const TypedCell& cell, bool shows_date, bool date1904);
-
-// The cell's name as the sheet shows it: "A1", "C17", "XFD1048576".
-std::string CellName(int row, int column);
 
 }  // namespace xb::sheet

@@ -18,16 +18,15 @@
 #include <ctime>
 #include <fstream>
 #include <optional>
+#include <string_view>
 #include <vector>
 
+#include "sheet/grid.h"
 #include "sheet/sheet_cells.h"
 #include "sheet/viewer.h"
 
 namespace xb::sheet {
 namespace {
-
-constexpr int kMaxRows = 1048576;
-constexpr int kMaxColumns = 16384;
 
 std::string ErrnoText(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
@@ -57,11 +56,12 @@ std::string DirOf(const std::string& path) {
 
 // The writer library puts the sheet through temporary files whose write
 // errors it does not check: on a full disk it can close a workbook whose
-// sheet was silently cut short. So the saved file is read back: the package
-// must open whole, its sheet part must inflate completely (its checksum
-// matching), end the sheet, and hold the last written row. Streamed, so a
-// large export needs no more memory for the check.
-bool SheetIsComplete(const std::string& path, int last_row) {
+// sheet was silently cut short, at its end or anywhere inside. So the saved
+// file is read back: the package must open whole, its sheet part must
+// inflate completely (its checksum matching), end the sheet, and hold every
+// written row, the last one last. Streamed, so a large export needs no more
+// memory for the check.
+bool SheetIsComplete(const std::string& path, int last_row, size_t rows) {
   int error = 0;
   zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
   if (!archive) return false;
@@ -76,21 +76,37 @@ bool SheetIsComplete(const std::string& path, int last_row) {
     ~PartCloser() { zip_fclose(part); }
   } part_closer{part};
   const std::string marker = "<row r=\"" + std::to_string(last_row) + "\"";
+  const std::string_view row_tag = "<row ";
+  // The bytes kept from one piece to the next: enough for a tag that
+  // begins in one and ends in the next, and for the sheet's end tag.
+  constexpr size_t kKept = 64;
   bool marker_seen = last_row < 1;
+  size_t rows_seen = 0;
   std::string tail;
   std::vector<char> buffer(1 << 16);
   for (;;) {
     const zip_int64_t n = zip_fread(part, buffer.data(), buffer.size());
     if (n < 0) return false;  // damaged data or a checksum that does not match
     if (n == 0) break;
+    // Tags found before are wholly within the bytes kept only when they
+    // started there: count from the first byte that can start a new one.
+    const size_t fresh = tail.size() >= row_tag.size() ? tail.size() - row_tag.size() + 1 : 0;
     tail.append(buffer.data(), size_t(n));
+    for (size_t at = tail.find(row_tag, fresh); at != std::string::npos;
+         at = tail.find(row_tag, at + 1))
+      ++rows_seen;
     if (!marker_seen && tail.find(marker) != std::string::npos) marker_seen = true;
-    if (tail.size() > 64) tail.erase(0, tail.size() - 64);
+    if (tail.size() > kKept) tail.erase(0, tail.size() - kKept);
   }
   while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
   const std::string end = "</worksheet>";
-  return marker_seen && tail.size() >= end.size() &&
+  return marker_seen && rows_seen == rows && tail.size() >= end.size() &&
          tail.compare(tail.size() - end.size(), end.size(), end) == 0;
+}
+
+// A write that failed for want of room, a file size limit or a device error.
+bool IsWriteFailure(int error) {
+  return error == ENOSPC || error == EFBIG || error == EDQUOT || error == EIO;
 }
 
 // The writer library reports its failures on stderr as well; the operator
@@ -178,6 +194,10 @@ class FileInstance : public Instance {
     temp_path_ = templ;
     lxw_workbook_options opts{};
     opts.constant_memory = LXW_TRUE;
+    // The rows wait in temporary files beside the export, on the disk it is
+    // written to (not in /tmp, which may be small or held in memory).
+    temp_dir_ = dir;
+    opts.tmpdir = temp_dir_.data();
     workbook_ = workbook_new_opt(temp_path_.c_str(), &opts);
     if (!workbook_) {
       unlink(temp_path_.c_str());
@@ -191,6 +211,8 @@ class FileInstance : public Instance {
     }
     last_row_ = 0;
     last_text_row_ = 0;
+    text_rows_ = 0;
+    write_error_ = 0;
   }
 
   std::string cellText(int row, int column) override {
@@ -226,10 +248,15 @@ class FileInstance : public Instance {
                        " comes after row " + std::to_string(last_row_));
     last_row_ = row;
     if (text.empty()) return;
+    if (row != last_text_row_) ++text_rows_;
     last_text_row_ = row;
     const std::string stored = XlsxCellString(text);
+    // A finished row goes to the temporary file here; the library does not
+    // check that write, but the system's reason is left in errno.
+    errno = 0;
     const lxw_error rc = worksheet_write_string(sheet_w_, lxw_row_t(row - 1), lxw_col_t(column - 1),
                                                 stored.c_str(), nullptr);
+    if (write_error_ == 0 && IsWriteFailure(errno)) write_error_ = errno;
     if (rc != LXW_NO_ERROR)
       throw SheetError(std::string("cannot write a cell: ") + lxw_strerror(rc));
   }
@@ -243,14 +270,11 @@ class FileInstance : public Instance {
   void Close() {
     lxw_workbook* wb = workbook_;
     // The sheet's rows went to a temporary file as they came; a write that
-    // failed there (a full disk, a file size limit) is only visible now.
+    // failed there (a full disk, a file size limit) is only seen in errno.
     std::string failure;
-    if (FILE* rows = sheet_w_ ? sheet_w_->optimize_tmpfile : nullptr) {
-      errno = 0;
-      if (std::fflush(rows) != 0 || std::ferror(rows))
-        failure = std::string("a temporary file could not be written: ") +
-                  (errno ? std::strerror(errno) : "write error");
-    }
+    if (write_error_ != 0)
+      failure =
+          std::string("a temporary file could not be written: ") + std::strerror(write_error_);
     workbook_ = nullptr;
     sheet_w_ = nullptr;
     lxw_error rc;
@@ -265,7 +289,7 @@ class FileInstance : public Instance {
       failure = lxw_strerror(rc);
       if (close_errno != 0) failure += std::string(" (") + std::strerror(close_errno) + ")";
     }
-    if (failure.empty() && !SheetIsComplete(temp_path_, last_text_row_))
+    if (failure.empty() && !SheetIsComplete(temp_path_, last_text_row_, text_rows_))
       failure = "the written workbook is incomplete (is the disk full?)";
     if (!failure.empty()) {
       unlink(temp_path_.c_str());
@@ -320,6 +344,9 @@ class FileInstance : public Instance {
   std::string dir_;
   int last_row_ = 0;
   int last_text_row_ = 0;  // the last row that holds a cell
+  size_t text_rows_ = 0;   // rows that hold a cell
+  int write_error_ = 0;    // the first write that failed, as errno says it
+  std::string temp_dir_;   // where the writer library keeps the rows meanwhile
 };
 
 class FileServer : public Server {

@@ -70,27 +70,11 @@ class WorkbookReader {
   // About how many cells the rows will hold (0: not known), so that a
   // caller can make room once.
   virtual size_t cellCountHint() const { return 0; }
-  // Asked before the first row. A reader that reads its shared string table
-  // apart from the sheet may leave the texts from it to the caller, so that
-  // the rows need not wait for the table: it says true, and then every cell
-  // from the table comes with shared_string set and no text, and the caller
-  // takes the table with takeSharedStrings after the last row, checking
-  // each cell's index against it.
-  virtual bool leaveSharedStrings() { return false; }
-  // After nextRow gave false, once: the table (empty when the workbook has
-  // none). A fault of the table is a SheetError here, used or not.
-  virtual StringTable takeSharedStrings() { return {}; }
-  // Asked after leaveSharedStrings said true, before the first row. A
-  // reader that can parse a large sheet on two threads gives a second
-  // reader for the rows from some row on; null otherwise. The caller then
-  // reads both to their end at once (the second on a thread of its own) and
-  // says with tailTaken whether it kept every row the second gave. After
-  // this reader's last row, splitHeld says whether the second's rows count
-  // (this reader's rows ended where they begin) or whether this reader gave
-  // every row itself, the second's rows to be dropped.
-  virtual std::unique_ptr<WorkbookReader> splitRows() { return nullptr; }
-  virtual void tailTaken(bool kept) { (void)kept; }
-  virtual bool splitHeld() const { return false; }
+  // The table the cells' shared_string indexes name, when the reader holds
+  // it whole (for a caller that keeps one copy of it rather than a copy of
+  // every string); null otherwise. Asked after the first row; the caller
+  // may keep it past the reader.
+  virtual std::shared_ptr<const StringTable> sharedStrings() const { return nullptr; }
 };
 
 // Opens a workbook by its content (an OLE2 compound file: .xls; a zip
@@ -98,9 +82,8 @@ class WorkbookReader {
 // the file is none of these, encrypted, truncated...
 std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path);
 
-// The .xlsx reader, called by OpenWorkbookReader for every zip package.
-// Defined by src/sheet/xlsx; until that is built in, a stand-in
-// (xlsx_standin.cpp) refuses such files with a reason.
+// The .xlsx reader (src/sheet/xlsx), called by OpenWorkbookReader for every
+// zip package.
 std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path);
 
 }  // namespace xb::sheet

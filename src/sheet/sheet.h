@@ -27,7 +27,7 @@ class Instance {
   virtual std::string cellText(int row, int column) = 0;
   // True when the cell holds an error value (#DIV/0!, #N/A...), which
   // cellText spells as its text; the cell's name for a message: CellName
-  // in sheet/cell_text.h.
+  // in sheet/grid.h.
   virtual bool cellIsError(int row, int column) {
     (void)row;
     (void)column;

@@ -4,19 +4,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
-#include <system_error>
-#include <thread>
 
 #include "sheet/cell_text.h"
+#include "sheet/grid.h"
 #include "sheet/sheet.h"
 
 namespace xb::sheet {
 namespace {
 
-// The largest sheet: a cell outside it cannot be asked for.
-constexpr int kMaxRows = 1048576;
-constexpr int kMaxColumns = 16384;
+// Room made at once for the cells the reader says will come, at most (the
+// hint comes from the file): a full 1,048,576 x 16 sheet's, 256 MB.
+constexpr size_t kMaxRoom = size_t(1) << 24;
 constexpr int64_t kMaxShared = int64_t(1) << 26;
 constexpr uint32_t kNoText = UINT32_MAX;
 
@@ -26,60 +24,21 @@ SheetCells SheetCells::Read(WorkbookReader& reader) {
   SheetCells out;
   out.sheet_name_ = reader.activeSheetName();
   out.date1904_ = reader.date1904();
-  // Shared strings the reader leaves to us: looked up in its table, taken
-  // whole after the last row, so the rows need not wait for it.
-  const bool own_table = reader.leaveSharedStrings();
-  // Then a large sheet may come in two halves read at once, the second into
-  // a store of its own on a thread of ours, joined to the first when the
-  // reader says that its rows count.
-  std::unique_ptr<WorkbookReader> tail = own_table ? reader.splitRows() : nullptr;
-  // Room for each half's cells at once, within reason: the hint comes from the file.
-  const size_t room = std::min<size_t>(reader.cellCountHint() / (tail ? 2 : 1), size_t(1) << 23);
-  SheetCells second;
-  std::thread tail_reader;
-  if (tail) {
-    try {
-      tail_reader = std::thread([&] {
-        bool kept = false;
-        try {
-          second.readRows(*tail, true, room);
-          kept = true;
-        } catch (...) {
-          // A fault of the second half: the first reads on through it, and
-          // what this half read is let go at once.
-          second = SheetCells();
-        }
-        reader.tailTaken(kept);
-      });
-    } catch (const std::system_error&) {
-      reader.tailTaken(false);
-    }
-  }
-  try {
-    out.readRows(reader, own_table, room);
-  } catch (...) {
-    // The reader has given the second half up.
-    if (tail_reader.joinable()) tail_reader.join();
-    throw;
-  }
-  if (tail_reader.joinable()) tail_reader.join();
-  tail.reset();
-  if (reader.splitHeld()) out.append(std::move(second));
-  if (own_table) {
-    out.shared_ = reader.takeSharedStrings();
-    out.checkSharedIndexes();
-  }
+  out.readRows(reader, std::min(reader.cellCountHint(), kMaxRoom));
+  // Room the hint promised and the rows did not use is given back when it
+  // is more than an eighth of what they use.
   if (out.cells_.capacity() - out.cells_.size() > out.cells_.size() / 8) out.cells_.shrink_to_fit();
   return out;
 }
 
-void SheetCells::readRows(WorkbookReader& reader, bool own_table, size_t room) {
+void SheetCells::readRows(WorkbookReader& reader, size_t room) {
   cells_.reserve(room);
   DateFormats formats;
   std::vector<uint32_t> shared;  // shared string -> its text in the pool
   TypedRow row;
   int last_row = 0;
   while (reader.nextRow(row)) {
+    if (last_row == 0) shared_ = reader.sharedStrings();
     if (row.row <= last_row) throw SheetError("damaged workbook file: rows out of order");
     if (row.row > kMaxRows) break;
     last_row = row.row;
@@ -112,14 +71,10 @@ void SheetCells::readRows(WorkbookReader& reader, bool own_table, size_t room) {
         case TypedCell::Type::Boolean: cell.flag = typed.boolean; break;
         case TypedCell::Type::Text:
         case TypedCell::Type::Error: {
-          if (own_table && typed.shared_string >= 0 && typed.type == TypedCell::Type::Text) {
+          if (shared_ && typed.type == TypedCell::Type::Text && typed.shared_string >= 0 &&
+              size_t(typed.shared_string) < shared_->size()) {
             cell.flag = true;
-            if (typed.shared_string >= int64_t(UINT32_MAX)) {
-              huge_indexes_.emplace_back(cells_.size(), typed.shared_string);
-              cell.text = UINT32_MAX;
-            } else {
-              cell.text = uint32_t(typed.shared_string);
-            }
+            cell.text = uint32_t(typed.shared_string);
             break;
           }
           // A string many cells share is kept once.
@@ -146,45 +101,6 @@ void SheetCells::readRows(WorkbookReader& reader, bool own_table, size_t room) {
   row_begin_.push_back(uint32_t(cells_.size()));
 }
 
-void SheetCells::append(SheetCells&& tail) {
-  const size_t base_cells = cells_.size(), base_texts = texts_.size(),
-               base_pool = texts_.pool.size();
-  if (base_cells + tail.cells_.size() > UINT32_MAX ||
-      base_pool + tail.texts_.pool.size() > UINT32_MAX)
-    throw SheetError("damaged workbook file: too much text");
-  // Rows up to this store's last are empty in the tail's (it starts after them).
-  for (size_t r = row_begin_.size(); r < tail.row_begin_.size(); ++r)
-    row_begin_.push_back(uint32_t(base_cells + tail.row_begin_[r]));
-  cells_.reserve(base_cells + tail.cells_.size());
-  for (Cell c : tail.cells_) {
-    const bool own_text =
-        (c.type == TypedCell::Type::Text && !c.flag) || c.type == TypedCell::Type::Error;
-    if (own_text) c.text = uint32_t(base_texts + c.text);
-    cells_.push_back(c);
-  }
-  texts_.pool.append(tail.texts_.pool);
-  for (const uint32_t end : tail.texts_.ends) texts_.ends.push_back(uint32_t(base_pool + end));
-  for (const auto& [at, index] : tail.huge_indexes_)
-    huge_indexes_.emplace_back(base_cells + at, index);
-  tail = SheetCells();
-}
-
-void SheetCells::checkSharedIndexes() const {
-  const size_t table = shared_.size();
-  for (size_t r = 0; r + 1 < row_begin_.size(); ++r) {
-    for (uint32_t i = row_begin_[r]; i < row_begin_[r + 1]; ++i) {
-      const Cell& c = cells_[i];
-      if (c.type != TypedCell::Type::Text || !c.flag || c.text < table) continue;
-      int64_t index = c.text;
-      for (const auto& [at, value] : huge_indexes_)
-        if (at == i) index = value;
-      throw SheetError("cell " + CellName(int(r + 1), c.column + 1) + " refers to shared string " +
-                       std::to_string(index) + ", but the table holds only " +
-                       std::to_string(table));
-    }
-  }
-}
-
 const SheetCells::Cell* SheetCells::find(int row, int column) const {
   if (row < 1 || column < 1 || row > kMaxRows || column > kMaxColumns) return nullptr;
   const size_t r = size_t(row - 1);
@@ -202,7 +118,7 @@ std::string SheetCells::cellText(int row, int column, bool* is_error) const {
   if (!c) return "";
   switch (c->type) {
     case TypedCell::Type::Text:
-      if (c->flag) return std::string(shared_.at(c->text));
+      if (c->flag) return std::string(shared_->at(c->text));
       return std::string(texts_.at(c->text));
     case TypedCell::Type::Error: return std::string(texts_.at(c->text));
     case TypedCell::Type::Boolean: return BooleanText(c->flag);

@@ -5,9 +5,9 @@
 // when asked for, texts sit end to end in one pool.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "sheet/reader.h"
@@ -32,7 +32,7 @@ class SheetCells {
   struct Cell {
     uint16_t column;  // from 0
     TypedCell::Type type;
-    bool flag;  // Number: shows a date; Boolean: its value; Text: from the shared table
+    bool flag;  // Number: shows a date; Boolean: its value; Text: from shared_
     union {
       double number;
       uint32_t text;  // Text, Error: index into texts_ (shared_ when flagged)
@@ -41,19 +41,13 @@ class SheetCells {
 
   const Cell* find(int row, int column) const;
   // Adds the rows the reader gives (room: cells to make room for).
-  void readRows(WorkbookReader& reader, bool own_table, size_t room);
-  // Adds a store of the rows after this one's last.
-  void append(SheetCells&& tail);
-  // A fault naming the first cell whose shared string lies past the table.
-  void checkSharedIndexes() const;
+  void readRows(WorkbookReader& reader, size_t room);
 
   std::vector<Cell> cells_;          // by row, then column
   std::vector<uint32_t> row_begin_;  // cells of row r (from 0): [row_begin_[r], row_begin_[r + 1])
   StringTable texts_;                // Text and Error cells' own texts
-  StringTable shared_;               // the reader's shared strings, when it left the lookups to us
-  // Cells naming a shared string past what a cell's index holds (all past
-  // the table), by position, to name the first in the fault.
-  std::vector<std::pair<size_t, int64_t>> huge_indexes_;
+  // The reader's shared strings, when it holds them whole: its cells name them.
+  std::shared_ptr<const StringTable> shared_;
   std::string sheet_name_;
   bool date1904_ = false;
 };

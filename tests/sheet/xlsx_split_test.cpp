@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "sheet/reader.h"
@@ -94,47 +94,35 @@ void ExpectReadAsOneParserReadsIt(const std::string& sheet, const std::string& w
   EXPECT_EQ(AsImported(package, two), AsImported(package, one)) << what;
 }
 
-TEST(XlsxSplit, TheSecondParserTakesTheRowsFromTheMiddleOn) {
+TEST(XlsxSplit, RowsComeOnceInOrderWithTheirTextsAndAReaderLeftMidwayLetsGo) {
   XlsxLimits two;
   two.split_from = 0;
-  auto reader = OpenXlsxReaderFromMemory(WithSheet(Sheet(0, "")), two);
-  ASSERT_TRUE(reader->leaveSharedStrings());
-  auto tail = reader->splitRows();
-  ASSERT_NE(tail, nullptr);
-  std::vector<int> head_rows, tail_rows;
-  std::thread second([&] {
-    bool kept = true;
-    try {
-      TypedRow row;
-      while (tail->nextRow(row)) tail_rows.push_back(row.row);
-    } catch (const SheetError& e) {
-      ADD_FAILURE() << e.what();
-      kept = false;
-    }
-    reader->tailTaken(kept);
-  });
+  std::atomic<uint64_t> tail_rows{0};
+  two.tail_rows = &tail_rows;
+  const std::string package = WithSheet(Sheet(0, ""));
+  const char* const shared[] = {"text", "中文", "more"};
+  auto reader = OpenXlsxReaderFromMemory(package, two);
   TypedRow row;
-  while (reader->nextRow(row)) head_rows.push_back(row.row);
-  second.join();
-  EXPECT_TRUE(reader->splitHeld());
-  ASSERT_FALSE(head_rows.empty());
-  ASSERT_FALSE(tail_rows.empty());
-  EXPECT_EQ(head_rows.front(), 1);
-  EXPECT_EQ(tail_rows.front(), head_rows.back() + 1);
-  EXPECT_EQ(tail_rows.back(), kRows);
-  EXPECT_EQ(head_rows.size() + tail_rows.size(), size_t(kRows));
-  EXPECT_EQ(reader->takeSharedStrings().size(), 3u);
-
-  // A second half the caller could not keep leaves every row to the first.
-  reader = OpenXlsxReaderFromMemory(WithSheet(Sheet(0, "")), two);
-  ASSERT_TRUE(reader->leaveSharedStrings());
-  tail = reader->splitRows();
-  ASSERT_NE(tail, nullptr);
-  reader->tailTaken(false);
   int rows = 0;
-  while (reader->nextRow(row)) ++rows;
-  EXPECT_FALSE(reader->splitHeld());
+  while (reader->nextRow(row)) {
+    ++rows;
+    ASSERT_EQ(row.row, rows);
+    ASSERT_EQ(row.cells.size(), 3u);
+    EXPECT_EQ(row.cells[0].text, shared[rows % 3]) << rows;
+    EXPECT_EQ(row.cells[0].shared_string, rows % 3);
+    EXPECT_EQ(row.cells[1].number, rows + 0.5);
+    EXPECT_EQ(row.cells[2].text, "r" + std::to_string(rows));
+  }
   EXPECT_EQ(rows, kRows);
+  EXPECT_FALSE(reader->nextRow(row));
+  // The second parser gave the rows from the middle on.
+  EXPECT_GT(tail_rows.load(), uint64_t(kRows / 4));
+  EXPECT_LT(tail_rows.load(), uint64_t(kRows * 3 / 4));
+  // Given up before, at and after the middle, the reader's threads end with it.
+  for (int stop : {0, 1, kRows / 2 - 1, kRows / 2, kRows / 2 + 1, kRows - 1}) {
+    auto left = OpenXlsxReaderFromMemory(package, two);
+    for (int r = 0; r < stop; ++r) ASSERT_TRUE(left->nextRow(row)) << stop;
+  }
 }
 
 TEST(XlsxSplit, WhateverLiesAtTheMiddleReadsAsOneParserReadsIt) {

@@ -249,9 +249,8 @@ Outcome Read(const std::string& bytes, const XlsxLimits& limits = {}) {
   return out;
 }
 
-// As the import reads a workbook: whole, into the cells it looks up (the
-// reader may hand the shared strings over, and read the rows on more
-// threads). Only the reason is kept.
+// As the import reads a workbook: whole, into the cells it looks up (which
+// keep the reader's shared string table). Only the reason is kept.
 std::string ReasonAsImported(const std::string& bytes, const XlsxLimits& limits = {}) {
   try {
     (void)SheetCells::Read(*OpenXlsxReaderFromMemory(bytes, limits));
@@ -263,6 +262,16 @@ std::string ReasonAsImported(const std::string& bytes, const XlsxLimits& limits 
 
 Outcome ReadFile(const std::string& name) {
   return Read(Slurp(kData / "xlsx_hostile" / "corpus" / (name + ".xlsx")));
+}
+
+// Each way the reader may be run: threads, the caller's thread alone, and
+// the sheet parsed by two parsers at once.
+std::vector<XlsxLimits> EveryWayOfReading() {
+  XlsxLimits one_thread;
+  one_thread.threads = false;
+  XlsxLimits two_parsers;
+  two_parsers.split_from = 0;
+  return {XlsxLimits(), one_thread, two_parsers};
 }
 
 TEST(XlsxHostile, EachKindGetsItsReason) {
@@ -330,18 +339,29 @@ TEST(XlsxHostile, EachKindGetsItsReason) {
       {"many-styles", "more than 65,536 cell formats"},
       {"many-sheets", "more than 65,536 sheets"},
   };
-  XlsxLimits one_thread;
-  one_thread.threads = false;
-  XlsxLimits two_parsers;  // every sheet parsed from its middle too
-  two_parsers.split_from = 0;
   for (const auto& [name, reason] : cases) {
-    for (const XlsxLimits& limits : {XlsxLimits(), one_thread, two_parsers}) {
+    for (const XlsxLimits& limits : EveryWayOfReading()) {
       const std::string bytes = Slurp(kData / "xlsx_hostile" / "corpus" / (name + ".xlsx"));
       const Outcome o = Read(bytes, limits);
       EXPECT_FALSE(o.read) << name << " was read";
       EXPECT_NE(o.reason.find(reason), std::string::npos) << name << ": " << o.reason;
       const std::string imported = ReasonAsImported(bytes, limits);
       EXPECT_NE(imported.find(reason), std::string::npos) << name << " as imported: " << imported;
+    }
+  }
+}
+
+TEST(XlsxHostile, TwoPartsOfOneNameAreRefusedAsAmbiguous) {
+  // Another program may read the second where this one would read the
+  // first; part names compare without regard to case.
+  for (const char* name : {"duplicate_part.xlsx", "duplicate_part_case.xlsx"}) {
+    const std::string bytes = Slurp(kData / "xlsx" / name);
+    for (const XlsxLimits& limits : EveryWayOfReading()) {
+      const Outcome o = Read(bytes, limits);
+      EXPECT_FALSE(o.read) << name;
+      EXPECT_NE(o.reason.find("two parts named xl/worksheets/"), std::string::npos)
+          << name << ": " << o.reason;
+      EXPECT_NE(o.reason.find("ambiguous"), std::string::npos) << name << ": " << o.reason;
     }
   }
 }
@@ -385,6 +405,36 @@ TEST(XlsxHostile, OddButValidPackagesRead) {
   const Outcome empty_rows = ReadFile("many-empty-rows");
   EXPECT_TRUE(empty_rows.read) << empty_rows.reason;
   EXPECT_EQ(empty_rows.rows, 0);
+}
+
+TEST(XlsxFixtures, AnEmptySheetWrittenAsOneTagReadsAsEmpty) {
+  // Excel writes a sheet without cells as <sheetData/>.
+  const std::string bytes = Slurp(kData / "xlsx" / "empty_sheetdata.xlsx");
+  for (const XlsxLimits& limits : EveryWayOfReading()) {
+    const Outcome o = Read(bytes, limits);
+    EXPECT_TRUE(o.read) << o.reason;
+    EXPECT_EQ(o.rows, 0);
+    const SheetCells cells = SheetCells::Read(*OpenXlsxReaderFromMemory(bytes, limits));
+    EXPECT_EQ(cells.sheetName(), "Empty");
+    EXPECT_EQ(cells.cellText(1, 1), "");
+  }
+}
+
+TEST(XlsxFixtures, ASharedStringCellWithAnEmptyValueReadsAsEmpty) {
+  // B2 is written <c t="s"><v/></c>; every other cell as in the file it comes from.
+  const std::string bytes = Slurp(kData / "xlsx" / "shared_empty_value.xlsx");
+  Cells want = ReadAll(*OpenXlsxReader((kData / "xlsx" / "xlsxwriter_values.xlsx").string()));
+  ASSERT_EQ(want.erase({2, 2}), 1u);
+  for (const XlsxLimits& limits : EveryWayOfReading()) {
+    try {
+      ExpectSameCells(ReadAll(*OpenXlsxReaderFromMemory(bytes, limits)), want, "rows");
+      const SheetCells cells = SheetCells::Read(*OpenXlsxReaderFromMemory(bytes, limits));
+      EXPECT_EQ(cells.cellText(2, 2), "");
+      EXPECT_EQ(cells.cellText(3, 2), want.at({3, 2}));
+    } catch (const SheetError& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
 }
 
 TEST(XlsxHostile, LimitsAreTheCallersToSet) {

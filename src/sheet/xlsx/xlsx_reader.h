@@ -6,6 +6,7 @@
 // the package (damaged zip, zip bomb, DOCTYPE, oversized part or cell...) is
 // a SheetError with a reason the operator can read.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,9 +28,11 @@ struct XlsxLimits {
   // on the caller's thread, row by row as asked).
   bool threads = true;
   // A sheet that unpacks to more than this is parsed by two parsers at once,
-  // one from the top and one from a row past its middle (with threads, for
-  // a caller that takes the shared strings itself).
+  // one from the top and one from a row past its middle (with threads).
   uint64_t split_from = uint64_t(8) << 20;
+  // Counts the rows the second parser gave (for tests and benchmarks: the
+  // rows read the same either way); not counted when null.
+  std::atomic<uint64_t>* tail_rows = nullptr;
 };
 
 // A workbook file; SheetError when it cannot be read. (OpenXlsxReader(path),
@@ -38,10 +41,5 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const Xl
 // The same for a package held in memory (the reader keeps its own copy).
 std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string data,
                                                          const XlsxLimits& limits = {});
-
-// The most characters a cell may hold, as in the spreadsheet application.
-constexpr int kXlsxMaxCellChars = 32767;
-constexpr int kXlsxMaxRows = 1048576;
-constexpr int kXlsxMaxColumns = 16384;
 
 }  // namespace xb::sheet

@@ -12,11 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   xb::sheet::XlsxLimits limits;
   limits.max_large_part = 8 << 20;
   limits.max_small_part = 4 << 20;
-  // Threads cost the fuzzer a hand-over per input; one input in eight uses them.
+  // Threads cost the fuzzer a hand-over per input; one input in eight uses
+  // them, and then the sheet is parsed by two parsers at once.
   limits.threads = size % 8 == 0;
-  // One input in sixteen is read as the import reads it, the sheet parsed
-  // by two parsers at once.
   limits.split_from = 0;
+  // One input in sixteen is read as the import reads it, into its cell store.
   const bool as_import = size % 16 == 0;
   try {
     auto reader = xb::sheet::OpenXlsxReaderFromMemory(
