@@ -35,7 +35,7 @@ PGPASSWORD=benchpw "$bin/psql" -q -X -v ON_ERROR_STOP=1 -h "$folder" -p "$port" 
 create table bench (id integer primary key, n1 numeric(12,2), t1 varchar(20), n2 integer,
   t2 varchar(40), d1 date, n3 numeric, t3 text, n4 bigint, t4 varchar(10));
 insert into bench select i, i * 1.25, 'text ' || i, i % 1000, 'a longer text of row ' || i,
-  date '2000-01-01' + i % 9000, i / 7.0, repeat('x', i % 50), i * 100000, 'k' || i % 97
+  date '2000-01-01' + i % 9000, i / 7.0, repeat('x', i % 50), i::bigint * 100000, 'k' || i % 97
   from generate_series(1, $rows) i;
 analyze bench;
 SQL

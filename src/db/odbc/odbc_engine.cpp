@@ -257,7 +257,7 @@ class OdbcEngine : public Engine {
     }
 
     // Rows per block: as many as fit the block's room, within limits.
-    static constexpr size_t kBlockBytes = size_t{1} << 20;
+    static constexpr size_t kBlockBytes = size_t{4} << 20;
     static constexpr size_t kMaxBlockRows = 4096;
     // Bytes bound for a value whose length the driver does not bound (long
     // text, binary): most fit; a longer one is read again whole.
