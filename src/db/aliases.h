@@ -29,9 +29,9 @@ std::optional<EngineTarget> FindAlias(const std::string& name);
 EngineTarget ResolveDataSource(const std::string& data_source);
 
 // The data-source list: the aliases of the alias file and the data sources
-// every engine lists (the ODBC DSNs, user and system), sorted case-insensitively by the locale, each name once (of
-// names differing only in case the first read stays). A missing alias file
-// is no alias; a file that cannot be read raises DbError.
+// every engine lists (the ODBC DSNs, user and system), sorted case-insensitively by the locale,
+// each name once (of names differing only in case the first read stays). A missing alias file is no
+// alias; a file that cannot be read raises DbError.
 std::vector<std::string> AliasList();
 
 }  // namespace xb::db

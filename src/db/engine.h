@@ -44,9 +44,9 @@
 // Cursors. A row-returning statement gives a forward-only Cursor: rows are
 // fetched as next() is called, a bounded block at a time at most (an ODBC
 // row array); memory does not grow with the result. An engine's cursor
-// derives from RowCursor (db/row_cursor.h), which keeps the current row. A cursor is valid until its statement runs again or is destroyed, or
-// the engine is closed; values are text: integers without ".0", dates as
-// yyyy-mm-dd (with " hh24:mi:ss" when the time is not midnight).
+// derives from RowCursor (db/row_cursor.h), which keeps the current row. A cursor is valid until
+// its statement runs again or is destroyed, or the engine is closed; values are text: integers
+// without ".0", dates as yyyy-mm-dd (with " hh24:mi:ss" when the time is not midnight).
 //
 // Errors. Every failure raises DbError (db/errors.h) carrying the engine's
 // own message (shown to the operator inside the program's boxes) and its

@@ -38,8 +38,7 @@ TEST_F(DbFolder, ASilentServerIsGivenUpAndSaidSo) {
   DbSession session;
   const auto start = std::chrono::steady_clock::now();
   // Told apart from any other failure: the fronts say this one.
-  EXPECT_EQ(TestConnection(session, {"SILENT", "scott", "tiger"}),
-            ConnectionTestOutcome::TimedOut);
+  EXPECT_EQ(TestConnection(session, {"SILENT", "scott", "tiger"}), ConnectionTestOutcome::TimedOut);
   const auto waited = std::chrono::steady_clock::now() - start;
   close(listener);
   EXPECT_LT(waited, std::chrono::seconds(10));

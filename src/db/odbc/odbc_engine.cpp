@@ -114,10 +114,11 @@ class OdbcEngine : public Engine {
     // block, for the values longer than their room.
     SQLUINTEGER getdata = 0;
     SQLUSMALLINT setpos = SQL_FALSE;
-    block_fetch_ =
-        SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_GETDATA_EXTENSIONS, &getdata, sizeof getdata, nullptr)) &&
-        (getdata & SQL_GD_BLOCK) != 0 && (getdata & SQL_GD_BOUND) != 0 &&
-        SQL_SUCCEEDED(SQLGetFunctions(dbc_, SQL_API_SQLSETPOS, &setpos)) && setpos == SQL_TRUE;
+    block_fetch_ = SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_GETDATA_EXTENSIONS, &getdata, sizeof getdata,
+                                            nullptr)) &&
+                   (getdata & SQL_GD_BLOCK) != 0 && (getdata & SQL_GD_BOUND) != 0 &&
+                   SQL_SUCCEEDED(SQLGetFunctions(dbc_, SQL_API_SQLSETPOS, &setpos)) &&
+                   setpos == SQL_TRUE;
     // How long a statement waits for another session's lock: PostgreSQL
     // says it per session; other databases through their driver's timeout.
     if (dbms_.find("POSTGRES") != std::string::npos)
@@ -291,10 +292,8 @@ class OdbcEngine : public Engine {
         case SQL_WLONGVARCHAR:
         case SQL_BINARY:
         case SQL_VARBINARY:
-        case SQL_LONGVARBINARY:
-          return kWideValue;
-        default:
-          return 64;
+        case SQL_LONGVARBINARY: return kWideValue;
+        default: return 64;
       }
     }
 
@@ -328,8 +327,7 @@ class OdbcEngine : public Engine {
     }
 
     bool fetch(Row& row) override {
-      if (!stmt_)
-        throw DbError("the result is gone: its statement was run again or closed");
+      if (!stmt_) throw DbError("the result is gone: its statement was run again or closed");
       if (!bound_) {
         if (!Fetch()) return false;
         for (size_t c = 0; c < row.size(); ++c)
@@ -360,8 +358,8 @@ class OdbcEngine : public Engine {
           continue;
         }
         if (!positioned) {
-          const SQLRETURN rc = SQLSetPos(stmt_, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION,
-                                         SQL_LOCK_NO_CHANGE);
+          const SQLRETURN rc =
+              SQLSetPos(stmt_, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE);
           if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, stmt_, "reading a value");
           positioned = true;
         }
