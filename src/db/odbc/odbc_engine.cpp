@@ -221,7 +221,6 @@ class OdbcEngine : public Engine {
     OdbcCursor(std::unique_ptr<Handle> owned, SQLHSTMT borrowed, bool blocks,
                OdbcCursor** slot = nullptr)
         : owned_(std::move(owned)), stmt_(owned_ ? owned_->handle : borrowed), slot_(slot) {
-      if (slot_) *slot_ = this;
       SQLSMALLINT columns = 0;
       SQLNumResultCols(stmt_, &columns);
       std::vector<std::string> names;
@@ -234,7 +233,15 @@ class OdbcEngine : public Engine {
         columns_.push_back(Column{BoundWidth(type, size), {}, {}});
       }
       setColumns(std::move(names));
-      if (blocks && columns > 0) Bind();
+      if (blocks && columns > 0) {
+        try {
+          Bind();
+        } catch (...) {
+          Detach();  // no destructor runs: the statement must not keep our arrays
+          throw;
+        }
+      }
+      if (slot_) *slot_ = this;
     }
     ~OdbcCursor() override { Detach(); }
     OdbcCursor(const OdbcCursor&) = delete;
