@@ -538,7 +538,10 @@ void Tfrm_main::bt_testClick() {
     settings.password = user_pass->text().toStdString();
     settings.user = user_name->text().toStdString();
     settings.data_source = data_source->currentText().toStdString();
-    if (db::TestConnection(session_, *this, settings)) {
+    const db::ConnectionTestOutcome outcome = db::TestConnection(session_, settings);
+    if (outcome == db::ConnectionTestOutcome::TimedOut) showMessage(ConnectTimedOutBox());
+    if (outcome == db::ConnectionTestOutcome::Connected) {
+      showMessage(ConnectedBox());
       rd_czxm->setEnabled(true);
       setChoiceIndex(0);
       rd_czxmClick();

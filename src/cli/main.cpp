@@ -173,8 +173,16 @@ int RunImport(const Args& args, const std::string& title) {
       }
       return 0;
     }
-    if (importer.ReadWorkbook([&] { xb::db::TestConnection(session, op, Settings(args)); }) ==
-        xb::import::ReadOutcome::Succeeded)
+    const auto connection_test = [&] {
+      switch (xb::db::TestConnection(session, Settings(args))) {
+        case xb::db::ConnectionTestOutcome::Connected: op.showMessage(xb::ConnectedBox()); break;
+        case xb::db::ConnectionTestOutcome::TimedOut:
+          op.showMessage(xb::ConnectTimedOutBox());
+          break;
+        case xb::db::ConnectionTestOutcome::Failed: break;
+      }
+    };
+    if (importer.ReadWorkbook(connection_test) == xb::import::ReadOutcome::Succeeded)
       importer.OfferImport();
   } catch (const std::exception& e) {
     DefaultErrorReport(title, e);

@@ -8,7 +8,6 @@
 #include <locale>
 
 #include "db/errors.h"
-#include "db/odbc/odbc_engine.h"
 #include "db/registry.h"
 #include "text/ascii.h"
 
@@ -50,7 +49,8 @@ std::vector<Alias> ReadAliasFile() {
         fail("a section name must stand between [ and ]");
       Alias alias{std::string(text::Trimmed(std::string_view(entry).substr(1, entry.size() - 2))),
                   {}};
-      alias.target.engine = "sqlite";
+      if (const EngineEntry* engine = Registry::instance().aliasDefault())
+        alias.target.engine = engine->name;
       aliases.push_back(std::move(alias));
       continue;
     }
@@ -88,9 +88,12 @@ std::vector<Alias> ReadAliasFile() {
     }
   }
   for (auto& alias : aliases) {
+    if (alias.target.engine.empty())
+      throw DbError("alias file " + path + ": alias [" + alias.name + "] names no engine");
     if (alias.target.where.empty())
       throw DbError("alias file " + path + ": alias [" + alias.name + "] has no target");
-    if (alias.target.engine == "sqlite" && fs::path(alias.target.where).is_relative())
+    const EngineEntry* engine = Registry::instance().find(alias.target.engine);
+    if (engine && engine->target_is_file && fs::path(alias.target.where).is_relative())
       alias.target.where = (folder / alias.target.where).string();
   }
   return aliases;
@@ -140,7 +143,7 @@ EngineTarget ResolveDataSource(const std::string& data_source) {
 std::vector<std::string> AliasList() {
   std::vector<std::string> names;
   for (const auto& alias : ReadAliasFile()) names.push_back(alias.name);
-  for (const auto& dsn : OdbcDataSources()) names.push_back(dsn);
+  for (auto& name : Registry::instance().dataSources()) names.push_back(std::move(name));
 
   // Each name once: of names differing only in case, the first read stays.
   std::vector<std::string> unique;

@@ -14,7 +14,8 @@ namespace xb::db {
 //   target=demo.db        ; relative paths are taken from the file's folder
 //   lock_timeout=30       ; seconds to wait for another session's lock, 0 = forever
 //   connect_timeout=15    ; seconds connecting waits for the server
-// engine= names a registered engine (db/registry.h).
+// engine= names a registered engine (db/registry.h); without it, the one
+// registered as the aliases' default (the embedded engine).
 std::string AliasFilePath();
 
 // Looks the name up in the alias file (case-insensitive).
@@ -27,10 +28,10 @@ std::optional<EngineTarget> FindAlias(const std::string& name);
 // nothing claims it.
 EngineTarget ResolveDataSource(const std::string& data_source);
 
-// The data-source list: ODBC DSNs (user and system) and the aliases of the
-// alias file, sorted case-insensitively by the locale, each name once (of
-// names differing only in case the first read stays). A missing alias file
-// is no alias; a file that cannot be read raises DbError.
+// The data-source list: the aliases of the alias file and the data sources
+// every engine lists (the ODBC DSNs, user and system), sorted case-insensitively by the locale,
+// each name once (of names differing only in case the first read stays). A missing alias file is no
+// alias; a file that cannot be read raises DbError.
 std::vector<std::string> AliasList();
 
 }  // namespace xb::db

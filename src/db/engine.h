@@ -14,7 +14,8 @@
 //      which calls registry.add({...}) with the engine's name, its open
 //      function, and optionally claims() for data sources it recognises
 //      without an alias (the odbc engine claims DSNs, the sqlite engine
-//      existing files).
+//      existing files) and data_sources() for those the data-source list
+//      shows (the odbc engine's DSNs).
 // An alias file section `engine=NAME` selects a registered engine by name.
 //
 // The dialect. Every statement text an engine receives is Oracle's dialect:
@@ -41,10 +42,11 @@
 // in one execution give one value, as in Oracle).
 //
 // Cursors. A row-returning statement gives a forward-only Cursor: rows are
-// fetched as next() is called, nothing is read ahead beyond what the driver
-// does. A cursor is valid until its statement runs again or is destroyed, or
-// the engine is closed; values are text: integers without ".0", dates as
-// yyyy-mm-dd (with " hh24:mi:ss" when the time is not midnight).
+// fetched as next() is called, a bounded block at a time at most (an ODBC
+// row array); memory does not grow with the result. An engine's cursor
+// derives from RowCursor (db/row_cursor.h), which keeps the current row. A cursor is valid until
+// its statement runs again or is destroyed, or the engine is closed; values are text: integers
+// without ".0", dates as yyyy-mm-dd (with " hh24:mi:ss" when the time is not midnight).
 //
 // Errors. Every failure raises DbError (db/errors.h) carrying the engine's
 // own message (shown to the operator inside the program's boxes) and its

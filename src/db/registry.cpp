@@ -1,22 +1,11 @@
 #include "db/registry.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "db/errors.h"
 #include "text/ascii.h"
 
 namespace xb::db {
-
-// Made by the build from the list of engine targets (engines.cpp.in).
-void RegisterBuiltInEngines(Registry& registry);
-
-Registry& Registry::instance() {
-  static Registry registry;
-  static std::once_flag once;
-  std::call_once(once, [] { RegisterBuiltInEngines(registry); });
-  return registry;
-}
 
 void Registry::add(EngineEntry entry) {
   entry.name = text::LowerCased(entry.name);
@@ -49,8 +38,22 @@ std::vector<const EngineEntry*> Registry::claimers() const {
   return list;
 }
 
-std::unique_ptr<Engine> OpenEngine(const EngineTarget& target) {
-  const EngineEntry* entry = Registry::instance().find(target.engine);
+std::vector<std::string> Registry::dataSources() const {
+  std::vector<std::string> names;
+  for (const auto& e : entries_)
+    if (e.data_sources)
+      for (auto& name : e.data_sources()) names.push_back(std::move(name));
+  return names;
+}
+
+const EngineEntry* Registry::aliasDefault() const {
+  for (const auto& e : entries_)
+    if (e.alias_default) return &e;
+  return nullptr;
+}
+
+std::unique_ptr<Engine> Registry::open(const EngineTarget& target) const {
+  const EngineEntry* entry = find(target.engine);
   if (!entry) throw DbError("unknown database engine '" + target.engine + "'");
   return entry->open(target);
 }

@@ -1,8 +1,27 @@
 #include "operator/operator.h"
 
+#include "operator/texts.h"
 #include "text/ascii.h"
 
 namespace xb {
+
+MessageBox ConnectedBox() {
+  MessageBox box;
+  box.text = texts::kConnected;
+  box.caption = texts::kInformation;
+  box.icon = Icon::Information;
+  box.modality = Modality::Owned;
+  return box;
+}
+
+MessageBox ConnectTimedOutBox() {
+  MessageBox box;
+  box.text = texts::kConnectTimedOut;
+  box.caption = texts::kConnectTimeoutCaption;
+  box.icon = Icon::Error;
+  box.modality = Modality::Owned;
+  return box;
+}
 
 std::string DefaultErrorText(const std::string& message) {
   if (message.empty()) return message;

@@ -86,6 +86,11 @@ class Operator {
   virtual void letPendingMessagesRun() = 0;
 };
 
+// The connection test's boxes, shown by each front from the test's outcome:
+// the connection works; the server never answered within the wait.
+MessageBox ConnectedBox();
+MessageBox ConnectTimedOutBox();
+
 // Default error report: the message with a "." appended unless it is empty or
 // its last character's code is at most that of ".".
 std::string DefaultErrorText(const std::string& message);

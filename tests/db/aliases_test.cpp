@@ -1,5 +1,8 @@
+#include <algorithm>
+
 #include "db/aliases.h"
 #include "db/errors.h"
+#include "db/registry.h"
 #include "db_fixture.h"
 
 namespace xb::db::test {
@@ -59,6 +62,32 @@ TEST_F(Aliases, LinesEndInLfCrLfOrCr) {
     EXPECT_EQ(list.front(), "Gamma") << line_end;
     EXPECT_EQ(ResolveDataSource("gamma").where, (dir_ / "g.db").string()) << line_end;
   }
+}
+
+// An engine plugged in from outside: its own data sources join the list, an
+// alias may name it, and its target is its own text, not a path of the
+// alias file's folder. An alias that names no engine gets the default one,
+// whose targets are files.
+TEST_F(Aliases, APluggedInEngineListsItsSourcesAndKeepsItsTargets) {
+  EngineEntry entry;
+  entry.name = "listing";
+  entry.open = [](const EngineTarget&) -> std::unique_ptr<Engine> {
+    throw DbError("not opened in this test");
+  };
+  entry.data_sources = [] { return std::vector<std::string>{"Listed_B", "listed_a"}; };
+  Registry::instance().add(entry);
+  std::ofstream(dir_ / "aliases.ini") << "[mine]\nengine=LISTING\ntarget=rel/x\n"
+                                         "[plain]\ntarget=p.db\n";
+  auto list = AliasList();
+  // Put back as it was for any later test of this process: no sources.
+  entry.data_sources = nullptr;
+  Registry::instance().add(entry);
+  list.erase(std::remove(list.begin(), list.end(), "XBTEST"), list.end());
+  EXPECT_EQ(list, (std::vector<std::string>{"listed_a", "Listed_B", "mine", "plain"}));
+  EXPECT_EQ(ResolveDataSource("MINE").engine, "listing");
+  EXPECT_EQ(ResolveDataSource("MINE").where, "rel/x");
+  EXPECT_EQ(ResolveDataSource("plain").engine, Registry::instance().aliasDefault()->name);
+  EXPECT_EQ(ResolveDataSource("plain").where, (dir_ / "p.db").string());
 }
 
 TEST(AliasFile, EnvironmentOverridesTheConfigFolder) {

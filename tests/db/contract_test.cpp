@@ -1,7 +1,8 @@
 // The connection and query contract, run against every registered engine:
 // the sqlite engine on a SQLite file, the odbc engine through unixODBC and
-// the SQLite ODBC driver on the same kind of file. An engine this suite has
-// no test database for is skipped, saying so.
+// the SQLite ODBC driver on the same kind of file, the postgres engine on
+// the run's private server. Each engine's fixture holds its quirks; an
+// engine this suite has no test database for is skipped, saying so.
 
 #include "db/errors.h"
 #include "db/registry.h"
@@ -11,32 +12,93 @@
 namespace xb::db::test {
 namespace {
 
+// One engine in the suite: how a fresh, empty test database of it is had
+// here, and what it cannot do. The shared test bodies ask this, never the
+// engine's name.
+class EngineUnderTest {
+ public:
+  virtual ~EngineUnderTest() = default;
+  // The connection string of the test's database (the folder's SQLite file
+  // db_path and its DSN XBTEST are there for engines that use them); empty,
+  // with *skip saying why, when this machine has none.
+  virtual std::string Prepare(const std::string& db_path, std::string* skip) = 0;
+  // Why a NUMBER of more digits than a double holds is not kept whole;
+  // nullopt when it is.
+  virtual std::optional<std::string> LongNumbersLost() const { return std::nullopt; }
+};
+
+class SqliteUnderTest : public EngineUnderTest {
+ public:
+  std::string Prepare(const std::string& db_path, std::string*) override {
+    return BuildConnectionString({db_path, "scott", ""});
+  }
+};
+
+// The SQLite ODBC driver on a SQLite file of the folder.
+class OdbcUnderTest : public EngineUnderTest {
+ public:
+  std::string Prepare(const std::string&, std::string* skip) override {
+    if (!fs::exists(XB_SQLITE_ODBC_DRIVER)) {
+      *skip = "the SQLite ODBC driver (libsqliteodbc) is not installed: odbc engine not tested";
+      return {};
+    }
+    return BuildConnectionString({"XBTEST", "scott", ""});
+  }
+  std::optional<std::string> LongNumbersLost() const override {
+    return "the SQLite ODBC driver stores a NUMBER as SQLite's affinity makes it (a double)";
+  }
+};
+
+// A role of its own on the run's private server (tests/support/pg_cluster.h).
+class PostgresUnderTest : public EngineUnderTest {
+ public:
+  std::string Prepare(const std::string&, std::string* skip) override {
+    std::string why;
+    const auto* cluster = xb::test::SharedPgCluster(&why);
+    if (!cluster) {
+      *skip = "*** " + why;
+      return {};
+    }
+    database_ = std::make_unique<xb::test::PgDatabase>(*cluster);
+    return BuildConnectionString({database_->Uri(), database_->user(), database_->password()});
+  }
+
+ private:
+  std::unique_ptr<xb::test::PgDatabase> database_;
+};
+
+// An engine this suite has no database of its own for: $XB_TEST_<name>_SOURCE.
+class ElsewhereUnderTest : public EngineUnderTest {
+ public:
+  explicit ElsewhereUnderTest(std::string engine) : engine_(std::move(engine)) {}
+  std::string Prepare(const std::string&, std::string* skip) override {
+    const char* source = std::getenv(("XB_TEST_" + engine_ + "_SOURCE").c_str());
+    if (!source || !*source) {
+      *skip = "no test database for the engine " + engine_;
+      return {};
+    }
+    return BuildConnectionString({source, "scott", ""});
+  }
+
+ private:
+  std::string engine_;
+};
+
+std::unique_ptr<EngineUnderTest> UnderTest(const std::string& engine) {
+  if (engine == "sqlite") return std::make_unique<SqliteUnderTest>();
+  if (engine == "odbc") return std::make_unique<OdbcUnderTest>();
+  if (engine == "postgres") return std::make_unique<PostgresUnderTest>();
+  return std::make_unique<ElsewhereUnderTest>(engine);
+}
+
 class Contract : public DbFolder, public ::testing::WithParamInterface<std::string> {
  protected:
   void SetUp() override {
     DbFolder::SetUp();
-    const std::string engine = GetParam();
-    if (engine == "odbc" && !HaveOdbcDriver())
-      GTEST_SKIP()
-          << "the SQLite ODBC driver (libsqliteodbc) is not installed: odbc engine not tested";
-    std::string data_source;
-    if (engine == "sqlite")
-      data_source = db_path_;
-    else if (engine == "odbc")
-      data_source = "XBTEST";
-    else if (const char* env = std::getenv(("XB_TEST_" + engine + "_SOURCE").c_str()))
-      data_source = env;
-    std::string connection_string = ConnectionString(data_source);
-    if (engine == "postgres") {
-      // A role of its own on the run's private server (tests/support/pg_cluster.h).
-      std::string why;
-      const auto* cluster = xb::test::SharedPgCluster(&why);
-      if (!cluster) GTEST_SKIP() << "*** " << why;
-      pg_ = std::make_unique<xb::test::PgDatabase>(*cluster);
-      data_source = pg_->Uri();
-      connection_string = BuildConnectionString({data_source, pg_->user(), pg_->password()});
-    }
-    if (data_source.empty()) GTEST_SKIP() << "no test database for the engine " << engine;
+    engine_ = UnderTest(GetParam());
+    std::string skip;
+    const std::string connection_string = engine_->Prepare(db_path_, &skip);
+    if (connection_string.empty()) GTEST_SKIP() << skip;
     session_.myconnection.setConnectionString(connection_string);
     Run("create table T (K varchar2(10) primary key, V varchar2(200))");
   }
@@ -53,7 +115,7 @@ class Contract : public DbFolder, public ::testing::WithParamInterface<std::stri
     return session_.init.fieldInt(0);
   }
 
-  std::unique_ptr<xb::test::PgDatabase> pg_;  // declared first: dropped after the session closes
+  std::unique_ptr<EngineUnderTest> engine_;  // declared first: its database outlives the session
   DbSession session_;
 };
 
@@ -191,9 +253,7 @@ TEST_P(Contract, BoundValuesAreStoredAsTheyAreAndStatementsAreReused) {
 // A NUMBER keeps every digit it is given, up to 38, written into the text
 // or bound (as text: never through a double), and compares exactly.
 TEST_P(Contract, LongNumbersKeepEveryDigit) {
-  if (GetParam() == "odbc")
-    GTEST_SKIP() << "the SQLite ODBC driver stores a NUMBER as SQLite's affinity makes it (a "
-                    "double): long numbers not tested";
+  if (const auto why = engine_->LongNumbersLost()) GTEST_SKIP() << *why << ": not tested";
   const std::string k20 = "12345678901234567890", k38 = "12345678901234567890123456789012345678";
   Run("create table NUM (K number primary key, V number)");
   Run("insert into NUM (K, V) values ('" + k20 + "', '0.1234567890123456789')");
@@ -278,6 +338,55 @@ TEST_P(Contract, ForwardQueriesStreamOnce) {
   session_.myconnection.close();
   EXPECT_FALSE(q.isOpen());
   EXPECT_TRUE(q.eof());
+}
+
+// A result of many rows comes back whole and in order, NULLs and values
+// longer than any buffer an engine keeps for a value included, wherever
+// they fall among the rows an engine fetches together; read through a
+// statement's text and through a prepared statement alike.
+TEST_P(Contract, ManyRowsComeBackWholeWhereverLongValuesAndNullsFall) {
+  constexpr int kRows = 9000;
+  auto value_of = [](int k) -> std::optional<std::string> {
+    if (k % 7 == 0) return std::nullopt;
+    if (k % 5 == 0 || k % 1000 == 999) {
+      std::string text = std::to_string(k) + ":";
+      while (text.size() < 300 + static_cast<size_t>(k % 97)) text += "测x";
+      return text;
+    }
+    return "v" + std::to_string(k);
+  };
+  Run("create table B (K number primary key, V text)");
+  session_.myconnection.beginTransaction();
+  Query& q = session_.exe;
+  for (int k = 0; k < kRows; ++k) {
+    const auto v = value_of(k);
+    q.setStatement("", "insert into B (K, V) values (?, ?)",
+                   {Value::Of(static_cast<long long>(k)), v ? Value::Of(*v) : Value::Null()});
+    q.execute();
+  }
+  session_.myconnection.commitTransaction();
+
+  Query& r = session_.init;
+  for (const bool prepared : {false, true}) {
+    SCOPED_TRACE(prepared ? "prepared" : "text");
+    if (prepared)
+      r.setStatement("select K, V from B where K >= 0 order by K",
+                     "select K, V from B where K >= ? order by K", {Value::Of(0LL)});
+    else
+      r.setSql("select K, V from B order by K");
+    r.open(Scroll::Forward);
+    int k = 0;
+    for (; !r.eof(); r.next(), ++k) {
+      ASSERT_EQ(r.fieldText(0), std::to_string(k));
+      const auto v = value_of(k);
+      ASSERT_EQ(r.fieldIsNull(1), !v) << "row " << k;
+      if (v) {
+        ASSERT_EQ(r.fieldText(1), *v) << "row " << k;
+      }
+    }
+    EXPECT_EQ(k, kRows);
+    r.close();
+  }
 }
 
 std::vector<std::string> RegisteredEngines() { return Registry::instance().names(); }

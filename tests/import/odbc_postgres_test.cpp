@@ -14,6 +14,7 @@
 #include <string>
 
 #include "import/importer.h"
+#include "latency_proxy.h"
 #include "pg_cluster.h"
 #include "recording_operator.h"
 #include "sheet/file_engine.h"
@@ -199,6 +200,52 @@ TEST_F(OdbcPostgres, ACommitWhoseOutcomeIsUnknownIsSaidToBe) {
                                        0),
             0u)
       << op.boxes.back().text;
+}
+
+// A query's rows cross the network in blocks: read through a proxy that
+// counts round trips, with psqlODBC fetching as it is asked
+// (UseDeclareFetch=1, its own fetch size left at 100 rows), 20,000 rows take
+// a few round trips, not one per hundred rows; and every value comes back
+// whole, the NULLs and the values longer than a block keeps for one too.
+TEST_F(OdbcPostgres, AQuerysRowsCrossTheNetworkInBlocks) {
+  constexpr int kRows = 20000;
+  ASSERT_EQ(Sql("create table big (id integer primary key, t text);"
+                "insert into big select i, case when i % 7 = 0 then null"
+                " when i % 5 = 0 then i || repeat('测x', 300 + i % 97) else 'v' || i end"
+                " from generate_series(0, " +
+                std::to_string(kRows - 1) + ") i; select 'ok'"),
+            "ok");
+  const test::PgClusterInfo& cluster = database_->cluster();
+  test::LatencyProxy proxy(cluster.folder + "/.s.PGSQL." + std::to_string(cluster.port),
+                           std::chrono::microseconds(0));
+  std::ofstream(dir_.file("odbc.ini"), std::ios::app)
+      << "[XBPROXY]\nDriver=PostgreSQL\nServername=127.0.0.1\nPort=" << proxy.port()
+      << "\nDatabase=" << test::kTestDatabase << "\nProtocol=7.4-1\nUseDeclareFetch=1\n";
+  db::DbSession session;
+  session.myconnection.setConnectionString(
+      db::BuildConnectionString({"XBPROXY", database_->user(), database_->password()}));
+  session.myconnection.open();
+  const long long before = proxy.roundTrips();
+  db::Query& q = session.exe;
+  q.setSql("select id, t from big order by id");
+  q.open(db::Scroll::Forward);
+  int row = 0;
+  for (; !q.eof(); q.next(), ++row) {
+    ASSERT_EQ(q.fieldText(0), std::to_string(row));
+    if (row % 7 == 0) {
+      ASSERT_TRUE(q.fieldIsNull(1)) << "row " << row;
+    } else if (row % 5 == 0) {
+      std::string long_text = std::to_string(row);
+      for (int i = 0; i < 300 + row % 97; ++i) long_text += "测x";
+      ASSERT_EQ(q.fieldText(1), long_text) << "row " << row;
+    } else {
+      ASSERT_EQ(q.fieldText(1), "v" + std::to_string(row)) << "row " << row;
+    }
+  }
+  q.close();
+  EXPECT_EQ(row, kRows);
+  // A row at a time, psqlODBC asks the server every 100 rows: 200 round trips.
+  EXPECT_LE(proxy.roundTrips() - before, 20);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // every statement commits on its own; begin switches autocommit off until
 // SQLEndTran ends the transaction. Statements with '?' markers are prepared
 // once (SQLPrepare) and run again with their values bound
-// (SQLBindParameter); results are fetched a row at a time.
+// (SQLBindParameter); results are fetched in blocks of rows.
 
 #include "db/odbc/odbc_engine.h"
 
@@ -20,6 +20,7 @@
 #include "db/oracle/column_types.h"
 #include "db/oracle/dialect.h"
 #include "db/registry.h"
+#include "db/row_cursor.h"
 #include "db/sql_text.h"
 #include "text/ascii.h"
 
@@ -109,6 +110,15 @@ class OdbcEngine : public Engine {
     SQLSMALLINT dbms_length = 0;
     if (SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length)))
       dbms_ = text::UpperCased(reinterpret_cast<char*>(dbms));
+    // Blocks of rows need SQLGetData on a bound column of any row of a
+    // block, for the values longer than their room.
+    SQLUINTEGER getdata = 0;
+    SQLUSMALLINT setpos = SQL_FALSE;
+    block_fetch_ = SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_GETDATA_EXTENSIONS, &getdata, sizeof getdata,
+                                            nullptr)) &&
+                   (getdata & SQL_GD_BLOCK) != 0 && (getdata & SQL_GD_BOUND) != 0 &&
+                   SQL_SUCCEEDED(SQLGetFunctions(dbc_, SQL_API_SQLSETPOS, &setpos)) &&
+                   setpos == SQL_TRUE;
     // How long a statement waits for another session's lock: PostgreSQL
     // says it per session; other databases through their driver's timeout.
     if (dbms_.find("POSTGRES") != std::string::npos)
@@ -132,7 +142,7 @@ class OdbcEngine : public Engine {
     SQLSMALLINT columns = 0;
     SQLNumResultCols(stmt->handle, &columns);
     if (columns == 0) throw NoRowSetError();
-    return std::make_unique<OdbcCursor>(std::move(stmt), nullptr);
+    return std::make_unique<OdbcCursor>(std::move(stmt), nullptr, block_fetch_);
   }
 
   void execute(const std::string& sql) override {
@@ -196,63 +206,199 @@ class OdbcEngine : public Engine {
     SQLHSTMT handle = SQL_NULL_HSTMT;
   };
 
-  // Rows fetched one at a time; owns its statement handle when it came from
-  // a text query, else borrows that of a prepared statement.
-  class OdbcCursor : public Cursor {
+  // A result read in blocks of rows: every column is bound to an array
+  // (column-wise) and one SQLFetch fills a block, so a driver that fetches
+  // from its server as it is asked (psqlODBC's UseDeclareFetch) gets a block
+  // per round trip instead of a row. A value longer than its bound room, or
+  // on a row the driver could not convert, is read again whole with
+  // SQLGetData on its row (SQLSetPos). A driver that cannot read a bound
+  // column of a block that way is read a row at a time, every value with
+  // SQLGetData. Owns its statement handle when it came from a text query,
+  // else borrows that of a prepared statement, which detaches it when it
+  // runs again.
+  class OdbcCursor : public RowCursor {
    public:
-    OdbcCursor(std::unique_ptr<Handle> owned, SQLHSTMT borrowed)
-        : owned_(std::move(owned)), stmt_(owned_ ? owned_->handle : borrowed) {
+    OdbcCursor(std::unique_ptr<Handle> owned, SQLHSTMT borrowed, bool blocks,
+               OdbcCursor** slot = nullptr)
+        : owned_(std::move(owned)), stmt_(owned_ ? owned_->handle : borrowed), slot_(slot) {
       SQLSMALLINT columns = 0;
       SQLNumResultCols(stmt_, &columns);
+      std::vector<std::string> names;
       for (SQLSMALLINT c = 1; c <= columns; ++c) {
         SQLCHAR name[512] = {0};
         SQLSMALLINT length = 0, type = 0, digits = 0, nullable = 0;
         SQLULEN size = 0;
         SQLDescribeCol(stmt_, c, name, sizeof name, &length, &type, &size, &digits, &nullable);
-        names_.emplace_back(reinterpret_cast<char*>(name));
+        names.emplace_back(reinterpret_cast<char*>(name));
+        columns_.push_back(Column{BoundWidth(type, size), {}, {}});
       }
-      row_.resize(names_.size());
-    }
-    ~OdbcCursor() override {
-      if (!owned_) SQLFreeStmt(stmt_, SQL_CLOSE);
-    }
-    int columnCount() const override { return static_cast<int>(names_.size()); }
-    const std::string& columnName(int column) const override {
-      return names_.at(static_cast<size_t>(column));
-    }
-    bool next() override {
-      if (done_) return false;
-      const SQLRETURN rc = SQLFetch(stmt_);
-      if (rc == SQL_NO_DATA) {
-        done_ = true;
-        return false;
+      setColumns(std::move(names));
+      if (blocks && columns > 0) {
+        try {
+          Bind();
+        } catch (...) {
+          Detach();  // no destructor runs: the statement must not keep our arrays
+          throw;
+        }
       }
-      if (!SQL_SUCCEEDED(rc)) {
-        done_ = true;
-        throw Diagnostic(SQL_HANDLE_STMT, stmt_, "fetching a row");
-      }
-      for (size_t c = 0; c < row_.size(); ++c)
-        Field(stmt_, static_cast<SQLSMALLINT>(c + 1), row_[c]);
-      return true;
+      if (slot_) *slot_ = this;
     }
-    std::optional<std::string_view> value(int column) const override {
-      const auto& v = row_.at(static_cast<size_t>(column));
-      if (!v) return std::nullopt;
-      return std::string_view(*v);
+    ~OdbcCursor() override { Detach(); }
+    OdbcCursor(const OdbcCursor&) = delete;
+    OdbcCursor& operator=(const OdbcCursor&) = delete;
+
+    // Lets go of the statement: it is about to run again or to be freed.
+    // The cursor's arrays must no longer be the driver's to fill.
+    void Detach() noexcept {
+      if (!stmt_) return;
+      if (slot_ && *slot_ == this) *slot_ = nullptr;
+      if (!owned_) {
+        SQLFreeStmt(stmt_, SQL_CLOSE);
+        if (bound_) {
+          SQLFreeStmt(stmt_, SQL_UNBIND);
+          SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+          SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+          SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+        }
+      }
+      stmt_ = SQL_NULL_HSTMT;
     }
 
+    // Rows per block: as many as fit the block's room, within limits.
+    static constexpr size_t kBlockBytes = size_t{4} << 20;
+    static constexpr size_t kMaxBlockRows = 4096;
+    // Bytes bound for a value whose length the driver does not bound (long
+    // text, binary): most fit; a longer one is read again whole.
+    static constexpr SQLLEN kWideValue = 256;
+
    private:
+    struct Column {
+      SQLLEN width;                // bytes per value, the terminator included
+      std::vector<char> data;      // rows_ values of width bytes
+      std::vector<SQLLEN> length;  // per row: bytes of the value, or SQL_NULL_DATA
+    };
+
+    // Room for one value as text: what the driver says the column can hold
+    // (a character of UTF-8 takes up to four bytes; numbers, dates and times
+    // fit in 64), at most kWideValue unless the type is a number.
+    static SQLLEN BoundWidth(SQLSMALLINT type, SQLULEN size) {
+      switch (type) {
+        case SQL_CHAR:
+        case SQL_VARCHAR:
+        case SQL_WCHAR:
+        case SQL_WVARCHAR:
+          if (size == 0 || size > static_cast<SQLULEN>(kWideValue)) return kWideValue;
+          return std::min<SQLLEN>(kWideValue, static_cast<SQLLEN>(size) * 4 + 1);
+        case SQL_DECIMAL:
+        case SQL_NUMERIC:
+          // Digits, sign, point and a leading zero. A number cut short is an
+          // error in some drivers rather than a truncation: room for 38
+          // digits at least, and any longer one is read again.
+          return std::clamp<SQLLEN>(static_cast<SQLLEN>(size) + 4, 64, 1024);
+        case SQL_LONGVARCHAR:
+        case SQL_WLONGVARCHAR:
+        case SQL_BINARY:
+        case SQL_VARBINARY:
+        case SQL_LONGVARBINARY: return kWideValue;
+        default: return 64;
+      }
+    }
+
+    void Bind() {
+      SQLLEN row_bytes = 0;
+      for (const Column& c : columns_) row_bytes += c.width + static_cast<SQLLEN>(sizeof(SQLLEN));
+      const size_t wanted =
+          std::clamp<size_t>(kBlockBytes / static_cast<size_t>(row_bytes), 1, kMaxBlockRows);
+      if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE,
+                                        reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0)))
+        return;
+      bound_ = true;  // from here on Detach puts the statement back
+      // The driver may take fewer rows than asked (01S02): it says how many.
+      SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(wanted), 0);
+      SQLULEN rows = 1;
+      if (!SQL_SUCCEEDED(SQLGetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, &rows, 0, nullptr)) ||
+          rows == 0)
+        rows = 1;
+      rows_ = static_cast<size_t>(rows);
+      status_.assign(rows_, SQL_ROW_NOROW);
+      SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status_.data(), 0);
+      SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0);
+      for (size_t c = 0; c < columns_.size(); ++c) {
+        Column& column = columns_[c];
+        column.data.resize(rows_ * static_cast<size_t>(column.width));
+        column.length.assign(rows_, 0);
+        if (!SQL_SUCCEEDED(SQLBindCol(stmt_, static_cast<SQLUSMALLINT>(c + 1), SQL_C_CHAR,
+                                      column.data.data(), column.width, column.length.data())))
+          throw Diagnostic(SQL_HANDLE_STMT, stmt_, "binding a result column");
+      }
+    }
+
+    bool fetch(Row& row) override {
+      if (!stmt_) throw DbError("the result is gone: its statement was run again or closed");
+      if (!bound_) {
+        if (!Fetch()) return false;
+        for (size_t c = 0; c < row.size(); ++c)
+          Field(stmt_, static_cast<SQLSMALLINT>(c + 1), row[c]);
+        return true;
+      }
+      if (next_ >= fetched_) {
+        fetched_ = 0;
+        next_ = 0;
+        if (!Fetch() || fetched_ == 0) return false;
+      }
+      const size_t r = next_++;
+      // A row the driver could not convert is read again value by value,
+      // and fails there with the driver's own message.
+      const bool failed_row = status_[r] == SQL_ROW_ERROR;
+      bool positioned = false;
+      for (size_t c = 0; c < row.size(); ++c) {
+        const Column& column = columns_[c];
+        const SQLLEN length = column.length[r];
+        if (!failed_row && length == SQL_NULL_DATA) {
+          row[c].reset();
+          continue;
+        }
+        if (!failed_row && length >= 0 && length < column.width) {
+          row[c].emplace(column.data.data() + r * static_cast<size_t>(column.width),
+                         static_cast<size_t>(length));
+          KeptNumber(*row[c]);
+          continue;
+        }
+        if (!positioned) {
+          const SQLRETURN rc =
+              SQLSetPos(stmt_, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE);
+          if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, stmt_, "reading a value");
+          positioned = true;
+        }
+        Field(stmt_, static_cast<SQLSMALLINT>(c + 1), row[c]);
+      }
+      return true;
+    }
+
+    // The next row, or block of rows; false at the end.
+    bool Fetch() {
+      const SQLRETURN rc = SQLFetch(stmt_);
+      if (rc == SQL_NO_DATA) return false;
+      if (!SQL_SUCCEEDED(rc)) throw Diagnostic(SQL_HANDLE_STMT, stmt_, "fetching a row");
+      return true;
+    }
+
     std::unique_ptr<Handle> owned_;
     SQLHSTMT stmt_;
-    std::vector<std::string> names_;
-    std::vector<std::optional<std::string>> row_;
-    bool done_ = false;
+    OdbcCursor** slot_;
+    std::vector<Column> columns_;
+    bool bound_ = false;
+    size_t rows_ = 1;
+    std::vector<SQLUSMALLINT> status_;
+    SQLULEN fetched_ = 0;  // rows of the current block
+    SQLULEN next_ = 0;     // the block's next row to hand out
   };
 
   // One SQLPrepare, then SQLBindParameter + SQLExecute for every run.
   class Prepared : public db::Statement {
    public:
-    Prepared(OdbcEngine& engine, const std::string& sql) : handle_(engine.dbc_) {
+    Prepared(OdbcEngine& engine, const std::string& sql)
+        : handle_(engine.dbc_), block_fetch_(engine.block_fetch_) {
       markers_ = static_cast<int>(oracle::FindMarkers(sql).size());
       std::string text = sql;
       const SQLRETURN rc = SQLPrepare(handle_.handle, reinterpret_cast<SQLCHAR*>(text.data()),
@@ -273,14 +419,21 @@ class OdbcEngine : public Engine {
         SQLFreeStmt(handle_.handle, SQL_CLOSE);
         throw NoRowSetError();
       }
-      return std::make_unique<OdbcCursor>(nullptr, handle_.handle);
+      return std::make_unique<OdbcCursor>(nullptr, handle_.handle, block_fetch_, &live_);
     }
+    ~Prepared() override {
+      if (live_) live_->Detach();
+    }
+    Prepared(const Prepared&) = delete;
+    Prepared& operator=(const Prepared&) = delete;
 
    private:
     void Run(const std::vector<db::Value>& values) {
       if (static_cast<int>(values.size()) != markers_)
         throw DbError("the statement takes " + std::to_string(markers_) + " values, not " +
                       std::to_string(values.size()));
+      // A cursor still reading the last run's rows ends here.
+      if (live_) live_->Detach();
       SQLFreeStmt(handle_.handle, SQL_CLOSE);
       bindings_.assign(values.size(), Binding{});
       for (size_t i = 0; i < values.size(); ++i) {
@@ -310,8 +463,10 @@ class OdbcEngine : public Engine {
     }
 
     Handle handle_;
+    bool block_fetch_;
     int markers_ = 0;
     std::vector<Binding> bindings_;
+    OdbcCursor* live_ = nullptr;  // the cursor over the last run's rows, while it lives
   };
 
   void Run(Handle& stmt, const std::string& sql) {
@@ -391,6 +546,8 @@ class OdbcEngine : public Engine {
   bool in_transaction_ = false;
   int lock_timeout_ = 30;
   std::string dbms_;
+  // Whether results are fetched in blocks of rows (see OdbcCursor).
+  bool block_fetch_ = false;
 };
 
 }  // namespace
@@ -408,6 +565,7 @@ void RegisterOdbcEngine(Registry& registry) {
     return false;
   };
   entry.order = 100;
+  entry.data_sources = OdbcDataSources;
   registry.add(std::move(entry));
 }
 

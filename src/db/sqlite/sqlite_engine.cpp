@@ -29,6 +29,7 @@
 #include "db/oracle/sequence.h"
 #include "db/oracle/statement_text.h"
 #include "db/registry.h"
+#include "db/row_cursor.h"
 #include "db/sql_text.h"
 #include "db/sqlite/number_params.h"
 #include "db/sqlite/type_checks.h"
@@ -742,7 +743,7 @@ class SqliteEngine : public Engine {
   };
 
   // Rows of a statement, read one step at a time.
-  class SqliteCursor : public Cursor {
+  class SqliteCursor : public RowCursor {
    public:
     // sql: the statement as written, which names the columns as Oracle would.
     SqliteCursor(SqliteEngine& engine, std::unique_ptr<Bound> owned, sqlite3_stmt* stmt,
@@ -755,48 +756,30 @@ class SqliteEngine : public Engine {
       // A prepared statement opened again and again (the import's existence
       // check, once per row) names its columns as it did the last time.
       if (names && names->engine == engine_names) {
-        names_ = names->oracle;
+        setColumns(names->oracle);
       } else {
-        names_ = OracleColumnNames(sql, engine_names);
-        if (names) *names = {std::move(engine_names), names_};
+        std::vector<std::string> oracle = OracleColumnNames(sql, engine_names);
+        if (names) *names = {std::move(engine_names), oracle};
+        setColumns(std::move(oracle));
       }
-      row_.resize(static_cast<size_t>(columns));
     }
     // A statement left unfinished would keep its read lock on the file.
     ~SqliteCursor() override {
       if (!owned_) sqlite3_reset(stmt_);
     }
-    int columnCount() const override { return static_cast<int>(names_.size()); }
-    const std::string& columnName(int column) const override {
-      return names_.at(static_cast<size_t>(column));
-    }
-    bool next() override {
-      if (done_) return false;
-      const int rc = sqlite3_step(stmt_);
-      if (rc == SQLITE_DONE) {
-        done_ = true;
-        return false;
-      }
-      if (rc != SQLITE_ROW) {
-        done_ = true;
-        Fail(engine_.db_, engine_.path_);
-      }
-      for (size_t c = 0; c < row_.size(); ++c) Value(stmt_, static_cast<int>(c), row_[c]);
-      return true;
-    }
-    std::optional<std::string_view> value(int column) const override {
-      const auto& v = row_.at(static_cast<size_t>(column));
-      if (!v) return std::nullopt;
-      return std::string_view(*v);
-    }
 
    private:
+    bool fetch(Row& row) override {
+      const int rc = sqlite3_step(stmt_);
+      if (rc == SQLITE_DONE) return false;
+      if (rc != SQLITE_ROW) Fail(engine_.db_, engine_.path_);
+      for (size_t c = 0; c < row.size(); ++c) Value(stmt_, static_cast<int>(c), row[c]);
+      return true;
+    }
+
     SqliteEngine& engine_;
     std::unique_ptr<Bound> owned_;
     sqlite3_stmt* stmt_;
-    std::vector<std::string> names_;
-    std::vector<std::optional<std::string>> row_;
-    bool done_ = false;
   };
 
   // A statement with '?' markers, prepared once. NAME.nextval / currval in
@@ -1098,6 +1081,9 @@ void RegisterSqliteEngine(Registry& registry) {
     return !data_source.empty() && ::stat(data_source.c_str(), &info) == 0;
   };
   entry.order = 200;
+  entry.target_is_file = true;
+  // The embedded engine is the one an alias gets when it names none.
+  entry.alias_default = true;
   registry.add(std::move(entry));
 }
 
