@@ -16,6 +16,7 @@
 #include "sheet/bytes.h"
 #include "sheet/cell_text.h"
 #include "sheet/cfb.h"
+#include "sheet/grid.h"
 #include "sheet/sheet.h"
 
 namespace xb::sheet {
@@ -80,7 +81,6 @@ bool IsCellRecord(uint16_t id) { return id < kCellRecords.size() && kCellRecords
 const std::string kBuiltIn;
 
 // The columns an .xls sheet has; a record naming another is ignored.
-constexpr size_t kXlsColumns = 256;
 
 const char* ErrorText(uint8_t code) {
   switch (code) {
@@ -563,8 +563,13 @@ class XlsReader final : public WorkbookReader {
     return false;
   }
 
+  // Excel writes no .xls cell past column IV, but the record has room for
+  // more and other programs read them: such a cell is read like any other,
+  // and one past the sheet's last column is refused by name, never dropped.
   TypedCell* Slot(TypedRow& row, size_t& used, size_t column) {
-    if (column >= kXlsColumns) return nullptr;
+    if (column >= size_t(kMaxColumns))
+      throw SheetError("cell " + CellName(decoding_row_ + 1, int(column) + 1) +
+                       " lies past the sheet's last column");
     if (used == row.cells.size()) row.cells.emplace_back();
     TypedCell& c = row.cells[used++];
     c.column = int(column) + 1;
@@ -608,6 +613,8 @@ class XlsReader final : public WorkbookReader {
 
   // Adds the cells of one record to the row; rs_ stands right after it.
   void Decode(const Record& r, TypedRow& row, size_t& used) {
+    // Every cell record starts with its row; short records are refused below.
+    decoding_row_ = r.size >= 2 ? Le16(r.data) : 0;
     switch (r.id) {
       case kNumber:
         if (r.size < 14) Fail("short NUMBER record");
@@ -735,6 +742,8 @@ class XlsReader final : public WorkbookReader {
 
   std::vector<uint8_t> stream_;
   RecordStream rs_;
+  // The row of the cell record being decoded, for a refusal that names it.
+  uint16_t decoding_row_ = 0;
   bool biff8_ = true;
   int codepage_ = 1252;
   bool date1904_ = false;

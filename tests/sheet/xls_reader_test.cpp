@@ -296,9 +296,20 @@ TEST(XlsReader, RecordsOutOfOrderComeInRowsAndColumnsAndTheLaterRecordWins) {
   in_order.Number(0, 0, 1);   // columns out of order within a row
   in_order.Label(0, 2, "c");  // the same cell again: the later record wins
   in_order.BoolErr(2, 1, 1, false);
-  in_order.Number(2, 300, 9);  // past the last column of an .xls sheet
+  in_order.Number(2, 300, 9);  // past column IV, where Excel writes none: read all the same
   EXPECT_EQ(Rows(*OpenXlsStream(in_order.Workbook())),
-            (std::vector<std::string>{"1: A1=1 C1=c", "3: B3=TRUE"}));
+            (std::vector<std::string>{"1: A1=1 C1=c", "3: B3=TRUE KO3=9"}));
+
+  // Past the sheet's last column a cell cannot be placed: refused by name, never dropped.
+  BiffStream too_wide;
+  too_wide.Number(0, 0, 1);
+  too_wide.Number(4, 16384, 2);
+  try {
+    Rows(*OpenXlsStream(too_wide.Workbook()));
+    ADD_FAILURE() << "a cell past column XFD was read";
+  } catch (const SheetError& e) {
+    EXPECT_STREQ(e.what(), "cell XFE5 lies past the sheet's last column");
+  }
 
   BiffStream shuffled;
   shuffled.Number(4, 0, 5);
