@@ -1,6 +1,8 @@
 // The Oracle dialect put into PostgreSQL's words, compared as exact text.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "db/errors.h"
 #include "db/postgres/catalog.h"
 #include "db/postgres/translate.h"

@@ -213,6 +213,25 @@ bool EndsFromList(const std::string& upper) {
   return kWords.count(upper) > 0;
 }
 
+// The one table of "select ... from T [where ...]" or "delete from T ...";
+// empty for any other shape.
+std::string SingleTable(const std::string& sql, const std::vector<Token>& t) {
+  int depth = 0;
+  for (size_t k = 0; k < t.size(); ++k) {
+    if (t[k].upper == "(") ++depth;
+    if (t[k].upper == ")") --depth;
+    if (depth != 0 || t[k].upper != "FROM") continue;
+    std::string table;
+    const size_t end = TableName(sql, t, k + 1, table);
+    if (!end) return {};
+    if (end == t.size() || t[end].upper == "WHERE" || t[end].upper == "ORDER" ||
+        t[end].upper == "GROUP")
+      return table;
+    return {};
+  }
+  return {};
+}
+
 bool IsDictionaryView(const std::string& upper) {
   return upper == "USER_TABLES" || upper == "USER_TAB_COLUMNS" || upper == "USER_SEQUENCES";
 }
@@ -310,13 +329,38 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
     }
   }
 
+  // The names of the statement's own table, when it has one, decide for
+  // its columns: "NOTE" of one table is quoted though another table has a
+  // note of its own.
+  const std::optional<ValuesShape> values_shape =
+      out.data && !query ? FindValuesShape(sql, t) : std::nullopt;
+  std::string own_table = values_shape ? values_shape->table : std::string();
+  if (names && own_table.empty() && (verb == "SELECT" || verb == "DELETE"))
+    own_table = SingleTable(sql, t);
+  const std::string own_upper = text::UpperCased(own_table);
+  if (own_upper == "DUAL" || IsDictionaryView(own_upper)) own_table.clear();
+  std::optional<std::vector<ColumnType>> table_columns;
+  if (!own_table.empty() && columns) table_columns = columns(PgTableName(own_table, names));
+  NameRules local;
+  if (names && table_columns) {
+    local = *names;
+    for (const auto& column : *table_columns) {
+      const std::string upper = text::UpperCased(column.name), lower = LowerCased(column.name);
+      bool twin = false;
+      for (const auto& other : *table_columns) twin = twin || other.name == lower;
+      if (column.name == upper && upper != lower && !twin)
+        local.upper.insert(upper);
+      else if (column.name == lower)
+        local.upper.erase(upper);
+    }
+    names = &local;
+  }
+
   // Literals that stand alone as a value of an insert or of the row-valued
   // update take the column's type; '' in a column that is not text is NULL.
   std::map<size_t, const ColumnType*> typed;  // token index -> column
-  std::optional<std::vector<ColumnType>> table_columns;
-  if (out.data && !query) {
-    if (const auto shape = FindValuesShape(sql, t)) {
-      table_columns = columns ? columns(PgTableName(shape->table, names)) : std::nullopt;
+  if (values_shape) {
+    if (const auto& shape = values_shape) {
       if (table_columns) {
         for (size_t v = 0; v < shape->values.size(); ++v) {
           const auto [b, e] = shape->values[v];
