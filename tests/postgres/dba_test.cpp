@@ -12,9 +12,7 @@
 namespace xb::test {
 namespace {
 
-std::string Workbook(const std::string& name) {
-  return std::string(XB_IMPORT_DATA) + "/" + name;
-}
+std::string Workbook(const std::string& name) { return std::string(XB_IMPORT_DATA) + "/" + name; }
 
 class PgDba : public PgTest {
  protected:
@@ -112,8 +110,7 @@ TEST_F(PgDba, ARoleWithoutTempInADatabaseWithoutTempExports) {
   std::string uri = database_->Uri();
   uri.replace(uri.rfind('/') + 1, std::string::npos, database);
   db::Connection c;
-  c.setConnectionString(
-      db::BuildConnectionString({uri, database_->user(), database_->password()}));
+  c.setConnectionString(db::BuildConnectionString({uri, database_->user(), database_->password()}));
   EXPECT_EQ(Select(c, "select table_name from user_tables"), Rows{{"NOTES"}});
   EXPECT_EQ(Select(c, "select ID, BODY from NOTES, dual where DUMMY = 'X'"),
             (Rows{{"7", "seven"}}));
@@ -149,8 +146,8 @@ TEST_F(PgDba, ARoleWithSelectAndInsertImportsNewRowsAndNeedsUpdateOnlyToOverwrit
 TEST_F(PgDba, RunsOfARoleWithInsertOnlyTakeTurnsWithOtherRuns) {
   const std::string role =
       OtherRole("ins", "grant select, insert on all tables in schema " + database_->user());
-  std::ofstream(dir_.file("aliases.ini")) << "[PGINS]\nengine=postgres\ntarget=" << database_->Uri()
-                                          << "\nlock_timeout=1\n";
+  std::ofstream(dir_.file("aliases.ini"))
+      << "[PGINS]\nengine=postgres\ntarget=" << database_->Uri() << "\nlock_timeout=1\n";
   // Another run (the owner's) holds its turn on the table.
   db::Connection other;
   other.setConnectionString(connectionString());
@@ -244,8 +241,9 @@ TEST_F(PgDba, UpperCaseQuotedAndReservedNamesAreReachedAsTheDictionaryListsThem)
 
 TEST_F(PgDba, OracleSequenceDdlDrawsOneTwoThreeAcrossImports) {
   Exec("drop sequence seq_tbxh");
-  Exec("create sequence SEQ_TBXH minvalue 1 maxvalue 9999999999999999999999999999 start with 1 "
-       "increment by 1 cache 20");
+  Exec(
+      "create sequence SEQ_TBXH minvalue 1 maxvalue 9999999999999999999999999999 start with 1 "
+      "increment by 1 cache 20");
   std::vector<std::string> drawn;
   for (int run = 0; run < 3; ++run) {
     Exec("delete from ZORVAT");

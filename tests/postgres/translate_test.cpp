@@ -141,9 +141,8 @@ TEST(Translation, TheDictionaryIsReadInPlaceAndMarkedSo) {
       "where C.TABLE_NAME = T.TABLE_NAME",
       Zorvat);
   EXPECT_TRUE(s.reads_dictionary);
-  EXPECT_EQ(s.text, "select T.TABLE_NAME, C.COLUMN_NAME from " +
-                        DictionarySubquery("USER_TABLES") + " T, " +
-                        DictionarySubquery("USER_TAB_COLUMNS") +
+  EXPECT_EQ(s.text, "select T.TABLE_NAME, C.COLUMN_NAME from " + DictionarySubquery("USER_TABLES") +
+                        " T, " + DictionarySubquery("USER_TAB_COLUMNS") +
                         " C where C.TABLE_NAME = T.TABLE_NAME");
   EXPECT_FALSE(TranslateOracle("select 1 from dual", Zorvat).reads_dictionary);
   // A column that happens to carry a view's name is no view.
@@ -152,14 +151,13 @@ TEST(Translation, TheDictionaryIsReadInPlaceAndMarkedSo) {
 
 TEST(Translation, DatesAreReadAsStrictlyAsOracleReadsThem) {
   for (const char* bad : {"2024-2", "2024-2-29xyz", "2024-02-29 25:99", "2023-2-29"})
-    EXPECT_THROW(TranslateOracle(std::string("select to_date('") + bad +
-                                     "','yyyy-mm-dd') from dual",
-                                 Zorvat),
+    EXPECT_THROW(TranslateOracle(
+                     std::string("select to_date('") + bad + "','yyyy-mm-dd') from dual", Zorvat),
                  DbError)
         << bad;
   // A marker's date is read when its value comes: the statement says how.
-  const PgStatement s = TranslateOracle(
-      "insert into ZORVAT(AA,CC) values(?,to_date(?,'yyyy-mm-dd'))", Zorvat, true);
+  const PgStatement s =
+      TranslateOracle("insert into ZORVAT(AA,CC) values(?,to_date(?,'yyyy-mm-dd'))", Zorvat, true);
   ASSERT_EQ(s.params.size(), 2u);
   EXPECT_EQ(s.params[1].date_mask, "yyyy-mm-dd");
   EXPECT_EQ(s.params[1].marker, 1);
@@ -177,8 +175,9 @@ TEST(Translation, NamesAreQuotedWherePostgresqlWouldNotFindThem) {
   EXPECT_EQ(text("insert into UPPERTAB(NOTE,LIMIT,OFFSET,AA) values(?,?,?,UPSEQ.nextval)"),
             "insert into \"UPPERTAB\"(\"NOTE\",\"limit\",\"offset\",AA) "
             "values($1,$2,$3,nextval('\"UPSEQ\"'))");
-  EXPECT_EQ(text("select note, t.Limit from uppertab t where OFFSET=? and limit =?"),
-            "select \"NOTE\", t.\"limit\" from \"UPPERTAB\" t where \"offset\"=$1 and \"limit\" =$2");
+  EXPECT_EQ(
+      text("select note, t.Limit from uppertab t where OFFSET=? and limit =?"),
+      "select \"NOTE\", t.\"limit\" from \"UPPERTAB\" t where \"offset\"=$1 and \"limit\" =$2");
   // The keywords themselves stay keywords.
   EXPECT_EQ(text("select AA from ZORVAT order by AA limit 5 offset 2"),
             "select AA from ZORVAT order by AA limit 5 offset 2");

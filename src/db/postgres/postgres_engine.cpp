@@ -244,12 +244,11 @@ class PostgresEngine : public Engine {
                       interval = std::to_string(std::max(1, response / 6)),
                       user_timeout = std::to_string(response * 1000);
     if (response > 0) {
-      for (const auto& [key, value] :
-           {std::pair<const char*, const char*>{"keepalives", "1"},
-            {"keepalives_idle", idle.c_str()},
-            {"keepalives_interval", interval.c_str()},
-            {"keepalives_count", "3"},
-            {"tcp_user_timeout", user_timeout.c_str()}}) {
+      for (const auto& [key, value] : {std::pair<const char*, const char*>{"keepalives", "1"},
+                                       {"keepalives_idle", idle.c_str()},
+                                       {"keepalives_interval", interval.c_str()},
+                                       {"keepalives_count", "3"},
+                                       {"tcp_user_timeout", user_timeout.c_str()}}) {
         keys.push_back(key);
         values.push_back(value);
       }
@@ -327,7 +326,8 @@ class PostgresEngine : public Engine {
           "from pg_catalog.to_regclass($1) c",
           1, values));
       if (!Ok(result.get())) Fail(result.get());
-      const bool exclusive = PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 1)[0] == 't';
+      const bool exclusive =
+          PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 1)[0] == 't';
       Run(Translate("lock table " + table +
                         (exclusive ? " in share row exclusive mode" : " in row exclusive mode"),
                     false),
@@ -940,6 +940,7 @@ bool PgStream::next() {
   }
   if (status == PGRES_TUPLES_OK) return false;
   finished_ = true;
+  if (!engine_) throw DbError(ServerMessage(r.get(), nullptr), 0, SqlState(r.get()));
   engine_->Fail(r.get());
 }
 

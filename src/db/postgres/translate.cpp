@@ -198,18 +198,18 @@ bool FollowsName(const std::vector<Token>& t, size_t next) {
     return false;
   if (n.kind == Token::Punct) return n.upper != "(" && n.upper != "?";
   static const std::set<std::string> kAfterName = {
-      "FROM",  "AND",   "OR",     "IS",    "IN",        "NOT",   "LIKE",   "BETWEEN",
-      "ASC",   "DESC",  "AS",     "WHERE", "ORDER",     "GROUP", "HAVING", "UNION",
-      "MINUS", "EXCEPT", "INTERSECT", "SET", "VALUES", "NULLS"};
+      "FROM",  "AND",    "OR",        "IS",    "IN",     "NOT",   "LIKE",   "BETWEEN",
+      "ASC",   "DESC",   "AS",        "WHERE", "ORDER",  "GROUP", "HAVING", "UNION",
+      "MINUS", "EXCEPT", "INTERSECT", "SET",   "VALUES", "NULLS"};
   return kAfterName.count(n.upper) > 0;
 }
 
 // Words that end a FROM list or, after a table, are no alias of it.
 bool EndsFromList(const std::string& upper) {
   static const std::set<std::string> kWords = {
-      "WHERE", "GROUP",   "ORDER",  "HAVING", "UNION",   "INTERSECT", "MINUS", "EXCEPT",
-      "CONNECT", "START", "FETCH",  "OFFSET", "LIMIT",   "FOR",       "WINDOW", "JOIN",
-      "INNER", "LEFT",    "RIGHT",  "FULL",   "CROSS",   "NATURAL",   "ON",    "USING"};
+      "WHERE",   "GROUP", "ORDER", "HAVING", "UNION", "INTERSECT", "MINUS",  "EXCEPT",
+      "CONNECT", "START", "FETCH", "OFFSET", "LIMIT", "FOR",       "WINDOW", "JOIN",
+      "INNER",   "LEFT",  "RIGHT", "FULL",   "CROSS", "NATURAL",   "ON",     "USING"};
   return kWords.count(upper) > 0;
 }
 
@@ -239,7 +239,7 @@ bool IsDictionaryView(const std::string& upper) {
 // A sequence bound beyond bigint's range (Oracle's default maximum has 28
 // nines): PostgreSQL's limit, which no import reaches either.
 std::string SequenceBound(const std::string& digits, bool negative) {
-  const std::string limit = negative ? "9223372036854775808" : "9223372036854775807";
+  std::string limit = negative ? "9223372036854775808" : "9223372036854775807";
   size_t first = digits.find_first_not_of('0');
   if (digits.find('.') != std::string::npos) return digits;
   const std::string value = first == std::string::npos ? "0" : digits.substr(first);
@@ -306,8 +306,7 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
     for (k = k + 1; ok && k < t.size(); k += 4) {
       ok = (t[k].kind == Token::Ident || t[k].kind == Token::QuotedIdent) && Is(t, k + 1, "=") &&
            Is(t, k + 2, "?") && (k + 3 == t.size() || Is(t, k + 3, "AND"));
-      if (ok)
-        keys.push_back(StoredName(sql.substr(t[k].begin, t[k].end - t[k].begin), names));
+      if (ok) keys.push_back(StoredName(sql.substr(t[k].begin, t[k].end - t[k].begin), names));
     }
     if (ok && !keys.empty()) {
       out.count_table = table;
@@ -380,7 +379,7 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
   // are values: those before it name the result's columns.
   bool values_open = out.data && !query;
   int depth = 0;
-  std::vector<bool> in_from(1, false);  // per parenthesis level: inside a FROM list
+  std::vector<bool> in_from(1, false);     // per parenthesis level: inside a FROM list
   std::map<size_t, std::string> replaced;  // token index -> text sent instead
   std::map<std::string, bool> sequence_used;
   int marker_count = 0;
@@ -450,7 +449,8 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
     if (sequence_ddl && token.kind == Token::Number) {
       const bool negative = i > 0 && t[i - 1].upper == "-";
       const size_t word = negative ? i - 2 : i - 1;
-      if (i >= (negative ? 2u : 1u) && (t[word].upper == "MAXVALUE" || t[word].upper == "MINVALUE")) {
+      if (i >= (negative ? 2u : 1u) &&
+          (t[word].upper == "MAXVALUE" || t[word].upper == "MINVALUE")) {
         text += SequenceBound(sql.substr(token.begin, token.end - token.begin), negative);
         continue;
       }
@@ -539,10 +539,9 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
         // Any other argument: the server reads it, '' as NULL.
         const bool date = u == "TO_DATE";
         const bool masked = args.size() == 2;
-        text += date ? (masked ? "pg_catalog.to_timestamp(pg_catalog.nullif(("
-                               : "(pg_catalog.nullif((")
-                     : (masked ? "pg_catalog.to_number(pg_catalog.nullif(("
-                               : "(pg_catalog.nullif((");
+        text +=
+            date ? (masked ? "pg_catalog.to_timestamp(pg_catalog.nullif((" : "(pg_catalog.nullif((")
+                 : (masked ? "pg_catalog.to_number(pg_catalog.nullif((" : "(pg_catalog.nullif((");
         if (masked) replaced[args[1].first - 1] = ")::text, ''),";
         replaced[end] = masked ? (date ? ")::timestamp(0)" : ")")
                                : (date ? ")::text, '')::timestamp(0))" : ")::text, '')::numeric)");
@@ -597,8 +596,7 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
     // function unless it names the table of an insert or a create.
     if (!before_paren || previous == "INTO" || previous == "TABLE") {
       std::string quoted = QuotedIfNeeded(u, names);
-      if (!quoted.empty() && names->upper.count(u) == 0 && !FollowsName(t, i + 1))
-        quoted.clear();
+      if (!quoted.empty() && names->upper.count(u) == 0 && !FollowsName(t, i + 1)) quoted.clear();
       if (!quoted.empty()) {
         text += quoted;
         continue;
