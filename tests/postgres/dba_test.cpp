@@ -212,6 +212,10 @@ TEST_F(PgDba, DatesAreReadStrictlyAndATimeIsKeptOnlyWhereTheColumnHoldsOne) {
             (Rows{{"d", "<null>", "2024-02-29"},
                   {"e", "<null>", "<null>"},
                   {"t", "2024-02-29 13:45:30", "<null>"}}));
+  // Any other argument is read by the server, '' as NULL.
+  EXPECT_EQ(Select("select to_date(to_char(D, 'yyyy-mm-dd'), 'yyyy-mm-dd'), to_number('4' || '2'), "
+                   "to_number(''), to_date('' || '') from STAMPS where K='d'"),
+            (Rows{{"2024-02-29", "42", "<null>", "<null>"}}));
 }
 
 TEST_F(PgDba, FloatsAndBytesReadAsOnTheOtherEngines) {

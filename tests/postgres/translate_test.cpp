@@ -69,8 +69,8 @@ const Case kCases[] = {
      {"2", "34", "2"}},
     {"to_date_of_an_expression_is_read_by_the_server",
      "select to_date(AA || '-1', 'yyyy-mm-dd'), to_date(BB) from ZORVAT",
-     "select pg_catalog.to_timestamp(pg_catalog.nullif((AA || '-1')::text, ''), "
-     "'yyyy-mm-dd')::timestamp(0), (pg_catalog.nullif((BB)::text, '')::timestamp(0)) from ZORVAT",
+     "select pg_catalog.to_timestamp(nullif((AA || '-1')::text, ''), "
+     "'yyyy-mm-dd')::timestamp(0), (nullif((BB)::text, '')::timestamp(0)) from ZORVAT",
      {}},
     {"quotes_backslashes_and_comment_marks_are_values",
      "insert into ZORVAT(AA,BB) values('x\\''); drop table t8; --','1')",
@@ -90,7 +90,7 @@ const Case kCases[] = {
      {"<null>"}},
     {"to_number",
      "select AA from ZORVAT order by to_number(AA)",
-     "select AA from ZORVAT order by (pg_catalog.nullif((AA)::text, '')::numeric)",
+     "select AA from ZORVAT order by (nullif((AA)::text, '')::numeric)",
      {}},
     {"currval_alone",
      "select SEQ_TBXH.currval from dual",

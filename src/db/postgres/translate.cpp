@@ -539,9 +539,8 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
         // Any other argument: the server reads it, '' as NULL.
         const bool date = u == "TO_DATE";
         const bool masked = args.size() == 2;
-        text +=
-            date ? (masked ? "pg_catalog.to_timestamp(pg_catalog.nullif((" : "(pg_catalog.nullif((")
-                 : (masked ? "pg_catalog.to_number(pg_catalog.nullif((" : "(pg_catalog.nullif((");
+        text += date ? (masked ? "pg_catalog.to_timestamp(nullif((" : "(nullif((")
+                     : (masked ? "pg_catalog.to_number(nullif((" : "(nullif((");
         if (masked) replaced[args[1].first - 1] = ")::text, ''),";
         replaced[end] = masked ? (date ? ")::timestamp(0)" : ")")
                                : (date ? ")::text, '')::timestamp(0))" : ")::text, '')::numeric)");
