@@ -74,15 +74,17 @@ std::vector<Alias> ReadAliasFile() {
       target.engine = engine;
     } else if (key == "target") {
       target.where = value;
-    } else if (key == "lock_timeout" || key == "connect_timeout") {
+    } else if (key == "lock_timeout" || key == "connect_timeout" || key == "response_timeout") {
       // Seconds a statement waits for another session's lock (0 = forever),
-      // or that connecting waits for the server.
+      // that connecting waits for the server, or that a connected server
+      // may stay silent (0 = forever).
       char* end = nullptr;
       const long seconds = std::strtol(value.c_str(), &end, 10);
       if (value.empty() || *end != '\0' || seconds < 0 || seconds > 86400)
         fail(key + " must be a number of seconds from 0 to 86400");
-      (key == "lock_timeout" ? target.lock_timeout : target.connect_timeout) =
-          static_cast<int>(seconds);
+      (key == "lock_timeout"      ? target.lock_timeout
+       : key == "connect_timeout" ? target.connect_timeout
+                                  : target.response_timeout) = static_cast<int>(seconds);
     } else {
       fail("unknown key '" + key + "'");
     }

@@ -14,6 +14,7 @@ namespace xb::db {
 //   target=demo.db        ; relative paths are taken from the file's folder
 //   lock_timeout=30       ; seconds to wait for another session's lock, 0 = forever
 //   connect_timeout=15    ; seconds connecting waits for the server
+//   response_timeout=60   ; seconds a connected server may stay silent, 0 = forever
 // engine= names a registered engine (db/registry.h); without it, the one
 // registered as the aliases' default (the embedded engine).
 std::string AliasFilePath();

@@ -153,6 +153,10 @@ struct EngineTarget {
   std::string password;
   int connect_timeout = 15;  // seconds; connecting gives up after it
   int lock_timeout = 30;     // seconds waited for another session's lock; 0 = forever
+  // Seconds a server may stay silent (beyond the lock wait) before the
+  // engine takes it for stopped and gives the connection up; 0 = forever.
+  // Engines that cannot tell leave it alone.
+  int response_timeout = 60;
 };
 
 // Optional statement log: every statement that reaches an engine, in order

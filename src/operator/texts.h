@@ -22,6 +22,11 @@ inline constexpr const char* kConnected = "当前数据库联系成功!";
 inline constexpr const char* kConnectTimedOut =
     "数据库服务器没有响应,已放弃连接!\r请确认服务器已经启动并且网络畅通。";
 inline constexpr const char* kConnectTimeoutCaption = "连接超时";
+// A connected server that went silent for longer than the alias allows.
+inline std::string ServerStoppedAnswering(int seconds) {
+  return "数据库服务器已经" + std::to_string(seconds) +
+         "秒没有响应,已断开与它的连接!\r未提交的数据将由数据库撤销。";
+}
 
 // ---- reading a workbook ----
 inline constexpr const char* kSpreadsheetRunning = "\"EXCEL\",已经打开,请先关闭已经打开的EXCEL文件";

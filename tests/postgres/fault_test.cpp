@@ -6,8 +6,11 @@
 // own, since these tests stop it.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -16,6 +19,7 @@
 #include "db/connection_string.h"
 #include "db/errors.h"
 #include "import/importer.h"
+#include "operator/texts.h"
 #include "pg_cluster.h"
 #include "recording_operator.h"
 #include "sheet/file_engine.h"
@@ -188,6 +192,57 @@ class ServerFaults : public testing::Test {
 };
 
 TEST_F(ServerFaults, ServerStoppedAtRandomMomentsOfAnImport) { Trials(Fault::StopServer); }
+
+// The import's backend stops answering (stopped, not gone: the socket stays
+// open and silent) halfway through a run. The engine gives up after the
+// alias's time, the operator is told so, and the server, once it runs
+// again, rolls the run back.
+TEST_F(ServerFaults, ABackendThatStopsAnsweringIsGivenUpAfterTheAliasesTime) {
+  std::ofstream(dir_->file("aliases.ini"))
+      << "[PGSTOP]\nengine=postgres\ntarget=" << database_->Uri()
+      << "\nlock_timeout=1\nresponse_timeout=2\n";
+  session_.myconnection.close();
+  session_.myconnection.setConnectionString(
+      db::BuildConnectionString({"PGSTOP", database_->user(), database_->password()}));
+  int stopped = 0;
+  op_.on_position = [&](int position) {
+    if (position != kRows || stopped) return;
+    db::Connection admin_view;
+    admin_view.setConnectionString(connection_string_);
+    // The import's own backend: the one session of the role in a transaction.
+    db::Query q(admin_view);
+    q.setSql("select pid from pg_stat_activity where usename = '" + database_->user() +
+             "' and state like 'idle in transaction%'");
+    q.open();
+    stopped = static_cast<int>(q.fieldInt(0));
+    if (stopped > 0) kill(stopped, SIGSTOP);
+  };
+  const auto start = std::chrono::steady_clock::now();
+  std::string escaped;
+  try {
+    importer_.Import();
+  } catch (const db::DbError& e) {
+    escaped = e.what();
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  op_.on_position = nullptr;
+  ASSERT_GT(stopped, 0) << "the import's backend was not found";
+  kill(stopped, SIGCONT);
+  EXPECT_FALSE(importer_.lastRunSucceeded());
+  EXPECT_LT(took, std::chrono::seconds(30));
+  std::string told = escaped;
+  for (const auto& box : op_.boxes) told += box.text;
+  EXPECT_NE(told.find(texts::ServerStoppedAnswering(3)), std::string::npos) << told;
+  EXPECT_FALSE(session_.myconnection.inTransaction());
+  // Running again, the backend finds its client gone and rolls back.
+  for (int i = 0; i < 100 && Committed().first != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(Committed().first, 0);
+  db::Query q(session_.myconnection);
+  q.setSql("select count(*) from pg_stat_activity where pid = " + std::to_string(stopped));
+  q.open();  // the connection is made again for the next statement
+  EXPECT_EQ(q.fieldInt(0), 0);
+}
 
 TEST_F(ServerFaults, BackendTerminatedAtRandomMomentsOfAnImport) {
   Trials(Fault::TerminateBackend);

@@ -1,8 +1,14 @@
-// The postgres engine. Each connection makes the Oracle dictionary views,
-// dual and to_date private to its session (temporary objects, gone with the
-// session), translates each statement (translate.h) and sends it with its
-// values bound: data statements are prepared once per shape and re-run, the
-// first preparation and the run in one round trip (libpq's pipeline mode).
+// The postgres engine. Each connection only sets a few session settings
+// (no object is made: the dictionary views and dual are read in place, see
+// catalog.h, so read-only roles and standbys can export), translates each
+// statement (translate.h) and sends it with its values bound: data
+// statements are prepared once per shape and re-run, the first preparation
+// and the run in one round trip (libpq's pipeline mode). A query's rows
+// stream (libpq's single-row mode): the export of a large result holds one
+// row at a time. Every wait for the server has a limit (the alias's
+// response_timeout on top of the lock wait): a server that stops answering
+// is given up, its connection closed, and the server rolls back when it
+// sees the close.
 // A statement that fails inside a transaction spoils the whole transaction,
 // as PostgreSQL has it (Oracle would undo the one statement): the import
 // rolls back after any failure anyway, and a commit that the server turns
@@ -13,15 +19,22 @@
 #include "db/postgres/postgres_engine.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
+#include <sys/socket.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <unordered_map>
 
 #include "db/errors.h"
+#include "db/postgres/catalog.h"
 #include "db/postgres/translate.h"
+#include "db/postgres/value_format.h"
 #include "db/registry.h"
+#include "operator/texts.h"
 #include "text/ascii.h"
 
 namespace xb::db {
@@ -29,6 +42,7 @@ namespace {
 
 using postgres::ColumnType;
 using postgres::PgStatement;
+using postgres::ValueText;
 
 // SQLSTATEs this engine gives its own failures (those of the server come
 // with the server's): the connection broke; a commit whose outcome is not
@@ -36,55 +50,11 @@ using postgres::PgStatement;
 constexpr const char* kConnectionLost = "08006";
 constexpr const char* kCommitUnknown = "08007";
 
-constexpr unsigned kNumericOid = 1700, kTimestampOid = 1114, kTimestampTzOid = 1184;
-
-// The objects that make the Oracle dialect run, private to the session.
-// Names are shown the way Oracle stores them: an unquoted (lower-case) name
-// upper-cased, any other as it is.
-const char* const kSessionSetup = R"SQL(
-set standard_conforming_strings = on;
-set timezone = 'UTC';
-set datestyle = 'ISO, YMD';
-set client_min_messages = warning;
-create temp view dual as select 'X'::varchar(1) as dummy;
-create temp view user_tables as
-  select (case when c.relname = lower(c.relname) then upper(c.relname) else c.relname end)::varchar(128) as table_name
-  from pg_catalog.pg_class c join pg_catalog.pg_namespace n on n.oid = c.relnamespace
-  where c.relkind in ('r', 'p') and left(n.nspname, 3) <> 'pg_' and n.nspname <> 'information_schema'
-    and pg_catalog.pg_table_is_visible(c.oid);
-create temp view user_tab_columns as
-  select (case when c.relname = lower(c.relname) then upper(c.relname) else c.relname end)::varchar(128) as table_name,
-    (case when a.attname = lower(a.attname) then upper(a.attname) else a.attname::text end)::varchar(128) as column_name,
-    (case when t.typname = 'bpchar' then 'CHAR'
-          when t.typcategory = 'S' then 'VARCHAR2'
-          when t.typcategory = 'N' then 'NUMBER'
-          when t.typname in ('date', 'timestamp', 'timestamptz') then 'DATE'
-          else upper(pg_catalog.format_type(t.oid, null)) end)::varchar(128) as data_type,
-    a.attnum::numeric as column_id,
-    (case when a.attnotnull then 'N' else 'Y' end)::varchar(1) as nullable
-  from pg_catalog.pg_class c
-  join pg_catalog.pg_namespace n on n.oid = c.relnamespace
-  join pg_catalog.pg_attribute a on a.attrelid = c.oid and a.attnum > 0 and not a.attisdropped
-  join pg_catalog.pg_type d on d.oid = a.atttypid
-  join pg_catalog.pg_type t on t.oid = (case when d.typtype = 'd' then d.typbasetype else d.oid end)
-  where c.relkind in ('r', 'p', 'v', 'm', 'f') and left(n.nspname, 3) <> 'pg_' and n.nspname <> 'information_schema'
-    and pg_catalog.pg_table_is_visible(c.oid);
-create temp view user_sequences as
-  select (case when c.relname = lower(c.relname) then upper(c.relname) else c.relname end)::varchar(128) as sequence_name,
-    s.seqmin::numeric as min_value, s.seqmax::numeric as max_value, s.seqincrement::numeric as increment_by,
-    s.seqcache::numeric as cache_size
-  from pg_catalog.pg_class c join pg_catalog.pg_namespace n on n.oid = c.relnamespace
-  join pg_catalog.pg_sequence s on s.seqrelid = c.oid
-  where c.relkind = 'S' and left(n.nspname, 3) <> 'pg_' and pg_catalog.pg_table_is_visible(c.oid);
-create function pg_temp.xb_to_date(text, text) returns timestamp(0) language sql stable as
-  $$ select case when $1 is null or $1 = '' then null else pg_catalog.to_timestamp($1, $2)::timestamp(0) end $$;
-create function pg_temp.xb_to_number(text) returns numeric language sql immutable as
-  $$ select case when $1 = '' then null else $1::numeric end $$;
-create function pg_temp.xb_to_number(text, text) returns numeric language sql stable as
-  $$ select case when $1 = '' then null else pg_catalog.to_number($1, $2) end $$;
-create function pg_temp.xb_to_date(text) returns timestamp(0) language sql stable as
-  $$ select case when $1 is null or $1 = '' then null else $1::timestamp(0) end $$;
-)SQL";
+// The session's settings; the server's own time zone stays (a date
+// imported at midnight is midnight where the database is).
+const char* const kSessionSetup =
+    "set standard_conforming_strings = on; set datestyle = 'ISO, YMD'; "
+    "set client_min_messages = warning; ";
 
 // The connection's last message without the line break libpq ends it with.
 std::string ConnectionMessage(PGconn* conn) {
@@ -128,23 +98,6 @@ using Result = std::unique_ptr<PGresult, ResultDeleter>;
 bool Ok(const PGresult* r) {
   const auto status = PQresultStatus(r);
   return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-}
-
-// A value as text the way the program shows it: numbers without trailing
-// zeros after the point, dates without a midnight time.
-std::string ValueText(const char* value, int length, unsigned type) {
-  std::string text(value, static_cast<size_t>(length));
-  if (type == kNumericOid && text.find('.') != std::string::npos &&
-      text.find_first_of("eE") == std::string::npos) {
-    while (text.back() == '0') text.pop_back();
-    if (text.back() == '.') text.pop_back();
-    if (text == "-0") text = "0";
-  } else if ((type == kTimestampOid || type == kTimestampTzOid) && text.size() >= 19 &&
-             text.compare(10, 9, " 00:00:00") == 0 &&
-             (text.size() == 19 || text[19] == '+' || text[19] == '-')) {
-    text.erase(10, 9);
-  }
-  return text;
 }
 
 // A whole result as libpq received it, walked forward.
@@ -208,6 +161,43 @@ class CountCursor : public Cursor {
 
 class PostgresEngine;
 
+// A query's rows as they arrive (libpq's single-row mode): one row held at
+// a time. Should another statement need the connection before the last
+// row was read, the rest is read into memory first (a cursor stays valid
+// while other statements run).
+class PgStream : public Cursor {
+ public:
+  PgStream(PostgresEngine& engine, Result first);
+  ~PgStream() override;
+  int columnCount() const override { return static_cast<int>(names_.size()); }
+  const std::string& columnName(int column) const override {
+    return names_.at(static_cast<size_t>(column));
+  }
+  bool next() override;
+  std::optional<std::string_view> value(int column) const override {
+    const auto& text = texts_.at(static_cast<size_t>(column));
+    if (!text) return std::nullopt;
+    return std::string_view(*text);
+  }
+  void ReadRest();
+  void Orphan() {
+    engine_ = nullptr;
+    finished_ = true;
+  }
+  bool finished() const { return finished_; }
+
+ private:
+  PostgresEngine* engine_;
+  Result first_;             // the first row, not yet shown
+  Result row_;               // the current row
+  std::deque<Result> rest_;  // rows read ahead for another statement's sake
+  Result error_;             // a failure met while reading ahead, raised at its place
+  bool finished_ = false;    // every result of the query has been taken from libpq
+  std::vector<std::string> names_;
+  std::vector<unsigned> types_;
+  std::vector<std::optional<std::string>> texts_;
+};
+
 // A statement of the program's with '?' markers: translated once, prepared
 // on the server at its first run, then only bound and run.
 class PgPrepared : public Statement {
@@ -230,7 +220,11 @@ class PgPrepared : public Statement {
 class PostgresEngine : public Engine {
  public:
   explicit PostgresEngine(const EngineTarget& target)
-      : options_{target.lock_timeout, target.connect_timeout} {
+      : options_{target.lock_timeout, target.connect_timeout, target.response_timeout} {
+    // Silence beyond the lock wait is taken for a server that stopped.
+    wait_seconds_ = options_.response_timeout_seconds > 0
+                        ? options_.response_timeout_seconds + options_.lock_wait_seconds
+                        : 0;
     const std::string& user = target.user;
     const std::string& password = target.password;
     // Keywords and values as arrays: nothing the operator typed is ever
@@ -242,6 +236,22 @@ class PostgresEngine : public Engine {
     if (!env_timeout || !*env_timeout) {
       keys.push_back("connect_timeout");
       values.push_back(timeout.c_str());
+    }
+    // Over TCP the kernel gives up on a peer that stopped answering within
+    // the same time (the target's own settings, coming later, win).
+    const int response = options_.response_timeout_seconds;
+    const std::string idle = std::to_string(std::max(1, response / 2)),
+                      interval = std::to_string(std::max(1, response / 6)),
+                      user_timeout = std::to_string(response * 1000);
+    if (response > 0) {
+      for (const auto& [key, value] : {std::pair<const char*, const char*>{"keepalives", "1"},
+                                       {"keepalives_idle", idle.c_str()},
+                                       {"keepalives_interval", interval.c_str()},
+                                       {"keepalives_count", "3"},
+                                       {"tcp_user_timeout", user_timeout.c_str()}}) {
+        keys.push_back(key);
+        values.push_back(value);
+      }
     }
     keys.push_back("dbname");
     values.push_back(target.where.c_str());
@@ -272,6 +282,8 @@ class PostgresEngine : public Engine {
     // The server's notices are no concern of the operator's.
     PQsetNoticeProcessor(
         conn_, [](void*, const char*) {}, nullptr);
+    // Every wait is the engine's own (NextResult), with its time limit.
+    PQsetnonblocking(conn_, 1);
     try {
       SetUpSession();
     } catch (...) {
@@ -280,15 +292,15 @@ class PostgresEngine : public Engine {
     }
   }
 
-  ~PostgresEngine() override { PQfinish(conn_); }  // the server rolls back what is open
+  ~PostgresEngine() override {
+    if (stream_) stream_->Orphan();
+    PQfinish(conn_);  // the server rolls back what is open
+  }
 
   std::string name() const override { return "postgres"; }
 
   std::unique_ptr<Cursor> query(const std::string& sql) override {
-    Result result = Run(Translate(sql, false), nullptr);
-    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-      throw DbError("the statement was carried out but returns no rows to open");
-    return std::make_unique<PgCursor>(std::move(result));
+    return Stream(Translate(sql, false));
   }
 
   void execute(const std::string& sql) override { Run(Translate(sql, false), nullptr); }
@@ -299,18 +311,39 @@ class PostgresEngine : public Engine {
 
   void lockTable(const std::string& table) override {
     if (!in_transaction_) throw DbError("a table is locked only inside a transaction");
-    // Other runs into the table wait (up to the lock timeout); readers do not.
-    Run(Translate("lock table " + table + " in share row exclusive mode", false), nullptr);
+    const std::string name = postgres::PgTableName(table, &names_);
+    // Runs of this program into one table take turns on a lock of the
+    // table's own (an advisory lock: no right needed). A role that may
+    // also update, delete or truncate keeps every other writer out too;
+    // one with INSERT alone may only take the lock its inserts take anyway,
+    // which still waits for such a run and makes it wait.
+    {
+      const char* values[] = {name.c_str()};
+      Result result(ExecParams(
+          "select pg_catalog.pg_advisory_xact_lock(1481393186, c::oid::int4), "
+          "pg_catalog.has_table_privilege(c, 'UPDATE') or pg_catalog.has_table_privilege(c, "
+          "'DELETE') or pg_catalog.has_table_privilege(c, 'TRUNCATE') "
+          "from pg_catalog.to_regclass($1) c",
+          1, values));
+      if (!Ok(result.get())) Fail(result.get());
+      const bool exclusive =
+          PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 1)[0] == 't';
+      Run(Translate("lock table " + table +
+                        (exclusive ? " in share row exclusive mode" : " in row exclusive mode"),
+                    false),
+          nullptr);
+      if (!exclusive) return;
+    }
     // Locked and empty, with nothing on it that writes by itself: every row
     // it holds until the transaction ends comes from this session.
     const std::string check =
-        "select (select count(*) from (select 1 from " + table +
+        "select (select count(*) from (select 1 from " + name +
         " limit 1) s) + (select count(*) from "
         "pg_catalog.pg_trigger where tgrelid = pg_catalog.to_regclass($1) and not tgisinternal) + "
         "(select count(*) "
         "from pg_catalog.pg_rewrite where ev_class = pg_catalog.to_regclass($1))";
-    const char* values[] = {table.c_str()};
-    Result result(PQexecParams(conn_, check.c_str(), 1, nullptr, values, nullptr, nullptr, 0));
+    const char* values[] = {name.c_str()};
+    Result result(ExecParams(check.c_str(), 1, values));
     if (!Ok(result.get())) Fail(result.get());
     if (std::strcmp(PQgetvalue(result.get(), 0, 0), "0") == 0) {
       fresh_ = FreshTable{};
@@ -335,7 +368,15 @@ class PostgresEngine : public Engine {
                     "the connection to the server was lost; the transaction was rolled back", 0,
                     kConnectionLost);
     }
-    Result result(PQexec(conn_, "commit"));
+    Result result;
+    try {
+      result = Exec("commit");
+    } catch (const DbError& e) {
+      // Silent while committing: nobody knows whether the server kept it.
+      in_transaction_ = false;
+      if (e.kind() != DbError::Kind::Gone) throw;
+      throw DbError(DbError::Kind::CommitUncertain, e.what(), 0, kCommitUnknown);
+    }
     in_transaction_ = false;
     if (!Ok(result.get())) {
       if (PQstatus(conn_) != CONNECTION_OK)
@@ -354,7 +395,7 @@ class PostgresEngine : public Engine {
     in_transaction_ = false;
     // A lost connection has already taken its transaction with it.
     if (PQstatus(conn_) != CONNECTION_OK) return;
-    Result result(PQexec(conn_, "rollback"));
+    Result result = Exec("rollback");
     if (!Ok(result.get()) && PQstatus(conn_) == CONNECTION_OK)
       throw DbError(ServerMessage(result.get(), conn_), 0, SqlState(result.get()));
   }
@@ -365,11 +406,170 @@ class PostgresEngine : public Engine {
   void SetUpSession() {
     std::string setup = kSessionSetup;
     setup += "set lock_timeout = '" + std::to_string(options_.lock_wait_seconds) + "s';\n";
-    Result result(PQexec(conn_, setup.c_str()));
+    Result result = Exec(setup.c_str());
     if (!Ok(result.get()))
       throw DbError("cannot prepare the session: " + ServerMessage(result.get(), conn_));
     prepared_.clear();
     columns_.clear();
+    names_stale_ = true;
+  }
+
+  // ---- waiting for the server, never longer than wait_seconds_ ----
+
+  // Whether the socket became ready for events within the wait.
+  bool WaitSocket(short events, short* ready = nullptr) {
+    pollfd p{PQsocket(conn_), events, 0};
+    const int wait_ms = wait_seconds_ > 0 ? wait_seconds_ * 1000 : -1;
+    for (;;) {
+      const int n = poll(&p, 1, wait_ms);
+      if (n == 0) return false;
+      if (n > 0 || errno != EINTR) {
+        if (ready) *ready = p.revents;
+        return true;  // ready, or a failure libpq will meet and report
+      }
+    }
+  }
+
+  // Sends what libpq holds; false when the server took nothing in time.
+  bool Flush() {
+    for (;;) {
+      if (PQflush(conn_) != 1) return true;  // sent, or failed: PQgetResult says which
+      short ready = 0;
+      if (!WaitSocket(POLLIN | POLLOUT, &ready)) return false;
+      if ((ready & POLLIN) && !PQconsumeInput(conn_)) return true;
+    }
+  }
+
+  // PQgetResult with the wait's limit.
+  PGresult* NextResult() {
+    if (!Flush()) Stalled();
+    while (PQisBusy(conn_)) {
+      if (!WaitSocket(POLLIN)) Stalled();
+      if (!PQconsumeInput(conn_)) break;
+    }
+    return PQgetResult(conn_);
+  }
+
+  // The server said nothing for the whole wait. Closing this end is all
+  // that can be done: the server, when it runs again, reads the close and
+  // rolls the transaction back.
+  [[noreturn]] void Stalled() {
+    if (stream_) {
+      stream_->Orphan();
+      stream_ = nullptr;
+    }
+    shutdown(PQsocket(conn_), SHUT_RDWR);
+    PQconsumeInput(conn_);  // libpq meets the close: the connection is bad from here on
+    in_transaction_ = false;
+    throw DbError(DbError::Kind::Gone, texts::ServerStoppedAnswering(wait_seconds_), 0,
+                  kConnectionLost);
+  }
+
+  // Every result of the command sent, as PQexec gives them: the first
+  // failure, else the last result.
+  Result Collect() {
+    Result last;
+    while (PGresult* r = NextResult()) {
+      Result held(r);
+      if (!last || PQresultStatus(last.get()) != PGRES_FATAL_ERROR) last = std::move(held);
+    }
+    return last;
+  }
+
+  Result Exec(const char* sql) {
+    Settle();
+    if (PQsendQuery(conn_, sql) != 1) return Result();
+    return Collect();
+  }
+  Result Exec(const std::string& sql) { return Exec(sql.c_str()); }
+
+  Result ExecParams(const char* sql, int count, const char* const* values,
+                    const unsigned* types = nullptr) {
+    Settle();
+    if (PQsendQueryParams(conn_, sql, count, types, values, nullptr, nullptr, 0) != 1)
+      return Result();
+    return Collect();
+  }
+
+  Result ExecPrepared(const char* name, int count, const char* const* values) {
+    Settle();
+    if (PQsendQueryPrepared(conn_, name, count, values, nullptr, nullptr, 0) != 1) return Result();
+    return Collect();
+  }
+
+  // Before another command: a query still streaming reads its rest now.
+  void Settle() {
+    if (stream_) stream_->ReadRest();
+  }
+
+  // Reads and drops what is left of the streaming query (a cursor closed
+  // before its end). Outside a transaction the server is asked to stop
+  // first; inside one that would spoil the transaction.
+  void AbandonStream() noexcept {
+    stream_ = nullptr;
+    try {
+      if (!in_transaction_ && PQstatus(conn_) == CONNECTION_OK) {
+        if (PGcancel* cancel = PQgetCancel(conn_)) {
+          char message[256];
+          PQcancel(cancel, message, sizeof message);
+          PQfreeCancel(cancel);
+        }
+      }
+      while (PGresult* r = NextResult()) PQclear(r);
+    } catch (...) {
+    }
+  }
+
+  // After the last result of the streaming query: libpq's closing NULL.
+  void EndStream() {
+    stream_ = nullptr;
+    while (PGresult* r = NextResult()) PQclear(r);
+  }
+
+  // A row-returning statement, its rows streamed.
+  std::unique_ptr<Cursor> Stream(const PgStatement& statement) {
+    EnsureConnected();
+    Settle();
+    if (statement.schema_change) columns_.clear();
+    fresh_.reset();
+    std::vector<const char*> values;
+    std::vector<unsigned> types;
+    for (const auto& param : statement.params) {
+      if (param.marker >= 0) throw DbError("a value is missing for the statement's markers");
+      values.push_back(param.is_null ? nullptr : param.text.c_str());
+      types.push_back(param.oid);
+    }
+    const int count = static_cast<int>(values.size());
+    if (PQsendQueryParams(conn_, statement.text.c_str(), count, count ? types.data() : nullptr,
+                          values.data(), nullptr, nullptr, 0) != 1)
+      Fail(nullptr);
+    PQsetSingleRowMode(conn_);
+    Result first(NextResult());
+    const auto status = PQresultStatus(first.get());
+    if (status == PGRES_SINGLE_TUPLE) {
+      auto cursor = std::make_unique<PgStream>(*this, std::move(first));
+      stream_ = cursor.get();
+      return cursor;
+    }
+    while (PGresult* r = NextResult()) PQclear(r);
+    if (status == PGRES_TUPLES_OK) {
+      auto cursor = std::make_unique<PgStream>(*this, std::move(first));
+      return cursor;
+    }
+    if (!first || status == PGRES_FATAL_ERROR) Fail(first.get());
+    throw DbError("the statement was carried out but returns no rows to open");
+  }
+
+  // The names to quote, read afresh after the dictionary was read or the
+  // schema changed (what the dictionary listed is what must be found).
+  void LoadNames() {
+    Result result = Exec(postgres::kNameRulesQuery);
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) Fail(result.get());
+    names_ = {};
+    for (int r = 0; r < PQntuples(result.get()); ++r)
+      (PQgetvalue(result.get(), r, 1)[0] == 't' ? names_.reserved : names_.upper)
+          .insert(PQgetvalue(result.get(), r, 0));
+    names_stale_ = false;
   }
 
   // A connection lost outside a transaction is made again; inside one the
@@ -382,7 +582,10 @@ class PostgresEngine : public Engine {
                     "the connection to the server was lost; the transaction was rolled back", 0,
                     kConnectionLost);
     }
+    if (stream_) stream_->Orphan();
+    stream_ = nullptr;
     PQreset(conn_);
+    PQsetnonblocking(conn_, 1);
     if (PQstatus(conn_) != CONNECTION_OK)
       throw DbError("cannot connect to the PostgreSQL server: " + ConnectionMessage(conn_), 0,
                     kConnectionLost);
@@ -390,7 +593,7 @@ class PostgresEngine : public Engine {
   }
 
   void Simple(const char* sql) {
-    Result result(PQexec(conn_, sql));
+    Result result = Exec(sql);
     if (!Ok(result.get())) Fail(result.get());
   }
 
@@ -413,14 +616,13 @@ class PostgresEngine : public Engine {
   std::optional<std::vector<ColumnType>> Columns(const std::string& table) {
     if (const auto it = columns_.find(table); it != columns_.end()) return it->second;
     const char* values[] = {table.c_str()};
-    Result result(PQexecParams(
-        conn_,
+    Result result(ExecParams(
         "select a.attname, a.atttypid, t.typcategory = 'S', t.typname in ('varchar', 'text') and "
         "coalesce((select c.collisdeterministic from pg_catalog.pg_collation c "
         "where c.oid = a.attcollation), true) from pg_catalog.pg_attribute a "
         "join pg_catalog.pg_type t on t.oid = a.atttypid "
         "where a.attrelid = pg_catalog.to_regclass($1) and a.attnum > 0 and not a.attisdropped",
-        1, nullptr, values, nullptr, nullptr, 0));
+        1, values));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
       if (PQstatus(conn_) != CONNECTION_OK) Fail(result.get());
       // A name that is no table: the statement itself will say so.
@@ -441,17 +643,26 @@ class PostgresEngine : public Engine {
   }
 
   friend class PgPrepared;
+  friend class PgStream;
 
   PgStatement Translate(const std::string& sql, bool markers) {
     EnsureConnected();
-    return postgres::TranslateOracle(
-        sql, [this](const std::string& table) { return Columns(table); }, markers);
+    const auto lookup = [this](const std::string& table) { return Columns(table); };
+    PgStatement statement = postgres::TranslateOracle(sql, lookup, markers, &names_);
+    if (statement.reads_dictionary || statement.schema_change) {
+      names_stale_ = true;
+    } else if (names_stale_) {
+      LoadNames();
+      statement = postgres::TranslateOracle(sql, lookup, markers, &names_);
+    }
+    return statement;
   }
 
   // Binds and runs one statement (with the values of its markers, if any);
   // returns its result.
   Result Run(const PgStatement& statement, const std::vector<Value>* marked) {
     EnsureConnected();
+    Settle();
     if (statement.schema_change) columns_.clear();
     if (fresh_ && statement.insert_table != fresh_->table && statement.count_table != fresh_->table)
       fresh_.reset();
@@ -476,6 +687,14 @@ class PostgresEngine : public Engine {
         values.push_back(nullptr);
       } else if (v.kind == Value::Kind::Integer) {
         numbers.push_back(std::to_string(v.integer));
+        values.push_back(numbers.back().c_str());
+      } else if (!param.date_mask.empty()) {
+        // Read as strictly as Oracle's to_date reads it, here: PostgreSQL's
+        // to_timestamp takes "2024-2" or "2024-2-29xyz" without a word.
+        numbers.emplace_back();
+        if (!postgres::DateByMask(v.text, param.date_mask, param.keeps_time, numbers.back()))
+          throw DbError("to_date: '" + v.text + "' is not a valid date for the format '" +
+                        param.date_mask + "'");
         values.push_back(numbers.back().c_str());
       } else {
         values.push_back(v.text.c_str());
@@ -504,10 +723,9 @@ class PostgresEngine : public Engine {
     if (!prepare) {
       // One round trip either way: a shape prepared before, or a statement
       // that is not worth keeping (the schema's, say).
-      Result result(
-          name ? PQexecPrepared(conn_, name->c_str(), count, values.data(), nullptr, nullptr, 0)
-               : PQexecParams(conn_, statement.text.c_str(), count, count ? types.data() : nullptr,
-                              values.data(), nullptr, nullptr, 0));
+      Result result(name ? ExecPrepared(name->c_str(), count, values.data())
+                         : ExecParams(statement.text.c_str(), count, values.data(),
+                                      count ? types.data() : nullptr));
       if (!Ok(result.get())) Fail(result.get());
       return result;
     }
@@ -541,7 +759,7 @@ class PostgresEngine : public Engine {
     Result main, failure;
     bool prepared = false;
     for (int c = 0; c < commands && PQstatus(conn_) == CONNECTION_OK; ++c) {
-      while (PGresult* r = PQgetResult(conn_)) {
+      while (PGresult* r = NextResult()) {
         Result held(r);
         const auto status = PQresultStatus(r);
         if (c == prepare_command && status == PGRES_COMMAND_OK) prepared = true;
@@ -552,7 +770,7 @@ class PostgresEngine : public Engine {
       }
     }
     while (PQstatus(conn_) == CONNECTION_OK) {
-      Result r(PQgetResult(conn_));
+      Result r(NextResult());
       if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
     }
     PQexitPipelineMode(conn_);
@@ -653,6 +871,10 @@ class PostgresEngine : public Engine {
   }
 
   static constexpr size_t kMaxPrepared = 64;
+  PgStream* stream_ = nullptr;  // the query whose rows are still arriving
+  postgres::NameRules names_;
+  bool names_stale_ = true;
+  int wait_seconds_ = 0;  // 0: wait forever
   std::optional<FreshTable> fresh_;
   PGconn* conn_ = nullptr;
   PostgresOptions options_;
@@ -662,6 +884,79 @@ class PostgresEngine : public Engine {
   long long statement_number_ = 0;
   std::map<std::string, std::vector<ColumnType>> columns_;
 };
+
+PgStream::PgStream(PostgresEngine& engine, Result first)
+    : engine_(&engine), first_(std::move(first)) {
+  const int columns = PQnfields(first_.get());
+  for (int c = 0; c < columns; ++c) {
+    names_.push_back(postgres::OracleName(PQfname(first_.get(), c)));
+    types_.push_back(PQftype(first_.get(), c));
+  }
+  texts_.resize(names_.size());
+  if (PQresultStatus(first_.get()) != PGRES_SINGLE_TUPLE) {
+    first_.reset();
+    finished_ = true;
+  }
+}
+
+PgStream::~PgStream() {
+  if (engine_ && !finished_) engine_->AbandonStream();
+}
+
+bool PgStream::next() {
+  Result r;
+  bool live = false;  // taken from the connection now
+  if (first_) {
+    r = std::move(first_);
+  } else if (!rest_.empty()) {
+    r = std::move(rest_.front());
+    rest_.pop_front();
+  } else if (error_) {
+    r = std::move(error_);
+  } else if (finished_ || !engine_) {
+    row_.reset();
+    return false;
+  } else {
+    r.reset(engine_->NextResult());
+    live = true;
+  }
+  const auto status = PQresultStatus(r.get());
+  if (status == PGRES_SINGLE_TUPLE) {
+    row_ = std::move(r);
+    for (size_t c = 0; c < names_.size(); ++c) {
+      const int column = static_cast<int>(c);
+      if (PQgetisnull(row_.get(), 0, column))
+        texts_[c].reset();
+      else
+        texts_[c] = ValueText(PQgetvalue(row_.get(), 0, column), PQgetlength(row_.get(), 0, column),
+                              types_[c]);
+    }
+    return true;
+  }
+  row_.reset();
+  if (live) {
+    finished_ = true;
+    engine_->EndStream();
+  }
+  if (status == PGRES_TUPLES_OK) return false;
+  finished_ = true;
+  if (!engine_) throw DbError(ServerMessage(r.get(), nullptr), 0, SqlState(r.get()));
+  engine_->Fail(r.get());
+}
+
+void PgStream::ReadRest() {
+  while (!finished_ && engine_) {
+    Result r(engine_->NextResult());
+    if (!r) break;
+    const auto status = PQresultStatus(r.get());
+    if (status == PGRES_SINGLE_TUPLE)
+      rest_.push_back(std::move(r));
+    else if (status != PGRES_TUPLES_OK && !error_)
+      error_ = std::move(r);
+  }
+  finished_ = true;
+  if (engine_) engine_->stream_ = nullptr;
+}
 
 void PgPrepared::execute(const std::vector<Value>& values) {
   engine_.Run(statement_, &values);

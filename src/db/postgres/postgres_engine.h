@@ -1,7 +1,7 @@
 #pragma once
 // The postgres engine: libpq, with the Oracle dialect mapped onto
-// PostgreSQL (dictionary views and to_date made private to the session on
-// connect, statements translated by translate.h, every value bound).
+// PostgreSQL (statements translated by translate.h, the dictionary read in
+// place, every value bound, query rows streamed).
 
 #include <memory>
 #include <string>
@@ -14,6 +14,9 @@ struct PostgresOptions {
   // How long a statement waits for another session's lock; 0 waits forever.
   int lock_wait_seconds = 30;
   int connect_timeout_seconds = 15;
+  // How long the server may stay silent beyond the lock wait before it is
+  // taken for stopped; 0 waits forever.
+  int response_timeout_seconds = 60;
 };
 
 // target.where: a libpq connection string or postgresql:// URI. The user

@@ -1,9 +1,11 @@
 #include "db/postgres/translate.h"
 
 #include <map>
+#include <set>
 
 #include "db/errors.h"
 #include "db/oracle/dialect.h"
+#include "db/postgres/value_format.h"
 #include "db/sql_text.h"
 #include "text/ascii.h"
 
@@ -162,8 +164,9 @@ std::optional<ValuesShape> FindValuesShape(const std::string& sql, const std::ve
 }
 
 // Where a column written in a statement is stored: unquoted names fold to
-// lower case, as PostgreSQL reads them.
-std::string StoredName(const std::string& written) {
+// lower case, as PostgreSQL reads them, unless only an upper-case one
+// exists (NameRules::upper).
+std::string StoredName(const std::string& written, const NameRules* names) {
   if (written.size() >= 2 && written.front() == '"') {
     std::string name;
     for (size_t k = 1; k + 1 < written.size(); ++k) {
@@ -172,16 +175,97 @@ std::string StoredName(const std::string& written) {
     }
     return name;
   }
+  if (names && names->upper.count(text::UpperCased(written))) return text::UpperCased(written);
   return LowerCased(written);
 }
 
+// An unquoted name as PostgreSQL must read it to find what the dictionary
+// listed; empty when it reads it right as it is. upper: the name upper-cased.
+std::string QuotedIfNeeded(const std::string& upper, const NameRules* names) {
+  if (!names) return {};
+  if (names->upper.count(upper)) return '"' + upper + '"';
+  const std::string lower = LowerCased(upper);
+  if (names->reserved.count(lower)) return '"' + lower + '"';
+  return {};
+}
+
+// Whether the token after a word lets the word stand as a name rather than
+// as the keyword PostgreSQL knows it by ("limit 5", "offset ?").
+bool FollowsName(const std::vector<Token>& t, size_t next) {
+  if (next >= t.size()) return true;
+  const Token& n = t[next];
+  if (n.kind == Token::Literal || n.kind == Token::Number || n.kind == Token::QuotedIdent)
+    return false;
+  if (n.kind == Token::Punct) return n.upper != "(" && n.upper != "?";
+  static const std::set<std::string> kAfterName = {
+      "FROM",  "AND",    "OR",        "IS",    "IN",     "NOT",   "LIKE",   "BETWEEN",
+      "ASC",   "DESC",   "AS",        "WHERE", "ORDER",  "GROUP", "HAVING", "UNION",
+      "MINUS", "EXCEPT", "INTERSECT", "SET",   "VALUES", "NULLS"};
+  return kAfterName.count(n.upper) > 0;
+}
+
+// Words that end a FROM list or, after a table, are no alias of it.
+bool EndsFromList(const std::string& upper) {
+  static const std::set<std::string> kWords = {
+      "WHERE",   "GROUP", "ORDER", "HAVING", "UNION", "INTERSECT", "MINUS",  "EXCEPT",
+      "CONNECT", "START", "FETCH", "OFFSET", "LIMIT", "FOR",       "WINDOW", "JOIN",
+      "INNER",   "LEFT",  "RIGHT", "FULL",   "CROSS", "NATURAL",   "ON",     "USING"};
+  return kWords.count(upper) > 0;
+}
+
+// The one table of "select ... from T [where ...]" or "delete from T ...";
+// empty for any other shape.
+std::string SingleTable(const std::string& sql, const std::vector<Token>& t) {
+  int depth = 0;
+  for (size_t k = 0; k < t.size(); ++k) {
+    if (t[k].upper == "(") ++depth;
+    if (t[k].upper == ")") --depth;
+    if (depth != 0 || t[k].upper != "FROM") continue;
+    std::string table;
+    const size_t end = TableName(sql, t, k + 1, table);
+    if (!end) return {};
+    if (end == t.size() || t[end].upper == "WHERE" || t[end].upper == "ORDER" ||
+        t[end].upper == "GROUP")
+      return table;
+    return {};
+  }
+  return {};
+}
+
+bool IsDictionaryView(const std::string& upper) {
+  return upper == "USER_TABLES" || upper == "USER_TAB_COLUMNS" || upper == "USER_SEQUENCES";
+}
+
+// A sequence bound beyond bigint's range (Oracle's default maximum has 28
+// nines): PostgreSQL's limit, which no import reaches either.
+std::string SequenceBound(const std::string& digits, bool negative) {
+  std::string limit = negative ? "9223372036854775808" : "9223372036854775807";
+  size_t first = digits.find_first_not_of('0');
+  if (digits.find('.') != std::string::npos) return digits;
+  const std::string value = first == std::string::npos ? "0" : digits.substr(first);
+  if (value.size() > limit.size() || (value.size() == limit.size() && value > limit)) return limit;
+  return digits;
+}
+
 }  // namespace
+
+std::string PgTableName(const std::string& written, const NameRules* names) {
+  std::string out;
+  for (const Token& token : Tokenize(written)) {
+    const std::string part = written.substr(token.begin, token.end - token.begin);
+    const std::string quoted =
+        token.kind == Token::Ident ? QuotedIfNeeded(token.upper, names) : std::string();
+    out += quoted.empty() ? part : quoted;
+  }
+  return out;
+}
 
 std::string OracleName(const std::string& stored) {
   return stored == LowerCased(stored) ? text::UpperCased(stored) : stored;
 }
 
-PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns, bool markers) {
+PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns, bool markers,
+                            const NameRules* names) {
   CheckSingleStatement(sql, false);
   const std::vector<Token> t = Tokenize(sql);
   PgStatement out;
@@ -217,16 +301,16 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       Is(t, 4, ")") && Is(t, 5, "FROM")) {
     std::string table;
     size_t k = TableName(sql, t, 6, table);
-    std::vector<std::string> names;
+    std::vector<std::string> keys;
     bool ok = k && Is(t, k, "WHERE");
     for (k = k + 1; ok && k < t.size(); k += 4) {
       ok = (t[k].kind == Token::Ident || t[k].kind == Token::QuotedIdent) && Is(t, k + 1, "=") &&
            Is(t, k + 2, "?") && (k + 3 == t.size() || Is(t, k + 3, "AND"));
-      if (ok) names.push_back(StoredName(sql.substr(t[k].begin, t[k].end - t[k].begin)));
+      if (ok) keys.push_back(StoredName(sql.substr(t[k].begin, t[k].end - t[k].begin), names));
     }
-    if (ok && !names.empty()) {
+    if (ok && !keys.empty()) {
       out.count_table = table;
-      out.count_columns = names;
+      out.count_columns = keys;
     }
   }
   if (markers && verb == "INSERT") {
@@ -239,24 +323,51 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
         for (; k < b; ++k)
           if (t[k].upper == "?") ++marker;
         const bool lone = e == b + 1 && t[b].upper == "?";
-        out.insert_columns.emplace_back(StoredName(shape->columns[v]), lone ? marker : -1);
+        out.insert_columns.emplace_back(StoredName(shape->columns[v], names), lone ? marker : -1);
       }
     }
+  }
+
+  // The names of the statement's own table, when it has one, decide for
+  // its columns: "NOTE" of one table is quoted though another table has a
+  // note of its own.
+  const std::optional<ValuesShape> values_shape =
+      out.data && !query ? FindValuesShape(sql, t) : std::nullopt;
+  std::string own_table = values_shape ? values_shape->table : std::string();
+  if (names && own_table.empty() && (verb == "SELECT" || verb == "DELETE"))
+    own_table = SingleTable(sql, t);
+  const std::string own_upper = text::UpperCased(own_table);
+  if (own_upper == "DUAL" || IsDictionaryView(own_upper)) own_table.clear();
+  std::optional<std::vector<ColumnType>> table_columns;
+  if (!own_table.empty() && columns) table_columns = columns(PgTableName(own_table, names));
+  NameRules local;
+  if (names && table_columns) {
+    local = *names;
+    for (const auto& column : *table_columns) {
+      const std::string upper = text::UpperCased(column.name), lower = LowerCased(column.name);
+      bool twin = false;
+      for (const auto& other : *table_columns) twin = twin || other.name == lower;
+      if (column.name == upper && upper != lower && !twin)
+        local.upper.insert(upper);
+      else if (column.name == lower)
+        local.upper.erase(upper);
+    }
+    names = &local;
   }
 
   // Literals that stand alone as a value of an insert or of the row-valued
   // update take the column's type; '' in a column that is not text is NULL.
   std::map<size_t, const ColumnType*> typed;  // token index -> column
-  std::optional<std::vector<ColumnType>> table_columns;
-  if (out.data && !query) {
-    if (const auto shape = FindValuesShape(sql, t)) {
-      table_columns = columns ? columns(shape->table) : std::nullopt;
+  if (values_shape) {
+    if (const auto& shape = values_shape) {
       if (table_columns) {
         for (size_t v = 0; v < shape->values.size(); ++v) {
           const auto [b, e] = shape->values[v];
           const bool marker = markers && t[b].kind == Token::Punct && t[b].upper == "?";
-          if (e != b + 1 || (t[b].kind != Token::Literal && !marker)) continue;
-          const std::string stored = StoredName(shape->columns[v]);
+          // to_date(X, 'mask'): whether the column keeps a time of day.
+          const bool date = e == b + 6 && t[b].upper == "TO_DATE";
+          if (!date && (e != b + 1 || (t[b].kind != Token::Literal && !marker))) continue;
+          const std::string stored = StoredName(shape->columns[v], names);
           for (const auto& column : *table_columns)
             if (column.name == stored) typed[b] = &column;
         }
@@ -268,16 +379,31 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
   // are values: those before it name the result's columns.
   bool values_open = out.data && !query;
   int depth = 0;
+  std::vector<bool> in_from(1, false);     // per parenthesis level: inside a FROM list
+  std::map<size_t, std::string> replaced;  // token index -> text sent instead
   std::map<std::string, bool> sequence_used;
   int marker_count = 0;
   std::string& text = out.text;
   text.reserve(sql.size() + 16);
   size_t at = 0;
+  auto open = [&] {
+    ++depth;
+    in_from.push_back(false);
+  };
+  auto close = [&] {
+    --depth;
+    if (in_from.size() > 1) in_from.pop_back();
+  };
   for (size_t i = 0; i < t.size(); ++i) {
     const Token& token = t[i];
     text.append(sql, at, token.begin - at);
     at = token.end;
     const std::string& u = token.upper;
+    if (const auto it = replaced.find(i); it != replaced.end()) {
+      if (u == ")") close();
+      text += it->second;
+      continue;
+    }
     if (token.kind == Token::Punct && markers && u == "?") {
       PgParam param;
       param.marker = marker_count++;
@@ -293,9 +419,9 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
     }
     if (token.kind == Token::Punct) {
       if (u == "(")
-        ++depth;
+        open();
       else if (u == ")")
-        --depth;
+        close();
       text.append(sql, token.begin, token.end - token.begin);
       continue;
     }
@@ -320,13 +446,39 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       text += std::to_string(out.params.size());
       continue;
     }
+    if (sequence_ddl && token.kind == Token::Number) {
+      const bool negative = i > 0 && t[i - 1].upper == "-";
+      const size_t word = negative ? i - 2 : i - 1;
+      if (i >= (negative ? 2u : 1u) &&
+          (t[word].upper == "MAXVALUE" || t[word].upper == "MINVALUE")) {
+        text += SequenceBound(sql.substr(token.begin, token.end - token.begin), negative);
+        continue;
+      }
+    }
     if (token.kind != Token::Ident) {
       text.append(sql, token.begin, token.end - token.begin);
       continue;
     }
     const bool after_dot = i > 0 && t[i - 1].upper == "." && t[i - 1].end == token.begin;
     const bool before_paren = Is(t, i + 1, "(");
+    const std::string previous = i > 0 ? t[i - 1].upper : std::string();
     if (query && depth == 0 && u == "WHERE") values_open = true;
+    if (u == "FROM")
+      in_from.back() = true;
+    else if (EndsFromList(u) && u != "JOIN" && u != "ON" && u != "USING")
+      in_from.back() = false;
+    // The dictionary views and dual, read in place under their own name
+    // unless the statement gives them an alias.
+    if (!after_dot && !Is(t, i + 1, ".") && (IsDictionaryView(u) || u == "DUAL") &&
+        (previous == "FROM" || previous == "JOIN" || (previous == "," && in_from.back()))) {
+      out.reads_dictionary = out.reads_dictionary || u != "DUAL";
+      text += DictionarySubquery(u);
+      const bool aliased =
+          i + 1 < t.size() && (t[i + 1].kind == Token::QuotedIdent ||
+                               (t[i + 1].kind == Token::Ident && !EndsFromList(t[i + 1].upper)));
+      if (!aliased) text += " " + LowerCased(u);
+      continue;
+    }
     // NAME.nextval / NAME.currval: the first use of a name takes the next
     // value, every later use of the same statement the same value.
     if (!after_dot && Is(t, i + 1, ".") && (Is(t, i + 2, "NEXTVAL") || Is(t, i + 2, "CURRVAL")) &&
@@ -334,19 +486,69 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       const bool first = !sequence_used[u];
       sequence_used[u] = true;
       text += first && t[i + 2].upper == "NEXTVAL" ? "nextval('" : "currval('";
-      text.append(sql, token.begin, token.end - token.begin);
+      const std::string quoted = QuotedIfNeeded(u, names);
+      if (quoted.empty())
+        text.append(sql, token.begin, token.end - token.begin);
+      else
+        text += quoted;
       text += "')";
       at = t[i + 2].end;
       i += 2;
       continue;
     }
-    if (!after_dot && before_paren && u == "TO_DATE") {
-      text += "pg_temp.xb_to_date";
-      continue;
-    }
-    if (!after_dot && before_paren && u == "TO_NUMBER") {
-      text += "pg_temp.xb_to_number";
-      continue;
+    if (!after_dot && before_paren && (u == "TO_DATE" || u == "TO_NUMBER")) {
+      std::vector<std::pair<size_t, size_t>> args;
+      const size_t end = SplitList(t, i + 1, args);
+      if (end && (args.size() == 1 || args.size() == 2)) {
+        // to_date(? or 'text', 'mask'): the date is read here, as Oracle
+        // reads it, and sent as a timestamp.
+        const bool lone_value = args[0].second == args[0].first + 1;
+        const Token& value = t[args[0].first];
+        const bool marker = markers && lone_value && value.upper == "?";
+        if (u == "TO_DATE" && args.size() == 2 && lone_value &&
+            args[1].second == args[1].first + 1 && t[args[1].first].kind == Token::Literal &&
+            (marker || value.kind == Token::Literal)) {
+          const std::string mask = LiteralValue(sql, t[args[1].first]);
+          bool keeps_time = false;
+          if (const auto it = typed.find(i); it != typed.end())
+            keeps_time = it->second->oid == kTimestampOid || it->second->oid == kTimestampTzOid;
+          if (marker) {
+            PgParam param;
+            param.marker = marker_count++;
+            param.character = false;
+            param.oid = kTimestampOid;
+            param.date_mask = mask;
+            param.keeps_time = keeps_time;
+            out.params.push_back(std::move(param));
+            text += "$" + std::to_string(out.params.size()) + "::timestamp(0)";
+          } else {
+            const std::string date = LiteralValue(sql, value);
+            std::string stored;
+            if (date.empty())
+              text += "null::timestamp(0)";
+            else if (DateByMask(date, mask, keeps_time, stored))
+              text += "'" + stored + "'::timestamp(0)";
+            else
+              throw DbError("to_date: '" + date + "' is not a valid date for the format '" + mask +
+                            "'");
+          }
+          at = t[end].end;
+          i = end;
+          continue;
+        }
+        // Any other argument: the server reads it, '' as NULL.
+        const bool date = u == "TO_DATE";
+        const bool masked = args.size() == 2;
+        text += date ? (masked ? "pg_catalog.to_timestamp(nullif((" : "(nullif((")
+                     : (masked ? "pg_catalog.to_number(nullif((" : "(nullif((");
+        if (masked) replaced[args[1].first - 1] = ")::text, ''),";
+        replaced[end] = masked ? (date ? ")::timestamp(0)" : ")")
+                               : (date ? ")::text, '')::timestamp(0))" : ")::text, '')::numeric)");
+        at = t[i + 1].end;
+        ++i;
+        open();
+        continue;
+      }
     }
     if (!after_dot && before_paren && u == "NVL") {
       text += "coalesce";
@@ -376,8 +578,26 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
     }
     if (sequence_ddl) {
       if (u == "NOCACHE" || u == "NOORDER" || u == "ORDER") continue;
+      // Oracle's cache keeps the order of values across sessions;
+      // PostgreSQL's hands each session a block of its own, so three runs
+      // would draw 1, 2, 21, ...: no cache gives Oracle's order.
+      if (u == "CACHE" && i + 1 < t.size() && t[i + 1].kind == Token::Number) {
+        at = t[i + 1].end;
+        ++i;
+        continue;
+      }
       if (u == "NOCYCLE" || u == "NOMAXVALUE" || u == "NOMINVALUE") {
         text += "no " + LowerCased(u.substr(2));
+        continue;
+      }
+    }
+    // A name PostgreSQL would not find as written. Before "(" a word is a
+    // function unless it names the table of an insert or a create.
+    if (!before_paren || previous == "INTO" || previous == "TABLE") {
+      std::string quoted = QuotedIfNeeded(u, names);
+      if (!quoted.empty() && names->upper.count(u) == 0 && !FollowsName(t, i + 1)) quoted.clear();
+      if (!quoted.empty()) {
+        text += quoted;
         continue;
       }
     }

@@ -2,15 +2,20 @@
 // The Oracle dialect the program speaks, put into PostgreSQL's words: every
 // quoted value of a data statement becomes a bound parameter, NAME.nextval /
 // NAME.currval become nextval('NAME') / currval('NAME') (one value per
-// statement for every use, as in Oracle), to_date reads '' as NULL, the
-// values of an insert or of the row-valued update from dual take their
-// column's type, and Oracle's DDL type names become PostgreSQL's. Pure text
-// work: the column types come from the caller.
+// statement for every use, as in Oracle), to_date reads '' as NULL and a
+// marker's or literal's date is read here as strictly as Oracle reads it,
+// the dictionary views and dual are read in place (catalog.h), names are
+// quoted where PostgreSQL would not find them unquoted, the values of an
+// insert or of the row-valued update from dual take their column's type,
+// and Oracle's DDL type names and sequence options become PostgreSQL's.
+// Pure text work: the column types and names come from the caller.
 
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "db/postgres/catalog.h"
 
 namespace xb::db::postgres {
 
@@ -30,6 +35,10 @@ struct PgParam {
   unsigned oid = 0;       // 0: the server infers the type
   int marker = -1;        // the '?' it stands for (its value comes with each run); -1: a literal
   bool character = true;  // for a marker: '' stays '' (else it is NULL)
+  // For a marker inside to_date(?, 'mask'): the mask its text is read by
+  // before it is sent (as a timestamp), and whether its column keeps a time.
+  std::string date_mask;
+  bool keeps_time = false;
 };
 
 struct PgStatement {
@@ -40,6 +49,8 @@ struct PgStatement {
   // A select that reads user_tab_columns alone (the loader's per-cell
   // lookups): its answer may be reused until any other statement runs.
   bool column_dictionary = false;
+  // Reads user_tables, user_tab_columns or user_sequences.
+  bool reads_dictionary = false;
   // The import's existence check "select count(*) from T where A=? and B=? ":
   // the table as written and the stored names of A, B in marker order.
   std::string count_table;
@@ -52,8 +63,14 @@ struct PgStatement {
 
 // Raises DbError for a second statement in the text. With markers, each '?'
 // in code is a value given at every run (a prepared statement's text).
+// Names: what to quote (none when null). A to_date of a literal that is no
+// date by its mask raises DbError, as Oracle refuses it.
 PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
-                            bool markers = false);
+                            bool markers = false, const NameRules* names = nullptr);
+
+// A table name as written (name or schema.name, unquoted or quoted) as
+// PostgreSQL must read it: quoted where the rules say so.
+std::string PgTableName(const std::string& written, const NameRules* names);
 
 // Oracle's spelling of an unquoted name stored lower-case: upper-cased;
 // any other name stays as stored.
