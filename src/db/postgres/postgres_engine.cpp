@@ -61,7 +61,17 @@ create temp view user_tab_columns as
           when t.typname in ('date', 'timestamp', 'timestamptz') then 'DATE'
           else upper(pg_catalog.format_type(t.oid, null)) end)::varchar(128) as data_type,
     a.attnum::numeric as column_id,
-    (case when a.attnotnull then 'N' else 'Y' end)::varchar(1) as nullable
+    (case when a.attnotnull then 'N' else 'Y' end)::varchar(1) as nullable,
+    (case when t.typname in ('varchar', 'bpchar') and a.atttypmod > 4 then 4 * (a.atttypmod - 4)
+          when t.typcategory = 'N' then 22 when t.typname in ('date', 'timestamp', 'timestamptz') then 7
+     end)::numeric as data_length,
+    (case when t.typname = 'numeric' and a.atttypmod > 4 then ((a.atttypmod - 4) >> 16) & 65535
+     end)::numeric as data_precision,
+    (case when t.typname = 'numeric' and a.atttypmod > 4 then (a.atttypmod - 4) & 65535
+          when t.typname in ('int2', 'int4', 'int8') then 0 end)::numeric as data_scale,
+    (case when t.typname in ('varchar', 'bpchar') and a.atttypmod > 4 then a.atttypmod - 4
+     end)::numeric as char_length,
+    (case when t.typname in ('varchar', 'bpchar') and a.atttypmod > 4 then 'C' end)::varchar(1) as char_used
   from pg_catalog.pg_class c
   join pg_catalog.pg_namespace n on n.oid = c.relnamespace
   join pg_catalog.pg_attribute a on a.attrelid = c.oid and a.attnum > 0 and not a.attisdropped
