@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "db/dictionary.h"
 #include "db/errors.h"
 #include "import/importer.h"
 #include "recording_operator.h"
@@ -131,6 +132,27 @@ TEST_P(ServerPath, CellValuesAreBoundNeverSpliced) {
   for (const auto& sql : log.texts)
     shown = shown || sql.find("values('k4','x''); drop table ZORVAT; --')") != std::string::npos;
   EXPECT_TRUE(shown);
+}
+
+// The SQLite dictionary script gives an ODBC source the facts the embedded
+// engine gives: lengths in bytes, precision and scale, nullability.
+TEST_P(ServerPath, TheDictionaryGivesEachColumnsDeclaredFacts) {
+  SqliteScript(database_.path(),
+               "create table FACTS (A varchar2(10) not null, B number(5,2), C number(7), "
+               "D number, E date, F char(3))");
+  db::DbSession session;
+  session.myconnection.setConnectionString(db::BuildConnectionString({data_source_, "", ""}));
+  db::Dictionary dictionary(session.init);
+  const db::Dictionary::Read read(dictionary);
+  std::vector<std::string> facts;
+  for (const auto& c : dictionary.columns("FACTS"))
+    facts.push_back(c.name + " " + c.data_type + " " + std::to_string(c.length) +
+                    (c.length_in_chars ? "c" : "") + " " +
+                    (c.precision ? std::to_string(*c.precision) : "-") + "," +
+                    (c.scale ? std::to_string(*c.scale) : "-") + (c.nullable ? "" : " not null"));
+  EXPECT_EQ(facts, (std::vector<std::string>{"A VARCHAR2 10 -,- not null", "B NUMBER 22 5,2",
+                                             "C NUMBER 22 7,0", "D NUMBER 22 -,-", "E DATE 7 -,-",
+                                             "F CHAR 3 -,-"}));
 }
 
 // Two imports at once into a table without a key constraint, overlapping
