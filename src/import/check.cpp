@@ -20,9 +20,32 @@ namespace xb::import {
 
 namespace {
 
-// Rows per existence query: a compound select of more parts than this is
-// refused by SQLite (its limit is 500), and the servers take it in one trip.
-constexpr size_t kKeysPerQuery = 250;
+// Rows per existence query, and per compound select inside it: SQLite
+// refuses a compound of more than 500 parts, and a statement of more than
+// 32766 values (2000 rows of at most 15 key terms stay below).
+constexpr size_t kKeysPerQuery = 2000;
+constexpr size_t kKeysPerPart = 250;
+static_assert(kKeysPerQuery * kMaxKeys <= 32766);
+
+// The existence checks of rows [begin, end) as one statement: each row's
+// condition (the text after the import's "select count(*) from T where ")
+// becomes a part of a compound select that names the row, the parts
+// grouped into compounds of kKeysPerPart.
+template <typename Condition>
+std::string ExistsOfRows(const std::string& table, size_t begin, size_t end, Condition condition) {
+  std::string out;
+  for (size_t group = begin; group < end; group += kKeysPerPart) {
+    out += group == begin ? "select R, N from (" : " union all select R, N from (";
+    for (size_t r = group; r < std::min(end, group + kKeysPerPart); ++r) {
+      if (r != group) out += " union all ";
+      // Numbered within the statement: every full batch is one text, prepared once.
+      out += "select " + std::to_string(r - begin) + " as R, count(*) as N from " + table + " where " +
+             condition(r);
+    }
+    out += ") G" + std::to_string(group / kKeysPerPart);
+  }
+  return out;
+}
 
 // The declared type as the operator knows it from the table's definition.
 std::string Declared(const db::Dictionary::ColumnFacts& c) {
@@ -123,37 +146,26 @@ std::optional<ValueFault> CheckCellValue(std::string_view trimmed,
 std::vector<bool> KeysInTable(db::Query& init, const std::string& table,
                               const std::vector<TypedRow>& rows) {
   std::vector<bool> found(rows.size(), false);
-  // The existence check of one row, as the import sends it, without its
-  // "select count(*) from T where ": each row's condition becomes one part
-  // of a compound select that names the row.
   const size_t head = ExistsQuery(table, "").size();
   for (size_t begin = 0; begin < rows.size(); begin += kKeysPerQuery) {
     const size_t end = std::min(rows.size(), begin + kKeysPerQuery);
-    std::string marked;
     std::vector<db::Value> values;
-    for (size_t r = begin; r < end; ++r) {
+    const std::string marked = ExistsOfRows(table, begin, end, [&](size_t r) {
       Rendered exists = MarkExists(table, rows[r]);
-      if (!marked.empty()) marked += " union all ";
-      marked += "select " + std::to_string(r) + " as R, count(*) as N from " + table + " where " +
-                exists.marked.substr(head);
       for (auto& v : exists.values) values.push_back(std::move(v));
-    }
-    // What a statement log or a box shows: the Oracle text of every part.
+      return exists.marked.substr(head);
+    });
+    // What a statement log or a box shows: the Oracle text, values written in.
     auto text = [&table, &rows, begin, end, head] {
-      std::string out;
-      for (size_t r = begin; r < end; ++r) {
-        if (!out.empty()) out += " union all ";
-        out += "select " + std::to_string(r) + " as R, count(*) as N from " + table + " where " +
-               ExistsText(table, rows[r]).substr(head);
-      }
-      return out;
+      return ExistsOfRows(table, begin, end,
+                          [&](size_t r) { return ExistsText(table, rows[r]).substr(head); });
     };
     init.close();
     init.setStatement(text, marked, std::move(values));
     init.open(db::Scroll::Forward);
     for (; !init.eof(); init.next()) {
-      const long long r = init.fieldInt(0);
-      if (r >= 0 && static_cast<size_t>(r) < rows.size())
+      const long long r = static_cast<long long>(begin) + init.fieldInt(0);
+      if (r >= 0 && static_cast<size_t>(r) < end)
         found[static_cast<size_t>(r)] = init.fieldInt(1) > 0;
     }
     init.close();
