@@ -545,6 +545,8 @@ RunOutcome Importer::WriteRows() {
       session_.myconnection.runBatch(batch);
     } catch (const db::BatchError& e) {
       hold_in_exe(pending[e.index()], batch[e.index()]);
+      // The bar shows the failing row, as it would row by row.
+      op_.progress().advance(static_cast<int>(4 + 2 * pending[e.index()].row));
       pending.clear();
       throw;
     }
