@@ -100,6 +100,12 @@ std::string KeyConditionText(const TypedRow& row) {
   return text;
 }
 
+std::string MarkedKeyCondition(const TypedRow& row) {
+  std::string marked;
+  Keys(row, nullptr, &marked, nullptr);
+  return marked;
+}
+
 std::string ExistsText(const std::string& table, const TypedRow& row) {
   return ExistsQuery(table, KeyConditionText(row));
 }

@@ -51,6 +51,8 @@ struct Rendered {
 // (empty without keys), exactly as the Oracle text holds them.
 std::string ValuesText(const TypedRow& row);
 std::string KeyConditionText(const TypedRow& row);
+// The key condition with '?' for each key value (KeyValues order).
+std::string MarkedKeyCondition(const TypedRow& row);
 
 // The Oracle text of the existence check and of the insert alone, as
 // RenderExists and RenderInsert make it.

@@ -122,12 +122,15 @@ TEST_P(ServerPath, CellValuesAreBoundNeverSpliced) {
   for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], HostileValues()[i]) << "row " << i;
   // What was prepared holds no value; what the log shows as sent is the
   // Oracle text, values written in.
-  ASSERT_EQ(log.marked.size(), 2 * HostileValues().size());
-  for (const auto& sql : log.marked) {
-    EXPECT_TRUE(sql == "select count(*) from ZORVAT where AA=? " ||
-                sql == "insert into ZORVAT(AA,BB) values(?,?)")
-        << sql.substr(0, 200);
-  }
+  // One existence check for the batch, then an insert per row.
+  ASSERT_EQ(log.marked.size(), 1 + HostileValues().size());
+  std::string check;
+  for (size_t i = 0; i < HostileValues().size(); ++i)
+    check += (i ? " union all " : "") + ("select " + std::to_string(i)) +
+             ",count(*) from ZORVAT where AA=? ";
+  EXPECT_EQ(log.marked[0], check);
+  for (size_t i = 1; i < log.marked.size(); ++i)
+    EXPECT_EQ(log.marked[i], "insert into ZORVAT(AA,BB) values(?,?)");
   bool shown = false;
   for (const auto& sql : log.texts)
     shown = shown || sql.find("values('k4','x''); drop table ZORVAT; --')") != std::string::npos;
