@@ -10,6 +10,7 @@
 #include "db/errors.h"
 #include "db/oracle/column_types.h"
 #include "db/oracle/dialect.h"
+#include "import/existence.h"
 #include "import/header.h"
 #include "import/statements.h"
 #include "operator/texts.h"
@@ -19,33 +20,6 @@
 namespace xb::import {
 
 namespace {
-
-// Rows per existence query, and per compound select inside it: SQLite
-// refuses a compound of more than 500 parts, and a statement of more than
-// 32766 values (2000 rows of at most 15 key terms stay below).
-constexpr size_t kKeysPerQuery = 2000;
-constexpr size_t kKeysPerPart = 250;
-static_assert(kKeysPerQuery * kMaxKeys <= 32766);
-
-// The existence checks of rows [begin, end) as one statement: each row's
-// condition (the text after the import's "select count(*) from T where ")
-// becomes a part of a compound select that names the row, the parts
-// grouped into compounds of kKeysPerPart.
-template <typename Condition>
-std::string ExistsOfRows(const std::string& table, size_t begin, size_t end, Condition condition) {
-  std::string out;
-  for (size_t group = begin; group < end; group += kKeysPerPart) {
-    out += group == begin ? "select R, N from (" : " union all select R, N from (";
-    for (size_t r = group; r < std::min(end, group + kKeysPerPart); ++r) {
-      if (r != group) out += " union all ";
-      // Numbered within the statement: every full batch is one text, prepared once.
-      out += "select " + std::to_string(r - begin) + " as R, count(*) as N from " + table + " where " +
-             condition(r);
-    }
-    out += ") G" + std::to_string(group / kKeysPerPart);
-  }
-  return out;
-}
 
 // The declared type as the operator knows it from the table's definition.
 std::string Declared(const db::Dictionary::ColumnFacts& c) {
@@ -143,36 +117,6 @@ std::optional<ValueFault> CheckCellValue(std::string_view trimmed,
   return std::nullopt;
 }
 
-std::vector<bool> KeysInTable(db::Query& init, const std::string& table,
-                              const std::vector<TypedRow>& rows) {
-  std::vector<bool> found(rows.size(), false);
-  const size_t head = ExistsQuery(table, "").size();
-  for (size_t begin = 0; begin < rows.size(); begin += kKeysPerQuery) {
-    const size_t end = std::min(rows.size(), begin + kKeysPerQuery);
-    std::vector<db::Value> values;
-    const std::string marked = ExistsOfRows(table, begin, end, [&](size_t r) {
-      Rendered exists = MarkExists(table, rows[r]);
-      for (auto& v : exists.values) values.push_back(std::move(v));
-      return exists.marked.substr(head);
-    });
-    // What a statement log or a box shows: the Oracle text, values written in.
-    auto text = [&table, &rows, begin, end, head] {
-      return ExistsOfRows(table, begin, end,
-                          [&](size_t r) { return ExistsText(table, rows[r]).substr(head); });
-    };
-    init.close();
-    init.setStatement(text, marked, std::move(values));
-    init.open(db::Scroll::Forward);
-    for (; !init.eof(); init.next()) {
-      const long long r = static_cast<long long>(begin) + init.fieldInt(0);
-      if (r >= 0 && static_cast<size_t>(r) < end)
-        found[static_cast<size_t>(r)] = init.fieldInt(1) > 0;
-    }
-    init.close();
-  }
-  return found;
-}
-
 CheckReport CheckWorkbook(db::DbSession& session, sheet::Instance& sheet) {
   CheckReport report;
   auto& init = session.init;
@@ -233,7 +177,7 @@ CheckReport CheckWorkbook(db::DbSession& session, sheet::Instance& sheet) {
   const int row_bound = FindRowBound([&](int row) { return sheet.cellText(row, 1); });
   // Rows whose keys go to the existence query (their key terms only), and
   // the sheet row of each.
-  std::vector<TypedRow> keyed_rows;
+  RowStore keyed_rows;
   std::vector<int> keyed_sheet_rows;
   // The first row of each key as the table would store it.
   std::unordered_map<std::string, std::pair<int, std::string>> first_of_key;
@@ -309,13 +253,14 @@ CheckReport CheckWorkbook(db::DbSession& session, sheet::Instance& sheet) {
       repeated_rows.push_back(row);
       continue;
     }
-    keyed_rows.push_back(std::move(keys));
+    keyed_rows.add(keys);
     keyed_sheet_rows.push_back(row);
   }
 
-  const std::vector<bool> found = KeysInTable(init, table, keyed_rows);
+  // The import's own existence query, a few hundred rows a statement.
+  const std::vector<long long> found = CountExisting(init, table, keyed_rows, 0, keyed_rows.size());
   for (size_t i = 0; i < found.size(); ++i)
-    if (found[i]) report.existing_rows.push_back(keyed_sheet_rows[i]);
+    if (found[i] > 0) report.existing_rows.push_back(keyed_sheet_rows[i]);
   report.would_ask = report.existing_rows.size() + repeated_rows.size();
   report.would_insert = report.rows_read - report.would_ask;
   // Faults in sheet order: a repeated key was found after its row's cells.

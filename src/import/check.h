@@ -50,12 +50,6 @@ std::optional<ValueFault> CheckCellValue(std::string_view trimmed,
                                          const db::Dictionary::ColumnFacts& column,
                                          const std::string& table);
 
-// Which rows' keys (their key terms, as the import's existence check binds
-// them) the table holds: a few queries for all of them, not one per row.
-// The rows hold key terms only.
-std::vector<bool> KeysInTable(db::Query& init, const std::string& table,
-                              const std::vector<TypedRow>& rows);
-
 // Checks the open workbook's active sheet. DbError or SheetError escape
 // when the database or the file fails on the way (nothing is written).
 CheckReport CheckWorkbook(db::DbSession& session, sheet::Instance& sheet);
