@@ -1,6 +1,5 @@
 #include "import/check.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <map>
@@ -263,9 +262,6 @@ CheckReport CheckWorkbook(db::DbSession& session, sheet::Instance& sheet) {
     if (found[i] > 0) report.existing_rows.push_back(keyed_sheet_rows[i]);
   report.would_ask = report.existing_rows.size() + repeated_rows.size();
   report.would_insert = report.rows_read - report.would_ask;
-  // Faults in sheet order: a repeated key was found after its row's cells.
-  std::stable_sort(report.faults.begin(), report.faults.end(),
-                   [](const CellFault& a, const CellFault& b) { return a.row < b.row; });
   return report;
 }
 
