@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -19,6 +20,7 @@
 #include "db/connection_test.h"
 #include "db/errors.h"
 #include "export/exporter.h"
+#include "import/existence.h"
 #include "import/importer.h"
 #include "sheet/file_engine.h"
 
@@ -157,19 +159,15 @@ int RunImport(const Args& args, const std::string& title) {
   try {
     if (args.check) {
       if (importer.LoadWorkbook() != xb::import::ReadOutcome::Succeeded) return 1;
-      const auto& list = importer.import_list();
-      const size_t rows = list.size() < 3 ? 0 : (list.size() - 3) / 2;
-      std::cout << rows << " data rows\n";
-      for (size_t i = 0; i < rows; ++i) {
-        const std::string& key_condition = list[3 + 2 * i];
-        long long existing = 0;
-        if (!key_condition.empty()) {
-          session.init.close();
-          session.init.setSql("select count(*) from " + list[0] + " where " + key_condition);
-          session.init.open();
-          existing = session.init.fieldInt(0);
-        }
-        std::cout << "row " << (4 + i) << ": " << existing << " existing\n";
+      // The same bound existence query as a run, a batch at a time.
+      const auto rows = importer.rows();
+      std::cout << rows->size() << " data rows\n";
+      const auto& table = importer.header().table;
+      for (size_t first = 0; first < rows->size(); first += xb::import::kBatchRows) {
+        const size_t count = std::min(rows->size() - first, xb::import::kBatchRows);
+        const auto existing = xb::import::CountExisting(session.init, table, *rows, first, count);
+        for (size_t i = 0; i < count; ++i)
+          std::cout << "row " << (4 + first + i) << ": " << existing[i] << " existing\n";
       }
       return 0;
     }
