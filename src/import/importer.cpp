@@ -617,12 +617,12 @@ RunOutcome Importer::WriteRows() {
           if (!counts) flush();
           continue;
         }
-        // The rows before an overwrite are written first: a failing one
-        // ends the run before the prompt, and an Abort keeps them.
-        flush();
         const TypedRow row = rows.at(r);
         const std::string values = ValuesText(row);
         if (!overwrite_all) {
+          // The rows before a prompt are written first: a failing one ends
+          // the run before it, and an Abort keeps them.
+          flush();
           OpenQuery(init, RenderExistingValues(table, columns, row));
           std::string existing;
           for (int k = 0; k < init.fieldCount(); ++k) existing += "'" + init.fieldText(k) + "',";
@@ -637,6 +637,7 @@ RunOutcome Importer::WriteRows() {
         }
         // An update cannot draw new sequence numbers for a row that has them.
         if (text::UpperCased(values).find("NEXTVAL") != std::string::npos) {
+          flush();
           op_.showMessage(
               Box(texts::kSequenceRowExists, texts::kErrorHint, Icon::Error, Modality::Owned));
           return RunOutcome::Stopped;
