@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "db/dictionary.h"
+#include "db/oracle/column_types.h"
 #include "import/existence.h"
 #include "import/header.h"
 #include "import/render.h"
@@ -277,9 +278,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
         type.answer.assign(answer_text);
         const std::string data_type = text::UpperCased(type.answer);
         type.is_date = data_type == "DATE";
-        type.number = data_type == "NUMBER" || data_type == "FLOAT" || data_type == "INTEGER" ||
-                      data_type == "BINARY_DOUBLE" || data_type == "BINARY_FLOAT" ||
-                      data_type == "NUMERIC" || data_type == "DECIMAL";
+        type.number = db::oracle::IsNumberType(data_type);
       }
       const bool is_date = type.is_date;
       const std::vector<size_t>& keys = keys_at[p];
