@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "db/dictionary.h"
+#include "db/oracle/column_types.h"
 #include "import/existence.h"
 #include "import/header.h"
 #include "import/render.h"
@@ -277,9 +278,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
         type.answer.assign(answer_text);
         const std::string data_type = text::UpperCased(type.answer);
         type.is_date = data_type == "DATE";
-        type.number = data_type == "NUMBER" || data_type == "FLOAT" || data_type == "INTEGER" ||
-                      data_type == "BINARY_DOUBLE" || data_type == "BINARY_FLOAT" ||
-                      data_type == "NUMERIC" || data_type == "DECIMAL";
+        type.number = db::oracle::IsNumberType(data_type);
       }
       const bool is_date = type.is_date;
       const std::vector<size_t>& keys = keys_at[p];
@@ -617,12 +616,12 @@ RunOutcome Importer::WriteRows() {
           if (!counts) flush();
           continue;
         }
-        // The rows before an overwrite are written first: a failing one
-        // ends the run before the prompt, and an Abort keeps them.
-        flush();
         const TypedRow row = rows.at(r);
         const std::string values = ValuesText(row);
         if (!overwrite_all) {
+          // The rows before a prompt are written first: a failing one ends
+          // the run before it, and an Abort keeps them.
+          flush();
           OpenQuery(init, RenderExistingValues(table, columns, row));
           std::string existing;
           for (int k = 0; k < init.fieldCount(); ++k) existing += "'" + init.fieldText(k) + "',";
@@ -637,6 +636,7 @@ RunOutcome Importer::WriteRows() {
         }
         // An update cannot draw new sequence numbers for a row that has them.
         if (text::UpperCased(values).find("NEXTVAL") != std::string::npos) {
+          flush();
           op_.showMessage(
               Box(texts::kSequenceRowExists, texts::kErrorHint, Icon::Error, Modality::Owned));
           return RunOutcome::Stopped;

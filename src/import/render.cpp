@@ -133,20 +133,6 @@ Rendered MarkInsert(const std::string& table, const std::string& columns, const 
   return r;
 }
 
-std::vector<db::Value> KeyValues(const TypedRow& row) {
-  std::vector<db::Value> values;
-  values.reserve(row.keys.size());
-  Keys(row, nullptr, nullptr, &values);
-  return values;
-}
-
-std::vector<db::Value> InsertValues(const TypedRow& row) {
-  std::vector<db::Value> values;
-  values.reserve(row.values.size());
-  Values(row, nullptr, nullptr, &values);
-  return values;
-}
-
 bool RowStore::Shape::operator==(const Shape& other) const {
   if (values.size() != other.values.size() || keys.size() != other.keys.size()) return false;
   for (size_t i = 0; i < values.size(); ++i) {
@@ -296,15 +282,6 @@ TypedRow RowStore::at(size_t i) const {
   return row;
 }
 
-Rendered RenderExists(const std::string& table, const TypedRow& row) {
-  std::string text, marked;
-  Rendered r;
-  Keys(row, &text, &marked, &r.values);
-  r.text = ExistsQuery(table, text);
-  r.marked = ExistsQuery(table, marked);
-  return r;
-}
-
 Rendered RenderExistingValues(const std::string& table, const std::string& columns,
                               const TypedRow& row) {
   std::string text, marked;
@@ -312,15 +289,6 @@ Rendered RenderExistingValues(const std::string& table, const std::string& colum
   Keys(row, &text, &marked, &r.values);
   r.text = ExistingValuesQuery(table, columns, text);
   r.marked = ExistingValuesQuery(table, columns, marked);
-  return r;
-}
-
-Rendered RenderInsert(const std::string& table, const std::string& columns, const TypedRow& row) {
-  std::string text, marked;
-  Rendered r;
-  Values(row, &text, &marked, &r.values);
-  r.text = InsertStatement(table, columns, text);
-  r.marked = InsertStatement(table, columns, marked);
   return r;
 }
 

@@ -244,12 +244,12 @@ TEST_P(PreflightCheck, AgreesWithTheEngineOnEveryValue) {
         row.values.push_back(
             RowValue{RowValue::Kind::Text, trimmed,
                      facts.declared().kind == db::oracle::DeclaredType::Kind::Number});
-      const Rendered insert = RenderInsert(table, "ID,V", row);
+      const Rendered insert = MarkInsert(table, "ID,V", row);
       std::string refusal;
       session_.myconnection.beginTransaction();
       try {
         session_.exe.close();
-        session_.exe.setStatement(insert.text, insert.marked, insert.values);
+        session_.exe.setStatement(InsertText(table, "ID,V", row), insert.marked, insert.values);
         session_.exe.execute();
       } catch (const db::DbError& e) {
         refusal = e.what();

@@ -147,7 +147,7 @@ TEST_F(PgImport, AFailedRowRollsBackTheWholeRun) {
 // Into an empty table that the run locks, the engine answers the existence
 // checks itself: the same prompts and the same rows as when the server is
 // asked (a table holding another row).
-TEST_F(PgImport, ExistenceChecksOfALockedEmptyTableAnswerAsTheServerWould) {
+TEST_F(PgImport, RepeatedKeysOfOneWorkbookAnswerAsTheServerWould) {
   const std::string workbook = dir_.file("repeat.xls");
   const std::string script = dir_.file("make.py");
   std::ofstream(script)

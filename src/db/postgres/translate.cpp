@@ -213,37 +213,6 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
                             (from + 2 == t.size() || Is(t, from + 2, "WHERE"));
   }
 
-  if (markers && verb == "SELECT" && Is(t, 1, "COUNT") && Is(t, 2, "(") && Is(t, 3, "*") &&
-      Is(t, 4, ")") && Is(t, 5, "FROM")) {
-    std::string table;
-    size_t k = TableName(sql, t, 6, table);
-    std::vector<std::string> names;
-    bool ok = k && Is(t, k, "WHERE");
-    for (k = k + 1; ok && k < t.size(); k += 4) {
-      ok = (t[k].kind == Token::Ident || t[k].kind == Token::QuotedIdent) && Is(t, k + 1, "=") &&
-           Is(t, k + 2, "?") && (k + 3 == t.size() || Is(t, k + 3, "AND"));
-      if (ok) names.push_back(StoredName(sql.substr(t[k].begin, t[k].end - t[k].begin)));
-    }
-    if (ok && !names.empty()) {
-      out.count_table = table;
-      out.count_columns = names;
-    }
-  }
-  if (markers && verb == "INSERT") {
-    if (const auto shape = FindValuesShape(sql, t)) {
-      out.insert_table = shape->table;
-      int marker = 0;
-      size_t k = 0;
-      for (size_t v = 0; v < shape->values.size(); ++v) {
-        const auto [b, e] = shape->values[v];
-        for (; k < b; ++k)
-          if (t[k].upper == "?") ++marker;
-        const bool lone = e == b + 1 && t[b].upper == "?";
-        out.insert_columns.emplace_back(StoredName(shape->columns[v]), lone ? marker : -1);
-      }
-    }
-  }
-
   // Literals that stand alone as a value of an insert or of the row-valued
   // update take the column's type; '' in a column that is not text is NULL.
   std::map<size_t, const ColumnType*> typed;  // token index -> column

@@ -40,14 +40,6 @@ struct PgStatement {
   // A select that reads user_tab_columns alone (the loader's per-cell
   // lookups): its answer may be reused until any other statement runs.
   bool column_dictionary = false;
-  // The import's existence check "select count(*) from T where A=? and B=? ":
-  // the table as written and the stored names of A, B in marker order.
-  std::string count_table;
-  std::vector<std::string> count_columns;
-  // An insert: the table as written, and per column its stored name and
-  // the marker that gives its value (-1: not a lone marker).
-  std::string insert_table;
-  std::vector<std::pair<std::string, int>> insert_columns;
 };
 
 // Raises DbError for a second statement in the text. With markers, each '?'
