@@ -57,13 +57,15 @@ oracle::DeclaredType Dictionary::ColumnFacts::declared() const {
     type.kind = Kind::Text;
     type.length = length;
     type.length_in_chars = length_in_chars || t[0] == 'N';
-  } else if (t == "NUMBER" || t == "NUMERIC" || t == "DECIMAL" || t == "INTEGER" || t == "FLOAT" ||
-             t == "BINARY_DOUBLE" || t == "BINARY_FLOAT") {
+  } else if (oracle::IsNumberType(t)) {
     type.kind = Kind::Number;
-    // FLOAT's precision counts binary digits: only its decimal kin are held to theirs.
-    if (t != "FLOAT" && t.rfind("BINARY", 0) != 0) {
+    // Only the decimal types are held to their precision and scale (FLOAT's
+    // precision counts binary digits); INTEGER's kin keep whole numbers.
+    if (t == "NUMBER" || t == "NUMERIC" || t == "DECIMAL") {
       type.precision = precision;
-      type.scale = t == "INTEGER" ? std::optional<int>(0) : scale;
+      type.scale = scale;
+    } else if (t == "INTEGER" || t == "INT" || t == "SMALLINT") {
+      type.scale = 0;
     }
   } else if (t == "DATE") {
     type.kind = Kind::Date;
