@@ -580,7 +580,10 @@ RunOutcome Importer::WriteRows() {
         try {
           counts = CountExisting(init, table, rows, first, last - first);
         } catch (const db::DbError& e) {
-          if (e.kind() == db::DbError::Kind::LockTimeout) throw;
+          // Only a refused statement goes row by row: a lost connection or
+          // transaction must end the run (a row asked after it would run
+          // on a new session, outside the transaction).
+          if (e.kind() != db::DbError::Kind::Other || !session_.myconnection.inTransaction()) throw;
           batch_failure = e;
         }
       }
