@@ -146,6 +146,9 @@ class Engine {
   // trip for all). A failure raises BatchError naming the statement.
   using ResultRows = std::vector<std::vector<std::optional<std::string>>>;
   virtual std::vector<ResultRows> queryBatch(const std::vector<BatchItem>& items);
+  // Whether the database runs in this process (a statement costs no round
+  // trip): the import then goes row by row, which is faster there.
+  virtual bool inProcess() const { return false; }
   // Whether queryBatch sends its statements in one round trip.
   virtual bool pipelinesQueries() const { return false; }
 
