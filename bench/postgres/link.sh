@@ -69,10 +69,12 @@ import() {
   : >"$work/rt"
   local t0 t1
   t0=$(date +%s.%N)
-  "$cli" import --data-source "$1" --user bench --password benchpw --existing "$2" "$work/bench.xls" >/dev/null 2>&1
+  /usr/bin/time -f "%U %S" -o "$work/cpu" "$cli" import --data-source "$1" --user bench --password benchpw \
+    --existing "$2" "$work/bench.xls" >/dev/null 2>&1
   t1=$(date +%s.%N)
   sleep 0.3
-  echo "$(echo "$t1 - $t0" | bc) s, $(awk '{ s += $1 } END { print s + 0 }' "$work/rt") round trips, rows $(table -t -A -c 'select count(*) from bench')"
+  echo "$(echo "$t1 - $t0" | bc) s (client CPU $(awk '{ printf "%.2f", $1 + $2 }' "$work/cpu") s)," \
+    "$(awk '{ s += $1 } END { print s + 0 }' "$work/rt") round trips, rows $(table -t -A -c 'select count(*) from bench')"
 }
 for link in LOOP LINK; do
   echo "-- $link ($([ $link = LINK ] && echo "$one_way ms each way" || echo "unix socket"))"

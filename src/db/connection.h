@@ -65,6 +65,8 @@ class Connection {
   // (Engine::executeBatch). The statement log sees each one that ran, and
   // the failing one. A failure raises BatchError naming the statement.
   void runBatch(const std::vector<BatchStatement>& items);
+  // The same for row-returning statements: each one's rows (Engine::queryBatch).
+  std::vector<Engine::ResultRows> queryBatch(const std::vector<BatchStatement>& items);
   // Inside a transaction: keeps other sessions' runs out of the table until
   // it ends (Engine::lockTable).
   void lockTable(const std::string& table);
@@ -186,6 +188,10 @@ class Query {
   // most bound statements are never shown.
   void Split() const;
 
+ public:
+  Connection& connection() const { return connection_; }
+
+ private:
   Connection& connection_;
   mutable std::vector<std::string> lines_;
   mutable std::string unsplit_text_;

@@ -141,6 +141,16 @@ class Engine {
   // ones did is not said: the caller rolls back). A lock timeout keeps its
   // kind.
   virtual void executeBatch(const std::vector<BatchItem>& items);
+  // The rows of row-returning statements, each value's text (nullopt for
+  // NULL), run in order and sent together where the engine can (one round
+  // trip for all). A failure raises BatchError naming the statement.
+  using ResultRows = std::vector<std::vector<std::optional<std::string>>>;
+  virtual std::vector<ResultRows> queryBatch(const std::vector<BatchItem>& items);
+  // Whether the database runs in this process (a statement costs no round
+  // trip): the import then goes row by row, which is faster there.
+  virtual bool inProcess() const { return false; }
+  // Whether queryBatch sends its statements in one round trip.
+  virtual bool pipelinesQueries() const { return false; }
 
   virtual void begin() = 0;
   virtual void commit() = 0;  // DbError::Kind::CommitUncertain when the outcome is unknown

@@ -13,8 +13,10 @@
 namespace xb::import {
 
 // At most this many rows are asked in one statement (SQLite refuses a
-// compound select of more than 500 parts).
+// compound select of more than 500 parts); on an engine that sends many
+// statements in one round trip (Engine::pipelinesQueries), this many.
 constexpr size_t kExistenceRowsPerStatement = 500;
+constexpr size_t kExistenceRowsPerPipelinedStatement = 100;
 
 // For rows [first, first + count) of rows: how many rows of table match each
 // row's key condition, in row order. Each row is asked with exactly the
@@ -22,11 +24,12 @@ constexpr size_t kExistenceRowsPerStatement = 500;
 // uses (bound, composite keys included), so a key that is NULL to the
 // database matches nothing, as before. A row without key terms counts 0
 // and is not asked. One bound statement through query per chunk of at most
-// kExistenceRowsPerStatement asked rows:
+// kExistenceRowsPerStatement asked rows, all sent together where the
+// engine can (Connection::queryBatch):
 //   select 0,count(*) from T where K0 union all select 1,count(*) from T where K1 ...
-// The query is left holding the last chunk's statement (its Oracle text,
-// values written in, is made when asked for). A failure of the database
-// escapes as DbError; no count of its chunk is given.
+// The query is left holding the last statement (its Oracle text, values
+// written in, is made when asked for), not open. A failure of the database
+// escapes as DbError (a BatchError); no count is given.
 std::vector<long long> CountExisting(db::Query& query, const std::string& table,
                                      const RowStore& rows, size_t first, size_t count);
 

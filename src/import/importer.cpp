@@ -568,19 +568,24 @@ RunOutcome Importer::WriteRows() {
   bool in_check = false;
   // The failure of the batch's existence check, while its rows go one by one.
   std::optional<db::DbError> batch_failure;
+  size_t batch_rows = batch_rows_;
+  if (batch_rows == 0) batch_rows = session_.myconnection.engine().inProcess() ? 1 : kBatchRows;
   try {
-    for (size_t first = 0; first < row_count; first += batch_rows_) {
-      const size_t last = std::min(row_count, first + batch_rows_);
+    for (size_t first = 0; first < row_count; first += batch_rows) {
+      const size_t last = std::min(row_count, first + batch_rows);
       // One question for the whole batch. Should it fail, the batch goes
       // row by row: the rows before the failing key are written, and its
       // own check fails as it would have.
       std::optional<std::vector<long long>> counts;
       batch_failure.reset();
-      if (batch_rows_ > 1) {
+      if (batch_rows > 1) {
         try {
           counts = CountExisting(init, table, rows, first, last - first);
         } catch (const db::DbError& e) {
-          if (e.kind() == db::DbError::Kind::LockTimeout) throw;
+          // Only a refused statement goes row by row: a lost connection or
+          // transaction must end the run (a row asked after it would run
+          // on a new session, outside the transaction).
+          if (e.kind() != db::DbError::Kind::Other || !session_.myconnection.inTransaction()) throw;
           batch_failure = e;
         }
       }

@@ -71,8 +71,9 @@ class Importer {
   std::shared_ptr<const RowStore> rows() const { return rows_; }
   // Rows per batch of a run: one existence query for them, then their
   // writes sent together. 1 runs row at a time (each row asked, then
-  // written, before the next).
-  void setBatchRows(size_t rows) { batch_rows_ = rows == 0 ? 1 : rows; }
+  // written, before the next); 0 (the default) lets the engine choose:
+  // kBatchRows across a network, row at a time in this process.
+  void setBatchRows(size_t rows) { batch_rows_ = rows; }
   // Whether the last run ended with the success box.
   bool lastRunSucceeded() const { return last_run_succeeded_; }
 
@@ -89,7 +90,7 @@ class Importer {
   // are shared with a run under way, which keeps the rows it started with.
   ReadHeader header_;
   std::shared_ptr<RowStore> rows_ = std::make_shared<RowStore>();
-  size_t batch_rows_ = kBatchRows;
+  size_t batch_rows_ = 0;
   // import_list() as last made.
   mutable std::vector<std::string> list_;
   mutable bool list_stale_ = true;

@@ -279,13 +279,10 @@ TEST_F(ImportTest, HelpSampleImportsFromTheButtonAndCommits) {
   const std::vector<std::string> list = importer_.import_list();
   ASSERT_EQ(list.size(), 3u + 2 * 11);
   const std::string insert = InsertStatement(list[0], list[2], list.back()) + "\r\n";
-  // The batch's existence check: each row's own condition, in one statement.
-  const std::string exists =
-      "select 10,count(*) from ZORVAT where " + list[list.size() - 2] + "\r\n";
+  // On SQLite, in this process, the run goes row by row.
+  const std::string exists = ExistsQuery(list[0], list[list.size() - 2]) + "\r\n";
   EXPECT_EQ(session_.exe.sql(), insert);
-  const std::string checked = session_.init.sql();
-  EXPECT_EQ(checked.rfind("select 0,count(*) from ZORVAT where AA='1'  union all ", 0), 0u);
-  EXPECT_EQ(checked.substr(checked.size() - exists.size()), exists);
+  EXPECT_EQ(session_.init.sql(), exists);
   ASSERT_TRUE(Load("sample2.xls"));
   EXPECT_NE(importer_.import_list(), list);
   EXPECT_EQ(session_.exe.sql(), insert);

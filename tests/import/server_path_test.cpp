@@ -94,6 +94,8 @@ class ServerPath : public testing::TestWithParam<std::string> {
     auto server = sheet::MakeFileServer();
     Importer importer(session, *server, op);
     importer.setCheckRunningInstance(false);
+    // Batches on every engine, the embedded one included.
+    importer.setBatchRows(kBatchRows);
     op.workbook = workbook;
     if (importer.LoadWorkbook() != ReadOutcome::Succeeded) return false;
     importer.Run();

@@ -304,6 +304,32 @@ class PostgresEngine : public Engine {
       RunPipelined(items, from, std::min(items.size(), from + kPerSync));
   }
 
+  bool pipelinesQueries() const override { return true; }
+
+  std::vector<ResultRows> queryBatch(const std::vector<BatchItem>& items) override {
+    constexpr size_t kPerSync = 1000;
+    std::vector<ResultRows> rows(items.size());
+    std::vector<Result> results;
+    for (size_t from = 0; from < items.size(); from += kPerSync) {
+      const size_t to = std::min(items.size(), from + kPerSync);
+      RunPipelined(items, from, to, &results);
+      for (size_t k = 0; k < results.size(); ++k) {
+        if (!results[k])
+          throw BatchError(from + k, DbError("the statement returns no rows to open"));
+        PgCursor cursor(std::move(results[k]));
+        const int columns = cursor.columnCount();
+        while (cursor.next()) {
+          auto& row = rows[from + k].emplace_back();
+          for (int c = 0; c < columns; ++c) {
+            const auto value = cursor.value(c);
+            row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
+          }
+        }
+      }
+    }
+    return rows;
+  }
+
   void lockTable(const std::string& table) override {
     if (!in_transaction_) throw DbError("a table is locked only inside a transaction");
     // Other runs into the table wait (up to the lock timeout); readers do not.
@@ -479,8 +505,10 @@ class PostgresEngine : public Engine {
   // The statements of a batch sent in one pipeline with one sync: a shape
   // new to the server is prepared on the way. The first failure is the one
   // reported (the server skips the rest of the pipeline after it).
-  void RunPipelined(const std::vector<BatchItem>& items, size_t from, size_t to) {
+  void RunPipelined(const std::vector<BatchItem>& items, size_t from, size_t to,
+                    std::vector<Result>* results = nullptr) {
     EnsureConnected();
+    if (results) results->resize(to - from);
     std::vector<const PgStatement*> statements;
     for (size_t i = from; i < to; ++i) {
       const auto* prepared = dynamic_cast<const PgPrepared*>(items[i].statement);
@@ -488,7 +516,13 @@ class PostgresEngine : public Engine {
         // Not a data statement of this engine's: one by one.
         for (size_t k = from; k < to; ++k) {
           try {
-            items[k].statement->execute(*items[k].values);
+            if (!results) {
+              items[k].statement->execute(*items[k].values);
+              continue;
+            }
+            const auto* own = dynamic_cast<const PgPrepared*>(items[k].statement);
+            if (!own) throw DbError("a statement of another engine");
+            (*results)[k - from] = Run(own->statement(), items[k].values);
           } catch (const DbError& e) {
             throw BatchError(k, e);
           }
@@ -574,6 +608,8 @@ class PostgresEngine : public Engine {
         if (status == PGRES_FATAL_ERROR && !failure) {
           failure = std::move(held);
           failed_item = command.item;
+        } else if (results && !command.prepare && status == PGRES_TUPLES_OK) {
+          (*results)[command.item - from] = std::move(held);
         }
       }
     }

@@ -378,6 +378,7 @@ class SqliteEngine : public Engine {
   }
 
   std::string name() const override { return "sqlite"; }
+  bool inProcess() const override { return true; }
 
   std::unique_ptr<Cursor> query(const std::string& sql) override {
     type_checks_->Resume();
