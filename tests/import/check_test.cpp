@@ -160,7 +160,9 @@ TEST_P(PreflightCheck, AThousandRowsTakeAFewQueries) {
   EXPECT_TRUE(report.faults.empty()) << ReportText(report);
   EXPECT_EQ(report.rows_read, 1000u);
   EXPECT_EQ(report.existing_rows, std::vector<int>{503});
-  EXPECT_EQ(log.statements, 2 + 2);  // the table, the columns, 500 keys a query
+  // The table, the columns, then the keys: 500 a statement, or on a server
+  // 100 a statement, all of them sent in one round trip.
+  EXPECT_LE(log.statements, 2 + 10);
 }
 
 // The check says a value is refused exactly when the engine refuses it, as
