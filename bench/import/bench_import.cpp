@@ -4,6 +4,7 @@
 //   bench_import WORKBOOK DATABASE SCHEMA.sql
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
   auto server = xb::sheet::MakeFileServer();
   xb::import::Importer importer(session, *server, op);
   importer.setCheckRunningInstance(false);
+  if (const char* rows = std::getenv("XB_BENCH_BATCH_ROWS"))
+    importer.setBatchRows(std::strtoul(rows, nullptr, 10));
 
   const auto start = std::chrono::steady_clock::now();
   if (importer.LoadWorkbook() != xb::import::ReadOutcome::Succeeded) return 1;

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The same load done with pandas: read_excel (xlrd engine) from row 4, then
 to_sql through SQLAlchemy and psycopg2 into the same empty keyed table.
-Run: pandas_to_sql.py WORKBOOK SOCKET_FOLDER DATABASE USER PASSWORD"""
+Run: pandas_to_sql.py WORKBOOK HOST DATABASE USER PASSWORD [PORT] (HOST: a socket folder or an address)"""
 import sys
 
 import pandas
@@ -15,9 +15,10 @@ pandas.compat._optional.VERSIONS["xlrd"] = "1.2.0"
 COLUMNS = ["k", "d"] + ["c%d" % i for i in range(3, 16)]
 
 
-def main(workbook, host, database, user, password):
+def main(workbook, host, database, user, password, port=None):
     url = sqlalchemy.engine.URL.create("postgresql+psycopg2", username=user, password=password,
-                                       database=database, query={"host": host})
+                                       database=database, query={"host": host},
+                                       port=int(port) if port else None)
     engine = sqlalchemy.create_engine(url)
     frame = pandas.read_excel(workbook, engine="xlrd", header=None, skiprows=3, names=COLUMNS)
     with engine.begin() as con:
@@ -27,4 +28,4 @@ def main(workbook, host, database, user, password):
 
 
 if __name__ == "__main__":
-    main(*sys.argv[1:6])
+    main(*sys.argv[1:7])

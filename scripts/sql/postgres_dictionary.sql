@@ -22,7 +22,17 @@ create or replace view user_tab_columns as
             else upper(c.data_type::text)
           end)::varchar(128) as data_type,
          c.ordinal_position::integer as column_id,
-         (case when c.is_nullable = 'YES' then 'Y' else 'N' end)::varchar(1) as nullable
+         (case when c.is_nullable = 'YES' then 'Y' else 'N' end)::varchar(1) as nullable,
+         -- PostgreSQL counts character lengths in characters: Oracle's CHAR semantics.
+         (case when c.character_maximum_length is not null then 4 * c.character_maximum_length
+               when c.data_type in ('numeric', 'integer', 'bigint', 'smallint', 'real', 'double precision') then 22
+               when c.data_type in ('date', 'timestamp without time zone', 'timestamp with time zone') then 7
+          end)::integer as data_length,
+         (case when c.data_type = 'numeric' then c.numeric_precision end)::integer as data_precision,
+         (case when c.data_type = 'numeric' then c.numeric_scale
+               when c.data_type in ('integer', 'bigint', 'smallint') then 0 end)::integer as data_scale,
+         c.character_maximum_length::integer as char_length,
+         (case when c.character_maximum_length is not null then 'C' end)::varchar(1) as char_used
   from information_schema.columns c
   where c.table_schema = current_schema();
 create or replace view user_sequences as

@@ -18,7 +18,18 @@ create view user_tab_columns as
   select upper(m.name) as TABLE_NAME, upper(p.name) as COLUMN_NAME,
          upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, instr(p.type, '(') - 1) else p.type end))
            as DATA_TYPE,
-         p.cid + 1 as COLUMN_ID, case when p."notnull" then 'N' else 'Y' end as NULLABLE
+         p.cid + 1 as COLUMN_ID, case when p."notnull" then 'N' else 'Y' end as NULLABLE,
+         -- varchar2(n), char(n): n bytes; number(p,s): p and s. The cast takes the leading digits.
+         case when upper(p.type) like '%CHAR%(%' then cast(substr(p.type, instr(p.type, '(') + 1) as integer)
+              when upper(p.type) like 'NUMBER%' or upper(p.type) like 'INTEGER%' then 22
+              when upper(p.type) = 'DATE' then 7 end as DATA_LENGTH,
+         case when upper(p.type) like 'NUMBER%(%' then cast(substr(p.type, instr(p.type, '(') + 1) as integer)
+           end as DATA_PRECISION,
+         case when upper(p.type) like 'NUMBER%(%,%' then cast(substr(p.type, instr(p.type, ',') + 1) as integer)
+              when upper(p.type) like 'NUMBER%(%' or upper(p.type) like 'INTEGER%' then 0 end as DATA_SCALE,
+         case when upper(p.type) like '%CHAR%(%' then cast(substr(p.type, instr(p.type, '(') + 1) as integer)
+           end as CHAR_LENGTH,
+         case when upper(p.type) like '%CHAR%(%' then 'B' end as CHAR_USED
   from sqlite_master m join pragma_table_info(m.name) p
   where m.type in ('table', 'view') and m.name not like 'sqlite\_%' escape '\'
     and lower(m.name) <> 'xlsbridge_sequences'

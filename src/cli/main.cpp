@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -19,7 +20,9 @@
 #include "db/connection_test.h"
 #include "db/errors.h"
 #include "export/exporter.h"
+#include "import/check.h"
 #include "import/importer.h"
+#include "operator/texts.h"
 #include "sheet/file_engine.h"
 
 namespace {
@@ -29,7 +32,9 @@ using xb::cli::ExistingPolicy;
 constexpr const char* kUsage =
     "usage:\n"
     "  xlsbridge-cli import --data-source DS [--user U] [--password P]\n"
-    "                       [--existing ask|yes|ignore|all|abort] [--check] WORKBOOK\n"
+    "                       [--existing ask|yes|ignore|all|abort] WORKBOOK\n"
+    "  xlsbridge-cli import --data-source DS [--user U] [--password P]\n"
+    "                       --check [--format text|json] WORKBOOK\n"
     "  xlsbridge-cli export --data-source DS [--user U] [--password P]\n"
     "                       (--query TEXT | --query-file F) --output FILE\n"
     "  xlsbridge-cli sql    --data-source DS [--user U] [--password P] (--file F | STATEMENT)\n"
@@ -51,7 +56,7 @@ struct Args {
 
 Args ParseArgs(int argc, char** argv) {
   static const std::map<std::string, std::vector<std::string>> kOptions = {
-      {"import", {"data-source", "user", "password", "existing"}},
+      {"import", {"data-source", "user", "password", "existing", "format"}},
       {"export", {"data-source", "user", "password", "query", "query-file", "output"}},
       {"sql", {"data-source", "user", "password", "file"}},
   };
@@ -130,6 +135,37 @@ void DefaultErrorReport(const std::string& title, const std::exception& e) {
   std::cerr << xb::cli::FormatBox(title, xb::DefaultErrorText(e.what())) << std::flush;
 }
 
+// The pre-flight check: the whole workbook against the table, nothing
+// written. 0 when nothing is at fault, 1 otherwise.
+int RunCheck(xb::db::DbSession& session, const std::string& workbook, bool json,
+             const std::string& title) {
+  auto server = xb::sheet::MakeFileServer();
+  std::unique_ptr<xb::sheet::Instance> instance;
+  try {
+    instance = server->create();
+    if (!instance) throw xb::sheet::SheetError("no spreadsheet instance");
+    instance->openWorkbook(workbook);
+  } catch (const std::exception& e) {
+    // The loader's box for a file it cannot open, with the reader's reason.
+    if (instance) instance->quit();
+    std::cerr << xb::cli::FormatBox(
+                     xb::texts::kSystemError,
+                     std::string(xb::texts::kCannotStartSpreadsheet) + "\n" + e.what())
+              << std::flush;
+    return 1;
+  }
+  const xb::sheet::InstanceGuard quit_on_return(instance.get());
+  try {
+    const xb::import::CheckReport report = xb::import::CheckWorkbook(session, *instance);
+    std::cout << (json ? xb::import::ReportJson(report) : xb::import::ReportText(report))
+              << std::flush;
+    return report.clean() ? 0 : 1;
+  } catch (const std::exception& e) {
+    DefaultErrorReport(title, e);
+    return 1;
+  }
+}
+
 int RunImport(const Args& args, const std::string& title) {
   if (args.positional.size() != 1) throw UsageError{"import needs exactly one WORKBOOK"};
   ExistingPolicy policy = isatty(STDIN_FILENO) ? ExistingPolicy::Ask : ExistingPolicy::Abort;
@@ -145,8 +181,15 @@ int RunImport(const Args& args, const std::string& title) {
     policy = it->second;
   }
 
+  if (args.options.count("format") && !args.check) throw UsageError{"--format goes with --check"};
+  if (args.check && args.options.count("existing"))
+    throw UsageError{"--check writes nothing: --existing has no use with it"};
+  const std::string format = args.options.count("format") ? Option(args, "format") : "text";
+  if (format != "text" && format != "json") throw UsageError{"--format takes text or json"};
+
   xb::db::DbSession session;
   if (!Connect(session, args)) return 1;
+  if (args.check) return RunCheck(session, args.positional[0], format == "json", title);
   xb::cli::TerminalOperator op(std::cerr, std::cout, std::cin, isatty(STDERR_FILENO) != 0);
   op.setWorkbook(args.positional[0]);
   op.setExistingPolicy(policy);
@@ -155,24 +198,6 @@ int RunImport(const Args& args, const std::string& title) {
   importer.setCheckRunningInstance(false);
 
   try {
-    if (args.check) {
-      if (importer.LoadWorkbook() != xb::import::ReadOutcome::Succeeded) return 1;
-      const auto& list = importer.import_list();
-      const size_t rows = list.size() < 3 ? 0 : (list.size() - 3) / 2;
-      std::cout << rows << " data rows\n";
-      for (size_t i = 0; i < rows; ++i) {
-        const std::string& key_condition = list[3 + 2 * i];
-        long long existing = 0;
-        if (!key_condition.empty()) {
-          session.init.close();
-          session.init.setSql("select count(*) from " + list[0] + " where " + key_condition);
-          session.init.open();
-          existing = session.init.fieldInt(0);
-        }
-        std::cout << "row " << (4 + i) << ": " << existing << " existing\n";
-      }
-      return 0;
-    }
     const auto connection_test = [&] {
       switch (xb::db::TestConnection(session, Settings(args))) {
         case xb::db::ConnectionTestOutcome::Connected: op.showMessage(xb::ConnectedBox()); break;

@@ -79,6 +79,126 @@ Statement& Connection::prepared(const std::string& marked_sql) {
   return *prepared_.emplace(marked_sql, std::move(statement)).first->second;
 }
 
+void Connection::runBatch(const std::vector<BatchStatement>& items) {
+  if (items.empty()) return;
+  Engine& e = engine();
+  // What ran (and the statement that failed) goes to the log afterwards, in
+  // order: nothing else is sent in between.
+  size_t ran = items.size();
+  auto log = [&] {
+    if (!log_) return;
+    for (size_t i = 0; i < ran && i < items.size(); ++i) {
+      // As Query::sql() reads it back: every line followed by CR LF.
+      const std::string text = items[i].text ? items[i].text() : std::string();
+      log_->sent(text.empty() ? text : text::WithLineBreaks(text, "\r\n") + "\r\n");
+      if (e.binds()) log_->bound(*items[i].marked, items[i].values);
+    }
+  };
+  try {
+    if (!e.binds()) {
+      for (size_t i = 0; i < items.size(); ++i) {
+        try {
+          e.execute(items[i].text());
+        } catch (const DbError& error) {
+          throw BatchError(i, error);
+        }
+      }
+    } else {
+      std::vector<BatchItem> batch(items.size());
+      // Should the cache of prepared statements start again on the way,
+      // the statements found before are gone: found again.
+      for (int pass = 0; pass < 2; ++pass) {
+        const uint64_t generation = prepared_generation_;
+        Statement* statement = nullptr;
+        const std::string* marked = nullptr;
+        for (size_t i = 0; i < items.size(); ++i) {
+          if (!marked || *marked != *items[i].marked) {
+            try {
+              statement = &prepared(*items[i].marked);
+            } catch (const DbError& error) {
+              throw BatchError(i, error);
+            }
+            marked = items[i].marked;
+          }
+          batch[i] = {statement, &items[i].values};
+        }
+        if (generation == prepared_generation_) break;
+      }
+      e.executeBatch(batch);
+    }
+  } catch (const BatchError& error) {
+    ran = error.index() + 1;
+    log();
+    throw;
+  }
+  log();
+}
+
+std::vector<Engine::ResultRows> Connection::queryBatch(const std::vector<BatchStatement>& items) {
+  std::vector<Engine::ResultRows> results;
+  if (items.empty()) return results;
+  Engine& e = engine();
+  // What ran (and the statement that failed) goes to the log afterwards, in
+  // order: nothing else is sent in between.
+  size_t ran = items.size();
+  auto log = [&] {
+    if (!log_) return;
+    for (size_t i = 0; i < ran && i < items.size(); ++i) {
+      // As Query::sql() reads it back: every line followed by CR LF.
+      const std::string text = items[i].text ? items[i].text() : std::string();
+      log_->sent(text.empty() ? text : text::WithLineBreaks(text, "\r\n") + "\r\n");
+      if (e.binds()) log_->bound(*items[i].marked, items[i].values);
+    }
+  };
+  try {
+    if (!e.binds()) {
+      for (size_t i = 0; i < items.size(); ++i) {
+        try {
+          auto cursor = e.query(items[i].text());
+          auto& rows = results.emplace_back();
+          while (cursor->next()) {
+            auto& row = rows.emplace_back();
+            for (int c = 0; c < cursor->columnCount(); ++c) {
+              const auto value = cursor->value(c);
+              row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
+            }
+          }
+        } catch (const DbError& error) {
+          throw BatchError(i, error);
+        }
+      }
+    } else {
+      std::vector<BatchItem> batch(items.size());
+      // Should the cache of prepared statements start again on the way,
+      // the statements found before are gone: found again.
+      for (int pass = 0; pass < 2; ++pass) {
+        const uint64_t generation = prepared_generation_;
+        Statement* statement = nullptr;
+        const std::string* marked = nullptr;
+        for (size_t i = 0; i < items.size(); ++i) {
+          if (!marked || *marked != *items[i].marked) {
+            try {
+              statement = &prepared(*items[i].marked);
+            } catch (const DbError& error) {
+              throw BatchError(i, error);
+            }
+            marked = items[i].marked;
+          }
+          batch[i] = {statement, &items[i].values};
+        }
+        if (generation == prepared_generation_) break;
+      }
+      results = e.queryBatch(batch);
+    }
+  } catch (const BatchError& error) {
+    ran = error.index() + 1;
+    log();
+    throw;
+  }
+  log();
+  return results;
+}
+
 void Connection::lockTable(const std::string& table) {
   if (!engine_ || !engine_->inTransaction())
     throw DbError("no transaction is open on this connection");

@@ -23,6 +23,15 @@ class Query;
 // the schema forgets it when the count moves.
 uint64_t SchemaChangeCount();
 
+// One statement of Connection::runBatch: the program's statement with '?'
+// markers, its values, and its Oracle text made only when needed (a
+// statement log, an engine that cannot bind).
+struct BatchStatement {
+  const std::string* marked = nullptr;
+  std::vector<Value> values;
+  std::function<std::string()> text;
+};
+
 class Connection {
  public:
   Connection();
@@ -52,6 +61,12 @@ class Connection {
   // The prepared statement for a text with '?' markers: made on first use,
   // kept (a few dozen shapes) until the connection closes.
   Statement& prepared(const std::string& marked_sql);
+  // Runs the statements in order, sent together where the engine can
+  // (Engine::executeBatch). The statement log sees each one that ran, and
+  // the failing one. A failure raises BatchError naming the statement.
+  void runBatch(const std::vector<BatchStatement>& items);
+  // The same for row-returning statements: each one's rows (Engine::queryBatch).
+  std::vector<Engine::ResultRows> queryBatch(const std::vector<BatchStatement>& items);
   // Inside a transaction: keeps other sessions' runs out of the table until
   // it ends (Engine::lockTable).
   void lockTable(const std::string& table);
@@ -67,6 +82,32 @@ class Connection {
   // Moves whenever prepared statements are let go.
   uint64_t prepared_generation_ = 0;
   std::set<Query*> queries_;
+};
+
+// The connection's transaction as an object: begun when made, rolled back
+// when it goes out of scope uncommitted (a failed commit included).
+class Transaction {
+ public:
+  explicit Transaction(Connection& connection) : connection_(connection) {
+    connection_.beginTransaction();
+  }
+  ~Transaction() {
+    // Never throw from a destructor: the transaction may already be gone.
+    try {
+      if (!committed_ && connection_.inTransaction()) connection_.rollbackTransaction();
+    } catch (...) {
+    }
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void commit() {
+    connection_.commitTransaction();
+    committed_ = true;
+  }
+
+ private:
+  Connection& connection_;
+  bool committed_ = false;
 };
 
 // How a query's rows are read: Buffered keeps every row so that first() can
@@ -147,6 +188,10 @@ class Query {
   // most bound statements are never shown.
   void Split() const;
 
+ public:
+  Connection& connection() const { return connection_; }
+
+ private:
   Connection& connection_;
   mutable std::vector<std::string> lines_;
   mutable std::string unsplit_text_;

@@ -1,6 +1,77 @@
 #include "db/dictionary.h"
 
+#include <charconv>
+
+#include "text/ascii.h"
+
 namespace xb::db {
+
+namespace {
+
+std::optional<long long> Whole(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  const std::string_view t = text::Trimmed(*text);
+  long long value = 0;
+  const auto r = std::from_chars(t.data(), t.data() + t.size(), value);
+  // A server may spell a whole NUMBER as "10.0" or "10".
+  if (r.ec != std::errc() || (r.ptr != t.data() + t.size() && *r.ptr != '.')) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::string Dictionary::ColumnsFactsQuery(const std::string& table) {
+  std::string quoted = "'";
+  for (const char c : table) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  quoted += "'";
+  return "select COLUMN_NAME, DATA_TYPE, DATA_LENGTH, DATA_PRECISION, DATA_SCALE, NULLABLE, "
+         "CHAR_USED, CHAR_LENGTH from user_tab_columns where table_name=" +
+         quoted + " order by COLUMN_ID";
+}
+
+std::vector<Dictionary::ColumnFacts> Dictionary::columns(const std::string& table) {
+  const Answer& answer = ask(ColumnsFactsQuery(table));
+  std::vector<ColumnFacts> out;
+  for (const Row& row : answer.rows) {
+    if (row.size() < 8 || !row[0]) continue;
+    ColumnFacts facts;
+    facts.name = *row[0];
+    facts.data_type = row[1] ? text::UpperCased(text::Trimmed(*row[1])) : std::string();
+    const bool chars = row[6] && text::UpperCased(text::Trimmed(*row[6])) == "C";
+    const auto length = Whole(chars ? row[7] : row[2]);
+    facts.length = length && *length > 0 ? *length : 0;
+    facts.length_in_chars = chars;
+    if (const auto p = Whole(row[3])) facts.precision = static_cast<int>(*p);
+    if (const auto s = Whole(row[4])) facts.scale = static_cast<int>(*s);
+    facts.nullable = !row[5] || text::UpperCased(text::Trimmed(*row[5])) != "N";
+    out.push_back(std::move(facts));
+  }
+  return out;
+}
+
+oracle::DeclaredType Dictionary::ColumnFacts::declared() const {
+  using Kind = oracle::DeclaredType::Kind;
+  oracle::DeclaredType type;
+  const std::string& t = data_type;
+  if (t == "VARCHAR2" || t == "VARCHAR" || t == "CHAR" || t == "NVARCHAR2" || t == "NCHAR") {
+    type.kind = Kind::Text;
+    type.length = length;
+    type.length_in_chars = length_in_chars || t[0] == 'N';
+  } else if (oracle::IsNumberType(t)) {
+    type.kind = Kind::Number;
+    // Only the decimal types are held to their precision and scale (FLOAT's
+    // precision counts binary digits); INTEGER's kin keep whole numbers.
+    if (t == "NUMBER" || t == "NUMERIC" || t == "DECIMAL") {
+      type.precision = precision;
+      type.scale = scale;
+    } else if (t == "INTEGER" || t == "INT" || t == "SMALLINT") {
+      type.scale = 0;
+    }
+  } else if (t == "DATE") {
+    type.kind = Kind::Date;
+  }
+  return type;
+}
 
 std::string Dictionary::Answer::text(size_t i) const {
   if (rows.empty() || i >= rows[0].size() || !rows[0][i]) return {};

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "db/connection.h"
+#include "db/oracle/column_types.h"
 
 namespace xb::db {
 
@@ -43,6 +44,25 @@ class Dictionary {
   };
   const Answer& ask(const std::string& sql, Slot& slot);
   void forget();
+
+  // What the dictionary declares of one column of a table: the facts a
+  // value must meet before the database takes it.
+  struct ColumnFacts {
+    std::string name;       // COLUMN_NAME
+    std::string data_type;  // DATA_TYPE, upper-cased
+    long long length = 0;   // VARCHAR2/CHAR: declared length; 0 when none
+    bool length_in_chars = false;
+    std::optional<int> precision, scale;  // NUMBER(p,s)
+    bool nullable = true;
+    // The declared type as the Oracle dialect's value checks take it.
+    oracle::DeclaredType declared() const;
+  };
+  // Every column of a table, in column order, from one query (asked once a
+  // read like any other statement); empty when the table has no columns.
+  std::vector<ColumnFacts> columns(const std::string& table);
+  // The statement columns() sends.
+  static std::string ColumnsFactsQuery(const std::string& table);
+
   // How many statements reached the database since the last forget (tests).
   int asked() const { return asked_; }
 

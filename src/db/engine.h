@@ -111,6 +111,13 @@ class Statement {
   virtual std::unique_ptr<Cursor> query(const std::vector<Value>& values) = 0;
 };
 
+// One statement of a batch: a prepared statement of this engine's and the
+// values of one run of it.
+struct BatchItem {
+  Statement* statement = nullptr;
+  const std::vector<Value>* values = nullptr;
+};
+
 class Engine {
  public:
   virtual ~Engine() = default;
@@ -128,6 +135,24 @@ class Engine {
   // text of every statement (values written in as literals) and never
   // asked to prepare.
   virtual bool binds() const { return true; }
+
+  // Runs the items in order, each as its statement's execute() would, sent
+  // together where the engine can (a libpq pipeline, ODBC parameter arrays)
+  // so that many rows cost one round trip. Stops at the first failure with
+  // BatchError naming that item (the items before it ran; whether later
+  // ones did is not said: the caller rolls back). A lock timeout keeps its
+  // kind.
+  virtual void executeBatch(const std::vector<BatchItem>& items);
+  // The rows of row-returning statements, each value's text (nullopt for
+  // NULL), run in order and sent together where the engine can (one round
+  // trip for all). A failure raises BatchError naming the statement.
+  using ResultRows = std::vector<std::vector<std::optional<std::string>>>;
+  virtual std::vector<ResultRows> queryBatch(const std::vector<BatchItem>& items);
+  // Whether the database runs in this process (a statement costs no round
+  // trip): the import then goes row by row, which is faster there.
+  virtual bool inProcess() const { return false; }
+  // Whether queryBatch sends its statements in one round trip.
+  virtual bool pipelinesQueries() const { return false; }
 
   virtual void begin() = 0;
   virtual void commit() = 0;  // DbError::Kind::CommitUncertain when the outcome is unknown

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -36,6 +37,17 @@ class DbError : public std::runtime_error {
 class NoRowSetError : public DbError {
  public:
   NoRowSetError() : DbError("the statement was carried out but returns no rows to open") {}
+};
+
+// One statement of a batch failed (Engine::executeBatch): the error is that
+// statement's, and index says which one; the statements before it ran.
+class BatchError : public DbError {
+ public:
+  BatchError(size_t index, const DbError& cause) : DbError(cause), index_(index) {}
+  size_t index() const { return index_; }
+
+ private:
+  size_t index_;
 };
 
 }  // namespace xb::db

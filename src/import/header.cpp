@@ -125,11 +125,4 @@ int FindRowBound(const std::function<std::string(int row)>& column_a_text) {
   return row;
 }
 
-int SheetColumn(const ParsedHeader& header, int p) {
-  int column = 1;
-  for (int i = 1; i < p && i <= static_cast<int>(header.columns.size()); ++i)
-    if (!header.columns[i - 1].is_sequence) ++column;
-  return column;
-}
-
 }  // namespace xb::import

@@ -33,7 +33,5 @@ std::string Quoted(const std::string& text);
 ParsedHeader ParseHeader(const std::string& header_text);
 // Asks for rows 4, 5, ... until the trimmed column-A text is empty.
 int FindRowBound(const std::function<std::string(int row)>& column_a_text);
-// The sheet column (1-based) of entry p (1-based): 1 + plain columns before p.
-int SheetColumn(const ParsedHeader& header, int p);
 
 }  // namespace xb::import

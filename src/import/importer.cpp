@@ -3,13 +3,18 @@
 #include <cctype>
 #include <cstdint>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "db/dictionary.h"
+#include "db/oracle/column_types.h"
+#include "import/existence.h"
 #include "import/header.h"
 #include "import/render.h"
 #include "import/statements.h"
@@ -115,7 +120,7 @@ ReadOutcome Importer::LoadWorkbook() {
   // From here every way out quits the instance.
   sheet::InstanceGuard quit_on_return(instance.get());
 
-  head_.clear();
+  header_ = ReadHeader();
   rows_ = std::make_shared<RowStore>();
   list_stale_ = true;
   bool complete = false;
@@ -155,8 +160,9 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
                         Modality::TaskModal));
     return false;
   }
-  head_.push_back(table);
-  head_.push_back(header.key_columns);
+  header_.table = table;
+  header_.key_columns = header.key_columns;
+  header_.parts = 2;
 
   for (const auto& column : header.columns) {
     if (!column.is_sequence) continue;
@@ -171,7 +177,8 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
       return false;  // a failed sequence lookup ends the read without a word
     }
   }
-  head_.push_back(header.column_list);
+  header_.column_list = header.column_list;
+  header_.parts = 3;
 
   try {
     OpenQuery(init, ColumnsQuery(table));
@@ -271,9 +278,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
         type.answer.assign(answer_text);
         const std::string data_type = text::UpperCased(type.answer);
         type.is_date = data_type == "DATE";
-        type.number = data_type == "NUMBER" || data_type == "FLOAT" || data_type == "INTEGER" ||
-                      data_type == "BINARY_DOUBLE" || data_type == "BINARY_FLOAT" ||
-                      data_type == "NUMERIC" || data_type == "DECIMAL";
+        type.number = db::oracle::IsNumberType(data_type);
       }
       const bool is_date = type.is_date;
       const std::vector<size_t>& keys = keys_at[p];
@@ -302,23 +307,25 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
 }
 
 const std::vector<std::string>& Importer::import_list() const {
-  if (list_stale_ || list_rows_ != (rows_ ? rows_->size() : 0) || list_head_ != head_.size()) {
-    list_ = head_;
-    if (rows_ && head_.size() == 3)
+  if (list_stale_ || list_rows_ != rows_->size() || list_head_ != header_.parts) {
+    list_.clear();
+    if (header_.parts >= 2) list_ = {header_.table, header_.key_columns};
+    if (header_.parts == 3) list_.push_back(header_.column_list);
+    if (header_.parts == 3)
       for (size_t r = 0; r < rows_->size(); ++r) {
         const TypedRow row = rows_->at(r);
         list_.push_back(KeyConditionText(row));
         list_.push_back(ValuesText(row));
       }
-    list_rows_ = rows_ ? rows_->size() : 0;
-    list_head_ = head_.size();
+    list_rows_ = rows_->size();
+    list_head_ = header_.parts;
     list_stale_ = false;
   }
   return list_;
 }
 
 RunOutcome Importer::Import() {
-  if (head_.empty()) {
+  if (header_.parts == 0) {
     op_.showMessage(Box(texts::kNothingRead, texts::kErrorHint, Icon::Error, Modality::Owned));
     return RunOutcome::NothingRead;
   }
@@ -328,15 +335,16 @@ RunOutcome Importer::Import() {
 RunOutcome Importer::Run() {
   last_run_succeeded_ = false;
   auto& connection = session_.myconnection;
+  std::optional<db::Transaction> transaction;
   try {
-    connection.beginTransaction();
+    transaction.emplace(connection);
   } catch (const db::DbError& e) {
     // On a database with one write lock, beginning is where another
     // program's run is waited for.
-    if (e.kind() != db::DbError::Kind::LockTimeout || head_.empty()) throw;
+    if (e.kind() != db::DbError::Kind::LockTimeout || header_.parts == 0) throw;
     RollbackQuietly(connection);
     op_.progress().done();
-    op_.showMessage(LockedBox(head_[0]));
+    op_.showMessage(LockedBox(header_.table));
     return RunOutcome::RolledBack;
   }
 
@@ -344,16 +352,16 @@ RunOutcome Importer::Run() {
   try {
     end = WriteRows();
   } catch (const std::exception& e) {
-    RollbackQuietly(connection);
+    // Whatever escapes the run (a failed existence check, say) must not
+    // leave half of it committed: the run is all or nothing.
+    transaction.reset();
     op_.progress().done();
     session_.exe.close();
     if (!IsLockTimeout(e)) throw;
-    op_.showMessage(LockedBox(head_.empty() ? std::string() : head_[0]));
+    op_.showMessage(LockedBox(header_.table));
     return RunOutcome::RolledBack;
   } catch (...) {
-    // Whatever escapes the run (a failed existence check, say) must not
-    // leave half of it committed: the run is all or nothing.
-    RollbackQuietly(connection);
+    transaction.reset();
     op_.progress().done();
     session_.exe.close();
     throw;
@@ -366,11 +374,11 @@ RunOutcome Importer::Run() {
   }
 
   try {
-    connection.commitTransaction();
+    transaction->commit();
   } catch (const db::DbError& e) {
-    // Leave no transaction open behind a failed commit; the error itself
+    // No transaction stays open behind a failed commit; the error itself
     // goes to the caller's default error report.
-    RollbackQuietly(connection);
+    transaction.reset();
     if (e.kind() != db::DbError::Kind::CommitUncertain) throw;
     // The connection broke during the commit: nobody here knows whether
     // the server kept the data, and the operator must not take it either way.
@@ -379,9 +387,6 @@ RunOutcome Importer::Run() {
     op_.showMessage(Box(texts::CommitUncertain(e.what()), texts::kCommitUncertainCaption,
                         Icon::Warning, Modality::OwnerlessModeless));
     return RunOutcome::Uncertain;
-  } catch (...) {
-    RollbackQuietly(connection);
-    throw;
   }
   op_.progress().done();
   session_.exe.close();
@@ -394,21 +399,55 @@ RunOutcome Importer::Run() {
   return end;
 }
 
+namespace {
+
+// A key's texts as loosely as any database could compare them: case,
+// blanks, a plus sign, leading zeros of a number (or of a date's day and
+// month), trailing zeros of its fraction do not count. Two rows of one
+// batch whose keys agree this way might be one key to the database.
+void AddKeyFingerprint(std::string& out, std::string_view text) {
+  const size_t start = out.size();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c <= 32 || c == '+') continue;
+    if (c < '0' || c > '9') {
+      out += text::UpperAscii(static_cast<char>(c));
+      continue;
+    }
+    size_t j = i;
+    while (j < text.size() && text[j] >= '0' && text[j] <= '9') ++j;
+    std::string_view digits = text.substr(i, j - i);
+    if (out.size() > start && out.back() == '.') {
+      while (!digits.empty() && digits.back() == '0') digits.remove_suffix(1);
+    } else {
+      while (!digits.empty() && digits.front() == '0') digits.remove_prefix(1);
+    }
+    out += digits;
+    i = j - 1;
+  }
+  // A point with no digits after it: "1." is "1".
+  for (size_t i = out.size(); i-- > start;)
+    if (out[i] == '.' && (i + 1 == out.size() || out[i + 1] < '0' || out[i + 1] > '9'))
+      out.erase(i, 1);
+  out += '\x1f';
+}
+
+}  // namespace
+
 RunOutcome Importer::WriteRows() {
   // A copy: should the operator read another workbook while a prompt or box
-  // of this run is open, this run still sees the list it started with.
-  const std::vector<std::string> list = head_;
+  // of this run is open, this run still sees the read it started with.
+  const ReadHeader header = header_;
   const std::shared_ptr<const RowStore> typed_rows = rows_;
-  static const RowStore kNoRows;
-  const RowStore& rows = typed_rows ? *typed_rows : kNoRows;
-  if (list.empty()) return RunOutcome::Stopped;
+  const RowStore& rows = *typed_rows;
+  if (header.parts == 0) return RunOutcome::Stopped;
   auto& init = session_.init;
   auto& exe = session_.exe;
 
-  // A list cut short by a failed read holds no rows; it runs like an empty one.
-  const std::string& table = list[0];
-  const std::string columns = list.size() > 2 ? list[2] : std::string();
-  bool exists = false;
+  // A read cut short by a failure holds no rows; it runs like an empty one.
+  const std::string& table = header.table;
+  const std::string& columns = header.column_list;
+  const size_t row_count = header.parts == 3 ? rows.size() : 0;
   bool overwrite_all = false;
   // The rows' Oracle texts are made from the typed rows only when shown or
   // logged: what they need is kept with them while the run lasts.
@@ -430,101 +469,206 @@ RunOutcome Importer::WriteRows() {
       }
     }
   } make_last_texts{init, exe};
-  // The marked texts of the last row shapes (the same for every row of a
-  // read, but for a column whose data type changed on the way).
-  std::string exists_marked, insert_marked;
-  constexpr uint32_t kNoShape = UINT32_MAX;
-  uint32_t exists_shape = kNoShape, insert_shape = kNoShape;
-  // The values bound for the row at hand, their space kept from row to row.
-  std::vector<db::Value> key_values, insert_values;
 
   // The entries of the import list: the head, then two per row.
-  const int count = static_cast<int>(list.size() + (list.size() == 3 ? 2 * rows.size() : 0));
+  const int count = static_cast<int>(header.parts + 2 * row_count);
   op_.progress().start(0, count - 1);
 
   // Two runs into one table at once could both find a key missing and both
   // insert it: the table stays locked against other runs until this one
   // ends.
-  if (count > 3) session_.myconnection.lockTable(table);
+  if (row_count > 0) session_.myconnection.lockTable(table);
 
-  for (int i = 3; i < count; ++i) {
-    op_.progress().advance(i);
-    const size_t index = static_cast<size_t>((i - 3) / 2);
-    const uint32_t shape = rows.shapeOf(index);
+  // The writes decided but not yet sent: row and whether it is an update.
+  struct Write {
+    size_t row;
+    bool update;
+  };
+  std::vector<Write> pending;
+  // The marked texts of the last row shapes (the same for every row of a
+  // read, but for a column whose data type changed on the way).
+  std::string insert_marked;
+  constexpr uint32_t kNoShape = UINT32_MAX;
+  uint32_t insert_shape = kNoShape;
+  std::vector<std::string> update_marked;  // kept alive while a batch is sent
+  std::vector<db::BatchStatement> batch;
 
-    if (i % 2 == 1) {
-      // An empty key condition: the row has no key terms.
-      if (!rows.hasKeys(index)) {
-        exists = false;
+  // exe holds the statement of row r, as the row-at-a-time run left it.
+  auto hold_in_exe = [&](const Write& w, const db::BatchStatement& statement) {
+    exe.close();
+    const size_t row = w.row;
+    if (w.update)
+      exe.setStatement(
+          [row, context = run_text] {
+            return RenderUpdate(context->table, context->columns, context->rows->at(row)).text;
+          },
+          *statement.marked, statement.values);
+    else
+      exe.setStatement(
+          [row, context = run_text] {
+            return InsertText(context->table, context->columns, context->rows->at(row));
+          },
+          *statement.marked, statement.values);
+  };
+
+  // Sends the pending writes together. A failing row: exe holds its
+  // statement, and the failure boxes name it.
+  auto flush = [&]() {
+    if (pending.empty()) return;
+    batch.resize(pending.size());
+    update_marked.clear();
+    update_marked.reserve(pending.size());
+    for (size_t k = 0; k < pending.size(); ++k) {
+      const Write& w = pending[k];
+      db::BatchStatement& statement = batch[k];
+      const size_t row = w.row;
+      if (w.update) {
+        Rendered update = RenderUpdate(table, columns, rows.at(row));
+        update_marked.push_back(std::move(update.marked));
+        statement.marked = &update_marked.back();
+        statement.values = std::move(update.values);
+        statement.text = [text = std::move(update.text)] { return text; };
       } else {
-        if (shape != exists_shape) {
-          exists_marked = MarkExists(table, rows.at(index)).marked;
-          exists_shape = shape;
+        if (rows.shapeOf(row) != insert_shape) {
+          insert_marked = MarkInsert(table, columns, rows.at(row)).marked;
+          insert_shape = rows.shapeOf(row);
         }
-        rows.keyValues(index, key_values);
-        init.close();
-        init.setStatement(
-            [index, context = run_text] {
-              return ExistsText(context->table, context->rows->at(index));
-            },
-            exists_marked, key_values.data(), key_values.size());
-        init.open();
-        exists = init.fieldInt(0) > 0;
+        statement.marked = &insert_marked;
+        rows.insertValues(row, statement.values);
+        statement.text = [row, context = run_text] {
+          return InsertText(context->table, context->columns, context->rows->at(row));
+        };
       }
-      continue;
     }
-
     try {
-      if (!exists) {
-        if (shape != insert_shape) {
-          insert_marked = MarkInsert(table, columns, rows.at(index)).marked;
-          insert_shape = shape;
-        }
-        rows.insertValues(index, insert_values);
-        exe.close();
-        exe.setStatement(
-            [index, context = run_text] {
-              return InsertText(context->table, context->columns, context->rows->at(index));
-            },
-            insert_marked, insert_values.data(), insert_values.size());
-        exe.execute();
-        continue;
-      }
-      const TypedRow row = rows.at(index);
-      const std::string values = ValuesText(row);
-      if (!overwrite_all) {
-        OpenQuery(init, RenderExistingValues(table, columns, row));
-        std::string existing;
-        for (int k = 0; k < init.fieldCount(); ++k) existing += "'" + init.fieldText(k) + "',";
-        if (!existing.empty()) existing.pop_back();
-        switch (op_.askOverwrite(OverwritePromptText(existing, values))) {
-          case OverwriteAnswer::Abort: return RunOutcome::Stopped;
-          case OverwriteAnswer::Ignore: continue;
-          case OverwriteAnswer::All: overwrite_all = true; break;
-          case OverwriteAnswer::Yes:
-          case OverwriteAnswer::Closed: break;
-        }
-      }
-      // An update cannot draw new sequence numbers for a row that has them.
-      if (text::UpperCased(values).find("NEXTVAL") != std::string::npos) {
-        op_.showMessage(
-            Box(texts::kSequenceRowExists, texts::kErrorHint, Icon::Error, Modality::Owned));
-        return RunOutcome::Stopped;
-      }
-      Rendered update = RenderUpdate(table, columns, row);
-      exe.close();
-      exe.setStatement(update.text, update.marked, std::move(update.values));
-      exe.execute();
-    } catch (const std::exception& e) {
-      // Waiting on another session's lock ends the run with a box of its own.
-      if (IsLockTimeout(e)) throw;
-      op_.showMessage(Box(texts::RowFailed(e.what()), texts::kImportFailed, Icon::Error,
-                          Modality::OwnerlessModeless));
-      op_.showMessage(Box(texts::FailedStatement(exe.sql()), texts::kFailedStatementCaption,
-                          Icon::Error, Modality::OwnerlessModeless));
-      session_.myconnection.rollbackTransaction();
-      return RunOutcome::RolledBack;
+      session_.myconnection.runBatch(batch);
+    } catch (const db::BatchError& e) {
+      hold_in_exe(pending[e.index()], batch[e.index()]);
+      // The bar shows the failing row, as it would row by row.
+      op_.progress().advance(static_cast<int>(4 + 2 * pending[e.index()].row));
+      pending.clear();
+      throw;
     }
+    hold_in_exe(pending.back(), batch.back());
+    pending.clear();
+  };
+
+  // The fingerprints of the keys written in this batch (see AddKeyFingerprint).
+  std::unordered_set<std::string> written_keys;
+  std::vector<db::Value> key_values;
+  std::string fingerprint;
+  auto fingerprint_of = [&](size_t row) -> const std::string& {
+    rows.keyValues(row, key_values);
+    fingerprint.clear();
+    for (const auto& v : key_values) AddKeyFingerprint(fingerprint, v.text);
+    return fingerprint;
+  };
+
+  // While a row's own existence check runs: its failure is no failed row.
+  bool in_check = false;
+  // The failure of the batch's existence check, while its rows go one by one.
+  std::optional<db::DbError> batch_failure;
+  size_t batch_rows = batch_rows_;
+  if (batch_rows == 0) batch_rows = session_.myconnection.engine().inProcess() ? 1 : kBatchRows;
+  try {
+    for (size_t first = 0; first < row_count; first += batch_rows) {
+      const size_t last = std::min(row_count, first + batch_rows);
+      // One question for the whole batch. Should it fail, the batch goes
+      // row by row: the rows before the failing key are written, and its
+      // own check fails as it would have.
+      std::optional<std::vector<long long>> counts;
+      batch_failure.reset();
+      if (batch_rows > 1) {
+        try {
+          counts = CountExisting(init, table, rows, first, last - first);
+        } catch (const db::DbError& e) {
+          // Only a refused statement goes row by row: a lost connection or
+          // transaction must end the run (a row asked after it would run
+          // on a new session, outside the transaction).
+          if (e.kind() != db::DbError::Kind::Other || !session_.myconnection.inTransaction()) throw;
+          batch_failure = e;
+        }
+      }
+      written_keys.clear();
+      for (size_t r = first; r < last; ++r) {
+        op_.progress().advance(static_cast<int>(3 + 2 * r));
+        bool exists = false;
+        if (rows.hasKeys(r)) {
+          const std::string& key = fingerprint_of(r);
+          if (counts && !written_keys.count(key)) {
+            exists = (*counts)[r - first] > 0;
+          } else {
+            // The batch's answer may be stale (a row of this batch with
+            // this key was written since) or there is none: asked alone,
+            // after the rows before it are written.
+            flush();
+            in_check = true;
+            init.close();
+            init.setStatement(
+                [r, context = run_text] {
+                  return ExistsText(context->table, context->rows->at(r));
+                },
+                MarkExists(table, rows.at(r)).marked, key_values.data(), key_values.size());
+            init.open();
+            exists = init.fieldInt(0) > 0;
+            in_check = false;
+          }
+          written_keys.insert(key);
+        }
+        op_.progress().advance(static_cast<int>(4 + 2 * r));
+        if (!exists) {
+          pending.push_back({r, false});
+          if (!counts) flush();
+          continue;
+        }
+        const TypedRow row = rows.at(r);
+        const std::string values = ValuesText(row);
+        if (!overwrite_all) {
+          // The rows before a prompt are written first: a failing one ends
+          // the run before it, and an Abort keeps them.
+          flush();
+          OpenQuery(init, RenderExistingValues(table, columns, row));
+          std::string existing;
+          for (int k = 0; k < init.fieldCount(); ++k) existing += "'" + init.fieldText(k) + "',";
+          if (!existing.empty()) existing.pop_back();
+          switch (op_.askOverwrite(OverwritePromptText(existing, values))) {
+            case OverwriteAnswer::Abort: return RunOutcome::Stopped;
+            case OverwriteAnswer::Ignore: continue;
+            case OverwriteAnswer::All: overwrite_all = true; break;
+            case OverwriteAnswer::Yes:
+            case OverwriteAnswer::Closed: break;
+          }
+        }
+        // An update cannot draw new sequence numbers for a row that has them.
+        if (text::UpperCased(values).find("NEXTVAL") != std::string::npos) {
+          flush();
+          op_.showMessage(
+              Box(texts::kSequenceRowExists, texts::kErrorHint, Icon::Error, Modality::Owned));
+          return RunOutcome::Stopped;
+        }
+        pending.push_back({r, true});
+        if (!counts) flush();
+      }
+      flush();
+    }
+  } catch (const std::exception& e) {
+    // Waiting on another session's lock ends the run with a box of its own;
+    // a failed existence check escapes to the default error report.
+    if (IsLockTimeout(e)) throw;
+    if (in_check) {
+      // A server that spoils the transaction at the failed batch check
+      // (PostgreSQL) refuses the row's own check for that alone: the batch
+      // check's reason is the one to report.
+      const auto* refused = dynamic_cast<const db::DbError*>(&e);
+      if (batch_failure && refused && refused->sqlState() == "25P02") throw *batch_failure;
+      throw;
+    }
+    op_.showMessage(Box(texts::RowFailed(e.what()), texts::kImportFailed, Icon::Error,
+                        Modality::OwnerlessModeless));
+    op_.showMessage(Box(texts::FailedStatement(exe.sql()), texts::kFailedStatementCaption,
+                        Icon::Error, Modality::OwnerlessModeless));
+    session_.myconnection.rollbackTransaction();
+    return RunOutcome::RolledBack;
   }
   return RunOutcome::Completed;
 }

@@ -26,6 +26,20 @@ enum class ReadOutcome { Succeeded, Failed, NotOpened, Cancelled };
 // started because nothing was read.
 enum class RunOutcome { Completed, Stopped, RolledBack, Uncertain, NothingRead };
 
+// Rows per batch of a run (see Importer::setBatchRows); measured in
+// bench/postgres: more gains little and makes each prompt wait longer.
+constexpr size_t kBatchRows = 1000;
+
+// What a read gives: the head of the header (as far as the read got) and
+// the typed rows. The import list is the operator's view of it.
+struct ReadHeader {
+  std::string table;        // upper-cased
+  std::string key_columns;  // the text between the header's first and second ":"
+  std::string column_list;  // the column names joined by ","
+  // How many of the three the read reached: 0, 2 (table and keys) or 3.
+  size_t parts = 0;
+};
+
 class Importer {
  public:
   Importer(db::DbSession& session, sheet::Server& server, Operator& op)
@@ -52,6 +66,14 @@ class Importer {
   const std::vector<std::string>& import_list() const;
   // Skips the running-instance check (the command-line front end).
   void setCheckRunningInstance(bool check) { check_running_ = check; }
+  // The last read: its header and its rows (never null).
+  const ReadHeader& header() const { return header_; }
+  std::shared_ptr<const RowStore> rows() const { return rows_; }
+  // Rows per batch of a run: one existence query for them, then their
+  // writes sent together. 1 runs row at a time (each row asked, then
+  // written, before the next); 0 (the default) lets the engine choose:
+  // kBatchRows across a network, row at a time in this process.
+  void setBatchRows(size_t rows) { batch_rows_ = rows; }
   // Whether the last run ended with the success box.
   bool lastRunSucceeded() const { return last_run_succeeded_; }
 
@@ -64,11 +86,11 @@ class Importer {
   db::DbSession& session_;
   sheet::Server& server_;
   Operator& op_;
-  // The head of the import list (table, key columns, column list) and its
-  // data rows, typed: row r is entries 3 + 2r, 4 + 2r. The rows are shared
-  // with a run under way, which keeps the rows it started with.
-  std::vector<std::string> head_;
-  std::shared_ptr<RowStore> rows_;
+  // The read: row r is entries 3 + 2r, 4 + 2r of the import list. The rows
+  // are shared with a run under way, which keeps the rows it started with.
+  ReadHeader header_;
+  std::shared_ptr<RowStore> rows_ = std::make_shared<RowStore>();
+  size_t batch_rows_ = 0;
   // import_list() as last made.
   mutable std::vector<std::string> list_;
   mutable bool list_stale_ = true;

@@ -100,6 +100,12 @@ std::string KeyConditionText(const TypedRow& row) {
   return text;
 }
 
+std::string MarkedKeyCondition(const TypedRow& row) {
+  std::string marked;
+  Keys(row, nullptr, &marked, nullptr);
+  return marked;
+}
+
 std::string ExistsText(const std::string& table, const TypedRow& row) {
   return ExistsQuery(table, KeyConditionText(row));
 }
@@ -125,20 +131,6 @@ Rendered MarkInsert(const std::string& table, const std::string& columns, const 
   Values(row, nullptr, &marked, &r.values);
   r.marked = InsertStatement(table, columns, marked);
   return r;
-}
-
-std::vector<db::Value> KeyValues(const TypedRow& row) {
-  std::vector<db::Value> values;
-  values.reserve(row.keys.size());
-  Keys(row, nullptr, nullptr, &values);
-  return values;
-}
-
-std::vector<db::Value> InsertValues(const TypedRow& row) {
-  std::vector<db::Value> values;
-  values.reserve(row.values.size());
-  Values(row, nullptr, nullptr, &values);
-  return values;
 }
 
 bool RowStore::Shape::operator==(const Shape& other) const {
@@ -290,15 +282,6 @@ TypedRow RowStore::at(size_t i) const {
   return row;
 }
 
-Rendered RenderExists(const std::string& table, const TypedRow& row) {
-  std::string text, marked;
-  Rendered r;
-  Keys(row, &text, &marked, &r.values);
-  r.text = ExistsQuery(table, text);
-  r.marked = ExistsQuery(table, marked);
-  return r;
-}
-
 Rendered RenderExistingValues(const std::string& table, const std::string& columns,
                               const TypedRow& row) {
   std::string text, marked;
@@ -306,15 +289,6 @@ Rendered RenderExistingValues(const std::string& table, const std::string& colum
   Keys(row, &text, &marked, &r.values);
   r.text = ExistingValuesQuery(table, columns, text);
   r.marked = ExistingValuesQuery(table, columns, marked);
-  return r;
-}
-
-Rendered RenderInsert(const std::string& table, const std::string& columns, const TypedRow& row) {
-  std::string text, marked;
-  Rendered r;
-  Values(row, &text, &marked, &r.values);
-  r.text = InsertStatement(table, columns, text);
-  r.marked = InsertStatement(table, columns, marked);
   return r;
 }
 

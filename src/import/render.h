@@ -51,20 +51,16 @@ struct Rendered {
 // (empty without keys), exactly as the Oracle text holds them.
 std::string ValuesText(const TypedRow& row);
 std::string KeyConditionText(const TypedRow& row);
+// The key condition with '?' for each key value (KeyValues order).
+std::string MarkedKeyCondition(const TypedRow& row);
 
-// The Oracle text of the existence check and of the insert alone, as
-// RenderExists and RenderInsert make it.
+// The Oracle text of the existence check and of the insert.
 std::string ExistsText(const std::string& table, const TypedRow& row);
 std::string InsertText(const std::string& table, const std::string& columns, const TypedRow& row);
 // The bound form alone (marked text and values; text left empty), for a run
 // that makes the Oracle text only when it is shown or logged.
 Rendered MarkExists(const std::string& table, const TypedRow& row);
 Rendered MarkInsert(const std::string& table, const std::string& columns, const TypedRow& row);
-
-// The values alone: those an existence check binds (key terms) and those an
-// insert binds.
-std::vector<db::Value> KeyValues(const TypedRow& row);
-std::vector<db::Value> InsertValues(const TypedRow& row);
 
 // The typed rows of a read, packed: each row's texts end to end in one
 // buffer, and what the rows share (each value's kind, number flag and
@@ -83,8 +79,8 @@ class RowStore {
   uint32_t shapeOf(size_t i) const { return rows_[i].shape; }
   // Whether row i has key terms (an existence check).
   bool hasKeys(size_t i) const { return !shapes_[rows_[i].shape].keys.empty(); }
-  // The values row i binds, as KeyValues(at(i)) and InsertValues(at(i))
-  // give them, written over out (whose texts' space is used again): a run
+  // The values row i binds, as MarkExists and MarkInsert give them for
+  // at(i), written over out (whose texts' space is used again): a run
   // binds every row without making the row.
   void keyValues(size_t i, std::vector<db::Value>& out) const;
   void insertValues(size_t i, std::vector<db::Value>& out) const;
@@ -115,10 +111,8 @@ class RowStore {
   std::vector<uint32_t> ends_;
 };
 
-Rendered RenderExists(const std::string& table, const TypedRow& row);
 Rendered RenderExistingValues(const std::string& table, const std::string& columns,
                               const TypedRow& row);
-Rendered RenderInsert(const std::string& table, const std::string& columns, const TypedRow& row);
 Rendered RenderUpdate(const std::string& table, const std::string& columns, const TypedRow& row);
 
 }  // namespace xb::import

@@ -99,6 +99,34 @@ inline constexpr const char* kOverwriteChoices = "[y]es / [a]bort / [i]gnore / a
 // The choice of the workbook to read: its file filter.
 inline constexpr const char* kWorkbookFilter = "EXCEL文件 (*.xls *.xlsx)";
 
+// ---- the pre-flight check of a workbook (nothing written) ----
+// Each reason is followed by the database's own words in brackets.
+inline std::string CheckTooLong(const std::string& declared) {
+  return "文本超过字段定义的长度" + declared;
+}
+inline constexpr const char* kCheckNotNumber = "不是数字";
+inline std::string CheckTooManyDigits(const std::string& declared) {
+  return "数字的位数超过字段定义" + declared;
+}
+inline constexpr const char* kCheckNotDate =
+    "不是日期,可接受的日期格式为 年-月-日 (yyyy-mm-dd,如2003-8-1或2003-08-01),"
+    "或设置为日期格式的单元格";
+inline constexpr const char* kCheckEmpty = "该字段不允许为空";
+inline constexpr const char* kCheckErrorCell = "单元格中是错误值";
+inline std::string CheckRepeatedKey(int first_row, const std::string& first_cell) {
+  return "键值与第" + std::to_string(first_row) + "行(" + first_cell + ")重复";
+}
+inline std::string CheckExistingRow(int row) {
+  return "第" + std::to_string(row) + "行: 数据库中已经有这条记录,导入时将询问是否覆盖";
+}
+inline std::string CheckSummary(size_t rows, size_t inserted, size_t asked, size_t faults) {
+  return "共读取" + std::to_string(rows) + "行数据,将插入" + std::to_string(inserted) +
+         "行,将询问是否覆盖" + std::to_string(asked) + "行,有问题的单元格" +
+         std::to_string(faults) + "个";
+}
+inline constexpr const char* kCheckClean = "检查完毕,没有发现问题。";
+inline constexpr const char* kCheckFaulty = "检查完毕,发现以下问题,没有写入任何数据:";
+
 // ---- the export ----
 inline std::string BadQuery(const std::string& reason) { return "SQl语句有问题,如下:\r" + reason; }
 inline std::string WrongStatement(const std::string& sql) { return "错误的SQL语句如下:\r" + sql; }

@@ -48,6 +48,8 @@ bool IsCannotOpen(const std::string& err) {
          err[kCannotOpen.size()] != '\n' && err.substr(err.size() - 2) == "\n\n" &&
          err.find('\n', kCannotOpen.size()) == err.size() - 2;
 }
+const std::string kCleanCheck =
+    "检查完毕,没有发现问题。\n共读取3行数据,将插入3行,将询问是否覆盖0行,有问题的单元格0个\n";
 const std::string kExportFailed = "导出失败: 导出到Excel文件时出现下列错误:\ncannot ";
 
 class FileFaults : public ::testing::Test {
@@ -163,7 +165,7 @@ TEST_F(FileFaults, ImportOfAnUnreadableWorkbookIsRefused) {
   const CliOutcome check =
       xb::test::RunCli({"import", "--data-source", db_, "--check", readable.string()}, options);
   ASSERT_EQ(check.exit_code, 0) << check.err;
-  EXPECT_EQ(check.out, "3 data rows\nrow 4: 0 existing\nrow 5: 0 existing\nrow 6: 0 existing\n");
+  EXPECT_EQ(check.out, kCleanCheck);
 
   const std::string before = Rows();
   const CliOutcome r = xb::test::RunCli(
@@ -230,7 +232,7 @@ TEST_F(FileFaults, AWorkbookRewrittenWhileReadIsReadWholeOrRefused) {
   for (int i = 0; i < 40; ++i) {
     const CliOutcome r = Run({"import", "--data-source", db_, "--check", path.string()});
     if (r.exit_code == 0) {
-      EXPECT_EQ(r.out, "3 data rows\nrow 4: 0 existing\nrow 5: 0 existing\nrow 6: 0 existing\n");
+      EXPECT_EQ(r.out, kCleanCheck);
     } else {
       ++refused;
       EXPECT_EQ(r.exit_code, 1);

@@ -177,15 +177,76 @@ TEST_F(Cli, AskPromptsOnTheTerminalStream) {
   EXPECT_EQ(Rows(db), "AA\tBB\tCC\n1\t133\t2004-01-01\n2\t34\t2003-08-02\n3\t35\t2003-08-03\n");
 }
 
-TEST_F(Cli, CheckCountsExistingKeysAndWritesNothing) {
+TEST_F(Cli, CheckNamesExistingKeysAndWritesNothing) {
   const std::string db = MakeDatabase();
   ASSERT_EQ(
       Run({"sql", "--data-source", db, "insert into ZORVAT(AA, BB) values ('2', 0)"}).exit_code, 0);
   const auto r = Run({"import", "--data-source", db, "--check", Fixture("zorvat3.xls")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, "3 data rows\nrow 4: 0 existing\nrow 5: 1 existing\nrow 6: 0 existing\n");
+  EXPECT_EQ(r.out,
+            "检查完毕,没有发现问题。\n"
+            "第5行: 数据库中已经有这条记录,导入时将询问是否覆盖\n"
+            "共读取3行数据,将插入2行,将询问是否覆盖1行,有问题的单元格0个\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(Rows(db), "AA\tBB\tCC\n2\t0\t\n");
+}
+
+// Every fault of a workbook in one report, as text and as JSON; exit 1.
+TEST_F(Cli, CheckReportsEveryFaultByCell) {
+  const std::string db = dir_.file("db.sqlite");
+  xb::test::MakeDatabase(db,
+                         "create table CHECKED (K varchar2(6) primary key, NAME varchar2(10) not "
+                         "null, QTY number(5,2), BORN date, NOTE varchar2(4 char));\n"
+                         "insert into CHECKED (K, NAME) values ('B9', 'before');\n");
+  const std::string workbook = std::string(XB_TEST_DATA) + "/check/faults.xls";
+  const auto text = Run({"import", "--data-source", db, "--check", workbook});
+  EXPECT_EQ(text.exit_code, 1) << text.err;
+  EXPECT_EQ(text.err, "");
+  const std::vector<std::string> lines = {
+      "检查完毕,发现以下问题,没有写入任何数据:",
+      "B5 NAME '12345678901': 文本超过字段定义的长度VARCHAR2(10 BYTE) (ORA-12899: value too "
+      "large for column \"CHECKED\".\"NAME\" (actual: 11, maximum: 10))",
+      "C6 QTY 'abc': 不是数字 (ORA-01722: invalid number)",
+      "C7 QTY '1000': 数字的位数超过字段定义NUMBER(5,2) (ORA-01438: value larger than specified "
+      "precision allowed for this column)",
+      "D8 BORN '2003-02-30': 不是日期,可接受的日期格式为 年-月-日 (yyyy-mm-dd,如2003-8-1或"
+      "2003-08-01),或设置为日期格式的单元格 (ORA-01861: literal does not match format string)",
+      "B9 NAME '': 该字段不允许为空 (ORA-01400: cannot insert NULL into (\"CHECKED\".\"NAME\"))",
+      "C10 QTY '#DIV/0!': 单元格中是错误值 (#DIV/0!)",
+      "A11 K 'A1': 键值与第4行(A4)重复",
+      "E13 NOTE '数据导入x': 文本超过字段定义的长度VARCHAR2(4 CHAR) (ORA-12899: value too large "
+      "for column \"CHECKED\".\"NOTE\" (actual: 5, maximum: 4))",
+      "第12行: 数据库中已经有这条记录,导入时将询问是否覆盖",
+      "共读取10行数据,将插入8行,将询问是否覆盖2行,有问题的单元格8个"};
+  std::string expected;
+  for (const auto& line : lines) expected += line + "\n";
+  EXPECT_EQ(text.out, expected);
+
+  const auto json = Run({"import", "--data-source", db, "--check", "--format", "json", workbook});
+  EXPECT_EQ(json.exit_code, 1) << json.err;
+  EXPECT_EQ(json.out.rfind("{\"faults\":[\n{\"cell\":\"B5\",\"column\":\"NAME\",\"value\":"
+                           "\"12345678901\",\"reason\":\"文本超过",
+                           0),
+            0u)
+      << json.out;
+  EXPECT_NE(json.out.find("{\"cell\":\"B9\",\"column\":\"NAME\",\"value\":\"\",\"reason\":"
+                          "\"该字段不允许为空 (ORA-01400: cannot insert NULL into "
+                          "(\\\"CHECKED\\\".\\\"NAME\\\"))\"}"),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"existing_rows\":[12],\n\"summary\":{\"rows_read\":10,"
+                          "\"would_insert\":8,\"would_ask\":2,\"cells_at_fault\":8}}\n"),
+            std::string::npos)
+      << json.out;
+  EXPECT_EQ(Run({"sql", "--data-source", db, "select count(*) from CHECKED"}).out, "COUNT(*)\n1\n");
+  // A header the database does not know: its box's words, exit 1.
+  const auto missing = Run({"import", "--data-source", db, "--check",
+                            std::string(XB_TEST_DATA) + "/import/missing_col.xls"});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.out.rfind("\"ZORVAT\"不在数据库中", 0), 0u) << missing.out;
+  EXPECT_EQ(Run({"import", "--data-source", db, "--format", "json", workbook}).exit_code, 2);
+  EXPECT_EQ(Run({"import", "--data-source", db, "--check", "--format", "xml", workbook}).exit_code,
+            2);
 }
 
 TEST_F(Cli, ImportOfAMissingWorkbookShowsTheStartBox) {

@@ -61,6 +61,15 @@ TEST(ExactNumber, CanonicalFormAndWhatNeedsIt) {
   }
 }
 
+TEST(ExactNumber, NumberTypesAreOneList) {
+  for (const char* type :
+       {"NUMBER", "number(10,2)", "Numeric", "DECIMAL(5)", "INTEGER", "int", "SMALLINT", "FLOAT",
+        "float(126)", "REAL", "DOUBLE PRECISION", "BINARY_FLOAT", " binary_double "})
+    EXPECT_TRUE(oracle::IsNumberType(type)) << type;
+  for (const char* type : {"VARCHAR2(10)", "DATE", "CHAR", "", "NUMBERS", "TIMESTAMP", "CLOB"})
+    EXPECT_FALSE(oracle::IsNumberType(type)) << type;
+}
+
 TEST(ExactNumber, PrecisionAndScaleOnAllDigits) {
   auto check = [](const std::string& text, const char* declared) -> ColumnValue {
     return CheckColumnValue(text, ParseDeclaredType(declared), "T", "N");

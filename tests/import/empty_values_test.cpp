@@ -20,8 +20,8 @@ TEST(EmptyValues, EmptyDatesAndNumbersAreBoundAsNull) {
                 {RowValue::Kind::Text, ""},
                 filled_number,
                 {RowValue::Kind::Date, "2003-8-1"}};
-  const Rendered insert = RenderInsert("T", "D,N,S,M,E", row);
-  EXPECT_EQ(insert.text,
+  const Rendered insert = MarkInsert("T", "D,N,S,M,E", row);
+  EXPECT_EQ(InsertText("T", "D,N,S,M,E", row),
             "insert into T(D,N,S,M,E) values(to_date('','yyyy-mm-dd'),'','','12',"
             "to_date('2003-8-1','yyyy-mm-dd'))");
   EXPECT_EQ(insert.values, (std::vector<Value>{Value::Null(), Value::Null(), Value::Of(""),

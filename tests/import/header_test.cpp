@@ -231,14 +231,6 @@ TEST(FindRowBound, StopsAtFirstBlankColumnACell) {
   EXPECT_EQ(FindRowBound([](int) { return std::string(); }), 4);
 }
 
-TEST(SheetColumn, SequenceColumnsTakeNoSheetColumn) {
-  const ParsedHeader h = ParseHeader("t::A,S(SQ),B,T(Q),C");
-  EXPECT_EQ(SheetColumn(h, 1), 1);
-  EXPECT_EQ(SheetColumn(h, 2), 2);  // the cell the sequence column reads (and ignores)
-  EXPECT_EQ(SheetColumn(h, 3), 2);
-  EXPECT_EQ(SheetColumn(h, 5), 3);
-}
-
 TEST(Quoted, DoublesEveryQuoteInside) {
   EXPECT_EQ(Quoted("O'Neil"), "'O''Neil'");
   EXPECT_EQ(Quoted("''"), "''''''");

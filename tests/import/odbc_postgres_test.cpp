@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "import/check.h"
 #include "import/importer.h"
 #include "latency_proxy.h"
 #include "pg_cluster.h"
@@ -117,6 +118,28 @@ TEST_F(OdbcPostgres, ValuesAreBoundWhateverTheServerMakesOfLiterals) {
   EXPECT_EQ(Sql("select count(*) from zorvat"), "14");
   EXPECT_EQ(Sql("select bb from zorvat where aa = 'k4'"), "x'); drop table ZORVAT; --");
   EXPECT_EQ(Sql("select bb from zorvat where aa = 'k9'"), "'';''");
+}
+
+// The dictionary script gives the check its facts through psqlODBC too: the
+// same faults at the same cells as on the engines of their own.
+TEST_F(OdbcPostgres, TheCheckFindsEachFaultThroughTheDictionaryScript) {
+  ASSERT_EQ(Sql("create table checked (k varchar(6) primary key, name varchar(10) not null, "
+                "qty numeric(5,2), born date, note varchar(4));"
+                "insert into checked (k, name) values ('B9', 'before'); select 'ok'"),
+            "ok");
+  db::DbSession session;
+  session.myconnection.setConnectionString(
+      db::BuildConnectionString({"PGQUICK", database_->user(), database_->password()}));
+  auto server = sheet::MakeFileServer();
+  auto instance = server->create();
+  const sheet::InstanceGuard quit(instance.get());
+  instance->openWorkbook(std::string(XB_IMPORT_DATA) + "/../check/faults.xls");
+  const CheckReport report = CheckWorkbook(session, *instance);
+  std::vector<std::string> cells;
+  for (const auto& f : report.faults) cells.push_back(f.cell);
+  EXPECT_EQ(cells, (std::vector<std::string>{"B5", "C6", "C7", "D8", "B9", "C10", "A11", "E13"}))
+      << ReportText(report);
+  EXPECT_EQ(report.existing_rows, std::vector<int>{12});
 }
 
 TEST_F(OdbcPostgres, ATableLockedByAnotherSessionEndsTheRunWithItsBox) {

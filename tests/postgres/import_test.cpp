@@ -9,6 +9,7 @@
 
 #include "counting_server.h"
 #include "export/exporter.h"
+#include "import/existence.h"
 #include "import/importer.h"
 #include "import/statements.h"
 #include "pg_fixture.h"
@@ -146,7 +147,7 @@ TEST_F(PgImport, AFailedRowRollsBackTheWholeRun) {
 // Into an empty table that the run locks, the engine answers the existence
 // checks itself: the same prompts and the same rows as when the server is
 // asked (a table holding another row).
-TEST_F(PgImport, ExistenceChecksOfALockedEmptyTableAnswerAsTheServerWould) {
+TEST_F(PgImport, RepeatedKeysOfOneWorkbookAnswerAsTheServerWould) {
   const std::string workbook = dir_.file("repeat.xls");
   const std::string script = dir_.file("make.py");
   std::ofstream(script)
@@ -247,6 +248,46 @@ TEST_F(PgImport, ExportShowsOracleNamesAndValueTexts) {
   EXPECT_EQ(session_.exe.fieldText(1), "33.5");
   EXPECT_EQ(session_.exe.fieldText(2), "2003-08-01");
   EXPECT_EQ(server.counts.shown, 1);
+}
+
+}  // namespace
+}  // namespace xb::test
+
+namespace xb::test {
+namespace {
+
+// The batched existence check on the server: each row as its own check
+// would answer (a date key through to_char, an empty number key being NULL
+// and matching nothing), and a key the server cannot compare failing it.
+TEST_F(PgImport, ExistenceOfManyRowsInOneStatement) {
+  Exec("insert into zorvat(aa, bb) values('1', 5), ('2', NULL)");
+  Exec("insert into people(name, born) values('ANN', to_date('2003-8-1','yyyy-mm-dd'))");
+  Exec("insert into people(name, born) values('ANN', to_date('2003-8-1','yyyy-mm-dd'))");
+  import::RowStore people;
+  auto person = [](const std::string& name, const std::string& born) {
+    import::TypedRow row;
+    row.values = {{import::RowValue::Kind::Text, name}, {import::RowValue::Kind::Date, born}};
+    row.keys = {{"NAME", name, false}, {"BORN", born, true}};
+    return row;
+  };
+  people.add(person("ANN", "2003-08-01"));
+  people.add(person("ANN", "2003-8-1"));
+  people.add(person("BOB", "2003-08-01"));
+  EXPECT_EQ(import::CountExisting(session_.init, "PEOPLE", people, 0, 3),
+            (std::vector<long long>{2, 0, 0}));
+
+  import::RowStore numbers;
+  import::TypedRow row;
+  row.values = {{import::RowValue::Kind::Text, "", true}};
+  for (const char* key : {"5", "", "05"}) {
+    row.keys = {{"BB", key, false}};
+    numbers.add(row);
+  }
+  EXPECT_EQ(import::CountExisting(session_.init, "ZORVAT", numbers, 0, 3),
+            (std::vector<long long>{1, 0, 1}));
+  row.keys = {{"BB", "ABC", false}};
+  numbers.add(row);
+  EXPECT_THROW(import::CountExisting(session_.init, "ZORVAT", numbers, 0, 4), db::DbError);
 }
 
 }  // namespace

@@ -145,6 +145,25 @@ class OdbcEngine : public Engine {
     return std::make_unique<OdbcCursor>(std::move(stmt), nullptr, block_fetch_);
   }
 
+  void executeBatch(const std::vector<BatchItem>& items) override {
+    // Rows of one statement in a row go as one array.
+    for (size_t from = 0; from < items.size();) {
+      size_t to = from + 1;
+      while (to < items.size() && items[to].statement == items[from].statement) ++to;
+      auto* prepared = dynamic_cast<Prepared*>(items[from].statement);
+      if (!prepared || to - from == 1 || !prepared->ExecuteArray(items, from, to)) {
+        for (size_t i = from; i < to; ++i) {
+          try {
+            items[i].statement->execute(*items[i].values);
+          } catch (const DbError& e) {
+            throw BatchError(i, e);
+          }
+        }
+      }
+      from = to;
+    }
+  }
+
   void execute(const std::string& sql) override {
     Handle stmt(dbc_);
     Run(stmt, sql);
@@ -410,6 +429,79 @@ class OdbcEngine : public Engine {
     void execute(const std::vector<db::Value>& values) override {
       Run(values);
       SQLFreeStmt(handle_.handle, SQL_CLOSE);
+    }
+    // Runs rows [from, to) of items (all of this statement) in one
+    // SQLExecute with parameter arrays: the driver may send them in one
+    // round trip. False when the driver takes no arrays (nothing ran).
+    bool ExecuteArray(const std::vector<BatchItem>& items, size_t from, size_t to) {
+      const size_t rows = to - from;
+      const size_t params = static_cast<size_t>(markers_);
+      for (size_t r = from; r < to; ++r) {
+        if (items[r].values->size() != params) return false;
+        for (const auto& v : *items[r].values)
+          if (v.kind == db::Value::Kind::Integer) return false;
+      }
+      SQLHSTMT h = handle_.handle;
+      SQLFreeStmt(h, SQL_CLOSE);
+      SQLFreeStmt(h, SQL_RESET_PARAMS);
+      std::vector<SQLUSMALLINT> status(rows, SQL_PARAM_UNUSED);
+      SQLULEN processed = 0;
+      if (!SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_PARAM_BIND_TYPE,
+                                        reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN),
+                                        0)) ||
+          !SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE,
+                                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(rows)),
+                                        0))) {
+        SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+        return false;
+      }
+      SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0);
+      SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+      // Back to one row a run whatever happens here.
+      struct Restore {
+        SQLHSTMT h;
+        ~Restore() {
+          SQLFreeStmt(h, SQL_CLOSE);
+          SQLFreeStmt(h, SQL_RESET_PARAMS);
+          SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+          SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+          SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+        }
+      } restore{h};
+      // Column by column: each parameter's texts in slots of its longest.
+      std::vector<std::vector<char>> buffers(params);
+      std::vector<std::vector<SQLLEN>> indicators(params, std::vector<SQLLEN>(rows));
+      for (size_t p = 0; p < params; ++p) {
+        size_t width = 1;
+        for (size_t r = from; r < to; ++r)
+          width = std::max(width, (*items[r].values)[p].text.size() + 1);
+        buffers[p].assign(width * rows, '\0');
+        for (size_t r = 0; r < rows; ++r) {
+          const db::Value& v = (*items[from + r].values)[p];
+          if (v.kind == db::Value::Kind::Null) {
+            indicators[p][r] = SQL_NULL_DATA;
+          } else {
+            std::copy(v.text.begin(), v.text.end(),
+                      buffers[p].begin() + static_cast<long>(r * width));
+            indicators[p][r] = static_cast<SQLLEN>(v.text.size());
+          }
+        }
+        const SQLRETURN rc =
+            SQLBindParameter(h, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+                             SQL_VARCHAR, std::max<SQLULEN>(1, width - 1), 0, buffers[p].data(),
+                             static_cast<SQLLEN>(width), indicators[p].data());
+        if (!SQL_SUCCEEDED(rc))
+          throw BatchError(from, Diagnostic(SQL_HANDLE_STMT, h, "binding a value"));
+      }
+      const SQLRETURN rc = SQLExecute(h);
+      if (rc == SQL_NO_DATA || rc == SQL_SUCCESS) return true;
+      // The first row the driver marks failed; else the last it processed.
+      size_t failed = rows;
+      for (size_t r = 0; r < rows && failed == rows; ++r)
+        if (status[r] == SQL_PARAM_ERROR) failed = r;
+      if (failed == rows && SQL_SUCCEEDED(rc)) return true;
+      if (failed == rows) failed = processed > 0 ? std::min<size_t>(processed, rows) - 1 : 0;
+      throw BatchError(from + failed, Diagnostic(SQL_HANDLE_STMT, h, "running the statement"));
     }
     std::unique_ptr<Cursor> query(const std::vector<db::Value>& values) override {
       Run(values);

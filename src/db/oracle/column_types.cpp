@@ -288,6 +288,16 @@ bool IsExactDecimal(std::string_view bytes) {
   return exact && *exact == bytes;
 }
 
+bool IsNumberType(std::string_view type) {
+  std::string base = text::LowerCased(text::Trimmed(type.substr(0, type.find('('))));
+  static const char* const kNumbers[] = {
+      "number", "numeric", "decimal",          "integer",      "int",          "smallint",
+      "float",  "real",    "double precision", "binary_float", "binary_double"};
+  for (const char* name : kNumbers)
+    if (base == name) return true;
+  return false;
+}
+
 DeclaredType ParseDeclaredType(const std::string& declared) {
   DeclaredType type;
   const std::string d = text::LowerCased(text::Trimmed(declared));
@@ -344,6 +354,8 @@ DeclaredType ParseDeclaredType(const std::string& declared) {
   } else if (base == "date") {
     type.kind = DeclaredType::Kind::Date;
   }
+  // The other number types (FLOAT, BINARY_DOUBLE...) are left alone here:
+  // their precision is not NUMBER's.
   return type;
 }
 

@@ -19,6 +19,12 @@ struct DeclaredType {
   std::optional<int> precision, scale;  // Number
 };
 
+// Whether a type (a dictionary DATA_TYPE or a declared type, any case, with
+// or without its precision) is one of Oracle's number types: NUMBER,
+// NUMERIC, DECIMAL, INTEGER, INT, SMALLINT, FLOAT, REAL, DOUBLE PRECISION,
+// BINARY_FLOAT, BINARY_DOUBLE. The one list the loader and the engines use.
+bool IsNumberType(std::string_view type);
+
 // The type as declared in CREATE TABLE ("varchar2(10 char)", "NUMBER(5,2)",
 // "integer", "date"); anything else is Other and left alone.
 DeclaredType ParseDeclaredType(const std::string& declared);

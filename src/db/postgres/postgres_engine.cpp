@@ -22,11 +22,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <set>
 #include <unordered_map>
 
 #include "db/errors.h"
@@ -145,20 +147,6 @@ class PgCursor : public Cursor {
   std::vector<std::optional<std::string>> texts_;
 };
 
-// The answer to a count this engine knows without asking (see FreshTable).
-class CountCursor : public Cursor {
- public:
-  explicit CountCursor(long long count) : text_(std::to_string(count)) {}
-  int columnCount() const override { return 1; }
-  const std::string& columnName(int) const override { return name_; }
-  bool next() override { return !done_ && (done_ = true); }
-  std::optional<std::string_view> value(int) const override { return std::string_view(text_); }
-
- private:
-  std::string name_ = "COUNT", text_;  // as the server names count(*)
-  bool done_ = false;
-};
-
 class PostgresEngine;
 
 // A query's rows as they arrive (libpq's single-row mode): one row held at
@@ -208,6 +196,7 @@ class PgPrepared : public Statement {
       if (param.marker >= 0) ++markers_;
   }
   int parameterCount() const override { return markers_; }
+  const PgStatement& statement() const { return statement_; }
   void execute(const std::vector<Value>& values) override;
   std::unique_ptr<Cursor> query(const std::vector<Value>& values) override;
 
@@ -309,6 +298,40 @@ class PostgresEngine : public Engine {
     return std::make_unique<PgPrepared>(*this, Translate(sql, true));
   }
 
+  void executeBatch(const std::vector<BatchItem>& items) override {
+    // One sync per thousand statements: their results (a few dozen bytes
+    // each) fit the socket's buffers while the rest is still being sent.
+    constexpr size_t kPerSync = 1000;
+    for (size_t from = 0; from < items.size(); from += kPerSync)
+      RunPipelined(items, from, std::min(items.size(), from + kPerSync));
+  }
+
+  bool pipelinesQueries() const override { return true; }
+
+  std::vector<ResultRows> queryBatch(const std::vector<BatchItem>& items) override {
+    constexpr size_t kPerSync = 1000;
+    std::vector<ResultRows> rows(items.size());
+    std::vector<Result> results;
+    for (size_t from = 0; from < items.size(); from += kPerSync) {
+      const size_t to = std::min(items.size(), from + kPerSync);
+      RunPipelined(items, from, to, &results);
+      for (size_t k = 0; k < results.size(); ++k) {
+        if (!results[k])
+          throw BatchError(from + k, DbError("the statement returns no rows to open"));
+        PgCursor cursor(std::move(results[k]));
+        const int columns = cursor.columnCount();
+        while (cursor.next()) {
+          auto& row = rows[from + k].emplace_back();
+          for (int c = 0; c < columns; ++c) {
+            const auto value = cursor.value(c);
+            row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
+          }
+        }
+      }
+    }
+    return rows;
+  }
+
   void lockTable(const std::string& table) override {
     if (!in_transaction_) throw DbError("a table is locked only inside a transaction");
     const std::string name = postgres::PgTableName(table, &names_);
@@ -332,22 +355,6 @@ class PostgresEngine : public Engine {
                         (exclusive ? " in share row exclusive mode" : " in row exclusive mode"),
                     false),
           nullptr);
-      if (!exclusive) return;
-    }
-    // Locked and empty, with nothing on it that writes by itself: every row
-    // it holds until the transaction ends comes from this session.
-    const std::string check =
-        "select (select count(*) from (select 1 from " + name +
-        " limit 1) s) + (select count(*) from "
-        "pg_catalog.pg_trigger where tgrelid = pg_catalog.to_regclass($1) and not tgisinternal) + "
-        "(select count(*) "
-        "from pg_catalog.pg_rewrite where ev_class = pg_catalog.to_regclass($1))";
-    const char* values[] = {name.c_str()};
-    Result result(ExecParams(check.c_str(), 1, values));
-    if (!Ok(result.get())) Fail(result.get());
-    if (std::strcmp(PQgetvalue(result.get(), 0, 0), "0") == 0) {
-      fresh_ = FreshTable{};
-      fresh_->table = table;
     }
   }
 
@@ -355,13 +362,11 @@ class PostgresEngine : public Engine {
     EnsureConnected();
     // A new run reads the column types afresh.
     columns_.clear();
-    fresh_.reset();
     Simple("begin");
     in_transaction_ = true;
   }
 
   void commit() override {
-    fresh_.reset();
     if (PQstatus(conn_) != CONNECTION_OK) {
       in_transaction_ = false;
       throw DbError(DbError::Kind::Gone,
@@ -391,7 +396,6 @@ class PostgresEngine : public Engine {
   }
 
   void rollback() override {
-    fresh_.reset();
     in_transaction_ = false;
     // A lost connection has already taken its transaction with it.
     if (PQstatus(conn_) != CONNECTION_OK) return;
@@ -531,7 +535,6 @@ class PostgresEngine : public Engine {
     EnsureConnected();
     Settle();
     if (statement.schema_change) columns_.clear();
-    fresh_.reset();
     std::vector<const char*> values;
     std::vector<unsigned> types;
     for (const auto& param : statement.params) {
@@ -658,18 +661,14 @@ class PostgresEngine : public Engine {
     return statement;
   }
 
-  // Binds and runs one statement (with the values of its markers, if any);
-  // returns its result.
-  Result Run(const PgStatement& statement, const std::vector<Value>* marked) {
-    EnsureConnected();
-    Settle();
-    if (statement.schema_change) columns_.clear();
-    if (fresh_ && statement.insert_table != fresh_->table && statement.count_table != fresh_->table)
-      fresh_.reset();
-
-    std::vector<const char*> values;
-    std::vector<unsigned> types;
-    std::vector<std::string> numbers;  // integer values as text, alive until sent
+  // The values of one run of a statement, as libpq takes them (pointers
+  // into marked, the statement and numbers).
+  static void Bind(const PgStatement& statement, const std::vector<Value>* marked,
+                   std::vector<const char*>& values, std::vector<unsigned>& types,
+                   std::vector<std::string>& numbers) {
+    values.clear();
+    types.clear();
+    numbers.clear();
     numbers.reserve(statement.params.size());
     for (const auto& param : statement.params) {
       types.push_back(param.oid);
@@ -700,13 +699,158 @@ class PostgresEngine : public Engine {
         values.push_back(v.text.c_str());
       }
     }
+  }
+
+  // A data statement's name on the server, by its text and parameter types.
+  static std::string PreparedKey(const PgStatement& statement, const std::vector<unsigned>& types) {
+    std::string key = statement.text;
+    for (const unsigned type : types) key += "\x01" + std::to_string(type);
+    return key;
+  }
+
+  // The statements of a batch sent in one pipeline with one sync: a shape
+  // new to the server is prepared on the way. The first failure is the one
+  // reported (the server skips the rest of the pipeline after it).
+  void RunPipelined(const std::vector<BatchItem>& items, size_t from, size_t to,
+                    std::vector<Result>* results = nullptr) {
+    EnsureConnected();
+    Settle();
+    if (results) results->resize(to - from);
+    std::vector<const PgStatement*> statements;
+    for (size_t i = from; i < to; ++i) {
+      const auto* prepared = dynamic_cast<const PgPrepared*>(items[i].statement);
+      if (!prepared || !prepared->statement().data) {
+        // Not a data statement of this engine's: one by one.
+        for (size_t k = from; k < to; ++k) {
+          try {
+            if (!results) {
+              items[k].statement->execute(*items[k].values);
+              continue;
+            }
+            const auto* own = dynamic_cast<const PgPrepared*>(items[k].statement);
+            if (!own) throw DbError("a statement of another engine");
+            (*results)[k - from] = Run(own->statement(), items[k].values);
+          } catch (const DbError& e) {
+            throw BatchError(k, e);
+          }
+        }
+        return;
+      }
+      statements.push_back(&prepared->statement());
+    }
+    if (prepared_.size() + statements.size() > kMaxPrepared) {
+      // Rarely more shapes than this: start again rather than keep them all.
+      std::set<std::string> fresh;
+      for (const auto* st : statements) fresh.insert(st->text);
+      if (prepared_.size() + fresh.size() > kMaxPrepared) {
+        Simple("deallocate all");
+        prepared_.clear();
+      }
+    }
+
+    struct Command {
+      size_t item;
+      bool prepare;
+      std::string key, name;
+    };
+    std::vector<Command> commands;
+    commands.reserve(statements.size() + 4);
+    std::map<std::string, std::string> new_names;
+    std::vector<const char*> values;
+    std::vector<unsigned> types;
+    std::vector<std::string> numbers;
+    if (PQenterPipelineMode(conn_) != 1) Fail(nullptr);
+    bool sent = true;
+    for (size_t k = 0; k < statements.size() && sent; ++k) {
+      const PgStatement& statement = *statements[k];
+      if (statement.schema_change) columns_.clear();
+      try {
+        Bind(statement, items[from + k].values, values, types, numbers);
+      } catch (const DbError& e) {
+        PQexitPipelineMode(conn_);
+        throw BatchError(from + k, e);
+      }
+      std::string key = PreparedKey(statement, types);
+      const std::string* name = nullptr;
+      if (const auto it = prepared_.find(key); it != prepared_.end()) {
+        name = &it->second;
+      } else if (const auto fresh = new_names.find(key); fresh != new_names.end()) {
+        name = &fresh->second;
+      } else {
+        const std::string made = "xb" + std::to_string(++statement_number_);
+        name = &new_names.emplace(key, made).first->second;
+        sent = PQsendPrepare(conn_, name->c_str(), statement.text.c_str(),
+                             static_cast<int>(types.size()), types.data()) == 1;
+        commands.push_back({from + k, true, key, *name});
+      }
+      sent = sent && PQsendQueryPrepared(conn_, name->c_str(), static_cast<int>(values.size()),
+                                         values.data(), nullptr, nullptr, 0) == 1;
+      commands.push_back({from + k, false, {}, {}});
+    }
+    sent = sent && PQpipelineSync(conn_) == 1;
+    if (!sent) {
+      PQexitPipelineMode(conn_);
+      try {
+        Fail(nullptr);
+      } catch (const DbError& e) {
+        throw BatchError(from, e);
+      }
+    }
+
+    Result failure;
+    size_t failed_item = from;
+    bool lost = false;
+    for (const Command& command : commands) {
+      if (PQstatus(conn_) != CONNECTION_OK) {
+        if (!failure) failed_item = command.item;
+        lost = true;
+        break;
+      }
+      while (PGresult* r = NextResult()) {
+        Result held(r);
+        const auto status = PQresultStatus(r);
+        // A statement prepared on the server stays known even when its run fails.
+        if (command.prepare && status == PGRES_COMMAND_OK)
+          prepared_.emplace(command.key, command.name);
+        if (status == PGRES_FATAL_ERROR && !failure) {
+          failure = std::move(held);
+          failed_item = command.item;
+        } else if (results && !command.prepare && status == PGRES_TUPLES_OK) {
+          (*results)[command.item - from] = std::move(held);
+        }
+      }
+    }
+    while (PQstatus(conn_) == CONNECTION_OK) {
+      Result r(NextResult());
+      if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
+    }
+    PQexitPipelineMode(conn_);
+    if (failure || lost) {
+      try {
+        Fail(failure.get());
+      } catch (const DbError& e) {
+        throw BatchError(failed_item, e);
+      }
+    }
+  }
+
+  // Binds and runs one statement (with the values of its markers, if any);
+  // returns its result.
+  Result Run(const PgStatement& statement, const std::vector<Value>* marked) {
+    EnsureConnected();
+    Settle();
+    if (statement.schema_change) columns_.clear();
+
+    std::vector<const char*> values;
+    std::vector<unsigned> types;
+    std::vector<std::string> numbers;  // integer values as text, alive until sent
+    Bind(statement, marked, values, types, numbers);
     const int count = static_cast<int>(values.size());
     std::string key;
     const std::string* name = nullptr;
     bool prepare = false;
     if (statement.data) {
-      key = statement.text;
-      for (const unsigned type : types) key += "\x01" + std::to_string(type);
+      key = PreparedKey(statement, types);
       if (auto it = prepared_.find(key); it != prepared_.end()) {
         name = &it->second;
       } else {
@@ -783,99 +927,11 @@ class PostgresEngine : public Engine {
     return main;
   }
 
-  // A table this transaction locked while it was empty (lockTable): no
-  // other session can write it until the transaction ends, so its rows are
-  // exactly those this session inserted, and the import's existence check
-  // of a key of plain text columns is answered here, one round trip less
-  // per row. Anything else that touches the database ends it.
-  struct FreshTable {
-    std::string table;                     // as the statements write it
-    std::vector<std::string> key_columns;  // stored names, learned from the first check
-    bool learned = false;
-    std::unordered_map<std::string, long long> keys;  // inserted key texts
-  };
-
-  static void AddKeyPart(std::string& key, const std::string& text) {
-    key += std::to_string(text.size());
-    key += ':';
-    key += text;
-  }
-
-  std::optional<long long> KnownCount(const PgStatement& st, const std::vector<Value>& values) {
-    if (!fresh_ || !in_transaction_ || st.count_table != fresh_->table) return std::nullopt;
-    if (!fresh_->learned) {
-      const auto columns = Columns(fresh_->table);
-      bool plain = columns.has_value();
-      for (const auto& name : st.count_columns) {
-        bool found = false;
-        if (columns)
-          for (const auto& column : *columns)
-            found = found || (column.name == name && column.plain_text);
-        plain = plain && found;
-      }
-      if (!plain) {
-        fresh_.reset();
-        return std::nullopt;
-      }
-      fresh_->key_columns = st.count_columns;
-      fresh_->learned = true;
-    } else if (st.count_columns != fresh_->key_columns) {
-      fresh_.reset();
-      return std::nullopt;
-    }
-    if (values.size() != st.count_columns.size()) {
-      fresh_.reset();
-      return std::nullopt;
-    }
-    std::string key;
-    for (const auto& v : values) {
-      if (v.kind == Value::Kind::Null || (v.kind == Value::Kind::Text && v.text.empty()))
-        return 0;  // NULL: no match
-      if (v.kind != Value::Kind::Text) {
-        fresh_.reset();
-        return std::nullopt;
-      }
-      AddKeyPart(key, v.text);
-    }
-    const auto it = fresh_->keys.find(key);
-    return it == fresh_->keys.end() ? 0 : it->second;
-  }
-
-  // After an insert ran: its key goes on the list.
-  void Inserted(const PgStatement& st, const std::vector<Value>& values) {
-    if (!fresh_ || st.insert_table != fresh_->table) return;
-    if (!fresh_->learned) {
-      fresh_.reset();
-      return;
-    }
-    std::string key;
-    for (const auto& name : fresh_->key_columns) {
-      int marker = -1;
-      for (const auto& [column, m] : st.insert_columns)
-        if (column == name) marker = m;
-      if (marker < 0 || static_cast<size_t>(marker) >= values.size()) {
-        fresh_.reset();
-        return;
-      }
-      const Value& v = values[static_cast<size_t>(marker)];
-      if (v.kind == Value::Kind::Null || (v.kind == Value::Kind::Text && v.text.empty()))
-        return;  // matches nothing
-      // varchar drops blanks beyond its length: only trimmed texts are sure to be stored as sent.
-      if (v.kind != Value::Kind::Text || v.text.back() == ' ') {
-        fresh_.reset();
-        return;
-      }
-      AddKeyPart(key, v.text);
-    }
-    ++fresh_->keys[key];
-  }
-
   static constexpr size_t kMaxPrepared = 64;
   PgStream* stream_ = nullptr;  // the query whose rows are still arriving
   postgres::NameRules names_;
   bool names_stale_ = true;
   int wait_seconds_ = 0;  // 0: wait forever
-  std::optional<FreshTable> fresh_;
   PGconn* conn_ = nullptr;
   PostgresOptions options_;
   bool in_transaction_ = false;
@@ -958,14 +1014,9 @@ void PgStream::ReadRest() {
   if (engine_) engine_->stream_ = nullptr;
 }
 
-void PgPrepared::execute(const std::vector<Value>& values) {
-  engine_.Run(statement_, &values);
-  engine_.Inserted(statement_, values);
-}
+void PgPrepared::execute(const std::vector<Value>& values) { engine_.Run(statement_, &values); }
 
 std::unique_ptr<Cursor> PgPrepared::query(const std::vector<Value>& values) {
-  if (auto count = engine_.KnownCount(statement_, values))
-    return std::make_unique<CountCursor>(*count);
   Result result = engine_.Run(statement_, &values);
   if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
     throw DbError("the statement was carried out but returns no rows to open");

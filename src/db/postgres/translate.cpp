@@ -297,37 +297,6 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
                             (from + 2 == t.size() || Is(t, from + 2, "WHERE"));
   }
 
-  if (markers && verb == "SELECT" && Is(t, 1, "COUNT") && Is(t, 2, "(") && Is(t, 3, "*") &&
-      Is(t, 4, ")") && Is(t, 5, "FROM")) {
-    std::string table;
-    size_t k = TableName(sql, t, 6, table);
-    std::vector<std::string> keys;
-    bool ok = k && Is(t, k, "WHERE");
-    for (k = k + 1; ok && k < t.size(); k += 4) {
-      ok = (t[k].kind == Token::Ident || t[k].kind == Token::QuotedIdent) && Is(t, k + 1, "=") &&
-           Is(t, k + 2, "?") && (k + 3 == t.size() || Is(t, k + 3, "AND"));
-      if (ok) keys.push_back(StoredName(sql.substr(t[k].begin, t[k].end - t[k].begin), names));
-    }
-    if (ok && !keys.empty()) {
-      out.count_table = table;
-      out.count_columns = keys;
-    }
-  }
-  if (markers && verb == "INSERT") {
-    if (const auto shape = FindValuesShape(sql, t)) {
-      out.insert_table = shape->table;
-      int marker = 0;
-      size_t k = 0;
-      for (size_t v = 0; v < shape->values.size(); ++v) {
-        const auto [b, e] = shape->values[v];
-        for (; k < b; ++k)
-          if (t[k].upper == "?") ++marker;
-        const bool lone = e == b + 1 && t[b].upper == "?";
-        out.insert_columns.emplace_back(StoredName(shape->columns[v], names), lone ? marker : -1);
-      }
-    }
-  }
-
   // The names of the statement's own table, when it has one, decide for
   // its columns: "NOTE" of one table is quoted though another table has a
   // note of its own.

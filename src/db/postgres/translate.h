@@ -51,14 +51,6 @@ struct PgStatement {
   bool column_dictionary = false;
   // Reads user_tables, user_tab_columns or user_sequences.
   bool reads_dictionary = false;
-  // The import's existence check "select count(*) from T where A=? and B=? ":
-  // the table as written and the stored names of A, B in marker order.
-  std::string count_table;
-  std::vector<std::string> count_columns;
-  // An insert: the table as written, and per column its stored name and
-  // the marker that gives its value (-1: not a lone marker).
-  std::string insert_table;
-  std::vector<std::pair<std::string, int>> insert_columns;
 };
 
 // Raises DbError for a second statement in the text. With markers, each '?'

@@ -86,6 +86,30 @@ void ToDate(sqlite3_context* context, int argc, sqlite3_value** argv) {
                       SQLITE_TRANSIENT);
 }
 
+// xlsbridge_declared(type, fact): what user_tab_columns shows of a declared
+// type, read by the same rules the type checks keep it by: 'length' (Oracle's
+// DATA_LENGTH in bytes, four a character for a length in characters),
+// 'chars' (CHAR_LENGTH), 'char_used' ('B' or 'C'), 'precision', 'scale'.
+void DeclaredFact(sqlite3_context* context, int, sqlite3_value** argv) {
+  using Kind = oracle::DeclaredType::Kind;
+  const oracle::DeclaredType type = oracle::ParseDeclaredType(Text(argv[0]));
+  const std::string fact = Text(argv[1]);
+  if (type.kind == Kind::Text && type.length > 0) {
+    if (fact == "length")
+      return sqlite3_result_int64(context, type.length * (type.length_in_chars ? 4 : 1));
+    if (fact == "chars") return sqlite3_result_int64(context, type.length);
+    if (fact == "char_used")
+      return sqlite3_result_text(context, type.length_in_chars ? "C" : "B", 1, SQLITE_STATIC);
+  } else if (type.kind == Kind::Number) {
+    if (fact == "length") return sqlite3_result_int64(context, 22);
+    if (fact == "precision" && type.precision) return sqlite3_result_int(context, *type.precision);
+    if (fact == "scale" && type.scale) return sqlite3_result_int(context, *type.scale);
+  } else if (type.kind == Kind::Date && fact == "length") {
+    return sqlite3_result_int64(context, 7);
+  }
+  sqlite3_result_null(context);
+}
+
 void ToChar(sqlite3_context* context, int argc, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   const std::string text = Text(argv[0]);
@@ -312,6 +336,8 @@ class SqliteEngine : public Engine {
       sqlite3_create_function(db_, "to_char", 1, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_char", 2, flags, nullptr, ToChar, nullptr, nullptr);
       sqlite3_create_function(db_, "to_number", 1, flags, nullptr, ToNumber, nullptr, nullptr);
+      sqlite3_create_function(db_, "xlsbridge_declared", 2, flags, nullptr, DeclaredFact, nullptr,
+                              nullptr);
       sqlite3_create_function(db_, "xlsbridge_number_order", 1, flags, nullptr,
                               NumberKeyFunction<NumberSortKey>, nullptr, nullptr);
       sqlite3_create_function(db_, "xlsbridge_number_key", 1, flags, nullptr,
@@ -330,7 +356,12 @@ class SqliteEngine : public Engine {
           "replace(upper(trim(case when instr(p.type, '(') > 0 then substr(p.type, 1, "
           "instr(p.type, '(') - 1) "
           "else p.type end)), ' CHARS', '') as data_type, p.cid + 1 as column_id, "
-          "case when p.\"notnull\" then 'N' else 'Y' end as nullable "
+          "case when p.\"notnull\" then 'N' else 'Y' end as nullable, "
+          "xlsbridge_declared(p.type, 'length') as data_length, "
+          "xlsbridge_declared(p.type, 'precision') as data_precision, "
+          "xlsbridge_declared(p.type, 'scale') as data_scale, "
+          "xlsbridge_declared(p.type, 'chars') as char_length, "
+          "xlsbridge_declared(p.type, 'char_used') as char_used "
           "from main.sqlite_master m join pragma_table_info(m.name) p "
           "where m.type in ('table', 'view') and m.name not like 'sqlite\\_%' escape '\\' "
           "and lower(m.name) <> 'xlsbridge_sequences'");
@@ -348,6 +379,7 @@ class SqliteEngine : public Engine {
   }
 
   std::string name() const override { return "sqlite"; }
+  bool inProcess() const override { return true; }
 
   std::unique_ptr<Cursor> query(const std::string& sql) override {
     type_checks_->Resume();

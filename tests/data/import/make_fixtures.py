@@ -42,6 +42,12 @@ WORKBOOKS = [
     ("missing_seq.xls", "zorvat:AA:AA,SEQ_NN( nosuch )", [[1]], None),
     ("missing_col.xls", "zorvat:AA:AA,XX", [[1, 2]], None),
     ("too_long.xls", "zorvat::" + ",".join("C%d" % i for i in range(1, 17)), [[1]], None),
+    # Ten keyed rows, the second key given again in the fourth row ("2" as
+    # text where the first was a number) and "02" after it: the run's order
+    # of checks, prompts and writes is the same whatever its batches.
+    ("batch_order.xls", "zorvat:AA:AA,BB",
+     [[1, 31], [2, 32], [3, 33], ["2", 34], [4, 35], ["02", 36], [6, 37], [7, 38], [8, 39], [9, 40]],
+     None),
     # An error cell in row 5: the read fails naming it.
     ("error_cell.xls", "zorvat:AA:AA,BB,CC", [[1, 33, D(2003, 8, 1)], [2, 34, Error("#DIV/0!")], [3, 35, None]],
      None),

@@ -1,0 +1,39 @@
+#include "db/engine.h"
+
+#include "db/errors.h"
+
+namespace xb::db {
+
+void Engine::executeBatch(const std::vector<BatchItem>& items) {
+  // In the same process a statement costs no round trip: one after another.
+  for (size_t i = 0; i < items.size(); ++i) {
+    try {
+      items[i].statement->execute(*items[i].values);
+    } catch (const DbError& e) {
+      throw BatchError(i, e);
+    }
+  }
+}
+
+std::vector<Engine::ResultRows> Engine::queryBatch(const std::vector<BatchItem>& items) {
+  std::vector<ResultRows> results(items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    try {
+      // Read whole before the next: a statement run again ends its cursor.
+      auto cursor = items[i].statement->query(*items[i].values);
+      const int columns = cursor->columnCount();
+      while (cursor->next()) {
+        auto& row = results[i].emplace_back();
+        for (int c = 0; c < columns; ++c) {
+          const auto value = cursor->value(c);
+          row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
+        }
+      }
+    } catch (const DbError& e) {
+      throw BatchError(i, e);
+    }
+  }
+  return results;
+}
+
+}  // namespace xb::db
