@@ -142,6 +142,24 @@ TEST_F(OdbcPostgres, TheCheckFindsEachFaultThroughTheDictionaryScript) {
   EXPECT_EQ(report.existing_rows, std::vector<int>{12});
 }
 
+// The rows of a batch go as one parameter array: a row the server refuses
+// ends the run with the server's reason, and nothing of the run stays.
+// psqlODBC marks every row of the failed array (SQL_ATTR_PARAM_STATUS_PTR),
+// so the statement named is the array's first, not the refused one.
+TEST_F(OdbcPostgres, ARefusedRowOfAnArrayRollsTheRunBack) {
+  ASSERT_EQ(Sql("alter table zorvat add check (bb <> '35'); select 'ok'"), "ok");
+  RecordingOperator op;
+  op.workbook = std::string(XB_IMPORT_DATA) + "/dupkey.xls";  // 1 33, 2 34, 3 35, 1 36
+  bool succeeded = true;
+  Import(op, &succeeded);
+  EXPECT_FALSE(succeeded);
+  ASSERT_EQ(op.boxes.size(), 2u);
+  EXPECT_NE(op.boxes[0].text.find("check"), std::string::npos) << op.boxes[0].text;
+  EXPECT_EQ(op.boxes[1].text.rfind("错误语句的详细信息如下:\rinsert into ZORVAT(AA,BB) values(", 0),
+            0u);
+  EXPECT_EQ(Sql("select count(*) from zorvat"), "0");
+}
+
 TEST_F(OdbcPostgres, ATableLockedByAnotherSessionEndsTheRunWithItsBox) {
   // Another session holds the lock until the run is over.
   Session other(*database_);

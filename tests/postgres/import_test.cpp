@@ -256,6 +256,18 @@ TEST_F(PgImport, ExportShowsOracleNamesAndValueTexts) {
 namespace xb::test {
 namespace {
 
+// The rows of a batch go in one pipeline: the row the server refuses is
+// still named by its own statement, and nothing of the run stays.
+TEST_F(PgImport, ARefusedRowOfAPipelineIsNamedByItsStatement) {
+  Exec("alter table zorvat add check (bb <> 35)");
+  ASSERT_TRUE(Load(Workbook("dupkey.xls")));  // 1 33, 2 34, 3 35, 1 36
+  EXPECT_EQ(importer_.Import(), import::RunOutcome::RolledBack);
+  ASSERT_EQ(op_.boxes.size(), 2u);
+  EXPECT_EQ(op_.boxes[1].text,
+            "错误语句的详细信息如下:\rinsert into ZORVAT(AA,BB) values('3','35')\r\n");
+  EXPECT_EQ(SelectCommitted("select count(*) from zorvat"), (Rows{{"0"}}));
+}
+
 // The batched existence check on the server: each row as its own check
 // would answer (a date key through to_char, an empty number key being NULL
 // and matching nothing), and a key the server cannot compare failing it.

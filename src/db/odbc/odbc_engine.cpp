@@ -496,6 +496,7 @@ class OdbcEngine : public Engine {
       const SQLRETURN rc = SQLExecute(h);
       if (rc == SQL_NO_DATA || rc == SQL_SUCCESS) return true;
       // The first row the driver marks failed; else the last it processed.
+      // psqlODBC marks every row of a failed array: its first is named.
       size_t failed = rows;
       for (size_t r = 0; r < rows && failed == rows; ++r)
         if (status[r] == SQL_PARAM_ERROR) failed = r;
