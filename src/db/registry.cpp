@@ -51,7 +51,9 @@ std::vector<const EngineEntry*> Registry::claimers() const {
 
 std::unique_ptr<Engine> OpenEngine(const EngineTarget& target) {
   const EngineEntry* entry = Registry::instance().find(target.engine);
-  if (!entry) throw DbError("unknown database engine '" + target.engine + "'");
+  if (!entry)
+    throw DbError("unknown database engine '" + target.engine + "'")
+        .because(Reason::UnknownEngine, target.engine);
   return entry->open(target);
 }
 

@@ -79,14 +79,14 @@ void SheetCells::readRows(WorkbookReader& reader, bool own_table, size_t room) {
   TypedRow row;
   int last_row = 0;
   while (reader.nextRow(row)) {
-    if (row.row <= last_row) throw SheetError("damaged workbook file: rows out of order");
+    if (row.row <= last_row) throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: rows out of order");
     if (row.row > kMaxRows) break;
     last_row = row.row;
     while (row_begin_.size() < size_t(row.row)) row_begin_.push_back(uint32_t(cells_.size()));
     int last_column = 0;
     for (const TypedCell& typed : row.cells) {
       if (typed.column <= last_column)
-        throw SheetError("damaged workbook file: cells out of order");
+        throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: cells out of order");
       last_column = typed.column;
       if (typed.column > kMaxColumns) break;
       Cell cell;
@@ -125,7 +125,7 @@ void SheetCells::readRows(WorkbookReader& reader, bool own_table, size_t room) {
               break;
             }
           }
-          if (!texts_.add(typed.text)) throw SheetError("damaged workbook file: too much text");
+          if (!texts_.add(typed.text)) throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: too much text");
           cell.text = uint32_t(texts_.size() - 1);
           if (known) *known = cell.text;
           break;
@@ -142,7 +142,7 @@ void SheetCells::append(SheetCells&& tail) {
                base_pool = texts_.pool.size();
   if (base_cells + tail.cells_.size() > UINT32_MAX ||
       base_pool + tail.texts_.pool.size() > UINT32_MAX)
-    throw SheetError("damaged workbook file: too much text");
+    throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: too much text");
   // Rows up to this store's last are empty in the tail's (it starts after them).
   for (size_t r = row_begin_.size(); r < tail.row_begin_.size(); ++r)
     row_begin_.push_back(uint32_t(base_cells + tail.row_begin_[r]));
@@ -169,7 +169,7 @@ void SheetCells::checkSharedIndexes() const {
       int64_t index = c.text;
       for (const auto& [at, value] : huge_indexes_)
         if (at == i) index = value;
-      throw SheetError("cell " + CellName(int(r + 1), c.column + 1) + " refers to shared string " +
+      throw SheetError(Reason::WorkbookDamaged, "cell " + CellName(int(r + 1), c.column + 1) + " refers to shared string " +
                        std::to_string(index) + ", but the table holds only " +
                        std::to_string(table));
     }

@@ -21,11 +21,12 @@ namespace xb::sheet {
 namespace {
 
 [[noreturn]] void Fail(const std::string& why) {
-  throw SheetError("damaged workbook file: " + why);
+  throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: " + why);
 }
 
 [[noreturn]] void FailEncrypted() {
   throw SheetError(
+      Reason::WorkbookEncrypted,
       "the workbook is password-protected (encrypted); save it without a password and try again");
 }
 
@@ -371,6 +372,7 @@ class XlsReader final : public WorkbookReader {
     if (!rs_.Next(r)) Fail("empty workbook stream");
     if (r.id == 0x0009 || r.id == 0x0209 || r.id == 0x0409)
       throw SheetError(
+          Reason::OldWorkbookFormat,
           "the workbook uses an old Excel file format (BIFF2-BIFF4) that is not supported");
     if (r.id != kBof || r.size < 4) Fail("the workbook stream does not start with a BOF record");
     const uint16_t version = Le16(r.data);
@@ -379,7 +381,7 @@ class XlsReader final : public WorkbookReader {
     } else if (version == 0x0500) {
       biff8_ = false;
     } else {
-      throw SheetError("unsupported Excel file version");
+      throw SheetError(Reason::OldWorkbookFormat, "unsupported Excel file version");
     }
     Globals();
     if (sheets_.empty()) Fail("the workbook lists no sheets");

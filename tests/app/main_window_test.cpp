@@ -44,9 +44,9 @@ using test::SeenBox;
 class RecordingViewer : public sheet::Viewer {
  public:
   bool running() override { return running_now; }
-  bool show(const std::string& path) override {
+  void show(const std::string& path, std::function<void(bool)> done) override {
     shown.push_back(path);
-    return shows;
+    done(shows);
   }
   bool running_now = false;
   bool shows = true;
@@ -448,6 +448,8 @@ TEST_F(MainWindowTest, AViewerThatFailsNamesTheSavedFile) {
   const QDir exports(QString::fromStdString(Path("data/xlsbridge/exports")));
   const QStringList saved = exports.entryList({"*.xlsx"}, QDir::Files);
   ASSERT_EQ(saved.size(), 1);
+  // The viewer is watched on its own thread: the box comes when it failed.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return answerer_.boxes.size() >= 2; }, 5000));
   ASSERT_EQ(answerer_.boxes.size(), 2u);
   EXPECT_EQ(answerer_.boxes[1].text, "导出的文件已经保存在:\n" + exports.filePath(saved[0]));
   EXPECT_EQ(answerer_.boxes[1].caption, QString("提示信息"));

@@ -261,13 +261,15 @@ class PostgresEngine : public Engine {
     values.push_back(nullptr);
     conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
     if (!conn_)
-      throw DbError("cannot connect to the PostgreSQL server: out of memory", 0, kConnectionLost);
+      throw DbError("cannot connect to the PostgreSQL server: out of memory", 0, kConnectionLost)
+          .because(Reason::CannotConnect);
     if (PQstatus(conn_) != CONNECTION_OK) {
       const std::string message = ConnectionMessage(conn_);
       PQfinish(conn_);
       const bool timeout = message.find("timeout expired") != std::string::npos;
       throw DbError(timeout ? DbError::Kind::ConnectTimeout : DbError::Kind::Other,
-                    "cannot connect to the PostgreSQL server: " + message, 0, kConnectionLost);
+                    "cannot connect to the PostgreSQL server: " + message, 0, kConnectionLost)
+          .because(Reason::CannotConnect, {}, 0, message);
     }
     // The server's notices are no concern of the operator's.
     PQsetNoticeProcessor(
@@ -287,7 +289,7 @@ class PostgresEngine : public Engine {
   std::unique_ptr<Cursor> query(const std::string& sql) override {
     Result result = Run(Translate(sql, false), nullptr);
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-      throw DbError("the statement was carried out but returns no rows to open");
+      throw NoRowSetError();
     return std::make_unique<PgCursor>(std::move(result));
   }
 
@@ -333,7 +335,8 @@ class PostgresEngine : public Engine {
       in_transaction_ = false;
       throw DbError(DbError::Kind::Gone,
                     "the connection to the server was lost; the transaction was rolled back", 0,
-                    kConnectionLost);
+                    kConnectionLost)
+          .because(Reason::ConnectionLostRolledBack);
     }
     Result result(PQexec(conn_, "commit"));
     in_transaction_ = false;
@@ -342,11 +345,13 @@ class PostgresEngine : public Engine {
         throw DbError(DbError::Kind::CommitUncertain,
                       "the connection to the server broke during the commit: the data may or may "
                       "not have been saved",
-                      0, kCommitUnknown);
+                      0, kCommitUnknown)
+            .because(Reason::CommitUncertain);
       throw DbError(ServerMessage(result.get(), conn_), 0, SqlState(result.get()));
     }
     if (std::strcmp(PQcmdStatus(result.get()), "COMMIT") != 0)
-      throw DbError("the server rolled the transaction back; nothing was saved", 0, "40000");
+      throw DbError("the server rolled the transaction back; nothing was saved", 0, "40000")
+          .because(Reason::RolledBackByServer);
   }
 
   void rollback() override {
@@ -380,12 +385,14 @@ class PostgresEngine : public Engine {
       in_transaction_ = false;
       throw DbError(DbError::Kind::Gone,
                     "the connection to the server was lost; the transaction was rolled back", 0,
-                    kConnectionLost);
+                    kConnectionLost)
+          .because(Reason::ConnectionLostRolledBack);
     }
     PQreset(conn_);
     if (PQstatus(conn_) != CONNECTION_OK)
       throw DbError("cannot connect to the PostgreSQL server: " + ConnectionMessage(conn_), 0,
-                    kConnectionLost);
+                    kConnectionLost)
+          .because(Reason::CannotConnect, {}, 0, ConnectionMessage(conn_));
     SetUpSession();
   }
 
@@ -402,7 +409,9 @@ class PostgresEngine : public Engine {
                     std::string("the connection to the server was lost") +
                         (was ? "; the transaction was rolled back: " : ": ") +
                         ConnectionMessage(conn_),
-                    0, kConnectionLost);
+                    0, kConnectionLost)
+          .because(was ? Reason::ConnectionLostRolledBack : Reason::ConnectionLost, {}, 0,
+                   ConnectionMessage(conn_));
     }
     const std::string state = SqlState(result);
     // 55P03: lock_timeout ran out waiting for another session's lock.
@@ -673,7 +682,7 @@ std::unique_ptr<Cursor> PgPrepared::query(const std::vector<Value>& values) {
     return std::make_unique<CountCursor>(*count);
   Result result = engine_.Run(statement_, &values);
   if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-    throw DbError("the statement was carried out but returns no rows to open");
+    throw NoRowSetError();
   return std::make_unique<PgCursor>(std::move(result));
 }
 

@@ -49,7 +49,10 @@ constexpr const char* kStrictReason =
     "the workbook is saved as Strict Open XML, which cannot be read; save it as an ordinary Excel "
     "workbook (.xlsx) and try again";
 
-[[noreturn]] void Fail(const std::string& why) { throw SheetError(why); }
+[[noreturn]] void Fail(const std::string& why) { throw SheetError(Reason::WorkbookDamaged, why); }
+[[noreturn]] void FailAs(Reason reason, const std::string& why, std::string subject = {}) {
+  throw SheetError(reason, why, std::move(subject));
+}
 
 // The name after its last colon. Called for every tag and attribute of a
 // sheet: one pass, no library call (the names are a few characters).
@@ -310,7 +313,7 @@ class Package {
            " times its packed size (" + std::to_string(st.comp_size) + " to " +
            std::to_string(st.size) + " bytes): refused as a zip bomb");
     if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
-      Fail("the part " + name + " is encrypted");
+      FailAs(Reason::WorkbookEncrypted, "the part " + name + " is encrypted");
     zip_file_t* file = zip_fopen_index(zip_, zip_uint64_t(index), 0);
     if (!file) Fail("the part " + name + " cannot be unpacked: " + zip_strerror(zip_));
     info.index = zip_uint64_t(index);
@@ -620,7 +623,7 @@ class PartParser {
     for (;;) {
       if (cancel_ && cancel_->load(std::memory_order_relaxed)) Fail("reading was given up");
       void* buffer = XML_GetBuffer(parser_, int(kChunk));
-      if (!buffer) Fail("not enough memory to read the part " + info_.name);
+      if (!buffer) FailAs(Reason::OutOfMemory, "not enough memory to read the part " + info_.name);
       zip_int64_t n = 0;
       if (pending_at_ < pending_.size()) {
         // What the tail's search unpacked ahead, first.
@@ -1653,13 +1656,15 @@ class XlsxReader : public WorkbookReader {
   }
 
   void open() {
-    if (package_->entries() == 0) Fail("the zip package holds no file");
+    if (package_->entries() == 0) FailAs(Reason::NotAWorkbook, "the zip package holds no file");
     if (!package_->has("[Content_Types].xml")) {
       if (package_->has("mimetype") && package_->has("content.xml"))
-        Fail(
+        FailAs(
+            Reason::UnsupportedWorkbookFormat,
             "the file is an OpenDocument spreadsheet (.ods), not an Excel workbook; save it as "
             ".xlsx or .xls");
-      Fail(
+      FailAs(
+          Reason::NotAWorkbook,
           "the file is a zip package but no Office Open XML document (it has no "
           "[Content_Types].xml)");
     }
@@ -1667,18 +1672,19 @@ class XlsxReader : public WorkbookReader {
     parseWhole("[Content_Types].xml", false, types);
     std::string workbook = types.workbook_part;
     if (types.kind == MainKind::Binary)
-      Fail(
+      FailAs(
+          Reason::UnsupportedWorkbookFormat,
           "the file is an Excel binary workbook (.xlsb), which cannot be read; save it as .xlsx or "
           ".xls");
     if (types.kind == MainKind::OtherDocument)
-      Fail("the file is an Office document but no workbook");
+      FailAs(Reason::NotAWorkbook, "the file is an Office document but no workbook");
     if (workbook.empty()) {
       // No content type names the workbook: the package relationships may.
       if (package_->has("_rels/.rels")) {
         Relationships rels;
         parseWhole("_rels/.rels", false, rels);
         for (const auto& r : rels.items) {
-          if (r.type.rfind(kStrictRelationships, 0) == 0) Fail(kStrictReason);
+          if (r.type.rfind(kStrictRelationships, 0) == 0) FailAs(Reason::UnsupportedWorkbookFormat, kStrictReason);
           if (EndsWith(r.type, "/officeDocument") && !r.external)
             workbook = ResolveTarget("", r.target);
         }
@@ -1692,7 +1698,7 @@ class XlsxReader : public WorkbookReader {
       book.parser = &parser;
       parser.runToEnd();
     }
-    if (book.strict) Fail(kStrictReason);
+    if (book.strict) FailAs(Reason::UnsupportedWorkbookFormat, kStrictReason);
     date1904_ = book.date1904;
     if (book.sheets.empty()) Fail("the workbook holds no sheet");
     const SheetEntry& active =
@@ -1706,13 +1712,16 @@ class XlsxReader : public WorkbookReader {
     const std::string dir = DirOf(workbook);
     std::string sheet_part, strings_part, styles_part;
     for (const auto& r : rels.items) {
-      if (r.type.rfind(kStrictRelationships, 0) == 0) Fail(kStrictReason);
+      if (r.type.rfind(kStrictRelationships, 0) == 0) FailAs(Reason::UnsupportedWorkbookFormat, kStrictReason);
       if (r.external) continue;
       if (r.id == active.rel_id) {
         if (EndsWith(r.type, "/chartsheet"))
-          Fail("the active sheet \"" + active.name + "\" is a chart, which holds no cells");
+          FailAs(Reason::NoWorksheet,
+                 "the active sheet \"" + active.name + "\" is a chart, which holds no cells",
+                 active.name);
         if (!EndsWith(r.type, "/worksheet"))
-          Fail("the active sheet \"" + active.name + "\" is no worksheet");
+          FailAs(Reason::NoWorksheet, "the active sheet \"" + active.name + "\" is no worksheet",
+                 active.name);
         sheet_part = ResolveTarget(dir, r.target);
       } else if (EndsWith(r.type, "/sharedStrings") && strings_part.empty()) {
         strings_part = ResolveTarget(dir, r.target);
@@ -1837,10 +1846,11 @@ bool IsOle2(std::string_view head) {
   } catch (const SheetError&) {
   }
   if (encrypted)
-    Fail(
-        "the workbook is encrypted (it needs a password to open); save it without a password and "
-        "try again");
-  Fail("the file is an .xls workbook (an OLE2 compound file), not an .xlsx package");
+    FailAs(Reason::WorkbookEncrypted,
+           "the workbook is encrypted (it needs a password to open); save it without a password "
+           "and try again");
+  FailAs(Reason::NotAWorkbook,
+         "the file is an .xls workbook (an OLE2 compound file), not an .xlsx package");
 }
 
 std::string ZipOpenReason(int code, bool starts_as_zip) {
@@ -1864,7 +1874,9 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const Xl
   ssize_t got = 0;
   {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) Fail("cannot open " + path + ": " + std::strerror(errno));
+    if (fd < 0)
+      throw SheetError(Reason::FileUnreadable, "cannot open " + path + ": " + std::strerror(errno),
+                       path, errno);
     got = ::read(fd, head, sizeof head);
     ::close(fd);
   }
@@ -1882,8 +1894,8 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const Xl
     }
     FailOle2(data);
   }
-  if (got <= 0) Fail("the file is empty");
-  if (h.substr(0, 2) != "PK") Fail("the file is no zip package");
+  if (got <= 0) FailAs(Reason::NotAWorkbook, "the file is empty");
+  if (h.substr(0, 2) != "PK") FailAs(Reason::NotAWorkbook, "the file is no zip package");
   return std::make_unique<XlsxReader>(std::make_unique<Package>(path, limits));
 }
 
@@ -1894,8 +1906,8 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path) {
 std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string bytes,
                                                          const XlsxLimits& limits) {
   if (IsOle2(bytes)) FailOle2(bytes);
-  if (bytes.empty()) Fail("the file is empty");
-  if (bytes.substr(0, 2) != "PK") Fail("the file is no zip package");
+  if (bytes.empty()) FailAs(Reason::NotAWorkbook, "the file is empty");
+  if (bytes.substr(0, 2) != "PK") FailAs(Reason::NotAWorkbook, "the file is no zip package");
   auto data = std::make_shared<const std::string>(std::move(bytes));
   return std::make_unique<XlsxReader>(std::make_unique<Package>(std::move(data), limits));
 }
