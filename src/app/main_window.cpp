@@ -28,6 +28,7 @@
 #include <QWindow>
 #include <exception>
 
+#include "app/frame_hints.h"
 #include "app/window_probe.h"
 #include "db/aliases.h"
 #include "db/connection_string.h"
@@ -50,6 +51,7 @@ constexpr int kOuterHeightWithPanel = 395;
 constexpr int kBevel = 2;
 constexpr int kConnectionGroupHeight = 233;
 constexpr int kProgressHeight = 19;
+constexpr int kMemoTop = 32;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -243,8 +245,9 @@ class ChineseFileColumns : public QIdentityProxyModel {
   QLocale chinese_{QLocale::Chinese, QLocale::China};
 };
 
-// Where the style draws a group box's frame line, from the box's top.
-int GroupBoxFrameTop(QGroupBox* box) {
+// Where the style draws a group box's frame line, from the box's top: the
+// top of its contents (the frame rectangle itself may start at the caption).
+int GroupBoxLineTop(QGroupBox* box) {
   QStyleOptionGroupBox option;
   option.initFrom(box);
   option.rect = QRect(0, 0, 280, 110);
@@ -253,7 +256,7 @@ int GroupBoxFrameTop(QGroupBox* box) {
   option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
   option.textAlignment = box->alignment();
   return box->style()
-      ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, box)
+      ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, box)
       .top();
 }
 
@@ -404,9 +407,13 @@ Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> vi
   Label1 = new QLabel(QStringLiteral("请输入查询语句"), GroupBox2);
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->adjustSize();
-  // The style draws the group box's frame line below its caption, where the
-  // designed top (16) would cross the text: the label goes just below it.
-  Label1->move(16, std::max(16, GroupBoxFrameTop(GroupBox2) + 2));
+  Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // The style draws the group box's frame line (and its light edge) below
+  // its caption, where the designed top (16) would cross the text: the label
+  // goes below it, its height what is left above the query box.
+  const int label_top = std::max(16, GroupBoxLineTop(GroupBox2) + 2);
+  Label1->setGeometry(16, label_top, Label1->width(),
+                      std::clamp(kMemoTop - label_top, 1, Label1->height()));
   suiCheckBox1 = new QCheckBox(QStringLiteral("多表操作"), GroupBox2);
   suiCheckBox1->setObjectName(QStringLiteral("suiCheckBox1"));
   suiCheckBox1->setGeometry(80, 16, 73, 17);
@@ -414,7 +421,7 @@ Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> vi
   memo_select = new QPlainTextEdit(GroupBox2);
   memo_select->setObjectName(QStringLiteral("memo_select"));
   memo_select->setFont(SongTi());
-  memo_select->setGeometry(16, 32, 249, 49);
+  memo_select->setGeometry(16, kMemoTop, 249, 49);
   // Tab moves on to the next control instead of typing a tab character.
   memo_select->setTabChangesFocus(true);
   LbButton1 = new QPushButton(QStringLiteral("导出"), GroupBox2);
@@ -460,6 +467,7 @@ Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> vi
   qApp->installEventFilter(this);
 
   setFixedSize(kDesignedClientWidth, kDesignedClientHeight);
+  CloseButtonOnly(this);
   data_source->setFocus();
   repaint_clock_.start();
 }
@@ -771,6 +779,7 @@ Answer Tfrm_main::showMessage(const MessageBox& box) {
                                                    : QMessageBox::StandardButtons(QMessageBox::Ok);
   QWidget* owner = box.modality == Modality::Owned ? this : nullptr;
   QMessageBox dialog(icon, Q(box.caption), DisplayText(box.text), buttons, owner);
+  CloseButtonOnly(&dialog);
   if (!owner) KeepAbove(&dialog, false);
   CursorPause pause;
   int result = QMessageBox::Ok;
@@ -809,6 +818,7 @@ OverwriteAnswer Tfrm_main::askOverwrite(const std::string& text) {
   QPushButton* all = prompt.addButton(Q(texts::kOverwriteAll), QMessageBox::ActionRole);
   prompt.setDefaultButton(yes);
   prompt.setWindowModality(Qt::ApplicationModal);
+  CloseButtonOnly(&prompt);
   KeepAbove(&prompt, true);
   CursorPause pause;
   prompt.exec();
