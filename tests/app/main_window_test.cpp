@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
+#include <sqlite3.h>
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
@@ -456,6 +458,69 @@ TEST_F(MainWindowTest, AViewerThatFailsNamesTheSavedFile) {
   EXPECT_EQ(answerer_.boxes[1].text, "导出的文件已经保存在:\n" + exports.filePath(saved[0]));
   EXPECT_EQ(answerer_.boxes[1].caption, QString("提示信息"));
   EXPECT_EQ(answerer_.boxes[1].parent, window_.get());
+}
+
+// The reasons the program gives in its boxes are its catalogue's Chinese,
+// not the engines' English: a statement that returns no rows, a database
+// locked by another program, a database deleted while connected. The
+// database's own message stays as the database wrote it.
+TEST_F(MainWindowTest, ExportReasonsAreChinese) {
+  WriteFile("aliases.ini", "[Demo]\nengine=sqlite\ntarget=db.sqlite\nlock_timeout=1\n");
+  Exec("create table EMP (ENAME varchar2(10))");
+  Create();
+  Connect();
+  QTest::mouseClick(window_->rd_czxm_export, Qt::LeftButton, {}, QPoint(5, 8));
+  auto export_text = [&](const QString& sql) {
+    const size_t before = answerer_.boxes.size();
+    window_->memo_select->setPlainText(sql);
+    QTest::mouseClick(window_->LbButton1, Qt::LeftButton);
+    return answerer_.boxes.size() > before ? answerer_.boxes[before].text : QString();
+  };
+
+  EXPECT_EQ(export_text("update EMP set ENAME = 'X'"),
+            QString("SQl语句有问题,如下:\n该语句已经执行,但它不返回可以打开的记录。"));
+  // The database's own words are kept.
+  EXPECT_TRUE(export_text("select * from NO_SUCH_TABLE").contains("NO_SUCH_TABLE"));
+
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(Path("db.sqlite").c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(export_text("select * from EMP"),
+            QString::fromStdString("SQl语句有问题,如下:\n数据库\"" + Path("db.sqlite") +
+                                   "\"正被另一个程序锁定,请稍后再试。"));
+  sqlite3_exec(holder, "rollback", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+
+  // Deleted while connected: a read may still see the open file, a write
+  // finds it gone.
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(Path("db.sqlite"))));
+  EXPECT_EQ(export_text("insert into EMP values ('A')"),
+            QString::fromStdString("SQl语句有问题,如下:\n数据库文件\"" + Path("db.sqlite") +
+                                   "\"已经不在了:连接期间它被删除或移走了。"));
+}
+
+// Reading a workbook: a mistyped data source is named as such, not blamed
+// on the file; a file that is no workbook is said in Chinese.
+TEST_F(MainWindowTest, ReadReasonsAreChinese) {
+  Create();
+  Connect("NoSuchSource");
+  EXPECT_EQ(window_->choiceIndex(), -1);
+  answerer_.workbook = QString(XB_IMPORT_DATA) + "/sample1.xls";
+  window_->bt_openClick();
+  ASSERT_FALSE(answerer_.boxes.empty());
+  EXPECT_EQ(answerer_.boxes.back().text,
+            QString("无法联接数据库！具体错误信息如下：\n数据源\"NoSuchSource\"不存在:它既不是别名,"
+                    "也不是ODBC数据源或已有的数据库文件。"));
+  EXPECT_EQ(answerer_.boxes.back().caption, QString("ZQ 错误信息"));
+
+  WriteFile("notes.xls", "these are notes, not a workbook\n");
+  answerer_.workbook = QString::fromStdString(Path("notes.xls"));
+  Connect();
+  const size_t before = answerer_.boxes.size();
+  window_->bt_openClick();
+  ASSERT_EQ(answerer_.boxes.size(), before + 1);
+  EXPECT_TRUE(answerer_.boxes.back().text.endsWith("\n该文件不是Excel工作簿(.xls或.xlsx文件)。"))
+      << answerer_.boxes.back().text.toStdString();
 }
 
 // Qt's standard buttons speak Chinese; the overwrite prompt keeps its own.
