@@ -2,9 +2,9 @@
 
 #include <xcb/xcb.h>
 
+#include <qguiapplication_platform.h>
 #include <QEvent>
 #include <QGuiApplication>
-#include <qguiapplication_platform.h>
 #include <QWidget>
 #include <cstdint>
 #include <cstdlib>

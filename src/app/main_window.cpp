@@ -8,14 +8,13 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
-#include <QLocale>
-#include <QTreeView>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -25,6 +24,7 @@
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTimer>
+#include <QTreeView>
 #include <QWindow>
 #include <exception>
 

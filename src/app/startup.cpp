@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
-#include <QLocale>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 #include <exception>
 

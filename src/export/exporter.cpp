@@ -77,7 +77,8 @@ bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
     // Never end silently: the operator would take it for a finished export.
     {
       sheet::InstanceGuard quit_after_box(instance.get());
-      op.showMessage(Box(texts::ExportFailed(OperatorReason(e)), texts::kExportFailed, Icon::Error));
+      op.showMessage(
+          Box(texts::ExportFailed(OperatorReason(e)), texts::kExportFailed, Icon::Error));
     }
     exe.close();
     op.progress().done();

@@ -195,8 +195,8 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
       }
     }
   } catch (const std::exception& e) {
-    op_.showMessage(Box(texts::TableOpenFailed(table, OperatorReason(e)), texts::kWarning, Icon::Error,
-                        Modality::TaskModal));
+    op_.showMessage(Box(texts::TableOpenFailed(table, OperatorReason(e)), texts::kWarning,
+                        Icon::Error, Modality::TaskModal));
     return false;
   }
 

@@ -19,32 +19,32 @@ enum class Reason {
   WorkbookDamaged,
   WorkbookEncrypted,
   UnsupportedWorkbookFormat,
-  NoWorksheet,  // subject: the active sheet's name
+  NoWorksheet,     // subject: the active sheet's name
   FileUnreadable,  // code: the system's error number
   NotAFile,
   FileChanged,
   OutOfMemory,
   CellError,  // subject: the cell's name, detail: its error value
   // writing the export
-  ResultTooLong,  // code: the most rows a sheet holds
-  ResultTooWide,  // code: the most columns
+  ResultTooLong,     // code: the most rows a sheet holds
+  ResultTooWide,     // code: the most columns
   CannotSaveExport,  // subject: the file or folder, code: the system's error number
   NoHomeFolder,
   ExportIncomplete,
   NotUtf8,  // subject: the cell's name
   // the database
   NoDataSource,
-  NoSuchDataSource,  // subject: the name
-  UnknownEngine,  // subject: the engine's name
-  AliasFileUnreadable,  // subject: the alias file
-  AliasFileFault,  // subject: the alias file, code: the line (0: the file as a whole)
-  NoSuchDatabaseFile,  // subject: the path
-  NotADatabaseFile,  // subject: the path
-  CannotOpenDatabase,  // subject: the path, detail: the database's words
-  DatabaseLocked,  // subject: the path
-  DatabaseGone,  // subject: the path
-  CannotConnect,  // detail: the client library's words
-  ConnectionLost,  // detail: the client library's words, if any
+  NoSuchDataSource,          // subject: the name
+  UnknownEngine,             // subject: the engine's name
+  AliasFileUnreadable,       // subject: the alias file
+  AliasFileFault,            // subject: the alias file, code: the line (0: the file as a whole)
+  NoSuchDatabaseFile,        // subject: the path
+  NotADatabaseFile,          // subject: the path
+  CannotOpenDatabase,        // subject: the path, detail: the database's words
+  DatabaseLocked,            // subject: the path
+  DatabaseGone,              // subject: the path
+  CannotConnect,             // detail: the client library's words
+  ConnectionLost,            // detail: the client library's words, if any
   ConnectionLostRolledBack,  // detail: as ConnectionLost
   CommitUncertain,
   RolledBackByServer,

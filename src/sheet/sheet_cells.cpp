@@ -79,7 +79,8 @@ void SheetCells::readRows(WorkbookReader& reader, bool own_table, size_t room) {
   TypedRow row;
   int last_row = 0;
   while (reader.nextRow(row)) {
-    if (row.row <= last_row) throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: rows out of order");
+    if (row.row <= last_row)
+      throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: rows out of order");
     if (row.row > kMaxRows) break;
     last_row = row.row;
     while (row_begin_.size() < size_t(row.row)) row_begin_.push_back(uint32_t(cells_.size()));
@@ -125,7 +126,8 @@ void SheetCells::readRows(WorkbookReader& reader, bool own_table, size_t room) {
               break;
             }
           }
-          if (!texts_.add(typed.text)) throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: too much text");
+          if (!texts_.add(typed.text))
+            throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: too much text");
           cell.text = uint32_t(texts_.size() - 1);
           if (known) *known = cell.text;
           break;
@@ -169,9 +171,10 @@ void SheetCells::checkSharedIndexes() const {
       int64_t index = c.text;
       for (const auto& [at, value] : huge_indexes_)
         if (at == i) index = value;
-      throw SheetError(Reason::WorkbookDamaged, "cell " + CellName(int(r + 1), c.column + 1) + " refers to shared string " +
-                       std::to_string(index) + ", but the table holds only " +
-                       std::to_string(table));
+      throw SheetError(Reason::WorkbookDamaged,
+                       "cell " + CellName(int(r + 1), c.column + 1) + " refers to shared string " +
+                           std::to_string(index) + ", but the table holds only " +
+                           std::to_string(table));
     }
   }
 }

@@ -132,7 +132,8 @@ Watched Watch(pid_t pid, const DesktopViewerOptions& options) {
     const pid_t ended = waitpid(pid, &status, WNOHANG);
     if (ended == pid)
       return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Watched::EndedWell : Watched::Failed;
-    if (ended < 0 && errno != EINTR) return Watched::EndedWell;  // reaped elsewhere: nothing to tell
+    if (ended < 0 && errno != EINTR)
+      return Watched::EndedWell;  // reaped elsewhere: nothing to tell
     if (options.has_window && options.has_window(static_cast<int>(pid))) return Watched::HasWindow;
     std::this_thread::sleep_for(options.poll);
   }

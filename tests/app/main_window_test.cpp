@@ -2,10 +2,10 @@
 // test, real SQLite files and a real workbook.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
-#include <sqlite3.h>
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -14,8 +14,8 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMap>
 #include <QLineEdit>
+#include <QMap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>

@@ -36,11 +36,12 @@ TEST(Reasons, TheProgramsOwnAreToldTheDatabasesKept) {
   EXPECT_EQ(OperatorReason(server), "ORA-00942: table or view does not exist");
   // The program's own: Chinese, naming what it is about, with the words of
   // the client library where it gave some.
-  EXPECT_EQ(OperatorReason(db::DbError("no such data source: 'SALES'")
-                               .because(Reason::NoSuchDataSource, "SALES")),
-            "数据源\"SALES\"不存在:它既不是别名,也不是ODBC数据源或已有的数据库文件。");
+  EXPECT_EQ(
+      OperatorReason(
+          db::DbError("no such data source: 'SALES'").because(Reason::NoSuchDataSource, "SALES")),
+      "数据源\"SALES\"不存在:它既不是别名,也不是ODBC数据源或已有的数据库文件。");
   EXPECT_EQ(OperatorReason(db::DbError("lost").because(Reason::ConnectionLost, {}, 0,
-                                                        "server closed the connection")),
+                                                       "server closed the connection")),
             "与数据库服务器的连接已经中断:server closed the connection");
   EXPECT_EQ(OperatorReason(db::NoRowSetError()), "该语句已经执行,但它不返回可以打开的记录。");
   EXPECT_EQ(OperatorReason(sheet::SheetError(Reason::FileUnreadable, "cannot open it", {}, ENOENT)),

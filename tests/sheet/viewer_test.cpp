@@ -9,14 +9,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <functional>
-#include <mutex>
-#include <optional>
-#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "sheet/viewer.h"
 #include "support/scoped_env.h"
@@ -112,9 +112,7 @@ TEST_F(ViewerTest, AWindowOrAGoodEndCountsAsShown) {
                                               "/window\"; exec sleep 30"),
                        "-n"},
                       {Program("opener", "exit 0")}};
-  options.has_window = [this](int session) {
-    return session > 0 && fs::exists(dir_ + "/window");
-  };
+  options.has_window = [this](int session) { return session > 0 && fs::exists(dir_ + "/window"); };
   options.poll = 20ms;
   Told told;
   MakeDesktopViewer(options)->show("f.xlsx", told.Callback());

@@ -8,19 +8,18 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDateTime>
-#include <QFileInfo>
-#include <QFontMetrics>
-#include <QHeaderView>
-#include <QLocale>
-#include <QTreeView>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMap>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -32,6 +31,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QTreeView>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -387,10 +387,10 @@ void ExpectCloseOnly(QWidget* window) {
   EXPECT_TRUE(QTest::qWaitFor(
       [&] { return (actions = AllowedActions(window)).contains("_NET_WM_ACTION_CLOSE"); }, kWait))
       << actions.toStdString();
-  EXPECT_FALSE(actions.contains("MINIMIZE")) << window->windowTitle().toStdString() << ": "
-                                              << actions.toStdString();
-  EXPECT_FALSE(actions.contains("MAXIMIZE")) << window->windowTitle().toStdString() << ": "
-                                              << actions.toStdString();
+  EXPECT_FALSE(actions.contains("MINIMIZE"))
+      << window->windowTitle().toStdString() << ": " << actions.toStdString();
+  EXPECT_FALSE(actions.contains("MAXIMIZE"))
+      << window->windowTitle().toStdString() << ": " << actions.toStdString();
 }
 
 // The main window, the boxes (owned or not) and the overwrite prompt offer
@@ -431,12 +431,13 @@ TEST_F(RealWindowTest, ViewersAreWatchedWithoutBlocking) {
     bool box;        // the box naming the saved file comes
     int last_tried;  // the last viewer given the file
   };
-  for (const Case& c : {Case{{"shows", "fails"}, false, 0}, Case{{"fails", "fails"}, true, 1},
-                        Case{{"fails late", "shows"}, false, 1},
-                        Case{{"fails late", "fails"}, true, 1}}) {
+  for (const Case& c :
+       {Case{{"shows", "fails"}, false, 0}, Case{{"fails", "fails"}, true, 1},
+        Case{{"fails late", "shows"}, false, 1}, Case{{"fails late", "fails"}, true, 1}}) {
     SCOPED_TRACE(c.viewers.join(", ").toStdString());
     QDir(QString::fromStdString(Path("data/xlsbridge/exports"))).removeRecursively();
-    for (int i = 0; i < 2; ++i) QFile::remove(dir_.filePath("viewer" + QString::number(i) + ".log"));
+    for (int i = 0; i < 2; ++i)
+      QFile::remove(dir_.filePath("viewer" + QString::number(i) + ".log"));
     Create(c.viewers);
     Connect();
     window_->setChoiceIndex(1);
@@ -463,8 +464,7 @@ TEST_F(RealWindowTest, ViewersAreWatchedWithoutBlocking) {
     Key("space");
     const QString exports = QString::fromStdString(Path("data/xlsbridge/exports"));
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !QDir(exports).entryList({"export-*.xlsx"}, QDir::Files).isEmpty(); },
-        kWait));
+        [&] { return !QDir(exports).entryList({"export-*.xlsx"}, QDir::Files).isEmpty(); }, kWait));
     const QString saved = QDir(exports).entryList({"export-*.xlsx"}, QDir::Files).constFirst();
     // The window is the operator's again at once, long before a late
     // failure is known: its handler has returned, and typing reaches it.
@@ -564,52 +564,53 @@ TEST_F(RealWindowTest, OwnerlessBoxesStayAboveTheMainWindow) {
 TEST_F(RealWindowTest, FileDialogSpeaksChinese) {
   Create();
   std::optional<std::string> chosen = std::string("unset");
-  WhileOpen([&] { chosen = window_->chooseWorkbook(); },
-            [] {
-              return VisibleTopLevel<QFileDialog>() &&
-                     VisibleTopLevel<QFileDialog>()->isActiveWindow();
-            },
+  WhileOpen(
+      [&] { chosen = window_->chooseWorkbook(); },
+      [] {
+        return VisibleTopLevel<QFileDialog>() && VisibleTopLevel<QFileDialog>()->isActiveWindow();
+      },
+      [&] {
+        QFileDialog* dialog = VisibleTopLevel<QFileDialog>();
+        QStringList texts;
+        for (auto* b : dialog->findChildren<QPushButton*>()) texts << b->text();
+        EXPECT_TRUE(texts.contains("取消")) << texts.join('|').toStdString();
+        EXPECT_EQ(dialog->nameFilters(), QStringList{"EXCEL文件 (*.xls *.xlsx)"});
+        // A folder's type and a date in the Chinese locale's words,
+        // each shown whole.
+        QDir(dir_.path()).mkdir("folder");
+        dialog->setDirectory(dir_.path());
+        auto* details = dialog->findChild<QTreeView*>();
+        ASSERT_NE(details, nullptr);
+        QAbstractItemModel* files = details->model();
+        QModelIndex folder;
+        EXPECT_TRUE(QTest::qWaitFor(
             [&] {
-              QFileDialog* dialog = VisibleTopLevel<QFileDialog>();
-              QStringList texts;
-              for (auto* b : dialog->findChildren<QPushButton*>()) texts << b->text();
-              EXPECT_TRUE(texts.contains("取消")) << texts.join('|').toStdString();
-              EXPECT_EQ(dialog->nameFilters(), QStringList{"EXCEL文件 (*.xls *.xlsx)"});
-              // A folder's type and a date in the Chinese locale's words,
-              // each shown whole.
-              QDir(dir_.path()).mkdir("folder");
-              dialog->setDirectory(dir_.path());
-              auto* details = dialog->findChild<QTreeView*>();
-              ASSERT_NE(details, nullptr);
-              QAbstractItemModel* files = details->model();
-              QModelIndex folder;
-              EXPECT_TRUE(QTest::qWaitFor(
-                  [&] {
-                    const QModelIndex root = details->rootIndex();
-                    for (int r = 0; r < files->rowCount(root); ++r)
-                      if (files->index(r, 0, root).data().toString() == "folder")
-                        folder = files->index(r, 0, root);
-                    return folder.isValid();
-                  },
-                  kWait));
-              if (folder.isValid()) {
-                const QString type = folder.siblingAtColumn(2).data().toString();
-                const QString date = folder.siblingAtColumn(3).data().toString();
-                EXPECT_EQ(type, QString("文件夹"));
-                const QDateTime changed = QFileInfo(dir_.filePath("folder")).lastModified();
-                EXPECT_EQ(date, QLocale(QLocale::Chinese, QLocale::China)
-                                    .toString(changed, QLocale::ShortFormat));
-                QTest::qWait(200);
-                const QFontMetrics metrics(details->font());
-                EXPECT_GE(details->header()->sectionSize(3), metrics.horizontalAdvance(date))
-                    << "the date is cut";
-                EXPECT_GE(details->header()->sectionSize(2), metrics.horizontalAdvance(type));
-              }
-              QTest::qWait(200);
-              SaveScreen("file-dialog-zh.png");
-              Key("Escape");
-              (void)QTest::qWaitFor([] { return !VisibleTopLevel<QFileDialog>(); }, kWait);
-            });
+              const QModelIndex root = details->rootIndex();
+              for (int r = 0; r < files->rowCount(root); ++r)
+                if (files->index(r, 0, root).data().toString() == "folder")
+                  folder = files->index(r, 0, root);
+              return folder.isValid();
+            },
+            kWait));
+        if (folder.isValid()) {
+          const QString type = folder.siblingAtColumn(2).data().toString();
+          const QString date = folder.siblingAtColumn(3).data().toString();
+          EXPECT_EQ(type, QString("文件夹"));
+          const QDateTime changed = QFileInfo(dir_.filePath("folder")).lastModified();
+          EXPECT_EQ(
+              date,
+              QLocale(QLocale::Chinese, QLocale::China).toString(changed, QLocale::ShortFormat));
+          QTest::qWait(200);
+          const QFontMetrics metrics(details->font());
+          EXPECT_GE(details->header()->sectionSize(3), metrics.horizontalAdvance(date))
+              << "the date is cut";
+          EXPECT_GE(details->header()->sectionSize(2), metrics.horizontalAdvance(type));
+        }
+        QTest::qWait(200);
+        SaveScreen("file-dialog-zh.png");
+        Key("Escape");
+        (void)QTest::qWaitFor([] { return !VisibleTopLevel<QFileDialog>(); }, kWait);
+      });
   EXPECT_FALSE(chosen.has_value());
 }
 

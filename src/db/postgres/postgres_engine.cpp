@@ -288,8 +288,7 @@ class PostgresEngine : public Engine {
 
   std::unique_ptr<Cursor> query(const std::string& sql) override {
     Result result = Run(Translate(sql, false), nullptr);
-    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-      throw NoRowSetError();
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) throw NoRowSetError();
     return std::make_unique<PgCursor>(std::move(result));
   }
 
@@ -681,8 +680,7 @@ std::unique_ptr<Cursor> PgPrepared::query(const std::vector<Value>& values) {
   if (auto count = engine_.KnownCount(statement_, values))
     return std::make_unique<CountCursor>(*count);
   Result result = engine_.Run(statement_, &values);
-  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-    throw NoRowSetError();
+  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) throw NoRowSetError();
   return std::make_unique<PgCursor>(std::move(result));
 }
 

@@ -1659,14 +1659,12 @@ class XlsxReader : public WorkbookReader {
     if (package_->entries() == 0) FailAs(Reason::NotAWorkbook, "the zip package holds no file");
     if (!package_->has("[Content_Types].xml")) {
       if (package_->has("mimetype") && package_->has("content.xml"))
-        FailAs(
-            Reason::UnsupportedWorkbookFormat,
-            "the file is an OpenDocument spreadsheet (.ods), not an Excel workbook; save it as "
-            ".xlsx or .xls");
-      FailAs(
-          Reason::NotAWorkbook,
-          "the file is a zip package but no Office Open XML document (it has no "
-          "[Content_Types].xml)");
+        FailAs(Reason::UnsupportedWorkbookFormat,
+               "the file is an OpenDocument spreadsheet (.ods), not an Excel workbook; save it as "
+               ".xlsx or .xls");
+      FailAs(Reason::NotAWorkbook,
+             "the file is a zip package but no Office Open XML document (it has no "
+             "[Content_Types].xml)");
     }
     ContentTypes types;
     parseWhole("[Content_Types].xml", false, types);
@@ -1684,7 +1682,8 @@ class XlsxReader : public WorkbookReader {
         Relationships rels;
         parseWhole("_rels/.rels", false, rels);
         for (const auto& r : rels.items) {
-          if (r.type.rfind(kStrictRelationships, 0) == 0) FailAs(Reason::UnsupportedWorkbookFormat, kStrictReason);
+          if (r.type.rfind(kStrictRelationships, 0) == 0)
+            FailAs(Reason::UnsupportedWorkbookFormat, kStrictReason);
           if (EndsWith(r.type, "/officeDocument") && !r.external)
             workbook = ResolveTarget("", r.target);
         }
@@ -1712,7 +1711,8 @@ class XlsxReader : public WorkbookReader {
     const std::string dir = DirOf(workbook);
     std::string sheet_part, strings_part, styles_part;
     for (const auto& r : rels.items) {
-      if (r.type.rfind(kStrictRelationships, 0) == 0) FailAs(Reason::UnsupportedWorkbookFormat, kStrictReason);
+      if (r.type.rfind(kStrictRelationships, 0) == 0)
+        FailAs(Reason::UnsupportedWorkbookFormat, kStrictReason);
       if (r.external) continue;
       if (r.id == active.rel_id) {
         if (EndsWith(r.type, "/chartsheet"))
