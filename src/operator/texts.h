@@ -120,6 +120,7 @@ inline std::string SystemErrorText(long number) {
     case EPERM: return "没有访问权限";
     case EISDIR: return "这是一个文件夹";
     case ENOSPC: return "磁盘空间不足";
+    case EFBIG: return "文件太大";
     case EROFS: return "磁盘是只读的";
     case ENOMEM: return "内存不足";
     case EIO: return "读写错误";
@@ -143,8 +144,11 @@ inline std::string ReasonText(Reason reason, const std::string& subject, long co
              "文件后再试。";
     case Reason::NoWorksheet:
       return "当前工作表" + quoted + "不是普通的工作表(例如是图表),其中没有单元格。";
-    case Reason::FileUnreadable: return "无法读取该文件:" + SystemErrorText(code) + "。";
-    case Reason::NotAFile: return "所选的不是一个普通文件。";
+    case Reason::FileUnreadable:
+      return (subject.empty() ? "无法读取该文件" : "无法读取文件" + quoted) + ":" +
+             SystemErrorText(code) + "。";
+    case Reason::NotAFile:
+      return (subject.empty() ? std::string("所选的") : quoted) + "不是一个普通文件。";
     case Reason::FileChanged: return "读取期间该文件被其他程序修改了,请稍后再试。";
     case Reason::OutOfMemory: return "内存不足,无法读取该工作簿。";
     case Reason::CellError: return "单元格" + subject + "中是错误值" + detail + "。";

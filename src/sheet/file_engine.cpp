@@ -162,6 +162,8 @@ class FileInstance : public Instance {
     } catch (const SheetError& e) {
       SheetError named("Cannot read the workbook " + path + ": " + e.what());
       static_cast<Reasoned&>(named) = e;
+      // The operator is told which file could not be read.
+      if (named.subject().empty()) named.setReason(e.reason(), path, e.code(), e.detail());
       throw named;
     } catch (const std::bad_alloc&) {
       throw SheetError(Reason::OutOfMemory,

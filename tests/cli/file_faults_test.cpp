@@ -48,7 +48,7 @@ bool IsCannotOpen(const std::string& err) {
          err[kCannotOpen.size()] != '\n' && err.substr(err.size() - 2) == "\n\n" &&
          err.find('\n', kCannotOpen.size()) == err.size() - 2;
 }
-const std::string kExportFailed = "导出失败: 导出到Excel文件时出现下列错误:\ncannot ";
+const std::string kExportFailed = "导出失败: 导出到Excel文件时出现下列错误:\n";
 
 class FileFaults : public ::testing::Test {
  protected:
@@ -262,10 +262,9 @@ TEST_F(FileFaults, AFailedExportKeepsTheEarlierFileAndLeavesNoTemporaryFile) {
     rlim_t limit;
     const char* reason;
   } cases[] = {
-      {"disk_full", dir_.path() / "earlier.xlsx", 64 * 1024, "File too large"},
-      {"no_such_folder", dir_.path() / "missing" / "out.xlsx", RLIM_INFINITY,
-       "No such file or directory"},
-      {"output_is_a_folder", dir_.path() / "a_folder", RLIM_INFINITY, "Is a directory"},
+      {"disk_full", dir_.path() / "earlier.xlsx", 64 * 1024, "无法完整地写入导出的文件"},
+      {"no_such_folder", dir_.path() / "missing" / "out.xlsx", RLIM_INFINITY, "文件或文件夹不存在"},
+      {"output_is_a_folder", dir_.path() / "a_folder", RLIM_INFINITY, "这是一个文件夹"},
   };
   const std::string earlier = "an earlier export the operator still needs";
   std::ofstream(dir_.path() / "earlier.xlsx", std::ios::binary) << earlier;
