@@ -8,7 +8,10 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   # build
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-qpa-plugins libsqlite3-dev unixodbc-dev libxlsxwriter-dev
+  qt6-base-dev qt6-qpa-plugins libsqlite3-dev
+  # the program's icon drawn from its SVG at build time; the X windows the
+  # export's viewer opens, and the hints of the window's frame
+  qt6-svg-dev libxcb1-dev unixodbc-dev libxlsxwriter-dev
   libzip-dev
   # the postgres engine, and the private PostgreSQL server its tests start
   libpq-dev postgresql

@@ -7,10 +7,14 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGroupBox>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -20,9 +24,12 @@
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTimer>
+#include <QTreeView>
 #include <QWindow>
 #include <exception>
 
+#include "app/frame_hints.h"
+#include "app/window_probe.h"
 #include "db/aliases.h"
 #include "db/connection_string.h"
 #include "db/connection_test.h"
@@ -44,6 +51,7 @@ constexpr int kOuterHeightWithPanel = 395;
 constexpr int kBevel = 2;
 constexpr int kConnectionGroupHeight = 233;
 constexpr int kProgressHeight = 19;
+constexpr int kMemoTop = 32;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -137,10 +145,11 @@ class CursorPause {
 };
 
 // Keeps a top-level window's frame in the screen's centre. The window
-// manager frames the window after it is shown and, keeping the client where
-// it is, sends no event for it: so for a moment after each showing or
-// resize the frame is watched, and the window is centred again whenever the
-// frame's size changes. A move by the operator changes no size and is kept.
+// manager frames the window some time after it is shown (on a busy machine,
+// seconds) and, keeping the client where it is, need send no event for it:
+// so the frame is watched until its real size is known, and a little after,
+// and the window is centred again whenever the frame's size changes. A move
+// by the operator changes no size and is kept.
 class FrameCentrer : public QObject {
  public:
   // `like` is a window already framed by the same window manager: its frame
@@ -152,25 +161,39 @@ class FrameCentrer : public QObject {
                            outer.right() - inner.right(), outer.bottom() - inner.bottom());
     }
     window->installEventFilter(this);
-    watch_.setInterval(20);
+    watch_.setInterval(kTick);
     connect(&watch_, &QTimer::timeout, this, [this] {
       Centre();
-      if (++ticks_ >= 50) watch_.stop();
+      ++ticks_;
+      // Framed: a little longer, for the window manager's last placement.
+      // Never framed (a platform without frames): not for ever.
+      if ((centred_framed_ && ++settled_ >= kSettleTicks) || ticks_ >= kGiveUpTicks) watch_.stop();
     });
   }
 
   bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Show || event->type() == QEvent::Resize) {
-      Centre();
-      ticks_ = 0;
-      watch_.start();
-    } else if (event->type() == QEvent::Hide) {
-      watch_.stop();
+    switch (event->type()) {
+      case QEvent::Show:
+      case QEvent::Resize:
+        Centre();
+        ticks_ = settled_ = 0;
+        watch_.start();
+        break;
+      case QEvent::Move:
+        // Framing moves the client without resizing it: look again.
+        Centre();
+        break;
+      case QEvent::Hide: watch_.stop(); break;
+      default: break;
     }
     return false;
   }
 
  private:
+  static constexpr int kTick = 20;
+  static constexpr int kSettleTicks = 25;
+  static constexpr int kGiveUpTicks = 30000 / kTick;
+
   void Centre() {
     const QScreen* screen = window_->screen();
     if (!screen || !window_->isVisible()) return;
@@ -193,10 +216,38 @@ class FrameCentrer : public QObject {
   bool centred_framed_ = false;
   QTimer watch_;
   int ticks_ = 0;
+  int settled_ = 0;
 };
 
-// Where the style draws a group box's frame line, from the box's top.
-int GroupBoxFrameTop(QGroupBox* box) {
+// The columns of Qt's file dialog: name, size, type, date changed.
+constexpr int kFileTypeColumn = 2;
+constexpr int kFileDateColumn = 3;
+
+// Qt's file dialog spells a folder's type and every date through texts its
+// Chinese translation lacks and the system's (often English) locale: these
+// two columns are written here in Chinese.
+class ChineseFileColumns : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (files && role == Qt::DisplayRole && index.isValid()) {
+      const QModelIndex source = mapToSource(index);
+      if (index.column() == kFileDateColumn)
+        return chinese_.toString(files->lastModified(source), QLocale::ShortFormat);
+      if (index.column() == kFileTypeColumn && files->isDir(source)) return Q(texts::kFolder);
+    }
+    return QIdentityProxyModel::data(index, role);
+  }
+
+ private:
+  QLocale chinese_{QLocale::Chinese, QLocale::China};
+};
+
+// Where the style draws a group box's frame line, from the box's top: the
+// top of its contents (the frame rectangle itself may start at the caption).
+int GroupBoxLineTop(QGroupBox* box) {
   QStyleOptionGroupBox option;
   option.initFrom(box);
   option.rect = QRect(0, 0, 280, 110);
@@ -205,7 +256,7 @@ int GroupBoxFrameTop(QGroupBox* box) {
   option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
   option.textAlignment = box->alignment();
   return box->style()
-      ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, box)
+      ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, box)
       .top();
 }
 
@@ -225,17 +276,37 @@ class BusyScope {
 
 std::unique_ptr<sheet::Server> Tfrm_main::MakeServer(std::shared_ptr<sheet::Viewer> viewer) {
   sheet::FileEngineOptions options;
+  if (!viewer) {
+    sheet::DesktopViewerOptions desktop;
+    desktop.has_window = XWindowProbe();
+    viewer = sheet::MakeDesktopViewer(std::move(desktop));
+  }
   options.viewer = std::move(viewer);
-  // Where nothing can show the export, the operator at least learns its file.
-  options.on_unviewable = [this](const std::string& path) {
-    MessageBox box;
-    box.text = texts::ExportSavedAt(path);
-    box.caption = texts::kInformation;
-    box.icon = Icon::Information;
-    box.modality = Modality::Owned;
-    showMessage(box);
+  // Where nothing can show the export, the operator at least learns its
+  // file. The viewer's watch tells it from its own thread, maybe long after
+  // the export ended: the box is shown on the window's thread.
+  mailbox_->window = this;
+  options.on_unviewable = [mailbox = mailbox_](const std::string& path) {
+    std::lock_guard lock(mailbox->mutex);
+    if (Tfrm_main* window = mailbox->window)
+      QMetaObject::invokeMethod(
+          window, [window, path] { window->ExportNotShown(path); }, Qt::QueuedConnection);
   };
   return sheet::MakeFileServer(std::move(options));
+}
+
+void Tfrm_main::ExportNotShown(const std::string& path) {
+  // Not in the middle of a read or an import run: after it.
+  if (busy()) {
+    QTimer::singleShot(100, this, [this, path] { ExportNotShown(path); });
+    return;
+  }
+  MessageBox box;
+  box.text = texts::ExportSavedAt(path);
+  box.caption = texts::kInformation;
+  box.icon = Icon::Information;
+  box.modality = Modality::Owned;
+  showMessage(box);
 }
 
 Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> viewer)
@@ -336,9 +407,13 @@ Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> vi
   Label1 = new QLabel(QStringLiteral("请输入查询语句"), GroupBox2);
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->adjustSize();
-  // The style draws the group box's frame line below its caption, where the
-  // designed top (16) would cross the text: the label goes just below it.
-  Label1->move(16, std::max(16, GroupBoxFrameTop(GroupBox2) + 2));
+  Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // The style draws the group box's frame line (and its light edge) below
+  // its caption, where the designed top (16) would cross the text: the label
+  // goes below it, its height what is left above the query box.
+  const int label_top = std::max(16, GroupBoxLineTop(GroupBox2) + 2);
+  Label1->setGeometry(16, label_top, Label1->width(),
+                      std::clamp(kMemoTop - label_top, 1, Label1->height()));
   suiCheckBox1 = new QCheckBox(QStringLiteral("多表操作"), GroupBox2);
   suiCheckBox1->setObjectName(QStringLiteral("suiCheckBox1"));
   suiCheckBox1->setGeometry(80, 16, 73, 17);
@@ -346,7 +421,7 @@ Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> vi
   memo_select = new QPlainTextEdit(GroupBox2);
   memo_select->setObjectName(QStringLiteral("memo_select"));
   memo_select->setFont(SongTi());
-  memo_select->setGeometry(16, 32, 249, 49);
+  memo_select->setGeometry(16, kMemoTop, 249, 49);
   // Tab moves on to the next control instead of typing a tab character.
   memo_select->setTabChangesFocus(true);
   LbButton1 = new QPushButton(QStringLiteral("导出"), GroupBox2);
@@ -392,11 +467,16 @@ Tfrm_main::Tfrm_main(std::string program_path, std::shared_ptr<sheet::Viewer> vi
   qApp->installEventFilter(this);
 
   setFixedSize(kDesignedClientWidth, kDesignedClientHeight);
+  CloseButtonOnly(this);
   data_source->setFocus();
   repaint_clock_.start();
 }
 
-Tfrm_main::~Tfrm_main() { qApp->removeEventFilter(this); }
+Tfrm_main::~Tfrm_main() {
+  qApp->removeEventFilter(this);
+  std::lock_guard lock(mailbox_->mutex);
+  mailbox_->window = nullptr;
+}
 
 QLabel* Tfrm_main::LabelLeftOf(QWidget* box, const QString& text) {
   auto* label = new QLabel(text, box->parentWidget());
@@ -471,7 +551,7 @@ void Tfrm_main::Guarded(const std::function<void()>& body) {
   try {
     body();
   } catch (const std::exception& e) {
-    DefaultErrorReport(e.what());
+    DefaultErrorReport(OperatorReason(e));
   } catch (...) {
     DefaultErrorReport("");
   }
@@ -675,9 +755,10 @@ bool Tfrm_main::eventFilter(QObject* watched, QEvent* event) {
   if (watched == user_name) Guarded([&] { user_nameKeyDown(key->key()); });
   if (watched == user_pass || watched == ed_filepath)
     Guarded([&] { user_passKeyDown(key->key()); });
-  // Enter presses the focused button, as Space does.
+  // Enter presses the focused button, as Space does: Return and the keypad's
+  // Enter alike (the latter comes with the keypad modifier).
   if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-      key->modifiers() == Qt::NoModifier)
+      (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier)
     if (auto* button = qobject_cast<QPushButton*>(widget);
         button && button->isEnabled() && button->isVisible()) {
       button->click();
@@ -701,6 +782,7 @@ Answer Tfrm_main::showMessage(const MessageBox& box) {
                                                    : QMessageBox::StandardButtons(QMessageBox::Ok);
   QWidget* owner = box.modality == Modality::Owned ? this : nullptr;
   QMessageBox dialog(icon, Q(box.caption), DisplayText(box.text), buttons, owner);
+  CloseButtonOnly(&dialog);
   if (!owner) KeepAbove(&dialog, false);
   CursorPause pause;
   int result = QMessageBox::Ok;
@@ -739,6 +821,7 @@ OverwriteAnswer Tfrm_main::askOverwrite(const std::string& text) {
   QPushButton* all = prompt.addButton(Q(texts::kOverwriteAll), QMessageBox::ActionRole);
   prompt.setDefaultButton(yes);
   prompt.setWindowModality(Qt::ApplicationModal);
+  CloseButtonOnly(&prompt);
   KeepAbove(&prompt, true);
   CursorPause pause;
   prompt.exec();
@@ -752,8 +835,18 @@ OverwriteAnswer Tfrm_main::askOverwrite(const std::string& text) {
 
 std::optional<std::string> Tfrm_main::chooseWorkbook() {
   CursorPause pause;
-  const QString path =
-      QFileDialog::getOpenFileName(this, QString(), QString(), Q(texts::kWorkbookFilter));
+  QFileDialog dialog(this, QString(), QString(), Q(texts::kWorkbookFilter));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  // Qt's own dialog: folder types and dates as the Chinese locale writes
+  // them, the columns wide enough to show them whole.
+  dialog.setProxyModel(new ChineseFileColumns(&dialog));
+  if (auto* details = dialog.findChild<QTreeView*>()) {
+    details->header()->setSectionResizeMode(kFileTypeColumn, QHeaderView::ResizeToContents);
+    details->header()->setSectionResizeMode(kFileDateColumn, QHeaderView::ResizeToContents);
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString path = dialog.selectedFiles().constFirst();
   if (path.isEmpty()) return std::nullopt;
   ed_filepath->setText(path);
   return path.toStdString();

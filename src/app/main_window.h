@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -130,6 +131,16 @@ class Tfrm_main : public QWidget, public Operator, private ProgressSink {
   void step() override;
   void done() override;
 
+  // Where the viewer's watch, on its own thread, reaches the window: empty
+  // once the window is gone.
+  struct Mailbox {
+    std::mutex mutex;
+    Tfrm_main* window = nullptr;
+  };
+  // The box naming a saved export that nothing could show.
+  void ExportNotShown(const std::string& path);
+
+  std::shared_ptr<Mailbox> mailbox_ = std::make_shared<Mailbox>();
   std::string program_path_;
   help::Tfrm_help* frm_help_ = nullptr;
   bool quit_on_close_ = false;

@@ -1,7 +1,10 @@
 #include "app/startup.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 #include <exception>
 
@@ -15,8 +18,20 @@ void ConfigureApplication(QApplication& app) {
   // window: without this, closing the help window or any box without an
   // owner would start quitting and bring up the close confirmation.
   QApplication::setQuitOnLastWindowClosed(false);
+  // Every text of the program is Chinese; so are the ones Qt writes from the
+  // locale (file types in the file dialog, numbers and dates in controls).
+  QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
   LoadQtTranslations(app);
   InstallFontSubstitutions();
+  QApplication::setWindowIcon(ProgramIcon());
+}
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  const QDir images(QStringLiteral(":/icons"));
+  for (const QString& name : images.entryList({QStringLiteral("xlsbridge-*.png")}, QDir::Files))
+    icon.addFile(images.filePath(name));
+  return icon;
 }
 
 bool LoadQtTranslations(QApplication& app) {

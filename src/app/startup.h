@@ -5,6 +5,7 @@
 #include <chrono>
 
 class QApplication;
+class QIcon;
 
 namespace xb::app {
 
@@ -13,8 +14,13 @@ inline constexpr std::chrono::hours kShownExportLifetime{24 * 7};
 
 // The program ends only through the main window's close confirmation, never
 // because some other window closed; Qt's own dialogs and standard buttons
-// speak Simplified Chinese; the Windows font names map to installed fonts.
+// speak Simplified Chinese; the Windows font names map to installed fonts;
+// the windows carry the program's icon.
 void ConfigureApplication(QApplication& app);
+
+// The program's icon, from the PNG images drawn at build time (so no image
+// plugin is needed to show it).
+QIcon ProgramIcon();
 
 // Loads Qt's Simplified Chinese translations; false when they are missing
 // (the dialogs then stay in English).

@@ -28,16 +28,19 @@ std::vector<Alias> ReadAliasFile() {
   std::error_code ec;
   if (!fs::exists(path, ec)) return {};
   std::ifstream in(path);
-  if (!in || !fs::is_regular_file(path, ec)) throw DbError("cannot read the alias file " + path);
+  if (!in || !fs::is_regular_file(path, ec))
+    throw DbError("cannot read the alias file " + path).because(Reason::AliasFileUnreadable, path);
   const fs::path folder = fs::path(path).parent_path();
 
   const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) throw DbError("cannot read the alias file " + path);
+  if (in.bad())
+    throw DbError("cannot read the alias file " + path).because(Reason::AliasFileUnreadable, path);
 
   std::vector<Alias> aliases;
   int number = 0;
   auto fail = [&](const std::string& why) {
-    throw DbError("alias file " + path + ", line " + std::to_string(number) + ": " + why);
+    throw DbError("alias file " + path + ", line " + std::to_string(number) + ": " + why)
+        .because(Reason::AliasFileFault, path, number);
   };
   // Lines end in LF, CR LF or CR, whichever editor wrote the file.
   for (const std::string_view line : text::Lines(content)) {
@@ -91,9 +94,11 @@ std::vector<Alias> ReadAliasFile() {
   }
   for (auto& alias : aliases) {
     if (alias.target.engine.empty())
-      throw DbError("alias file " + path + ": alias [" + alias.name + "] names no engine");
+      throw DbError("alias file " + path + ": alias [" + alias.name + "] names no engine")
+          .because(Reason::AliasFileFault, path);
     if (alias.target.where.empty())
-      throw DbError("alias file " + path + ": alias [" + alias.name + "] has no target");
+      throw DbError("alias file " + path + ": alias [" + alias.name + "] has no target")
+          .because(Reason::AliasFileFault, path);
     const EngineEntry* engine = Registry::instance().find(alias.target.engine);
     if (engine && engine->target_is_file && fs::path(alias.target.where).is_relative())
       alias.target.where = (folder / alias.target.where).string();
@@ -139,7 +144,8 @@ EngineTarget ResolveDataSource(const std::string& data_source) {
     }
   throw DbError(DbError::Kind::NoSuchDataSource,
                 "no such data source: '" + data_source +
-                    "' is neither an alias, an ODBC data source nor an existing database file");
+                    "' is neither an alias, an ODBC data source nor an existing database file")
+      .because(Reason::NoSuchDataSource, data_source);
 }
 
 std::vector<std::string> AliasList() {

@@ -43,7 +43,7 @@ void Connection::open() {
     return it == values.end() ? std::string() : it->second;
   };
   const std::string data_source = value("data source");
-  if (data_source.empty()) throw DbError("no data source given");
+  if (data_source.empty()) throw DbError("no data source given").because(Reason::NoDataSource);
   EngineTarget target = ResolveDataSource(data_source);
   target.user = value("user id");
   target.password = value("password");

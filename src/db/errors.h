@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "operator/reason.h"
+
 namespace xb::db {
 
 // Every failure of the database layer. The message is the engine's own text
@@ -10,7 +12,7 @@ namespace xb::db {
 // operator sees embedded in the boxes; the codes are for logs and tests. The
 // kind marks the failures the program answers with a box of their own (see
 // db/engine.h).
-class DbError : public std::runtime_error {
+class DbError : public std::runtime_error, public Reasoned {
  public:
   enum class Kind { Other, NoSuchDataSource, ConnectTimeout, LockTimeout, CommitUncertain, Gone };
 
@@ -22,6 +24,12 @@ class DbError : public std::runtime_error {
         kind_(kind) {}
   DbError(Kind kind, const std::string& message, int native_code = 0, std::string sqlstate = {})
       : DbError(message, native_code, std::move(sqlstate), kind) {}
+  // Marks the message as the program's own, told the operator by its code.
+  DbError&& because(Reason reason, std::string subject = {}, long code = 0,
+                    std::string detail = {}) && {
+    setReason(reason, std::move(subject), code, std::move(detail));
+    return std::move(*this);
+  }
   int nativeCode() const { return native_code_; }
   const std::string& sqlState() const { return sqlstate_; }
   Kind kind() const { return kind_; }
@@ -36,7 +44,9 @@ class DbError : public std::runtime_error {
 // returns no row set (an update, say).
 class NoRowSetError : public DbError {
  public:
-  NoRowSetError() : DbError("the statement was carried out but returns no rows to open") {}
+  NoRowSetError() : DbError("the statement was carried out but returns no rows to open") {
+    setReason(Reason::NoRowSet);
+  }
 };
 
 // One statement of a batch failed (Engine::executeBatch): the error is that

@@ -54,7 +54,9 @@ const EngineEntry* Registry::aliasDefault() const {
 
 std::unique_ptr<Engine> Registry::open(const EngineTarget& target) const {
   const EngineEntry* entry = find(target.engine);
-  if (!entry) throw DbError("unknown database engine '" + target.engine + "'");
+  if (!entry)
+    throw DbError("unknown database engine '" + target.engine + "'")
+        .because(Reason::UnknownEngine, target.engine);
   return entry->open(target);
 }
 

@@ -7,7 +7,7 @@ namespace xb::db {
 void CheckSingleStatement(const std::string& sql, bool allow_trailing_semicolon) {
   // A NUL would cut the text short in the engine's own parser.
   if (sql.find('\0') != std::string::npos)
-    throw DbError("the statement text holds a NUL character");
+    throw DbError("the statement text holds a NUL character").because(Reason::NulInStatement);
   if (sql.find(';') == std::string::npos) return;
   size_t semicolon = std::string::npos;
   bool more = false;
@@ -20,9 +20,11 @@ void CheckSingleStatement(const std::string& sql, bool allow_trailing_semicolon)
   });
   if (semicolon == std::string::npos) return;
   if (more)
-    throw DbError("only one statement can be sent at a time: the text holds more after ';'");
+    throw DbError("only one statement can be sent at a time: the text holds more after ';'")
+        .because(Reason::MoreThanOneStatement);
   if (!allow_trailing_semicolon)
-    throw DbError("invalid character: a statement must not end in ';'");
+    throw DbError("invalid character: a statement must not end in ';'")
+        .because(Reason::TrailingSemicolon);
 }
 
 }  // namespace xb::db

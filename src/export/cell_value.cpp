@@ -50,7 +50,8 @@ std::string CellText(const std::string& value, int row, int column) {
     std::snprintf(byte, sizeof byte, "0x%02X",
                   static_cast<unsigned>(static_cast<uint8_t>(value[bad])));
     throw CellValueError(CellName(row, column) + ": the value is not UTF-8 text (byte " + byte +
-                         " at offset " + std::to_string(bad) + ")");
+                             " at offset " + std::to_string(bad) + ")",
+                         CellName(row, column));
   }
   return value;
 }

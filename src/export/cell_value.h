@@ -5,14 +5,18 @@
 #include <string>
 
 #include "sheet/grid.h"
+#include "operator/reason.h"
 
 namespace xb::exporting {
 
 // A value that cannot be written as a cell's text; the message names the
 // cell ("C5: ...") so the operator can find the record.
-class CellValueError : public std::runtime_error {
+class CellValueError : public std::runtime_error, public Reasoned {
  public:
-  using std::runtime_error::runtime_error;
+  CellValueError(const std::string& message, const std::string& cell)
+      : std::runtime_error(message) {
+    setReason(Reason::NotUtf8, cell);
+  }
 };
 
 // The cell's name, e.g. (5, 3) gives "C5".

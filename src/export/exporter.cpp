@@ -50,7 +50,7 @@ bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
     // none is kept once written.
     exe.open(db::Scroll::Forward);
   } catch (const std::exception& e) {
-    op.showMessage(Box(texts::BadQuery(e.what()), texts::kExportFailed, Icon::Error));
+    op.showMessage(Box(texts::BadQuery(OperatorReason(e)), texts::kExportFailed, Icon::Error));
     op.showMessage(Box(texts::WrongStatement(exe.sql()), texts::kError, Icon::Warning));
     return false;
   }
@@ -77,7 +77,8 @@ bool Export(db::DbSession& session, sheet::Server& server, Operator& op,
     // Never end silently: the operator would take it for a finished export.
     {
       sheet::InstanceGuard quit_after_box(instance.get());
-      op.showMessage(Box(texts::ExportFailed(e.what()), texts::kExportFailed, Icon::Error));
+      op.showMessage(
+          Box(texts::ExportFailed(OperatorReason(e)), texts::kExportFailed, Icon::Error));
     }
     exe.close();
     op.progress().done();

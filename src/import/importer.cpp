@@ -113,8 +113,8 @@ ReadOutcome Importer::LoadWorkbook() {
     // reader's reason (encrypted, not a workbook, truncated...) on a line
     // of its own, so the operator is not sent to install a program.
     sheet::InstanceGuard quit_on_return(instance.get());
-    op_.showMessage(
-        Box(cannot_start + "\n" + e.what(), texts::kSystemError, Icon::Error, Modality::TaskModal));
+    op_.showMessage(Box(cannot_start + "\n" + OperatorReason(e), texts::kSystemError, Icon::Error,
+                        Modality::TaskModal));
     return ReadOutcome::NotOpened;
   }
   // From here every way out quits the instance.
@@ -127,8 +127,13 @@ ReadOutcome Importer::LoadWorkbook() {
   try {
     complete = ReadSheet(*instance);
   } catch (const std::exception& e) {
-    op_.showMessage(Box(texts::ReadFailed(e.what()), texts::kReadFailedCaption, Icon::Error,
-                        Modality::TaskModal));
+    // A connection that could not be opened (a mistyped data source, a
+    // server away) is no fault of the file: the box says what failed.
+    const bool connection_failed =
+        dynamic_cast<const db::DbError*>(&e) && !session_.myconnection.isOpen();
+    op_.showMessage(Box(connection_failed ? texts::ConnectionFailed(OperatorReason(e))
+                                          : texts::ReadFailed(OperatorReason(e)),
+                        texts::kReadFailedCaption, Icon::Error, Modality::TaskModal));
   }
   // Otherwise the list is partial now: it must not be imported (nor success
   // reported for rows an earlier read left) until a read completes.
@@ -197,8 +202,8 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
       }
     }
   } catch (const std::exception& e) {
-    op_.showMessage(Box(texts::TableOpenFailed(table, e.what()), texts::kWarning, Icon::Error,
-                        Modality::TaskModal));
+    op_.showMessage(Box(texts::TableOpenFailed(table, OperatorReason(e)), texts::kWarning,
+                        Icon::Error, Modality::TaskModal));
     return false;
   }
 
@@ -236,7 +241,8 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
   auto cell_text = [&](int row, int column) {
     std::string text = sheet.cellText(row, column);
     if (sheet.cellIsError(row, column))
-      throw sheet::SheetError(sheet::CellName(row, column) + ": " + text);
+      throw sheet::SheetError(Reason::CellError, sheet::CellName(row, column) + ": " + text,
+                              sheet::CellName(row, column), 0, text);
     return text;
   };
 
@@ -384,7 +390,7 @@ RunOutcome Importer::Run() {
     // the server kept the data, and the operator must not take it either way.
     op_.progress().done();
     session_.exe.close();
-    op_.showMessage(Box(texts::CommitUncertain(e.what()), texts::kCommitUncertainCaption,
+    op_.showMessage(Box(texts::CommitUncertain(OperatorReason(e)), texts::kCommitUncertainCaption,
                         Icon::Warning, Modality::OwnerlessModeless));
     return RunOutcome::Uncertain;
   }
@@ -663,7 +669,7 @@ RunOutcome Importer::WriteRows() {
       if (batch_failure && refused && refused->sqlState() == "25P02") throw *batch_failure;
       throw;
     }
-    op_.showMessage(Box(texts::RowFailed(e.what()), texts::kImportFailed, Icon::Error,
+    op_.showMessage(Box(texts::RowFailed(OperatorReason(e)), texts::kImportFailed, Icon::Error,
                         Modality::OwnerlessModeless));
     op_.showMessage(Box(texts::FailedStatement(exe.sql()), texts::kFailedStatementCaption,
                         Icon::Error, Modality::OwnerlessModeless));

@@ -1,5 +1,6 @@
 #include "operator/operator.h"
 
+#include "operator/reason.h"
 #include "operator/texts.h"
 #include "text/ascii.h"
 
@@ -29,6 +30,13 @@ std::string DefaultErrorText(const std::string& message) {
   // A UTF-8 byte of a multi-byte character is >= 0x80, so it gets the ".".
   if (last <= static_cast<unsigned char>('.')) return message;
   return message + ".";
+}
+
+std::string OperatorReason(const std::exception& error) {
+  const auto* reasoned = dynamic_cast<const Reasoned*>(&error);
+  if (!reasoned || reasoned->reason() == Reason::None) return error.what();
+  return texts::ReasonText(reasoned->reason(), reasoned->subject(), reasoned->code(),
+                           reasoned->detail());
 }
 
 std::string ProgramTitle(const std::string& program_path) {

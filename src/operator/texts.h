@@ -3,7 +3,10 @@
 // in one place: the window, the command line and the core all take them from
 // here. Texts with parts are functions of those parts.
 
+#include <cerrno>
 #include <string>
+
+#include "operator/reason.h"
 
 namespace xb::texts {
 
@@ -37,6 +40,9 @@ inline std::string ReadFailed(const std::string& reason) {
   return "无法打开该文件！具体错误信息如下：\n" + reason;
 }
 inline constexpr const char* kReadFailedCaption = "ZQ 错误信息";
+inline std::string ConnectionFailed(const std::string& reason) {
+  return "无法联接数据库！具体错误信息如下：\n" + reason;
+}
 inline constexpr const char* kBadHeader = "请确认您打开的EXCEL文件的表头信息是否正确!";
 inline std::string NoSuchTable(const std::string& table) {
   return "\"" + table + "\"不在数据库中,请确认EXCEL表头信息是否正确!";
@@ -96,8 +102,10 @@ inline std::string OverwritePrompt(const std::string& existing_values, const std
 // The same prompt on a terminal: the line of choices under the text.
 inline constexpr const char* kOverwriteChoices = "[y]es / [a]bort / [i]gnore / a[l]l? ";
 
-// The choice of the workbook to read: its file filter.
+// The choice of the workbook to read: its file filter, and the type its
+// list gives a folder.
 inline constexpr const char* kWorkbookFilter = "EXCEL文件 (*.xls *.xlsx)";
+inline constexpr const char* kFolder = "文件夹";
 
 // ---- the pre-flight check of a workbook (nothing written) ----
 // Each reason is followed by the database's own words in brackets.
@@ -135,6 +143,86 @@ inline std::string ExportFailed(const std::string& reason) {
 }
 inline std::string ExportSavedAt(const std::string& path) {
   return "导出的文件已经保存在:\r" + path;
+}
+
+// ---- reasons the program gives for a failure (see operator/reason.h) ----
+inline std::string SystemErrorText(long number) {
+  switch (number) {
+    case ENOENT: return "文件或文件夹不存在";
+    case EACCES:
+    case EPERM: return "没有访问权限";
+    case EISDIR: return "这是一个文件夹";
+    case ENOSPC: return "磁盘空间不足";
+    case EFBIG: return "文件太大";
+    case EROFS: return "磁盘是只读的";
+    case ENOMEM: return "内存不足";
+    case EIO: return "读写错误";
+    case ENAMETOOLONG: return "文件名太长";
+    default: return "系统错误" + std::to_string(number);
+  }
+}
+inline std::string ReasonText(Reason reason, const std::string& subject, long code,
+                              const std::string& detail) {
+  const std::string quoted = "\"" + subject + "\"";
+  const std::string words = detail.empty() ? std::string() : ":" + detail;
+  switch (reason) {
+    case Reason::None: break;
+    case Reason::NotAWorkbook: return "该文件不是Excel工作簿(.xls或.xlsx文件)。";
+    case Reason::OldWorkbookFormat:
+      return "该工作簿是不支持的旧版Excel格式,请在Excel中另存为.xls或.xlsx文件后再试。";
+    case Reason::WorkbookDamaged: return "该工作簿文件已经损坏,无法读取。";
+    case Reason::WorkbookEncrypted: return "该工作簿设有打开密码(已加密),请去掉密码保存后再试。";
+    case Reason::UnsupportedWorkbookFormat:
+      return "不支持该工作簿的格式(如.xlsb、.ods或严格Open XML),请在Excel中另存为普通的.xls或.xlsx"
+             "文件后再试。";
+    case Reason::NoWorksheet:
+      return "当前工作表" + quoted + "不是普通的工作表(例如是图表),其中没有单元格。";
+    case Reason::FileUnreadable:
+      return (subject.empty() ? "无法读取该文件" : "无法读取文件" + quoted) + ":" +
+             SystemErrorText(code) + "。";
+    case Reason::NotAFile:
+      return (subject.empty() ? std::string("所选的") : quoted) + "不是一个普通文件。";
+    case Reason::FileChanged: return "读取期间该文件被其他程序修改了,请稍后再试。";
+    case Reason::OutOfMemory: return "内存不足,无法读取该工作簿。";
+    case Reason::CellError: return "单元格" + subject + "中是错误值" + detail + "。";
+    case Reason::ResultTooLong:
+      return "查询结果超出了一个工作表的容量:最多" + std::to_string(code) + "行。";
+    case Reason::ResultTooWide:
+      return "查询结果超出了一个工作表的容量:最多" + std::to_string(code) + "列。";
+    case Reason::CannotSaveExport:
+      return "无法保存导出的文件" + quoted + ":" + SystemErrorText(code) + "。";
+    case Reason::NoHomeFolder: return "找不到用户的主目录(没有设置HOME),无法保存导出的文件。";
+    case Reason::ExportIncomplete: return "无法完整地写入导出的文件(磁盘是否已满?)。";
+    case Reason::NotUtf8: return "单元格" + subject + "的值不是UTF-8文本。";
+    case Reason::NoDataSource: return "没有指定数据源。";
+    case Reason::NoSuchDataSource:
+      return "数据源" + quoted + "不存在:它既不是别名,也不是ODBC数据源或已有的数据库文件。";
+    case Reason::UnknownEngine: return "未知的数据库引擎" + quoted + "。";
+    case Reason::AliasFileUnreadable: return "无法读取别名文件" + quoted + "。";
+    case Reason::AliasFileFault:
+      return code > 0 ? "别名文件" + quoted + "第" + std::to_string(code) + "行有错误。"
+                      : "别名文件" + quoted + "有错误。";
+    case Reason::NoSuchDatabaseFile: return "数据库文件" + quoted + "不存在。";
+    case Reason::NotADatabaseFile: return "数据库" + quoted + "不是一个文件。";
+    case Reason::CannotOpenDatabase: return "无法打开数据库" + quoted + words;
+    case Reason::DatabaseLocked: return "数据库" + quoted + "正被另一个程序锁定,请稍后再试。";
+    case Reason::DatabaseGone:
+      return "数据库文件" + quoted + "已经不在了:连接期间它被删除或移走了。";
+    case Reason::CannotConnect: return "无法连接到数据库服务器" + words;
+    case Reason::ConnectionLost: return "与数据库服务器的连接已经中断" + words;
+    case Reason::ServerSilent: return ServerStoppedAnswering(static_cast<int>(code));
+    case Reason::ConnectionLostRolledBack:
+      return "与数据库服务器的连接已经中断,事务已经回滚" + words;
+    case Reason::CommitUncertain:
+      return "提交时与数据库服务器的连接中断:数据可能已经保存,也可能没有保存。";
+    case Reason::RolledBackByServer: return "服务器已经回滚了事务,没有保存任何数据。";
+    case Reason::NoRowSet: return "该语句已经执行,但它不返回可以打开的记录。";
+    case Reason::EmptyStatement: return "语句是空的。";
+    case Reason::MoreThanOneStatement: return "一次只能执行一条语句:\";\"之后还有内容。";
+    case Reason::TrailingSemicolon: return "无效字符:语句不能以\";\"结尾。";
+    case Reason::NulInStatement: return "语句中含有NUL字符。";
+  }
+  return {};
 }
 
 // ---- the program ----

@@ -21,7 +21,7 @@ constexpr uint32_t kMaxRegSect = 0xFFFFFFFA;
 constexpr uint8_t kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 [[noreturn]] void Fail(const std::string& why) {
-  throw SheetError("damaged workbook file: " + why);
+  throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: " + why);
 }
 
 class Cfb {
@@ -31,13 +31,16 @@ class Cfb {
     if (size_ < 512 || !HasCfbSignature(file)) {
       if (size_ >= 4 && data_[0] == 'P' && data_[1] == 'K')
         throw SheetError(
+            Reason::NotAWorkbook,
             "the file is not an .xls workbook (it looks like an .xlsx or other zip file)");
       if (size_ >= 2 && (Le16(data_) == 0x0009 || Le16(data_) == 0x0209 || Le16(data_) == 0x0409 ||
                          Le16(data_) == 0x0809))
         throw SheetError(
+            Reason::OldWorkbookFormat,
             "the workbook uses an old Excel file format (BIFF2-BIFF5 without a container) that is "
             "not supported");
-      throw SheetError("the file is not an Excel .xls workbook (no OLE2 compound file header)");
+      throw SheetError(Reason::NotAWorkbook,
+                       "the file is not an Excel .xls workbook (no OLE2 compound file header)");
     }
     const uint16_t shift = Le16(data_ + 0x1E);
     if (shift != 9 && shift != 12) Fail("unsupported sector size");
@@ -66,6 +69,7 @@ class Cfb {
       }
     }
     throw SheetError(
+        Reason::NotAWorkbook,
         "the file holds no Excel workbook stream (it is an OLE2 file of another kind)");
   }
 

@@ -32,6 +32,12 @@ std::string ErrnoText(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
+// The export cannot be saved at `path`, for the system's reason in errno.
+SheetError SaveError(const std::string& what, const std::string& path) {
+  const int number = errno;
+  return SheetError(Reason::CannotSaveExport, ErrnoText(what, path), path, number);
+}
+
 void MakeDirs(const std::string& dir) {
   std::string partial;
   size_t pos = 0;
@@ -40,11 +46,11 @@ void MakeDirs(const std::string& dir) {
     partial = dir.substr(0, pos);
     if (partial.empty()) continue;
     if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
-      throw SheetError(ErrnoText("cannot create the folder", partial));
+      throw SaveError("cannot create the folder", partial);
   }
   struct stat st;
   if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    throw SheetError("cannot use the folder " + dir);
+    throw SheetError(Reason::CannotSaveExport, "cannot use the folder " + dir, dir, ENOTDIR);
 }
 
 std::string DirOf(const std::string& path) {
@@ -145,18 +151,22 @@ class FileInstance : public Instance {
     Close();
     if (!options_.output_path.empty()) {
       if (std::rename(temp_path_.c_str(), options_.output_path.c_str()) != 0) {
-        const std::string message = ErrnoText("cannot save the export as", options_.output_path);
+        const SheetError error = SaveError("cannot save the export as", options_.output_path);
         unlink(temp_path_.c_str());
         temp_path_.clear();
-        throw SheetError(message);
+        throw error;
       }
       temp_path_.clear();
       return;
     }
     const std::string saved = SaveUnique();
-    const bool shown =
-        options_.launch_viewer ? options_.launch_viewer(saved) : options_.viewer->show(saved);
-    if (!shown && options_.on_unviewable) options_.on_unviewable(saved);
+    if (options_.launch_viewer) {
+      if (!options_.launch_viewer(saved) && options_.on_unviewable) options_.on_unviewable(saved);
+      return;
+    }
+    options_.viewer->show(saved, [unviewable = options_.on_unviewable, saved](bool shown) {
+      if (!shown && unviewable) unviewable(saved);
+    });
   }
 
   void openWorkbook(const std::string& path) override {
@@ -166,9 +176,14 @@ class FileInstance : public Instance {
     try {
       sheet_ = SheetCells::Read(*OpenWorkbookReader(path));
     } catch (const SheetError& e) {
-      throw SheetError("Cannot read the workbook " + path + ": " + e.what());
+      SheetError named("Cannot read the workbook " + path + ": " + e.what());
+      static_cast<Reasoned&>(named) = e;
+      // The operator is told which file could not be read.
+      if (named.subject().empty()) named.setReason(e.reason(), path, e.code(), e.detail());
+      throw named;
     } catch (const std::bad_alloc&) {
-      throw SheetError("Cannot read the workbook " + path + ": not enough memory");
+      throw SheetError(Reason::OutOfMemory,
+                       "Cannot read the workbook " + path + ": not enough memory");
     }
   }
 
@@ -185,7 +200,7 @@ class FileInstance : public Instance {
     }
     std::string templ = dir + "/.xlsbridge-export-XXXXXX";
     const int fd = mkstemp(templ.data());
-    if (fd < 0) throw SheetError(ErrnoText("cannot create a file in", dir));
+    if (fd < 0) throw SaveError("cannot create a file in", dir);
     // mkstemp makes the file private; the export gets the usual permissions.
     const mode_t mask = umask(0);
     umask(mask);
@@ -237,11 +252,15 @@ class FileInstance : public Instance {
     if (!workbook_) throw SheetError("no new workbook to write to");
     if (row < 1 || column < 1) throw SheetError("cell address out of range");
     if (row > kMaxRows)
-      throw SheetError("the result does not fit on one sheet: it holds at most " +
-                       std::to_string(kMaxRows) + " rows");
+      throw SheetError(Reason::ResultTooLong,
+                       "the result does not fit on one sheet: it holds at most " +
+                           std::to_string(kMaxRows) + " rows",
+                       {}, kMaxRows);
     if (column > kMaxColumns)
-      throw SheetError("the result does not fit on one sheet: it holds at most " +
-                       std::to_string(kMaxColumns) + " columns");
+      throw SheetError(Reason::ResultTooWide,
+                       "the result does not fit on one sheet: it holds at most " +
+                           std::to_string(kMaxColumns) + " columns",
+                       {}, kMaxColumns);
     // Rows already flushed to disk cannot be written again.
     if (row < last_row_)
       throw SheetError("cells must be written row by row; row " + std::to_string(row) +
@@ -294,7 +313,7 @@ class FileInstance : public Instance {
     if (!failure.empty()) {
       unlink(temp_path_.c_str());
       temp_path_.clear();
-      throw SheetError("cannot save the export workbook: " + failure);
+      throw SheetError(Reason::ExportIncomplete, "cannot save the export workbook: " + failure);
     }
   }
 
@@ -313,15 +332,16 @@ class FileInstance : public Instance {
         return target;
       }
       if (errno != EEXIST) {
-        const std::string message = ErrnoText("cannot save the export as", target);
+        const SheetError error = SaveError("cannot save the export as", target);
         unlink(temp_path_.c_str());
         temp_path_.clear();
-        throw SheetError(message);
+        throw error;
       }
     }
     unlink(temp_path_.c_str());
     temp_path_.clear();
-    throw SheetError("cannot find a free file name in " + dir_);
+    throw SheetError(Reason::CannotSaveExport, "cannot find a free file name in " + dir_, dir_,
+                     EEXIST);
   }
 
   void Discard() noexcept {

@@ -24,7 +24,9 @@ struct FileEngineOptions {
   // When set, starts the viewer in place of viewer->show; returns false
   // when nothing could open the workbook.
   std::function<bool(const std::string& path)> launch_viewer;
-  // Told the saved file's path when no viewer could open it.
+  // Told the saved file's path when no viewer could open it: with a viewer
+  // this comes later, when the last one tried has failed, and on another
+  // thread.
   std::function<void(const std::string& path)> on_unviewable;
 };
 

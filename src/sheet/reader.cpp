@@ -17,7 +17,11 @@
 namespace xb::sheet {
 namespace {
 
-std::string Why(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+SheetError Why(const char* what) {
+  const int number = errno;
+  return SheetError(Reason::FileUnreadable, std::string(what) + ": " + std::strerror(number), {},
+                    number);
+}
 
 class Fd {
  public:
@@ -44,16 +48,16 @@ std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path) {
   // Read-only and without any lock: a workbook another program holds open
   // is read as it stands, and nothing of it is ever changed.
   const Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (fd.get() < 0) throw SheetError(Why("cannot open it"));
+  if (fd.get() < 0) throw Why("cannot open it");
   struct stat before {};
-  if (fstat(fd.get(), &before) != 0) throw SheetError(Why("cannot read it"));
-  if (S_ISDIR(before.st_mode)) throw SheetError("it is a folder, not a file");
-  if (!S_ISREG(before.st_mode)) throw SheetError("it is not a regular file");
+  if (fstat(fd.get(), &before) != 0) throw Why("cannot read it");
+  if (S_ISDIR(before.st_mode)) throw SheetError(Reason::NotAFile, "it is a folder, not a file");
+  if (!S_ISREG(before.st_mode)) throw SheetError(Reason::NotAFile, "it is not a regular file");
 
   // A zip package is an .xlsx workbook, whatever the file is called.
   char head[4] = {};
   const ssize_t got = pread(fd.get(), head, sizeof head, 0);
-  if (got < 0) throw SheetError(Why("cannot read it"));
+  if (got < 0) throw Why("cannot read it");
   if (got == sizeof head && std::memcmp(head, "PK\x03\x04", 4) == 0) return OpenXlsxReader(path);
 
   std::string data;
@@ -64,7 +68,7 @@ std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path) {
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw SheetError(Why("cannot read it"));
+      throw Why("cannot read it");
     }
     data.append(buffer, static_cast<size_t>(n));
   }
@@ -73,7 +77,7 @@ std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path) {
   struct stat after {};
   if (fstat(fd.get(), &after) != 0 || !SameFile(before, after) ||
       data.size() != static_cast<size_t>(before.st_size))
-    throw SheetError("it was changed by another program while it was read");
+    throw SheetError(Reason::FileChanged, "it was changed by another program while it was read");
   // A password-protected .xlsx is saved as a compound file holding the
   // encrypted package (EncryptionInfo + EncryptedPackage streams), not as a
   // zip: it is named as encrypted here, in the words the .xlsx reader uses,
@@ -87,6 +91,7 @@ std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path) {
     }
     if (encrypted)
       throw SheetError(
+          Reason::WorkbookEncrypted,
           "the workbook is encrypted (it needs a password to open); save it without a password and "
           "try again");
   }

@@ -8,11 +8,19 @@
 #include <stdexcept>
 #include <string>
 
+#include "operator/reason.h"
+
 namespace xb::sheet {
 
-class SheetError : public std::runtime_error {
+class SheetError : public std::runtime_error, public Reasoned {
  public:
   using std::runtime_error::runtime_error;
+  // The message is the program's own, told the operator by its code.
+  SheetError(Reason reason, const std::string& message, std::string subject = {}, long code = 0,
+             std::string detail = {})
+      : std::runtime_error(message) {
+    setReason(reason, std::move(subject), code, std::move(detail));
+  }
 };
 
 class Instance {

@@ -39,14 +39,15 @@ void SheetCells::readRows(WorkbookReader& reader, size_t room) {
   int last_row = 0;
   while (reader.nextRow(row)) {
     if (last_row == 0) shared_ = reader.sharedStrings();
-    if (row.row <= last_row) throw SheetError("damaged workbook file: rows out of order");
+    if (row.row <= last_row)
+      throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: rows out of order");
     if (row.row > kMaxRows) break;
     last_row = row.row;
     while (row_begin_.size() < size_t(row.row)) row_begin_.push_back(uint32_t(cells_.size()));
     int last_column = 0;
     for (const TypedCell& typed : row.cells) {
       if (typed.column <= last_column)
-        throw SheetError("damaged workbook file: cells out of order");
+        throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: cells out of order");
       last_column = typed.column;
       if (typed.column > kMaxColumns) break;
       Cell cell;
@@ -61,7 +62,8 @@ void SheetCells::readRows(WorkbookReader& reader, size_t room) {
             // No spreadsheet number is a NaN or an infinity: such a value
             // is the error #NUM!, never text to import.
             cell.type = TypedCell::Type::Error;
-            if (!texts_.add("#NUM!")) throw SheetError("damaged workbook file: too much text");
+            if (!texts_.add("#NUM!"))
+              throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: too much text");
             cell.text = uint32_t(texts_.size() - 1);
             break;
           }
@@ -89,7 +91,8 @@ void SheetCells::readRows(WorkbookReader& reader, size_t room) {
               break;
             }
           }
-          if (!texts_.add(typed.text)) throw SheetError("damaged workbook file: too much text");
+          if (!texts_.add(typed.text))
+            throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: too much text");
           cell.text = uint32_t(texts_.size() - 1);
           if (known) *known = cell.text;
           break;

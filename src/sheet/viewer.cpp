@@ -1,5 +1,6 @@
 // Showing a saved export: the desktop's spreadsheet application, watched
-// long enough to see it fail, and the clean-up of old shown exports.
+// on a thread of its own until it shows a window or ends, and the clean-up
+// of old shown exports.
 
 #include "sheet/viewer.h"
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "sheet/sheet.h"
@@ -90,29 +92,9 @@ bool IsOwnExportFile(const std::string& name) {
   return digits > 0 && AllDigits(name, 23, digits);
 }
 
-class DesktopViewer : public Viewer {
- public:
-  explicit DesktopViewer(DesktopViewerOptions options) : options_(std::move(options)) {}
-
-  bool running() override { return AnyProcessNamed(options_.running_names); }
-
-  bool show(const std::string& path) override {
-    for (auto command : options_.commands) {
-      if (command.empty() || !InPath(command[0])) continue;
-      command.push_back(path);
-      if (StartWatched(command, options_.watch)) return true;
-    }
-    return false;
-  }
-
- private:
-  DesktopViewerOptions options_;
-};
-
-}  // namespace
-
-bool StartWatched(const std::vector<std::string>& args, std::chrono::milliseconds watch) {
-  if (args.empty()) return false;
+// Starts args[0] (searched on PATH) in a session of its own, with its
+// output to /dev/null; -1 when it could not be started.
+pid_t Spawn(const std::vector<std::string>& args) {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
   posix_spawn_file_actions_init(&actions);
@@ -120,7 +102,8 @@ bool StartWatched(const std::vector<std::string>& args, std::chrono::millisecond
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawnattr_init(&attr);
-  // A session of its own: the viewer outlives us and ignores our terminal.
+  // A session of its own: the viewer outlives us, ignores our terminal, and
+  // its windows are told from others' by their processes' session.
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
   std::vector<std::string> copy = args;
   std::vector<char*> argv;
@@ -131,25 +114,76 @@ bool StartWatched(const std::vector<std::string>& args, std::chrono::millisecond
   const int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  if (rc != 0) return false;
+  return rc == 0 ? pid : -1;
+}
 
-  const auto until = std::chrono::steady_clock::now() + watch;
+void Reap(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+enum class Watched { Failed, EndedWell, HasWindow };
+
+// Watches a started viewer until it shows a window or ends.
+Watched Watch(pid_t pid, const DesktopViewerOptions& options) {
   for (;;) {
     int status = 0;
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (done < 0 && errno != EINTR) return true;  // reaped elsewhere: nothing to tell
-    if (std::chrono::steady_clock::now() >= until) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == pid)
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Watched::EndedWell : Watched::Failed;
+    if (ended < 0 && errno != EINTR)
+      return Watched::EndedWell;  // reaped elsewhere: nothing to tell
+    if (options.has_window && options.has_window(static_cast<int>(pid))) return Watched::HasWindow;
+    std::this_thread::sleep_for(options.poll);
   }
-  // Still running: it shows the workbook. Reap it when it ends, so that no
-  // zombie stays behind.
-  std::thread([pid] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
-  return true;
+}
+
+class DesktopViewer : public Viewer {
+ public:
+  explicit DesktopViewer(DesktopViewerOptions options) : options_(std::move(options)) {}
+
+  bool running() override { return AnyProcessNamed(options_.running_names); }
+
+  void show(const std::string& path, std::function<void(bool shown)> done) override {
+    // One thread per export watches its viewers in turn; it owns copies of
+    // everything it uses, so the window may go away meanwhile.
+    std::thread([options = options_, path, done = std::move(done)] {
+      for (auto command : options.commands) {
+        if (command.empty() || !InPath(command[0])) continue;
+        command.push_back(path);
+        const pid_t pid = Spawn(command);
+        if (pid <= 0) continue;
+        const Watched watched = Watch(pid, options);
+        if (watched == Watched::Failed) continue;
+        if (done) done(true);
+        // Left to run; reaped when it ends, so that no zombie stays behind.
+        if (watched == Watched::HasWindow) Reap(pid);
+        return;
+      }
+      if (done) done(false);
+    }).detach();
+  }
+
+ private:
+  DesktopViewerOptions options_;
+};
+
+}  // namespace
+
+int SessionOf(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (pid <= 0 || !std::getline(stat, line)) return -1;
+  // pid (name) state ppid pgrp session ...: the name may hold blanks and
+  // parentheses, so count from its last ')'.
+  const auto close = line.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream rest(line.substr(close + 1));
+  std::string state;
+  long ppid = 0, pgrp = 0, session = -1;
+  if (!(rest >> state >> ppid >> pgrp >> session)) return -1;
+  return static_cast<int>(session);
 }
 
 std::unique_ptr<Viewer> MakeDesktopViewer(DesktopViewerOptions options) {
@@ -164,7 +198,8 @@ std::string DefaultExportsDir() {
   } else {
     const char* home = std::getenv("HOME");
     if (!home || !*home)
-      throw SheetError("cannot find the home folder to save the export (HOME is not set)");
+      throw SheetError(Reason::NoHomeFolder,
+                       "cannot find the home folder to save the export (HOME is not set)");
     base = std::string(home) + "/.local/share";
   }
   return base + "/xlsbridge/exports";

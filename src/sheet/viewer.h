@@ -4,6 +4,7 @@
 // spreadsheet application (soffice -n, else xdg-open) or a stand-in.
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,29 +16,33 @@ class Viewer {
   virtual ~Viewer() = default;
   // True when a desktop spreadsheet application already runs for this user.
   virtual bool running() = 0;
-  // Shows the saved workbook; false when nothing could show it.
-  virtual bool show(const std::string& path) = 0;
+  // Starts showing the saved workbook and returns at once: a spreadsheet
+  // application may take seconds to come up, or to fail, and the window
+  // must not wait for it. `done` is told once, later and possibly on
+  // another thread, whether anything showed the workbook.
+  virtual void show(const std::string& path, std::function<void(bool shown)> done) = 0;
 };
 
 struct DesktopViewerOptions {
   // Tried in order; a command whose program is not on PATH is passed over,
-  // and one that fails is followed by the next. The path is appended.
+  // and one that fails, however late, is followed by the next. The path is
+  // appended.
   std::vector<std::vector<std::string>> commands = {{"soffice", "-n"}, {"xdg-open"}};
-  // A viewer that cannot show anything (no display, a headless build, no
-  // handler for the file type) exits with a failure at once; one still
-  // running after this long, or that ended well, counts as shown.
-  std::chrono::milliseconds watch{2500};
+  // Tells whether a process of the given session (each viewer starts one of
+  // its own, named by its process id) has a window on screen. A viewer with
+  // a window has shown the workbook; one without is watched until it ends,
+  // and counts as showing it only when it ends well.
+  std::function<bool(int session)> has_window;
+  // How often a running viewer is looked at.
+  std::chrono::milliseconds poll{100};
   // Process names that count as a running spreadsheet application.
   std::vector<std::string> running_names = {"soffice.bin", "gnumeric"};
 };
 
 std::unique_ptr<Viewer> MakeDesktopViewer(DesktopViewerOptions options = {});
 
-// Starts args[0] (searched on PATH) in a session of its own, output to
-// /dev/null, and watches it for at most `watch`: false when it could not be
-// started or ended with a failure meanwhile. A viewer still running is left
-// to run; it is reaped when it ends.
-bool StartWatched(const std::vector<std::string>& args, std::chrono::milliseconds watch);
+// The session of a running process; -1 when there is no such process.
+int SessionOf(int pid);
 
 // Where shown exports are saved: $XDG_DATA_HOME/xlsbridge/exports, else
 // ~/.local/share/xlsbridge/exports. Throws SheetError when neither is known.

@@ -23,11 +23,12 @@ namespace xb::sheet {
 namespace {
 
 [[noreturn]] void Fail(const std::string& why) {
-  throw SheetError("damaged workbook file: " + why);
+  throw SheetError(Reason::WorkbookDamaged, "damaged workbook file: " + why);
 }
 
 [[noreturn]] void FailEncrypted() {
   throw SheetError(
+      Reason::WorkbookEncrypted,
       "the workbook is password-protected (encrypted); save it without a password and try again");
 }
 
@@ -386,6 +387,7 @@ class XlsReader final : public WorkbookReader {
     if (!rs_.Next(r)) Fail("empty workbook stream");
     if (r.id == 0x0009 || r.id == 0x0209 || r.id == 0x0409)
       throw SheetError(
+          Reason::OldWorkbookFormat,
           "the workbook uses an old Excel file format (BIFF2-BIFF4) that is not supported");
     if (r.id != kBof || r.size < 4) Fail("the workbook stream does not start with a BOF record");
     // Writers differ in the low byte (Excel 5 files say 0x0500 or 0x0580).
@@ -395,7 +397,7 @@ class XlsReader final : public WorkbookReader {
     } else if (version == 0x0500) {
       biff8_ = false;
     } else {
-      throw SheetError("unsupported Excel file version");
+      throw SheetError(Reason::OldWorkbookFormat, "unsupported Excel file version");
     }
     Globals();
     if (sheets_.empty()) Fail("the workbook lists no sheets");
@@ -411,8 +413,12 @@ class XlsReader final : public WorkbookReader {
   // and the sheet's own BOF say what kind of sheet it is.
   void RefuseUnlessCells(bool chart, bool module) const {
     if (chart)
-      throw SheetError("the active sheet \"" + sheet_name_ + "\" is a chart, which holds no cells");
-    if (module) throw SheetError("the active sheet \"" + sheet_name_ + "\" is no worksheet");
+      throw SheetError(Reason::NoWorksheet,
+                       "the active sheet \"" + sheet_name_ + "\" is a chart, which holds no cells",
+                       sheet_name_);
+    if (module)
+      throw SheetError(Reason::NoWorksheet,
+                       "the active sheet \"" + sheet_name_ + "\" is no worksheet", sheet_name_);
   }
 
   std::string RecordString(const Record& r, size_t at, bool count16) {
@@ -568,8 +574,9 @@ class XlsReader final : public WorkbookReader {
   // and one past the sheet's last column is refused by name, never dropped.
   TypedCell* Slot(TypedRow& row, size_t& used, size_t column) {
     if (column >= size_t(kMaxColumns))
-      throw SheetError("cell " + CellName(decoding_row_ + 1, int(column) + 1) +
-                       " lies past the sheet's last column");
+      throw SheetError(Reason::WorkbookDamaged, "cell " +
+                                                    CellName(decoding_row_ + 1, int(column) + 1) +
+                                                    " lies past the sheet's last column");
     if (used == row.cells.size()) row.cells.emplace_back();
     TypedCell& c = row.cells[used++];
     c.column = int(column) + 1;
@@ -673,9 +680,10 @@ class XlsReader final : public WorkbookReader {
         if (r.size < 4) Fail("short cell record");
         char id[8];
         std::snprintf(id, sizeof id, "0x%04X", r.id);
-        throw SheetError("cell " + CellName(Le16(r.data) + 1, Le16(r.data + 2) + 1) +
-                         " is stored in a record of an older Excel format (" + id +
-                         ") that is not supported");
+        throw SheetError(Reason::OldWorkbookFormat,
+                         "cell " + CellName(Le16(r.data) + 1, Le16(r.data + 2) + 1) +
+                             " is stored in a record of an older Excel format (" + id +
+                             ") that is not supported");
       }
       default: break;
     }

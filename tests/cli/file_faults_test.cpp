@@ -50,7 +50,7 @@ bool IsCannotOpen(const std::string& err) {
 }
 const std::string kCleanCheck =
     "检查完毕,没有发现问题。\n共读取3行数据,将插入3行,将询问是否覆盖0行,有问题的单元格0个\n";
-const std::string kExportFailed = "导出失败: 导出到Excel文件时出现下列错误:\ncannot ";
+const std::string kExportFailed = "导出失败: 导出到Excel文件时出现下列错误:\n";
 
 class FileFaults : public ::testing::Test {
  protected:
@@ -264,10 +264,9 @@ TEST_F(FileFaults, AFailedExportKeepsTheEarlierFileAndLeavesNoTemporaryFile) {
     rlim_t limit;
     const char* reason;
   } cases[] = {
-      {"disk_full", dir_.path() / "earlier.xlsx", 64 * 1024, "File too large"},
-      {"no_such_folder", dir_.path() / "missing" / "out.xlsx", RLIM_INFINITY,
-       "No such file or directory"},
-      {"output_is_a_folder", dir_.path() / "a_folder", RLIM_INFINITY, "Is a directory"},
+      {"disk_full", dir_.path() / "earlier.xlsx", 64 * 1024, "无法完整地写入导出的文件"},
+      {"no_such_folder", dir_.path() / "missing" / "out.xlsx", RLIM_INFINITY, "文件或文件夹不存在"},
+      {"output_is_a_folder", dir_.path() / "a_folder", RLIM_INFINITY, "这是一个文件夹"},
   };
   const std::string earlier = "an earlier export the operator still needs";
   std::ofstream(dir_.path() / "earlier.xlsx", std::ios::binary) << earlier;

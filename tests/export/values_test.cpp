@@ -105,9 +105,7 @@ TEST_F(ExportValuesTest, TextThatIsNotUtf8FailsWithTheExportBox) {
   EXPECT_FALSE(ExportTo("select K, V from L order by K", out));
   ASSERT_EQ(op_.boxes.size(), 1u);
   EXPECT_EQ(op_.boxes[0].caption, "导出失败");
-  EXPECT_EQ(
-      op_.boxes[0].text,
-      "导出到Excel文件时出现下列错误:\rB4: the value is not UTF-8 text (byte 0xE9 at offset 1)");
+  EXPECT_EQ(op_.boxes[0].text, "导出到Excel文件时出现下列错误:\r单元格B4的值不是UTF-8文本。");
   EXPECT_FALSE(std::filesystem::exists(out));
 }
 

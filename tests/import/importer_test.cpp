@@ -130,9 +130,8 @@ TEST_P(LoaderFaults, ShowOneBoxAndQuitTheInstance) {
   EXPECT_FALSE(Load(f.workbook));
   ASSERT_EQ(op_.boxes.size(), 1u);
   // A file that cannot be opened gets the reader's reason on a line of its own.
-  const std::string text = f.text, reason = std::string(f.name) == "no_such_file"
-                                                ? "\nCannot read the workbook "
-                                                : "";
+  const std::string text = f.text,
+                    reason = std::string(f.name) == "no_such_file" ? "\n无法读取文件\"" : "";
   EXPECT_EQ(op_.boxes[0].text.substr(0, text.size() + reason.size()), text + reason);
   if (reason.empty()) EXPECT_EQ(op_.boxes[0].text, text);
   EXPECT_EQ(op_.boxes[0].caption, f.caption);
@@ -204,7 +203,7 @@ TEST_F(ImportTest, ErrorCellFailsTheReadNamingTheCell) {
   op_.yes_no_answers = {Answer::Yes};
   EXPECT_EQ(importer_.ReadWorkbook([] {}), ReadOutcome::Failed);
   ASSERT_EQ(op_.boxes.size(), 1u);
-  EXPECT_EQ(op_.boxes[0].text, "无法打开该文件！具体错误信息如下：\nC5: #DIV/0!");
+  EXPECT_EQ(op_.boxes[0].text, "无法打开该文件！具体错误信息如下：\n单元格C5中是错误值#DIV/0!。");
   EXPECT_EQ(op_.boxes[0].caption, "ZQ 错误信息");
   EXPECT_EQ(Select("select count(*) from ZORVAT"), (Rows{{"0"}}));
 }

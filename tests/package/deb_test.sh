@@ -32,12 +32,14 @@ if echo "$depends" | tr ',' '\n' | grep -Eq -- '-dev\b|cmake|ninja|g\+\+|googlet
 fi
 
 contents=$(dpkg-deb -c "$deb")
-for path in ./usr/bin/xlsbridge-cli ./usr/share/doc/xlsbridge/README.md; do
+for path in ./usr/bin/xlsbridge-cli ./usr/share/doc/xlsbridge/README.md \
+            ./usr/share/doc/xlsbridge/docs/main-window.png; do
   echo "$contents" | grep -q " $path\$" || fail "$path not in the package"
 done
 if [ -e "$build/src/app/xlsbridge" ]; then
   for path in ./usr/bin/xlsbridge ./usr/share/applications/xlsbridge.desktop \
-              ./usr/share/icons/hicolor/scalable/apps/xlsbridge.svg; do
+              ./usr/share/icons/hicolor/scalable/apps/xlsbridge.svg \
+              ./usr/share/icons/hicolor/48x48/apps/xlsbridge.png; do
     echo "$contents" | grep -q " $path\$" || fail "$path not in the package"
   done
 fi

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the build folder $1 into a temporary prefix and checks what is
-# there: both programs (they start), the desktop entry, the icon, the README.
+# there: both programs (they start), the desktop entry, the icons, the README
+# and the pictures it shows.
 set -eu
 build=$1
 prefix=$(mktemp -d)
@@ -13,6 +14,10 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 "$prefix/bin/xlsbridge-cli" --help >/dev/null 2>&1 || fail "the installed xlsbridge-cli does not run"
 [ -f "$prefix/share/doc/xlsbridge/README.md" ] || fail "README missing"
 cmp -s "$prefix/share/doc/xlsbridge/README.md" "$(dirname "$0")/../../README.md" || fail "README differs"
+# Every picture the README links to is installed beside it.
+for picture in $(grep -o '](docs/[^)]*\.png)' "$prefix/share/doc/xlsbridge/README.md" | sed 's/^](//;s/)$//'); do
+  [ -f "$prefix/share/doc/xlsbridge/$picture" ] || fail "README links to $picture, which is not installed"
+done
 
 if [ -e "$build/src/app/xlsbridge" ]; then
   [ -x "$prefix/bin/xlsbridge" ] || fail "bin/xlsbridge missing"
@@ -26,6 +31,11 @@ if [ -e "$build/src/app/xlsbridge" ]; then
   if command -v desktop-file-validate >/dev/null 2>&1; then
     desktop-file-validate "$desktop" || fail "desktop entry does not validate"
   fi
+  for size in 16 32 48 256; do
+    png=$prefix/share/icons/hicolor/${size}x${size}/apps/xlsbridge.png
+    [ -f "$png" ] || fail "icon of ${size} pixels missing"
+    head -c 8 "$png" | od -An -tx1 | grep -q "89 50 4e 47" || fail "icon of ${size} pixels is not a PNG image"
+  done
   icon=$prefix/share/icons/hicolor/scalable/apps/xlsbridge.svg
   [ -f "$icon" ] || fail "icon missing"
   python3 - "$icon" <<'PY' || fail "icon is not an SVG document"

@@ -9,12 +9,17 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMap>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -26,12 +31,16 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QTreeView>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "app/window_probe.h"
 #include "db/connection.h"
 #include "help/help_window.h"
 #include "support/scoped_env.h"
@@ -162,21 +171,44 @@ void SaveScreen(const QString& name) {
   EXPECT_TRUE(shot.save(QDir(folder).filePath(name))) << name.toStdString();
 }
 
-// Stands in for the desktop's spreadsheet application: a script that shows
-// nothing and fails at once, or one that notes the file and ends well.
+// Stands in for the desktop's spreadsheet application: scripts that fail at
+// once or after a while, or that show a window of their own (this test
+// program, started as a stand-in) and note the file. The viewer tells their
+// windows as the program does: from the X server.
 class StandInViewer {
  public:
   explicit StandInViewer(const QString& dir) : dir_(dir) {}
-  std::shared_ptr<sheet::Viewer> Make(bool shows) {
-    const QString script = dir_ + (shows ? "/shows" : "/fails");
-    std::ofstream(script.toStdString())
-        << (shows ? "#!/bin/sh\necho \"$1\" > \"" + (dir_ + "/shown").toStdString() + "\"\n"
-                  : std::string("#!/bin/sh\necho cannot open display >&2\nexit 1\n"));
-    QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
+  // "fails", "fails late" or "shows"; one command per word, tried in turn.
+  std::shared_ptr<sheet::Viewer> Make(const QStringList& kinds) {
     sheet::DesktopViewerOptions options;
-    options.commands = {{script.toStdString()}};
+    options.commands.clear();
+    for (int i = 0; i < kinds.size(); ++i) {
+      const QString script = dir_ + "/viewer" + QString::number(i);
+      std::string body = "#!/bin/sh\necho \"$1\" >> \"" + script.toStdString() + ".log\"\n";
+      if (kinds[i] == "fails") body += "echo cannot open display >&2\nexit 1\n";
+      if (kinds[i] == "fails late") body += "sleep 5\nexit 1\n";
+      if (kinds[i] == "shows")
+        body += "echo $$ >> \"" + (dir_ + "/stand-in.pids").toStdString() + "\"\nexec \"" +
+                QCoreApplication::applicationFilePath().toStdString() + "\" --stand-in-window\n";
+      std::ofstream(script.toStdString()) << body;
+      QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
+      options.commands.push_back({script.toStdString()});
+    }
+    options.has_window = XWindowProbe();
     options.running_names = {};  // whatever else runs on this machine
     return sheet::MakeDesktopViewer(options);
+  }
+  // The files each command was given.
+  QString Log(int i) const {
+    QFile log(dir_ + "/viewer" + QString::number(i) + ".log");
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+  }
+  // Ends the stand-in windows still open.
+  void EndWindows() const {
+    QFile pids(dir_ + "/stand-in.pids");
+    if (!pids.open(QIODevice::ReadOnly)) return;
+    for (const QByteArray& pid : pids.readAll().split('\n'))
+      if (pid.toInt() > 0) kill(pid.toInt(), SIGTERM);
   }
 
  private:
@@ -199,11 +231,11 @@ class RealWindowTest : public testing::Test {
   void TearDown() override {
     if (window_) window_->hide();
     help_.hide();
+    viewers_.EndWindows();
   }
 
-  void Create(bool viewer_shows = true) {
-    window_ = std::make_unique<Tfrm_main>("/usr/bin/xlsbridge",
-                                          StandInViewer(dir_.path()).Make(viewer_shows));
+  void Create(const QStringList& viewers = {"shows"}) {
+    window_ = std::make_unique<Tfrm_main>("/usr/bin/xlsbridge", viewers_.Make(viewers));
     window_->FormCreate();
     window_->setHelpWindow(&help_);
     window_->ShowCentred();
@@ -257,6 +289,7 @@ class RealWindowTest : public testing::Test {
 
   test::ScopedEnv env_;
   QTemporaryDir dir_;
+  StandInViewer viewers_{dir_.path()};
   help::Tfrm_help help_;
   std::unique_ptr<Tfrm_main> window_;
 };
@@ -321,60 +354,151 @@ TEST_F(RealWindowTest, TabReachesEveryControlInBothStates) {
   EXPECT_EQ(window_->memo_select->toPlainText(), QString("select 1 from dual"));
 }
 
-// Enter on a focused button presses it: LbButton2 opens the help window.
+// Enter on a focused button presses it, Return and the keypad's Enter
+// alike: LbButton2 opens the help window.
 TEST_F(RealWindowTest, EnterPressesTheFocusedButton) {
   Create();
   Connect();
-  window_->LbButton2->setFocus();
-  (void)QTest::qWaitFor([&] { return FocusName() == "LbButton2"; }, kWait);
-  WhileOpen([&] { Key("Return"); }, [&] { return help_.isVisible() && help_.isActiveWindow(); },
-            [&] {
-              Key("alt+F4");
-              (void)QTest::qWaitFor([&] { return !help_.isVisible(); }, kWait);
-            });
-  EXPECT_TRUE(QTest::qWaitFor([&] { return window_->isActiveWindow(); }, kWait));
+  for (const QString key : {"Return", "KP_Enter"}) {
+    SCOPED_TRACE(key.toStdString());
+    window_->LbButton2->setFocus();
+    (void)QTest::qWaitFor([&] { return FocusName() == "LbButton2"; }, kWait);
+    WhileOpen([&] { Key(key); }, [&] { return help_.isVisible() && help_.isActiveWindow(); },
+              [&] {
+                Key("alt+F4");
+                (void)QTest::qWaitFor([&] { return !help_.isVisible(); }, kWait);
+              });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window_->isActiveWindow(); }, kWait));
+  }
 }
 
-// A viewer that cannot show the export leaves the operator the file's path;
-// one that shows it gets the file and no box.
-TEST_F(RealWindowTest, FailingViewerNamesTheSavedFile) {
-  for (const bool shows : {false, true}) {
-    SCOPED_TRACE(shows ? "viewer shows" : "viewer fails");
-    Create(shows);
+// What the window manager lets the operator do with a window (openbox
+// writes it on the window): close and move, never minimise or maximise.
+QString AllowedActions(QWidget* window) {
+  QProcess xprop;
+  xprop.start(QStringLiteral("xprop"),
+              {"-id", QString::number(window->winId()), "_NET_WM_ALLOWED_ACTIONS"});
+  xprop.waitForFinished(kWait);
+  return QString::fromLatin1(xprop.readAllStandardOutput());
+}
+
+void ExpectCloseOnly(QWidget* window) {
+  QString actions;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return (actions = AllowedActions(window)).contains("_NET_WM_ACTION_CLOSE"); }, kWait))
+      << actions.toStdString();
+  EXPECT_FALSE(actions.contains("MINIMIZE"))
+      << window->windowTitle().toStdString() << ": " << actions.toStdString();
+  EXPECT_FALSE(actions.contains("MAXIMIZE"))
+      << window->windowTitle().toStdString() << ": " << actions.toStdString();
+}
+
+// The main window, the boxes (owned or not) and the overwrite prompt offer
+// a close button only.
+TEST_F(RealWindowTest, FramesOfferCloseOnly) {
+  Create();
+  ExpectCloseOnly(window_.get());
+  for (const Modality modality :
+       {Modality::Owned, Modality::TaskModal, Modality::OwnerlessModeless}) {
+    MessageBox box;
+    box.text = "文件格式不对";
+    box.caption = "错误信息";
+    box.modality = modality;
+    WhileOpen([&] { window_->showMessage(box); },
+              [] { return VisibleTopLevel<QMessageBox>() != nullptr; },
+              [&] {
+                QMessageBox* shown = VisibleTopLevel<QMessageBox>();
+                ExpectCloseOnly(shown);
+                shown->button(QMessageBox::Ok)->click();
+              });
+  }
+  WhileOpen([&] { window_->askOverwrite("是否覆盖?"); },
+            [] { return VisibleTopLevel<QMessageBox>() != nullptr; },
+            [&] {
+              QMessageBox* prompt = VisibleTopLevel<QMessageBox>();
+              ExpectCloseOnly(prompt);
+              prompt->buttons().constFirst()->click();
+            });
+}
+
+// The export is shown without the window waiting for the spreadsheet
+// application: a viewer that fails, at once or seconds later, hands on to
+// the next; one that shows a window ends the watch; when none shows the
+// file, the box naming it comes, whenever that is known.
+TEST_F(RealWindowTest, ViewersAreWatchedWithoutBlocking) {
+  struct Case {
+    QStringList viewers;
+    bool box;        // the box naming the saved file comes
+    int last_tried;  // the last viewer given the file
+  };
+  for (const Case& c :
+       {Case{{"shows", "fails"}, false, 0}, Case{{"fails", "fails"}, true, 1},
+        Case{{"fails late", "shows"}, false, 1}, Case{{"fails late", "fails"}, true, 1}}) {
+    SCOPED_TRACE(c.viewers.join(", ").toStdString());
+    QDir(QString::fromStdString(Path("data/xlsbridge/exports"))).removeRecursively();
+    for (int i = 0; i < 2; ++i)
+      QFile::remove(dir_.filePath("viewer" + QString::number(i) + ".log"));
+    Create(c.viewers);
     Connect();
     window_->setChoiceIndex(1);
     window_->rd_czxmClick();
     window_->memo_select->setPlainText("select 'x' AS A from dual");
     window_->LbButton1->setFocus();
     (void)QTest::qWaitFor([&] { return FocusName() == "LbButton1"; }, kWait);
+    QElapsedTimer clock;
+    clock.start();
+    // The box comes from the event loop whenever the watch ends: answered
+    // here, as it comes, with what it said and when.
     QString seen;
-    if (shows) {
-      Key("space");
-      EXPECT_TRUE(QTest::qWaitFor(
-          [&] { return QFile::exists(QString::fromStdString(Path("shown"))); }, kWait));
-      QTest::qWait(100);
-      EXPECT_EQ(VisibleTopLevel<QMessageBox>(), nullptr);
-    } else {
-      WhileOpen(
-          [&] {
-            Key("space");
-            (void)QTest::qWaitFor([&] { return !seen.isEmpty(); }, kWait);
-          },
-          [] {
-            return VisibleTopLevel<QMessageBox>() &&
-                   VisibleTopLevel<QMessageBox>()->isActiveWindow();
-          },
-          [&] {
-            seen = VisibleTopLevel<QMessageBox>()->text();
-            Key("Return");
-            (void)QTest::qWaitFor([] { return !VisibleTopLevel<QMessageBox>(); }, kWait);
-          });
-      const QStringList saved = QDir(QString::fromStdString(Path("data/xlsbridge/exports")))
-                                    .entryList({"export-*.xlsx"}, QDir::Files);
-      ASSERT_EQ(saved.size(), 1);
-      EXPECT_TRUE(seen.startsWith("导出的文件已经保存在:")) << seen.toStdString();
-      EXPECT_TRUE(seen.endsWith(saved[0])) << seen.toStdString();
+    qint64 seen_at = -1;
+    QTimer answer;
+    answer.setInterval(20);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      QMessageBox* box = VisibleTopLevel<QMessageBox>();
+      if (!box || !box->text().startsWith("导出的文件")) return;
+      seen = box->text();
+      seen_at = clock.elapsed();
+      box->button(QMessageBox::Ok)->click();
+    });
+    answer.start();
+    Key("space");
+    const QString exports = QString::fromStdString(Path("data/xlsbridge/exports"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !QDir(exports).entryList({"export-*.xlsx"}, QDir::Files).isEmpty(); }, kWait));
+    const QString saved = QDir(exports).entryList({"export-*.xlsx"}, QDir::Files).constFirst();
+    // The window is the operator's again at once, long before a late
+    // failure is known: its handler has returned, and typing reaches it.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window_->busy(); }, 2000));
+    EXPECT_LT(clock.elapsed(), 4000);
+    if (c.viewers[0] == "fails late") {
+      Activate(window_.get());
+      window_->memo_select->setFocus();
+      (void)QTest::qWaitFor([&] { return FocusName() == "memo_select"; }, kWait);
+      Xdo({"type", "--delay", "5", "Z"});
+      EXPECT_TRUE(
+          QTest::qWaitFor([&] { return window_->memo_select->toPlainText().contains('Z'); }, 2000));
+      EXPECT_LT(clock.elapsed(), 5000);
     }
+
+    if (c.box) {
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.isEmpty(); }, 15000));
+      EXPECT_TRUE(seen.endsWith(saved)) << seen.toStdString();
+      if (c.viewers[0] == "fails late") EXPECT_GE(seen_at, 5000);
+    } else {
+      EXPECT_TRUE(QTest::qWaitFor(
+          [&] {
+            QFile pids(dir_.filePath("stand-in.pids"));
+            return pids.exists() && pids.size() > 0;
+          },
+          15000));
+      QTest::qWait(1000);  // a box would come now
+      EXPECT_TRUE(seen.isEmpty()) << seen.toStdString();
+    }
+    for (int i = 0; i < 2; ++i)
+      EXPECT_EQ(viewers_.Log(i).isEmpty(), i > c.last_tried) << "viewer " << i;
+    EXPECT_TRUE(viewers_.Log(c.last_tried).contains(saved));
+    viewers_.EndWindows();
+    QFile::remove(dir_.filePath("stand-in.pids"));
     window_->hide();
     window_.reset();
   }
@@ -440,23 +564,67 @@ TEST_F(RealWindowTest, OwnerlessBoxesStayAboveTheMainWindow) {
 TEST_F(RealWindowTest, FileDialogSpeaksChinese) {
   Create();
   std::optional<std::string> chosen = std::string("unset");
-  WhileOpen([&] { chosen = window_->chooseWorkbook(); },
-            [] {
-              return VisibleTopLevel<QFileDialog>() &&
-                     VisibleTopLevel<QFileDialog>()->isActiveWindow();
-            },
+  WhileOpen(
+      [&] { chosen = window_->chooseWorkbook(); },
+      [] {
+        return VisibleTopLevel<QFileDialog>() && VisibleTopLevel<QFileDialog>()->isActiveWindow();
+      },
+      [&] {
+        QFileDialog* dialog = VisibleTopLevel<QFileDialog>();
+        QStringList texts;
+        for (auto* b : dialog->findChildren<QPushButton*>()) texts << b->text();
+        EXPECT_TRUE(texts.contains("取消")) << texts.join('|').toStdString();
+        EXPECT_EQ(dialog->nameFilters(), QStringList{"EXCEL文件 (*.xls *.xlsx)"});
+        // A folder's type and a date in the Chinese locale's words,
+        // each shown whole.
+        QDir(dir_.path()).mkdir("folder");
+        dialog->setDirectory(dir_.path());
+        auto* details = dialog->findChild<QTreeView*>();
+        ASSERT_NE(details, nullptr);
+        QAbstractItemModel* files = details->model();
+        QModelIndex folder;
+        EXPECT_TRUE(QTest::qWaitFor(
             [&] {
-              QFileDialog* dialog = VisibleTopLevel<QFileDialog>();
-              QStringList texts;
-              for (auto* b : dialog->findChildren<QPushButton*>()) texts << b->text();
-              EXPECT_TRUE(texts.contains("取消")) << texts.join('|').toStdString();
-              EXPECT_EQ(dialog->nameFilters(), QStringList{"EXCEL文件 (*.xls *.xlsx)"});
-              QTest::qWait(200);
-              SaveScreen("file-dialog-zh.png");
-              Key("Escape");
-              (void)QTest::qWaitFor([] { return !VisibleTopLevel<QFileDialog>(); }, kWait);
-            });
+              const QModelIndex root = details->rootIndex();
+              for (int r = 0; r < files->rowCount(root); ++r)
+                if (files->index(r, 0, root).data().toString() == "folder")
+                  folder = files->index(r, 0, root);
+              return folder.isValid();
+            },
+            kWait));
+        if (folder.isValid()) {
+          const QString type = folder.siblingAtColumn(2).data().toString();
+          const QString date = folder.siblingAtColumn(3).data().toString();
+          EXPECT_EQ(type, QString("文件夹"));
+          const QDateTime changed = QFileInfo(dir_.filePath("folder")).lastModified();
+          EXPECT_EQ(
+              date,
+              QLocale(QLocale::Chinese, QLocale::China).toString(changed, QLocale::ShortFormat));
+          QTest::qWait(200);
+          const QFontMetrics metrics(details->font());
+          EXPECT_GE(details->header()->sectionSize(3), metrics.horizontalAdvance(date))
+              << "the date is cut";
+          EXPECT_GE(details->header()->sectionSize(2), metrics.horizontalAdvance(type));
+        }
+        QTest::qWait(200);
+        SaveScreen("file-dialog-zh.png");
+        Key("Escape");
+        (void)QTest::qWaitFor([] { return !VisibleTopLevel<QFileDialog>(); }, kWait);
+      });
   EXPECT_FALSE(chosen.has_value());
+}
+
+// The running window shows the program's own icon, drawn at build time in
+// its usual sizes (no image plugin needed), and hands it to the window
+// manager.
+TEST_F(RealWindowTest, WindowCarriesTheProgramsIcon) {
+  Create();
+  EXPECT_GE(window_->windowIcon().availableSizes().size(), 4);
+  QProcess xprop;
+  xprop.start(QStringLiteral("xprop"), {"-id", QString::number(window_->winId()), "_NET_WM_ICON"});
+  xprop.waitForFinished(kWait);
+  const QString icon = QString::fromUtf8(xprop.readAllStandardOutput());
+  EXPECT_GE(icon.count("Icon ("), 2) << icon.left(200).toStdString();
 }
 
 // The program itself, started as the operator starts it (its own
@@ -645,6 +813,15 @@ TEST_F(RealProgram, AnsweringABoxWithoutOwnerAsksNothing) {
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "xcb", 1);
+  // Started as a stand-in spreadsheet application: a window until ended.
+  if (argc > 1 && std::string(argv[1]) == "--stand-in-window") {
+    QApplication app(argc, argv);
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("stand-in spreadsheet"));
+    window.resize(200, 100);
+    window.show();
+    return app.exec();
+  }
   QApplication app(argc, argv);
   xb::app::ConfigureApplication(app);
   testing::InitGoogleTest(&argc, argv);

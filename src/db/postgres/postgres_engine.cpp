@@ -36,7 +36,6 @@
 #include "db/postgres/translate.h"
 #include "db/postgres/value_format.h"
 #include "db/registry.h"
-#include "operator/texts.h"
 #include "text/ascii.h"
 
 namespace xb::db {
@@ -260,13 +259,15 @@ class PostgresEngine : public Engine {
     values.push_back(nullptr);
     conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
     if (!conn_)
-      throw DbError("cannot connect to the PostgreSQL server: out of memory", 0, kConnectionLost);
+      throw DbError("cannot connect to the PostgreSQL server: out of memory", 0, kConnectionLost)
+          .because(Reason::CannotConnect);
     if (PQstatus(conn_) != CONNECTION_OK) {
       const std::string message = ConnectionMessage(conn_);
       PQfinish(conn_);
       const bool timeout = message.find("timeout expired") != std::string::npos;
       throw DbError(timeout ? DbError::Kind::ConnectTimeout : DbError::Kind::Other,
-                    "cannot connect to the PostgreSQL server: " + message, 0, kConnectionLost);
+                    "cannot connect to the PostgreSQL server: " + message, 0, kConnectionLost)
+          .because(Reason::CannotConnect, {}, 0, message);
     }
     // The server's notices are no concern of the operator's.
     PQsetNoticeProcessor(
@@ -371,7 +372,8 @@ class PostgresEngine : public Engine {
       in_transaction_ = false;
       throw DbError(DbError::Kind::Gone,
                     "the connection to the server was lost; the transaction was rolled back", 0,
-                    kConnectionLost);
+                    kConnectionLost)
+          .because(Reason::ConnectionLostRolledBack);
     }
     Result result;
     try {
@@ -388,11 +390,13 @@ class PostgresEngine : public Engine {
         throw DbError(DbError::Kind::CommitUncertain,
                       "the connection to the server broke during the commit: the data may or may "
                       "not have been saved",
-                      0, kCommitUnknown);
+                      0, kCommitUnknown)
+            .because(Reason::CommitUncertain);
       throw DbError(ServerMessage(result.get(), conn_), 0, SqlState(result.get()));
     }
     if (std::strcmp(PQcmdStatus(result.get()), "COMMIT") != 0)
-      throw DbError("the server rolled the transaction back; nothing was saved", 0, "40000");
+      throw DbError("the server rolled the transaction back; nothing was saved", 0, "40000")
+          .because(Reason::RolledBackByServer);
   }
 
   void rollback() override {
@@ -465,8 +469,12 @@ class PostgresEngine : public Engine {
     shutdown(PQsocket(conn_), SHUT_RDWR);
     PQconsumeInput(conn_);  // libpq meets the close: the connection is bad from here on
     in_transaction_ = false;
-    throw DbError(DbError::Kind::Gone, texts::ServerStoppedAnswering(wait_seconds_), 0,
-                  kConnectionLost);
+    throw DbError(DbError::Kind::Gone,
+                  "the server has not answered for " + std::to_string(wait_seconds_) +
+                      " seconds; the connection was closed and the server rolls back what was "
+                      "not committed",
+                  0, kConnectionLost)
+        .because(Reason::ServerSilent, {}, wait_seconds_);
   }
 
   // Every result of the command sent, as PQexec gives them: the first
@@ -560,7 +568,7 @@ class PostgresEngine : public Engine {
       return cursor;
     }
     if (!first || status == PGRES_FATAL_ERROR) Fail(first.get());
-    throw DbError("the statement was carried out but returns no rows to open");
+    throw NoRowSetError();
   }
 
   // The names to quote, read afresh after the dictionary was read or the
@@ -583,7 +591,8 @@ class PostgresEngine : public Engine {
       in_transaction_ = false;
       throw DbError(DbError::Kind::Gone,
                     "the connection to the server was lost; the transaction was rolled back", 0,
-                    kConnectionLost);
+                    kConnectionLost)
+          .because(Reason::ConnectionLostRolledBack);
     }
     if (stream_) stream_->Orphan();
     stream_ = nullptr;
@@ -591,7 +600,8 @@ class PostgresEngine : public Engine {
     PQsetnonblocking(conn_, 1);
     if (PQstatus(conn_) != CONNECTION_OK)
       throw DbError("cannot connect to the PostgreSQL server: " + ConnectionMessage(conn_), 0,
-                    kConnectionLost);
+                    kConnectionLost)
+          .because(Reason::CannotConnect, {}, 0, ConnectionMessage(conn_));
     SetUpSession();
   }
 
@@ -608,7 +618,9 @@ class PostgresEngine : public Engine {
                     std::string("the connection to the server was lost") +
                         (was ? "; the transaction was rolled back: " : ": ") +
                         ConnectionMessage(conn_),
-                    0, kConnectionLost);
+                    0, kConnectionLost)
+          .because(was ? Reason::ConnectionLostRolledBack : Reason::ConnectionLost, {}, 0,
+                   ConnectionMessage(conn_));
     }
     const std::string state = SqlState(result);
     // 55P03: lock_timeout ran out waiting for another session's lock.
@@ -1018,8 +1030,7 @@ void PgPrepared::execute(const std::vector<Value>& values) { engine_.Run(stateme
 
 std::unique_ptr<Cursor> PgPrepared::query(const std::vector<Value>& values) {
   Result result = engine_.Run(statement_, &values);
-  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-    throw DbError("the statement was carried out but returns no rows to open");
+  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) throw NoRowSetError();
   return std::make_unique<PgCursor>(std::move(result));
 }
 

@@ -166,7 +166,7 @@ class Stmt {
     if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, &tail) !=
         SQLITE_OK)
       throw DbError(sqlite3_errmsg(db), sqlite3_extended_errcode(db));
-    if (!stmt_) throw DbError("the statement text is empty");
+    if (!stmt_) throw DbError("the statement text is empty").because(Reason::EmptyStatement);
     text_ = sql;
   }
   ~Stmt() { sqlite3_finalize(stmt_); }
@@ -188,11 +188,13 @@ class Stmt {
     throw DbError(
         DbError::Kind::LockTimeout,
         "the database '" + path + "' is locked by another program (" + sqlite3_errmsg(db) + ")",
-        code);
+        code)
+        .because(Reason::DatabaseLocked, path);
   if (code == SQLITE_READONLY_DBMOVED || code == SQLITE_IOERR_FSTAT || code == SQLITE_CANTOPEN)
     throw DbError(
         DbError::Kind::Gone,
-        "the database file '" + path + "' is gone: it was deleted or moved while connected", code);
+        "the database file '" + path + "' is gone: it was deleted or moved while connected", code)
+        .because(Reason::DatabaseGone, path);
   throw DbError(sqlite3_errmsg(db), code);
 }
 
@@ -307,9 +309,11 @@ class SqliteEngine : public Engine {
     struct stat info {};
     // A typo must never create a database: the file has to be there.
     if (path.empty() || ::stat(path.c_str(), &info) != 0)
-      throw DbError("cannot open the database '" + path + "': no such file");
+      throw DbError("cannot open the database '" + path + "': no such file")
+          .because(Reason::NoSuchDatabaseFile, path);
     if (!S_ISREG(info.st_mode))
-      throw DbError("cannot open the database '" + path + "': not a file");
+      throw DbError("cannot open the database '" + path + "': not a file")
+          .because(Reason::NotADatabaseFile, path);
     // SQLite's memory statistics take a global lock around every allocation
     // and nothing here reads them; off before the library starts (a no-op
     // when another part of the process started it first).
@@ -324,7 +328,8 @@ class SqliteEngine : public Engine {
         SQLITE_OK) {
       const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);
-      throw DbError("cannot open the database '" + path + "': " + message);
+      throw DbError("cannot open the database '" + path + "': " + message)
+          .because(Reason::CannotOpenDatabase, path, 0, db_ ? message : std::string());
     }
     try {
       // Another session's lock is waited for as long as the target says.

@@ -26,7 +26,10 @@ std::string ZipOpenReason(int code, bool starts_as_zip) {
 
 }  // namespace
 
-void Fail(const std::string& why) { throw SheetError(why); }
+void Fail(const std::string& why) { throw SheetError(Reason::WorkbookDamaged, why); }
+void FailAs(Reason reason, const std::string& why, std::string subject) {
+  throw SheetError(reason, why, std::move(subject));
+}
 
 Package::Package(const std::string& path, const XlsxLimits& limits) : path_(path), limits_(limits) {
   int code = 0;
@@ -100,7 +103,7 @@ zip_file_t* Package::open(const std::string& name, bool large, PartInfo& info) {
          " times its packed size (" + std::to_string(st.comp_size) + " to " +
          std::to_string(st.size) + " bytes): refused as a zip bomb");
   if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
-    Fail("the part " + name + " is encrypted");
+    FailAs(Reason::WorkbookEncrypted, "the part " + name + " is encrypted");
   zip_file_t* file = zip_fopen_index(zip_, zip_uint64_t(index), 0);
   if (!file) Fail("the part " + name + " cannot be unpacked: " + zip_strerror(zip_));
   info.index = zip_uint64_t(index);

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "operator/reason.h"
 #include "sheet/xlsx/xlsx_reader.h"
 
 namespace xb::sheet::xlsx {
@@ -22,6 +23,8 @@ namespace xb::sheet::xlsx {
 constexpr size_t kChunk = 128 * 1024;
 
 [[noreturn]] void Fail(const std::string& why);
+// The same with the reason the operator is told.
+[[noreturn]] void FailAs(Reason reason, const std::string& why, std::string subject = {});
 
 struct PartInfo {
   zip_uint64_t index = 0;

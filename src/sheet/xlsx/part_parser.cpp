@@ -57,7 +57,7 @@ bool PartParser::run() {
   for (;;) {
     if (cancelled()) Fail("reading was given up");
     void* buffer = XML_GetBuffer(parser_, int(kChunk));
-    if (!buffer) Fail("not enough memory to read the part " + info_.name);
+    if (!buffer) FailAs(Reason::OutOfMemory, "not enough memory to read the part " + info_.name);
     zip_int64_t n = 0;
     if (pending_at_ < pending_.size()) {
       // What the seek unpacked ahead, first.

@@ -172,31 +172,34 @@ void ParseWhole(Package& package, const std::string& name, XmlHandler& handler) 
 
 WorkbookLayout FindWorkbook(Package& package) {
   WorkbookLayout layout;
-  if (package.entries() == 0) Fail("the zip package holds no file");
+  if (package.entries() == 0) FailAs(Reason::NotAWorkbook, "the zip package holds no file");
   if (!package.has("[Content_Types].xml")) {
     if (package.has("mimetype") && package.has("content.xml"))
-      Fail(
-          "the file is an OpenDocument spreadsheet (.ods), not an Excel workbook; save it as "
-          ".xlsx or .xls");
-    Fail(
-        "the file is a zip package but no Office Open XML document (it has no "
-        "[Content_Types].xml)");
+      FailAs(Reason::UnsupportedWorkbookFormat,
+             "the file is an OpenDocument spreadsheet (.ods), not an Excel workbook; save it as "
+             ".xlsx or .xls");
+    FailAs(Reason::NotAWorkbook,
+           "the file is a zip package but no Office Open XML document (it has no "
+           "[Content_Types].xml)");
   }
   ContentTypes types;
   ParseWhole(package, "[Content_Types].xml", types);
   std::string workbook = types.workbook_part;
   if (types.kind == MainKind::Binary)
-    Fail(
+    FailAs(
+        Reason::UnsupportedWorkbookFormat,
         "the file is an Excel binary workbook (.xlsb), which cannot be read; save it as .xlsx or "
         ".xls");
-  if (types.kind == MainKind::OtherDocument) Fail("the file is an Office document but no workbook");
+  if (types.kind == MainKind::OtherDocument)
+    FailAs(Reason::NotAWorkbook, "the file is an Office document but no workbook");
   if (workbook.empty()) {
     // No content type names the workbook: the package relationships may.
     if (package.has("_rels/.rels")) {
       Relationships rels;
       ParseWhole(package, "_rels/.rels", rels);
       for (const auto& r : rels.items) {
-        if (r.type.rfind(kStrictRelationships, 0) == 0) Fail(kStrictReason);
+        if (r.type.rfind(kStrictRelationships, 0) == 0)
+          FailAs(Reason::UnsupportedWorkbookFormat, kStrictReason);
         if (EndsWith(r.type, "/officeDocument") && !r.external)
           workbook = ResolveTarget("", r.target);
       }
@@ -210,7 +213,7 @@ WorkbookLayout FindWorkbook(Package& package) {
     book.parser = &parser;
     parser.runToEnd();
   }
-  if (book.strict) Fail(kStrictReason);
+  if (book.strict) FailAs(Reason::UnsupportedWorkbookFormat, kStrictReason);
   layout.date1904 = book.date1904;
   if (book.sheets.empty()) Fail("the workbook holds no sheet");
   const SheetEntry& active =
@@ -224,13 +227,17 @@ WorkbookLayout FindWorkbook(Package& package) {
   const std::string dir = DirOf(workbook);
   std::string sheet_part, strings_part, styles_part;
   for (const auto& r : rels.items) {
-    if (r.type.rfind(kStrictRelationships, 0) == 0) Fail(kStrictReason);
+    if (r.type.rfind(kStrictRelationships, 0) == 0)
+      FailAs(Reason::UnsupportedWorkbookFormat, kStrictReason);
     if (r.external) continue;
     if (r.id == active.rel_id) {
       if (EndsWith(r.type, "/chartsheet"))
-        Fail("the active sheet \"" + active.name + "\" is a chart, which holds no cells");
+        FailAs(Reason::NoWorksheet,
+               "the active sheet \"" + active.name + "\" is a chart, which holds no cells",
+               active.name);
       if (!EndsWith(r.type, "/worksheet"))
-        Fail("the active sheet \"" + active.name + "\" is no worksheet");
+        FailAs(Reason::NoWorksheet, "the active sheet \"" + active.name + "\" is no worksheet",
+               active.name);
       sheet_part = ResolveTarget(dir, r.target);
     } else if (EndsWith(r.type, "/sharedStrings") && strings_part.empty()) {
       strings_part = ResolveTarget(dir, r.target);

@@ -416,10 +416,12 @@ bool IsOle2(std::string_view head) {
   } catch (const SheetError&) {
   }
   if (encrypted)
-    Fail(
+    FailAs(
+        Reason::WorkbookEncrypted,
         "the workbook is encrypted (it needs a password to open); save it without a password and "
         "try again");
-  Fail("the file is an .xls workbook (an OLE2 compound file), not an .xlsx package");
+  FailAs(Reason::NotAWorkbook,
+         "the file is an .xls workbook (an OLE2 compound file), not an .xlsx package");
 }
 }  // namespace
 
@@ -428,7 +430,9 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const Xl
   ssize_t got = 0;
   {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) Fail("cannot open " + path + ": " + std::strerror(errno));
+    if (fd < 0)
+      throw SheetError(Reason::FileUnreadable, "cannot open " + path + ": " + std::strerror(errno),
+                       path, errno);
     got = ::read(fd, head, sizeof head);
     ::close(fd);
   }
@@ -447,8 +451,8 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const Xl
     }
     FailOle2(data);
   }
-  if (got <= 0) Fail("the file is empty");
-  if (h.substr(0, 2) != "PK") Fail("the file is no zip package");
+  if (got <= 0) FailAs(Reason::NotAWorkbook, "the file is empty");
+  if (h.substr(0, 2) != "PK") FailAs(Reason::NotAWorkbook, "the file is no zip package");
   return std::make_unique<XlsxReader>(std::make_unique<Package>(path, limits));
 }
 
@@ -459,8 +463,8 @@ std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path) {
 std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string bytes,
                                                          const XlsxLimits& limits) {
   if (IsOle2(bytes)) FailOle2(bytes);
-  if (bytes.empty()) Fail("the file is empty");
-  if (bytes.substr(0, 2) != "PK") Fail("the file is no zip package");
+  if (bytes.empty()) FailAs(Reason::NotAWorkbook, "the file is empty");
+  if (bytes.substr(0, 2) != "PK") FailAs(Reason::NotAWorkbook, "the file is no zip package");
   auto data = std::make_shared<const std::string>(std::move(bytes));
   return std::make_unique<XlsxReader>(std::make_unique<Package>(std::move(data), limits));
 }
