@@ -22,6 +22,7 @@
 #include "export/exporter.h"
 #include "import/check.h"
 #include "import/importer.h"
+#include "operator/reason.h"
 #include "operator/texts.h"
 #include "sheet/file_engine.h"
 
@@ -132,7 +133,7 @@ bool Connect(xb::db::DbSession& session, const Args& args) {
 
 // The window's default error report for an error no handler caught.
 void DefaultErrorReport(const std::string& title, const std::exception& e) {
-  std::cerr << xb::cli::FormatBox(title, xb::DefaultErrorText(e.what())) << std::flush;
+  std::cerr << xb::cli::FormatBox(title, xb::DefaultErrorText(xb::OperatorReason(e))) << std::flush;
 }
 
 // The pre-flight check: the whole workbook against the table, nothing
@@ -150,7 +151,7 @@ int RunCheck(xb::db::DbSession& session, const std::string& workbook, bool json,
     if (instance) instance->quit();
     std::cerr << xb::cli::FormatBox(
                      xb::texts::kSystemError,
-                     std::string(xb::texts::kCannotStartSpreadsheet) + "\n" + e.what())
+                     std::string(xb::texts::kCannotStartSpreadsheet) + "\n" + xb::OperatorReason(e))
               << std::flush;
     return 1;
   }
