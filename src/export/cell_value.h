@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "sheet/grid.h"
 #include "operator/reason.h"
+#include "sheet/grid.h"
 
 namespace xb::exporting {
 
