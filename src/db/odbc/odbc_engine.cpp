@@ -66,6 +66,12 @@ struct Binding {
   long long integer = 0;
 };
 
+// An array failed and the driver did not say which row: the failure as the
+// array's status would name it.
+struct AmbiguousArrayFailure {
+  BatchError error;
+};
+
 class OdbcEngine : public Engine {
  public:
   explicit OdbcEngine(const EngineTarget& target) : lock_timeout_(target.lock_timeout) {
@@ -151,16 +157,37 @@ class OdbcEngine : public Engine {
       size_t to = from + 1;
       while (to < items.size() && items[to].statement == items[from].statement) ++to;
       auto* prepared = dynamic_cast<Prepared*>(items[from].statement);
-      if (!prepared || to - from == 1 || !prepared->ExecuteArray(items, from, to)) {
-        for (size_t i = from; i < to; ++i) {
+      bool ran = false;
+      if (prepared && to - from > 1) {
+        // A driver that marks every row of a failed array (psqlODBC) or none
+        // cannot say which row was refused: the array is then undone to a
+        // savepoint and its rows run one by one, so the failure names its
+        // own row. One statement more per array.
+        const bool guarded = in_transaction_ && dbms_.find("SQLITE") == std::string::npos;
+        if (guarded) RunDirect("savepoint xb_array");
+        try {
+          ran = prepared->ExecuteArray(items, from, to, guarded);
+        } catch (const AmbiguousArrayFailure& failure) {
           try {
-            items[i].statement->execute(*items[i].values);
-          } catch (const DbError& e) {
-            throw BatchError(i, e);
+            RunDirect("rollback to savepoint xb_array");
+          } catch (const DbError&) {
+            throw failure.error;
           }
         }
       }
+      if (!ran) RunEach(items, from, to);
       from = to;
+    }
+  }
+
+  // Items [from, to) one execute() each; the first failure names its item.
+  static void RunEach(const std::vector<BatchItem>& items, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      try {
+        items[i].statement->execute(*items[i].values);
+      } catch (const DbError& e) {
+        throw BatchError(i, e);
+      }
     }
   }
 
@@ -433,7 +460,10 @@ class OdbcEngine : public Engine {
     // Runs rows [from, to) of items (all of this statement) in one
     // SQLExecute with parameter arrays: the driver may send them in one
     // round trip. False when the driver takes no arrays (nothing ran).
-    bool ExecuteArray(const std::vector<BatchItem>& items, size_t from, size_t to) {
+    // With undoable set, a failure whose row the driver's status array does
+    // not single out throws AmbiguousArrayFailure (the caller undoes the
+    // array and runs its rows one by one).
+    bool ExecuteArray(const std::vector<BatchItem>& items, size_t from, size_t to, bool undoable) {
       const size_t rows = to - from;
       const size_t params = static_cast<size_t>(markers_);
       for (size_t r = from; r < to; ++r) {
@@ -495,14 +525,22 @@ class OdbcEngine : public Engine {
       }
       const SQLRETURN rc = SQLExecute(h);
       if (rc == SQL_NO_DATA || rc == SQL_SUCCESS) return true;
-      // The first row the driver marks failed; else the last it processed.
-      // psqlODBC marks every row of a failed array: its first is named.
-      size_t failed = rows;
-      for (size_t r = 0; r < rows && failed == rows; ++r)
-        if (status[r] == SQL_PARAM_ERROR) failed = r;
-      if (failed == rows && SQL_SUCCEEDED(rc)) return true;
+      // The row the driver marks failed, when it marks some but not all;
+      // else the last it processed.
+      size_t failed = rows, marked = 0;
+      for (size_t r = 0; r < rows; ++r)
+        if (status[r] == SQL_PARAM_ERROR) {
+          if (failed == rows) failed = r;
+          ++marked;
+        }
+      if (marked == 0 && SQL_SUCCEEDED(rc)) return true;
+      DbError error = Diagnostic(SQL_HANDLE_STMT, h, "running the statement");
       if (failed == rows) failed = processed > 0 ? std::min<size_t>(processed, rows) - 1 : 0;
-      throw BatchError(from + failed, Diagnostic(SQL_HANDLE_STMT, h, "running the statement"));
+      // A lock timeout or a lost connection is no row's fault: it stands as it is.
+      if (undoable && (marked == 0 || marked == rows) &&
+          error.kind() != DbError::Kind::LockTimeout && error.kind() != DbError::Kind::Gone)
+        throw AmbiguousArrayFailure{BatchError(from + failed, error)};
+      throw BatchError(from + failed, error);
     }
     std::unique_ptr<Cursor> query(const std::vector<db::Value>& values) override {
       Run(values);
