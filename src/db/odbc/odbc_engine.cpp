@@ -66,6 +66,28 @@ struct Binding {
   long long integer = 0;
 };
 
+// How a number value is declared to the driver: SQL_DECIMAL with room for
+// its digits, so a driver that converts on the client keeps every one.
+struct DecimalRoom {
+  SQLULEN whole = 0;      // digits before the point
+  SQLSMALLINT scale = 0;  // digits after it
+  SQLULEN precision() const { return std::max<SQLULEN>(1, whole + static_cast<SQLULEN>(scale)); }
+  // Widened to hold text's number too; false when text is no number (it is
+  // then sent as text, for the database to refuse in its own words).
+  bool Fit(const std::string& text) {
+    const auto canonical = oracle::CanonicalDecimal(text);
+    if (!canonical) return false;
+    std::string_view digits = *canonical;
+    if (!digits.empty() && digits.front() == '-') digits.remove_prefix(1);
+    const size_t point = digits.find('.');
+    const size_t whole_digits = point == std::string_view::npos ? digits.size() : point;
+    const size_t scale_digits = point == std::string_view::npos ? 0 : digits.size() - point - 1;
+    whole = std::max<SQLULEN>(whole, whole_digits);
+    scale = std::max<SQLSMALLINT>(scale, static_cast<SQLSMALLINT>(scale_digits));
+    return true;
+  }
+};
+
 // An array failed and the driver did not say which row: the failure as the
 // array's status would name it.
 struct AmbiguousArrayFailure {
@@ -503,8 +525,18 @@ class OdbcEngine : public Engine {
       std::vector<std::vector<SQLLEN>> indicators(params, std::vector<SQLLEN>(rows));
       for (size_t p = 0; p < params; ++p) {
         size_t width = 1;
-        for (size_t r = from; r < to; ++r)
-          width = std::max(width, (*items[r].values)[p].text.size() + 1);
+        // A column of numbers (and NULLs) is declared a decimal.
+        DecimalRoom room;
+        bool numbers = false, others = false;
+        for (size_t r = from; r < to; ++r) {
+          const db::Value& v = (*items[r].values)[p];
+          width = std::max(width, v.text.size() + 1);
+          if (v.kind == db::Value::Kind::Number && room.Fit(v.text))
+            numbers = true;
+          else if (v.kind != db::Value::Kind::Null)
+            others = true;
+        }
+        const bool decimal = numbers && !others;
         buffers[p].assign(width * rows, '\0');
         for (size_t r = 0; r < rows; ++r) {
           const db::Value& v = (*items[from + r].values)[p];
@@ -516,10 +548,11 @@ class OdbcEngine : public Engine {
             indicators[p][r] = static_cast<SQLLEN>(v.text.size());
           }
         }
-        const SQLRETURN rc =
-            SQLBindParameter(h, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
-                             SQL_VARCHAR, std::max<SQLULEN>(1, width - 1), 0, buffers[p].data(),
-                             static_cast<SQLLEN>(width), indicators[p].data());
+        const SQLRETURN rc = SQLBindParameter(
+            h, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+            decimal ? SQL_DECIMAL : SQL_VARCHAR,
+            decimal ? room.precision() : std::max<SQLULEN>(1, width - 1), decimal ? room.scale : 0,
+            buffers[p].data(), static_cast<SQLLEN>(width), indicators[p].data());
         if (!SQL_SUCCEEDED(rc))
           throw BatchError(from, Diagnostic(SQL_HANDLE_STMT, h, "binding a value"));
       }
@@ -578,9 +611,15 @@ class OdbcEngine : public Engine {
                                 0, 0, &b.integer, 0, nullptr);
         } else {
           const bool null = v.kind == db::Value::Kind::Null;
+          // A number goes as a decimal; a date as its text, which the
+          // statement's to_date reads; the rest as text.
+          DecimalRoom room;
+          const bool decimal = v.kind == db::Value::Kind::Number && room.Fit(v.text);
           b.indicator = null ? SQL_NULL_DATA : static_cast<SQLLEN>(v.text.size());
-          rc = SQLBindParameter(handle_.handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                                std::max<SQLULEN>(1, v.text.size()), 0,
+          rc = SQLBindParameter(handle_.handle, number, SQL_PARAM_INPUT, SQL_C_CHAR,
+                                decimal ? SQL_DECIMAL : SQL_VARCHAR,
+                                decimal ? room.precision() : std::max<SQLULEN>(1, v.text.size()),
+                                decimal ? room.scale : 0,
                                 const_cast<char*>(null ? "" : v.text.data()),
                                 b.indicator > 0 ? b.indicator : 0, &b.indicator);
         }

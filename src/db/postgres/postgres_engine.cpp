@@ -687,8 +687,9 @@ class PostgresEngine : public Engine {
                       : v.kind == Value::Kind::Number ? postgres::kNumericOid
                                                       : 0u);
       if (v.kind == Value::Kind::Null ||
-          (v.kind != Value::Kind::Text && v.kind != Value::Kind::Integer && v.text.empty())) {
-        // As in Oracle, '' is NULL; a text value keeps it as ''.
+          (v.text.empty() && ((v.kind != Value::Kind::Text && v.kind != Value::Kind::Integer) ||
+                              !param.date_mask.empty()))) {
+        // As in Oracle, '' is NULL, to_date('') too; a text value keeps it as ''.
         values.push_back(nullptr);
       } else if (v.kind == Value::Kind::Integer) {
         numbers.push_back(std::to_string(v.integer));
