@@ -181,10 +181,9 @@ class OdbcEngine : public Engine {
       auto* prepared = dynamic_cast<Prepared*>(items[from].statement);
       bool ran = false;
       if (prepared && to - from > 1) {
-        // A driver that marks every row of a failed array (psqlODBC) or none
-        // cannot say which row was refused: the array is then undone to a
-        // savepoint and its rows run one by one, so the failure names its
-        // own row. One statement more per array.
+        // A failed array is undone to a savepoint and its rows run one by
+        // one, so that the failure names its own row (see ExecuteArray).
+        // One statement more per array.
         const bool guarded = in_transaction_ && dbms_.find("SQLITE") == std::string::npos;
         if (guarded) RunDirect("savepoint xb_array");
         try {
@@ -193,6 +192,8 @@ class OdbcEngine : public Engine {
           try {
             RunDirect("rollback to savepoint xb_array");
           } catch (const DbError&) {
+            // The driver ended the transaction itself: the array's failure
+            // stands as the driver named it.
             throw failure.error;
           }
         }
@@ -482,9 +483,8 @@ class OdbcEngine : public Engine {
     // Runs rows [from, to) of items (all of this statement) in one
     // SQLExecute with parameter arrays: the driver may send them in one
     // round trip. False when the driver takes no arrays (nothing ran).
-    // With undoable set, a failure whose row the driver's status array does
-    // not single out throws AmbiguousArrayFailure (the caller undoes the
-    // array and runs its rows one by one).
+    // With undoable set, a failure of a row throws AmbiguousArrayFailure
+    // (the caller undoes the array and runs its rows one by one).
     bool ExecuteArray(const std::vector<BatchItem>& items, size_t from, size_t to, bool undoable) {
       const size_t rows = to - from;
       const size_t params = static_cast<size_t>(markers_);
@@ -558,20 +558,19 @@ class OdbcEngine : public Engine {
       }
       const SQLRETURN rc = SQLExecute(h);
       if (rc == SQL_NO_DATA || rc == SQL_SUCCESS) return true;
-      // The row the driver marks failed, when it marks some but not all;
-      // else the last it processed.
-      size_t failed = rows, marked = 0;
-      for (size_t r = 0; r < rows; ++r)
-        if (status[r] == SQL_PARAM_ERROR) {
-          if (failed == rows) failed = r;
-          ++marked;
-        }
-      if (marked == 0 && SQL_SUCCEEDED(rc)) return true;
+      // The first row the driver marks failed; else the last it processed.
+      size_t failed = rows;
+      for (size_t r = 0; r < rows && failed == rows; ++r)
+        if (status[r] == SQL_PARAM_ERROR) failed = r;
+      if (failed == rows && SQL_SUCCEEDED(rc)) return true;
       DbError error = Diagnostic(SQL_HANDLE_STMT, h, "running the statement");
       if (failed == rows) failed = processed > 0 ? std::min<size_t>(processed, rows) - 1 : 0;
-      // A lock timeout or a lost connection is no row's fault: it stands as it is.
-      if (undoable && (marked == 0 || marked == rows) &&
-          error.kind() != DbError::Kind::LockTimeout && error.kind() != DbError::Kind::Gone)
+      // Drivers' status arrays are not to be trusted to name the row:
+      // psqlODBC marks every row, or only the first, whichever row failed.
+      // Where the array can be undone its rows run again one by one. A lock
+      // timeout or a lost connection is no row's fault: it stands as it is.
+      if (undoable && error.kind() != DbError::Kind::LockTimeout &&
+          error.kind() != DbError::Kind::Gone)
         throw AmbiguousArrayFailure{BatchError(from + failed, error)};
       throw BatchError(from + failed, error);
     }

@@ -916,9 +916,10 @@ class SqliteEngine : public Engine {
             // A long number keeps every digit as a blob of them (see
             // BindNumberText); a text that is no number stays text.
             if (v.text.size() >= 16) {
-              if (auto exact = ExactDecimalOf(v.text)) {
-                sqlite3_bind_blob(stmt, index, exact->data(), static_cast<int>(exact->size()),
-                                  SQLITE_TRANSIENT);
+              if (const auto exact = ExactDecimalOf(v.text)) {
+                const std::string& digits = *exact;
+                const int size = static_cast<int>(digits.size());
+                sqlite3_bind_blob(stmt, index, digits.data(), size, SQLITE_TRANSIENT);
                 break;
               }
             }
