@@ -33,7 +33,7 @@
 // Binding. prepare() takes a statement whose values are '?' markers (in
 // code, never in literals or comments) and gives a Statement that is run
 // again and again with new values: one parse per statement shape for a whole
-// run. Values are typed (Value): NULL, text, integer. A value is never
+// run. Values are typed (Value): NULL, text, number, date, integer. A value is never
 // spliced into SQL text by an engine that can bind. Statement texts given to
 // prepare() are the program's own, built by the import renderer
 // (import/render.h): the same text as the Oracle text shown to the operator,
@@ -73,16 +73,27 @@
 
 namespace xb::db {
 
-// One bound value.
+// One bound value, with its type decided once by whoever knows it (the
+// import: from the dictionary, per column), so that no engine has to work
+// out from a statement's text what a marker stands for.
+//   Text    - bound as text;
+//   Number  - a NUMBER column's value: its exact digits as text (bound
+//             without loss; a text that is no number fails as the
+//             database fails it);
+//   Date    - a DATE column's value as its text, read by the statement's
+//             to_date(?, 'mask');
+//   Integer - a number the program made (a count, a sequence value).
 struct Value {
-  enum class Kind : std::uint8_t { Null, Text, Integer };
+  enum class Kind : std::uint8_t { Null, Text, Integer, Number, Date };
   Kind kind = Kind::Null;
-  std::string text;       // Kind::Text
-  long long integer = 0;  // Kind::Integer
+  std::string text;       // Text, Number, Date
+  long long integer = 0;  // Integer
 
   static Value Null() { return {}; }
   static Value Of(std::string text) { return {Kind::Text, std::move(text), 0}; }
   static Value Of(long long integer) { return {Kind::Integer, {}, integer}; }
+  static Value NumberOf(std::string digits) { return {Kind::Number, std::move(digits), 0}; }
+  static Value DateOf(std::string text) { return {Kind::Date, std::move(text), 0}; }
   bool operator==(const Value&) const = default;
 };
 

@@ -296,6 +296,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
         key.key.assign(header.keys[k]);
         key.text.assign(upper);
         key.is_date = is_date;
+        key.number = type.number;
       }
       if (is_date)
         next_value(RowValue::Kind::Date, upper, false);

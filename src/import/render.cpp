@@ -19,8 +19,9 @@ bool HasLineBreak(std::string_view text) {
 // statement text: every line break of the text (CR, LF or CR LF) arrives as
 // CR LF, like every line of a statement. Written over value, whose text's
 // space is used again; line_breaks false: the text is known to have none.
-void AssignSent(db::Value& value, std::string_view text, bool line_breaks = true) {
-  value.kind = db::Value::Kind::Text;
+void AssignSent(db::Value& value, std::string_view text, bool line_breaks = true,
+                db::Value::Kind kind = db::Value::Kind::Text) {
+  value.kind = kind;
   value.integer = 0;
   if (line_breaks && HasLineBreak(text))
     value.text = text::WithLineBreaks(text, "\r\n");
@@ -28,10 +29,21 @@ void AssignSent(db::Value& value, std::string_view text, bool line_breaks = true
     value.text.assign(text);
 }
 
-db::Value Sent(std::string_view text) {
+db::Value Sent(std::string_view text, db::Value::Kind kind = db::Value::Kind::Text) {
   db::Value value;
-  AssignSent(value, text);
+  AssignSent(value, text, true, kind);
   return value;
+}
+
+// The type a cell value is bound with, from its column's dictionary type.
+db::Value::Kind KindOf(const RowValue& v) {
+  if (v.kind == RowValue::Kind::Date) return db::Value::Kind::Date;
+  return v.number ? db::Value::Kind::Number : db::Value::Kind::Text;
+}
+
+// A key term compares a date column's to_char text with the value: text.
+db::Value::Kind KindOf(const KeyValue& k) {
+  return k.number && !k.is_date ? db::Value::Kind::Number : db::Value::Kind::Text;
 }
 
 // Oracle stores '' as NULL: an empty date, or an empty cell of a number
@@ -49,12 +61,14 @@ void Values(const TypedRow& row, std::string* text, std::string* marked,
       case RowValue::Kind::Text:
         if (text) *text += TextValue(v.text);
         if (marked) *marked += "?,";
-        if (values) values->push_back(BoundAsNull(v, v.text) ? db::Value::Null() : Sent(v.text));
+        if (values)
+          values->push_back(BoundAsNull(v, v.text) ? db::Value::Null() : Sent(v.text, KindOf(v)));
         break;
       case RowValue::Kind::Date:
         if (text) *text += DateValue(v.text);
         if (marked) *marked += "to_date(?,'yyyy-mm-dd'),";
-        if (values) values->push_back(BoundAsNull(v, v.text) ? db::Value::Null() : Sent(v.text));
+        if (values)
+          values->push_back(BoundAsNull(v, v.text) ? db::Value::Null() : Sent(v.text, KindOf(v)));
         break;
       case RowValue::Kind::Sequence:
         if (text) *text += SequenceValue(v.text);
@@ -74,7 +88,7 @@ void Keys(const TypedRow& row, std::string* text, std::string* marked,
     if (text) *text += KeyTerm(k.key, k.text, k.is_date);
     if (marked)
       *marked += k.is_date ? "to_char(" + k.key + ",'yyyy-mm-dd')=? and " : k.key + "=? and ";
-    if (values) values->push_back(Sent(k.text));
+    if (values) values->push_back(Sent(k.text, KindOf(k)));
   }
   if (text && !text->empty()) text->erase(text->size() - 5, 4);
   if (marked && !marked->empty()) marked->erase(marked->size() - 5, 4);
@@ -141,7 +155,9 @@ bool RowStore::Shape::operator==(const Shape& other) const {
     if (x.kind != y.kind || x.number != y.number || x.text != y.text) return false;
   }
   for (size_t i = 0; i < keys.size(); ++i)
-    if (keys[i].is_date != other.keys[i].is_date || keys[i].key != other.keys[i].key) return false;
+    if (keys[i].is_date != other.keys[i].is_date || keys[i].number != other.keys[i].number ||
+        keys[i].key != other.keys[i].key)
+      return false;
   return true;
 }
 
@@ -160,7 +176,9 @@ bool RowStore::Shape::fits(const TypedRow& row) const {
     if (x.kind == RowValue::Kind::Sequence && x.text != y.text) return false;
   }
   for (size_t i = 0; i < keys.size(); ++i)
-    if (keys[i].is_date != row.keys[i].is_date || keys[i].key != row.keys[i].key) return false;
+    if (keys[i].is_date != row.keys[i].is_date || keys[i].number != row.keys[i].number ||
+        keys[i].key != row.keys[i].key)
+      return false;
   return true;
 }
 
@@ -197,7 +215,8 @@ void RowStore::add(const TypedRow& row) {
     else
       shape.values.push_back({v.kind, std::string(), v.number});
   }
-  for (const KeyValue& k : row.keys) shape.keys.push_back({k.key, std::string(), k.is_date});
+  for (const KeyValue& k : row.keys)
+    shape.keys.push_back({k.key, std::string(), k.is_date, k.number});
   uint32_t id = static_cast<uint32_t>(shapes_.size());
   for (uint32_t s = 0; s < shapes_.size(); ++s)
     if (shapes_[s] == shape) id = s;
@@ -239,7 +258,7 @@ void RowStore::insertValues(size_t i, std::vector<db::Value>& out) const {
       if (BoundAsNull(v, text))
         AssignNull(value);
       else
-        AssignSent(value, text, row.line_breaks);
+        AssignSent(value, text, row.line_breaks, KindOf(v));
     });
   }
   out.resize(n);
@@ -252,8 +271,10 @@ void RowStore::keyValues(size_t i, std::vector<db::Value>& out) const {
   for (const RowValue& v : shape.values) value_texts += v.kind != RowValue::Kind::Sequence;
   out.resize(shape.keys.size());
   size_t n = 0;
-  ForEachText(row, value_texts, shape.keys.size(),
-              [&](std::string_view text) { AssignSent(out[n++], text, row.line_breaks); });
+  ForEachText(row, value_texts, shape.keys.size(), [&](std::string_view text) {
+    const KeyValue& key = shape.keys[n];
+    AssignSent(out[n++], text, row.line_breaks, KindOf(key));
+  });
 }
 
 TypedRow RowStore::at(size_t i) const {

@@ -33,6 +33,7 @@ struct KeyValue {
   std::string key;   // the key column as the header names it
   std::string text;  // the trimmed, upper-cased cell text
   bool is_date = false;
+  bool number = false;  // a NUMBER column: bound as a number
 };
 
 struct TypedRow {

@@ -53,7 +53,14 @@ class CheckedInsert : public DbFolder {
       text +=
           std::string(i ? "," : "") +
           (date ? "to_date(" + Quoted(row.values[i]) + ",'yyyy-mm-dd')" : Quoted(row.values[i]));
-      values.push_back(row.values[i] ? Value::Of(*row.values[i]) : Value::Null());
+      // Typed as the import types them: N, I and F are numbers, D a date.
+      const bool number = i == 2 || i == 4 || i == 5;
+      if (!row.values[i])
+        values.push_back(Value::Null());
+      else
+        values.push_back(number ? Value::NumberOf(*row.values[i])
+                         : date ? Value::DateOf(*row.values[i])
+                                : Value::Of(*row.values[i]));
     }
     marked += ")";
     text += ")";
@@ -178,7 +185,7 @@ TEST_F(CheckedInsert, ARowRunAgainDrawsItsSequenceValueOnce) {
     session_.exe.close();
     session_.exe.setStatement("insert into Q(ID,T,N) values(S.nextval,'" + t + "','" + n + "')",
                               "insert into Q(ID,T,N) values(S.nextval,?,?)",
-                              {Value::Of(t), Value::Of(n)});
+                              {Value::Of(t), Value::NumberOf(n)});
     try {
       session_.exe.execute();
     } catch (const DbError& e) {

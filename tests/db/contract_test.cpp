@@ -251,7 +251,7 @@ TEST_P(Contract, BoundValuesAreStoredAsTheyAreAndStatementsAreReused) {
 }
 
 // A NUMBER keeps every digit it is given, up to 38, written into the text
-// or bound (as text: never through a double), and compares exactly.
+// or bound as a number value (never through a double), and compares exactly.
 TEST_P(Contract, LongNumbersKeepEveryDigit) {
   if (const auto why = engine_->LongNumbersLost()) GTEST_SKIP() << *why << ": not tested";
   const std::string k20 = "12345678901234567890", k38 = "12345678901234567890123456789012345678";
@@ -259,9 +259,10 @@ TEST_P(Contract, LongNumbersKeepEveryDigit) {
   Run("insert into NUM (K, V) values ('" + k20 + "', '0.1234567890123456789')");
   Query& q = session_.exe;
   q.setStatement("", "insert into NUM (K, V) values (?, ?)",
-                 {Value::Of(k38), Value::Of("12345678901234567")});
+                 {Value::NumberOf(k38), Value::NumberOf("12345678901234567")});
   q.execute();
-  q.setStatement("", "update NUM set V=? where K=?", {Value::Of("-" + k20), Value::Of(k38)});
+  q.setStatement("", "update NUM set V=? where K=?",
+                 {Value::NumberOf("-" + k20), Value::NumberOf(k38)});
   q.execute();
   Query& r = session_.init;
   r.setSql("select K, V from NUM order by K");

@@ -184,8 +184,9 @@ TEST_F(ExactNumbers, LongNumbersKeepEveryDigit) {
   EXPECT_EQ(Column("select V from T"), V{k20});
   EXPECT_EQ(One("select typeof(V) from T"), "text");  // a text column keeps text
   // Bound, as the import binds them; a 17-digit integer stays an integer.
-  RunBound("insert into T (K, N, P) values (?, ?, ?)",
-           {Value::Of(k17), Value::Of(" 0.30000000000000004 "), Value::Of("-" + k38)});
+  RunBound(
+      "insert into T (K, N, P) values (?, ?, ?)",
+      {Value::NumberOf(k17), Value::NumberOf(" 0.30000000000000004 "), Value::NumberOf("-" + k38)});
   EXPECT_EQ(Column("select N from T where K = " + k17), V{"0.30000000000000004"});
   EXPECT_EQ(Column("select P from T where K = " + k17), V{"-" + k38});
   EXPECT_EQ(One("select typeof(K) from T where K = " + k17), "integer");
@@ -223,7 +224,7 @@ TEST_F(ExactNumbers, ComparisonsAndToNumberAreExact) {
   EXPECT_EQ(Column("select N from T order by N"), (V{"2", "3", "4", "9"}));
   // Bound keys, as the import looks them up.
   session_.exe.close();
-  session_.exe.setStatement("", "select count(*) from T where K=?", {Value::Of(k20b)});
+  session_.exe.setStatement("", "select count(*) from T where K=?", {Value::NumberOf(k20b)});
   session_.exe.open();
   EXPECT_EQ(session_.exe.fieldText(0), "1");
   // A text column compares as text.
@@ -248,7 +249,7 @@ TEST_F(ExactNumbers, RangesOverANumberColumnAreNumeric) {
   EXPECT_EQ(Column("select K from T where N not between -1 and " + k20 + " order by K"),
             (V{"1", "2", "6"}));
   session_.exe.close();
-  session_.exe.setStatement("", "select count(*) from T where N > ?", {Value::Of(k20)});
+  session_.exe.setStatement("", "select count(*) from T where N > ?", {Value::NumberOf(k20)});
   session_.exe.open();
   EXPECT_EQ(session_.exe.fieldText(0), "1");
   // An operand that is arithmetic is left to SQLite as written.
@@ -302,13 +303,16 @@ TEST_F(ExactNumbers, OrderByANumberColumnIsNumeric) {
             (V{"0.1", "5", "-" + k20}));
 }
 
+// The value's type, not the statement, says how a long number is kept: a
+// text column's value is text, a NUMBER column's its digits, whatever the
+// prepared statement saw of the table before it was made again.
 TEST_F(ExactNumbers, ATableMadeAgainIsSeenByItsPreparedStatement) {
   Run("create table R (N varchar2(30))");
   RunBound("insert into R (N) values (?)", {Value::Of(k20)});
   EXPECT_EQ(Column("select typeof(N) || ' ' || N from R"), V{"text " + k20});
   Run("drop table R");
   Run("create table R (N number)");
-  RunBound("insert into R (N) values (?)", {Value::Of(k20)});
+  RunBound("insert into R (N) values (?)", {Value::NumberOf(k20)});
   EXPECT_EQ(Column("select typeof(N) from R"), V{"blob"});
   EXPECT_EQ(Column("select N from R"), V{k20});
 }

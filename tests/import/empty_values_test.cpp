@@ -25,7 +25,7 @@ TEST(EmptyValues, EmptyDatesAndNumbersAreBoundAsNull) {
             "insert into T(D,N,S,M,E) values(to_date('','yyyy-mm-dd'),'','','12',"
             "to_date('2003-8-1','yyyy-mm-dd'))");
   EXPECT_EQ(insert.values, (std::vector<Value>{Value::Null(), Value::Null(), Value::Of(""),
-                                               Value::Of("12"), Value::Of("2003-8-1")}));
+                                               Value::NumberOf("12"), Value::DateOf("2003-8-1")}));
   const Rendered update = RenderUpdate("T", "D,N,S,M,E", row);
   EXPECT_EQ(update.values.front(), Value::Null());
 }

@@ -62,7 +62,7 @@ TEST(Render, EveryStatementInBothForms) {
       insert.marked,
       "insert into ZORVAT(AA,CC,SEQ_NN,BB) values(?,to_date(?,'yyyy-mm-dd'),SEQ_TBXH.nextval,?)");
   EXPECT_EQ(insert.values,
-            (std::vector<Value>{Value::Of("O'Neil"), Value::Of("2003-8-1"), Value::Of("")}));
+            (std::vector<Value>{Value::Of("O'Neil"), Value::DateOf("2003-8-1"), Value::Of("")}));
 
   const Rendered update = RenderUpdate("ZORVAT", "AA,CC,SEQ_NN,BB", row);
   EXPECT_EQ(
@@ -88,8 +88,37 @@ TEST(Render, EveryStatementInBothForms) {
             "update ZORVAT set AA=?,CC=to_date(?,'yyyy-mm-dd'),BB=? where AA=? and "
             "to_char(CC,'yyyy-mm-dd')=? ");
   EXPECT_EQ(set.values,
-            (std::vector<Value>{Value::Of("O'Neil"), Value::Of("2003-8-1"), Value::Of(""),
+            (std::vector<Value>{Value::Of("O'Neil"), Value::DateOf("2003-8-1"), Value::Of(""),
                                 Value::Of("O'NEIL"), Value::Of("2003-8-1")}));
+}
+
+// Each value is bound with its column's type, decided when the row was
+// read; the packed rows give every row's values those same types.
+TEST(Render, ValuesCarryTheirColumnsType) {
+  TypedRow row;
+  row.keys = {{"NN", "007", false, true}, {"CC", "2003-8-1", true}};
+  row.values = {{RowValue::Kind::Text, "007", true},
+                {RowValue::Kind::Text, "", true},
+                {RowValue::Kind::Text, "007"},
+                {RowValue::Kind::Date, "2003-8-1"},
+                {RowValue::Kind::Date, ""}};
+  const std::vector<Value> inserted{Value::NumberOf("007"), Value::Null(), Value::Of("007"),
+                                    Value::DateOf("2003-8-1"), Value::Null()};
+  const std::vector<Value> keys{Value::NumberOf("007"), Value::Of("2003-8-1")};
+  EXPECT_EQ(Insert("T", "NN,N2,TT,CC,C2", row).values, inserted);
+  EXPECT_EQ(Exists("T", row).values, keys);
+  TypedRow text_key = row;
+  text_key.keys[0].number = false;
+  RowStore store;
+  store.add(row);
+  store.add(text_key);  // same columns, another key type: not the first row's shape
+  std::vector<Value> out{Value::Of("left over")};
+  store.insertValues(0, out);
+  EXPECT_EQ(out, inserted);
+  store.keyValues(0, out);
+  EXPECT_EQ(out, keys);
+  store.keyValues(1, out);
+  EXPECT_EQ(out, (std::vector<Value>{Value::Of("007"), Value::Of("2003-8-1")}));
 }
 
 // A value holding SQL is a value: it never reaches the marked text. Line

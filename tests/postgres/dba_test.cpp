@@ -234,10 +234,11 @@ TEST_F(PgDba, UpperCaseQuotedAndReservedNamesAreReachedAsTheDictionaryListsThem)
   Bound("insert into UPPERTAB(ID,NOTE) values(?,?)", {db::Value::Of("1"), db::Value::Of("one")});
   Bound("update UPPERTAB set (NOTE)=(select ? from dual ) where ID=? ",
         {db::Value::Of("uno"), db::Value::Of("1")});
+  // Numbers typed as the import types a NUMBER column's values.
   Bound("insert into CAPS(K,LIMIT,OFFSET) values(?,?,UPSEQ.nextval)",
-        {db::Value::Of("a"), db::Value::Of("10")});
+        {db::Value::Of("a"), db::Value::NumberOf("10")});
   Bound("update CAPS set (LIMIT,OFFSET)=(select ?,? from dual ) where K=? ",
-        {db::Value::Of("11"), db::Value::Of("5"), db::Value::Of("a")});
+        {db::Value::NumberOf("11"), db::Value::NumberOf("5"), db::Value::Of("a")});
   EXPECT_EQ(Select("select ID, NOTE from UPPERTAB where ID='1'"), (Rows{{"1", "uno"}}));
   EXPECT_EQ(Select("select count(*) from CAPS where LIMIT=11 and OFFSET=5"), Rows{{"1"}});
   EXPECT_EQ(Select("select K from CAPS order by K limit 1 offset 0"), Rows{{"a"}});

@@ -292,12 +292,12 @@ TEST_F(PgImport, ExistenceOfManyRowsInOneStatement) {
   import::TypedRow row;
   row.values = {{import::RowValue::Kind::Text, "", true}};
   for (const char* key : {"5", "", "05"}) {
-    row.keys = {{"BB", key, false}};
+    row.keys = {{"BB", key, false, true}};
     numbers.add(row);
   }
   EXPECT_EQ(import::CountExisting(session_.init, "ZORVAT", numbers, 0, 3),
             (std::vector<long long>{1, 0, 1}));
-  row.keys = {{"BB", "ABC", false}};
+  row.keys = {{"BB", "ABC", false, true}};
   numbers.add(row);
   EXPECT_THROW(import::CountExisting(session_.init, "ZORVAT", numbers, 0, 4), db::DbError);
 }

@@ -66,6 +66,34 @@ struct Binding {
   long long integer = 0;
 };
 
+// How a number value is declared to the driver: SQL_DECIMAL with room for
+// its digits, so a driver that converts on the client keeps every one.
+struct DecimalRoom {
+  SQLULEN whole = 0;      // digits before the point
+  SQLSMALLINT scale = 0;  // digits after it
+  SQLULEN precision() const { return std::max<SQLULEN>(1, whole + static_cast<SQLULEN>(scale)); }
+  // Widened to hold text's number too; false when text is no number (it is
+  // then sent as text, for the database to refuse in its own words).
+  bool Fit(const std::string& text) {
+    const auto canonical = oracle::CanonicalDecimal(text);
+    if (!canonical) return false;
+    std::string_view digits = *canonical;
+    if (!digits.empty() && digits.front() == '-') digits.remove_prefix(1);
+    const size_t point = digits.find('.');
+    const size_t whole_digits = point == std::string_view::npos ? digits.size() : point;
+    const size_t scale_digits = point == std::string_view::npos ? 0 : digits.size() - point - 1;
+    whole = std::max<SQLULEN>(whole, whole_digits);
+    scale = std::max<SQLSMALLINT>(scale, static_cast<SQLSMALLINT>(scale_digits));
+    return true;
+  }
+};
+
+// An array failed and the driver did not say which row: the failure as the
+// array's status would name it.
+struct AmbiguousArrayFailure {
+  BatchError error;
+};
+
 class OdbcEngine : public Engine {
  public:
   explicit OdbcEngine(const EngineTarget& target) : lock_timeout_(target.lock_timeout) {
@@ -151,16 +179,38 @@ class OdbcEngine : public Engine {
       size_t to = from + 1;
       while (to < items.size() && items[to].statement == items[from].statement) ++to;
       auto* prepared = dynamic_cast<Prepared*>(items[from].statement);
-      if (!prepared || to - from == 1 || !prepared->ExecuteArray(items, from, to)) {
-        for (size_t i = from; i < to; ++i) {
+      bool ran = false;
+      if (prepared && to - from > 1) {
+        // A failed array is undone to a savepoint and its rows run one by
+        // one, so that the failure names its own row (see ExecuteArray).
+        // One statement more per array.
+        const bool guarded = in_transaction_ && dbms_.find("SQLITE") == std::string::npos;
+        if (guarded) RunDirect("savepoint xb_array");
+        try {
+          ran = prepared->ExecuteArray(items, from, to, guarded);
+        } catch (const AmbiguousArrayFailure& failure) {
           try {
-            items[i].statement->execute(*items[i].values);
-          } catch (const DbError& e) {
-            throw BatchError(i, e);
+            RunDirect("rollback to savepoint xb_array");
+          } catch (const DbError&) {
+            // The driver ended the transaction itself: the array's failure
+            // stands as the driver named it.
+            throw failure.error;
           }
         }
       }
+      if (!ran) RunEach(items, from, to);
       from = to;
+    }
+  }
+
+  // Items [from, to) one execute() each; the first failure names its item.
+  static void RunEach(const std::vector<BatchItem>& items, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      try {
+        items[i].statement->execute(*items[i].values);
+      } catch (const DbError& e) {
+        throw BatchError(i, e);
+      }
     }
   }
 
@@ -433,7 +483,9 @@ class OdbcEngine : public Engine {
     // Runs rows [from, to) of items (all of this statement) in one
     // SQLExecute with parameter arrays: the driver may send them in one
     // round trip. False when the driver takes no arrays (nothing ran).
-    bool ExecuteArray(const std::vector<BatchItem>& items, size_t from, size_t to) {
+    // With undoable set, a failure of a row throws AmbiguousArrayFailure
+    // (the caller undoes the array and runs its rows one by one).
+    bool ExecuteArray(const std::vector<BatchItem>& items, size_t from, size_t to, bool undoable) {
       const size_t rows = to - from;
       const size_t params = static_cast<size_t>(markers_);
       for (size_t r = from; r < to; ++r) {
@@ -473,8 +525,18 @@ class OdbcEngine : public Engine {
       std::vector<std::vector<SQLLEN>> indicators(params, std::vector<SQLLEN>(rows));
       for (size_t p = 0; p < params; ++p) {
         size_t width = 1;
-        for (size_t r = from; r < to; ++r)
-          width = std::max(width, (*items[r].values)[p].text.size() + 1);
+        // A column of numbers (and NULLs) is declared a decimal.
+        DecimalRoom room;
+        bool numbers = false, others = false;
+        for (size_t r = from; r < to; ++r) {
+          const db::Value& v = (*items[r].values)[p];
+          width = std::max(width, v.text.size() + 1);
+          if (v.kind == db::Value::Kind::Number && room.Fit(v.text))
+            numbers = true;
+          else if (v.kind != db::Value::Kind::Null)
+            others = true;
+        }
+        const bool decimal = numbers && !others;
         buffers[p].assign(width * rows, '\0');
         for (size_t r = 0; r < rows; ++r) {
           const db::Value& v = (*items[from + r].values)[p];
@@ -486,23 +548,31 @@ class OdbcEngine : public Engine {
             indicators[p][r] = static_cast<SQLLEN>(v.text.size());
           }
         }
-        const SQLRETURN rc =
-            SQLBindParameter(h, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
-                             SQL_VARCHAR, std::max<SQLULEN>(1, width - 1), 0, buffers[p].data(),
-                             static_cast<SQLLEN>(width), indicators[p].data());
+        const SQLRETURN rc = SQLBindParameter(
+            h, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+            decimal ? SQL_DECIMAL : SQL_VARCHAR,
+            decimal ? room.precision() : std::max<SQLULEN>(1, width - 1), decimal ? room.scale : 0,
+            buffers[p].data(), static_cast<SQLLEN>(width), indicators[p].data());
         if (!SQL_SUCCEEDED(rc))
           throw BatchError(from, Diagnostic(SQL_HANDLE_STMT, h, "binding a value"));
       }
       const SQLRETURN rc = SQLExecute(h);
       if (rc == SQL_NO_DATA || rc == SQL_SUCCESS) return true;
       // The first row the driver marks failed; else the last it processed.
-      // psqlODBC marks every row of a failed array: its first is named.
       size_t failed = rows;
       for (size_t r = 0; r < rows && failed == rows; ++r)
         if (status[r] == SQL_PARAM_ERROR) failed = r;
       if (failed == rows && SQL_SUCCEEDED(rc)) return true;
+      DbError error = Diagnostic(SQL_HANDLE_STMT, h, "running the statement");
       if (failed == rows) failed = processed > 0 ? std::min<size_t>(processed, rows) - 1 : 0;
-      throw BatchError(from + failed, Diagnostic(SQL_HANDLE_STMT, h, "running the statement"));
+      // Drivers' status arrays are not to be trusted to name the row:
+      // psqlODBC marks every row, or only the first, whichever row failed.
+      // Where the array can be undone its rows run again one by one. A lock
+      // timeout or a lost connection is no row's fault: it stands as it is.
+      if (undoable && error.kind() != DbError::Kind::LockTimeout &&
+          error.kind() != DbError::Kind::Gone)
+        throw AmbiguousArrayFailure{BatchError(from + failed, error)};
+      throw BatchError(from + failed, error);
     }
     std::unique_ptr<Cursor> query(const std::vector<db::Value>& values) override {
       Run(values);
@@ -540,9 +610,15 @@ class OdbcEngine : public Engine {
                                 0, 0, &b.integer, 0, nullptr);
         } else {
           const bool null = v.kind == db::Value::Kind::Null;
+          // A number goes as a decimal; a date as its text, which the
+          // statement's to_date reads; the rest as text.
+          DecimalRoom room;
+          const bool decimal = v.kind == db::Value::Kind::Number && room.Fit(v.text);
           b.indicator = null ? SQL_NULL_DATA : static_cast<SQLLEN>(v.text.size());
-          rc = SQLBindParameter(handle_.handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                                std::max<SQLULEN>(1, v.text.size()), 0,
+          rc = SQLBindParameter(handle_.handle, number, SQL_PARAM_INPUT, SQL_C_CHAR,
+                                decimal ? SQL_DECIMAL : SQL_VARCHAR,
+                                decimal ? room.precision() : std::max<SQLULEN>(1, v.text.size()),
+                                decimal ? room.scale : 0,
                                 const_cast<char*>(null ? "" : v.text.data()),
                                 b.indicator > 0 ? b.indicator : 0, &b.indicator);
         }

@@ -683,8 +683,8 @@ class PostgresEngine : public Engine {
     numbers.clear();
     numbers.reserve(statement.params.size());
     for (const auto& param : statement.params) {
-      types.push_back(param.oid);
       if (param.marker < 0) {
+        types.push_back(param.oid);
         values.push_back(param.is_null ? nullptr : param.text.c_str());
         continue;
       }
@@ -692,9 +692,16 @@ class PostgresEngine : public Engine {
         throw DbError("a value is missing for the statement's marker " +
                       std::to_string(param.marker + 1));
       const Value& v = (*marked)[static_cast<size_t>(param.marker)];
+      // The value's own type: a number goes as numeric, a date read by
+      // to_date as a timestamp; anything else the server types from where
+      // the marker stands.
+      types.push_back(!param.date_mask.empty()        ? param.oid
+                      : v.kind == Value::Kind::Number ? postgres::kNumericOid
+                                                      : 0u);
       if (v.kind == Value::Kind::Null ||
-          (v.kind == Value::Kind::Text && v.text.empty() && !param.character)) {
-        // As in Oracle, '' is NULL; only a text column keeps it as ''.
+          (v.text.empty() && ((v.kind != Value::Kind::Text && v.kind != Value::Kind::Integer) ||
+                              !param.date_mask.empty()))) {
+        // As in Oracle, '' is NULL, to_date('') too; a text value keeps it as ''.
         values.push_back(nullptr);
       } else if (v.kind == Value::Kind::Integer) {
         numbers.push_back(std::to_string(v.integer));

@@ -374,13 +374,9 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       continue;
     }
     if (token.kind == Token::Punct && markers && u == "?") {
+      // A marker's type comes with its value (Value::Kind), not from here.
       PgParam param;
       param.marker = marker_count++;
-      param.character = false;
-      if (const auto it = typed.find(i); it != typed.end()) {
-        param.oid = it->second->oid;
-        param.character = it->second->character;
-      }
       out.params.push_back(std::move(param));
       text += '$';
       text += std::to_string(out.params.size());
@@ -484,7 +480,6 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
           if (marker) {
             PgParam param;
             param.marker = marker_count++;
-            param.character = false;
             param.oid = kTimestampOid;
             param.date_mask = mask;
             param.keeps_time = keeps_time;

@@ -32,9 +32,8 @@ using ColumnLookup =
 struct PgParam {
   bool is_null = false;
   std::string text;
-  unsigned oid = 0;       // 0: the server infers the type
-  int marker = -1;        // the '?' it stands for (its value comes with each run); -1: a literal
-  bool character = true;  // for a marker: '' stays '' (else it is NULL)
+  unsigned oid = 0;  // 0: the server infers the type
+  int marker = -1;   // the '?' it stands for (its value comes with each run); -1: a literal
   // For a marker inside to_date(?, 'mask'): the mask its text is read by
   // before it is sent (as a timestamp), and whether its column keeps a time.
   std::string date_mask;

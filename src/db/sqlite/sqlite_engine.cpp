@@ -917,9 +917,20 @@ class SqliteEngine : public Engine {
         switch (v.kind) {
           case db::Value::Kind::Null: sqlite3_bind_null(stmt, index); break;
           case db::Value::Kind::Integer: sqlite3_bind_int64(stmt, index, v.integer); break;
+          case db::Value::Kind::Number:
+            // A long number keeps every digit as a blob of them (see
+            // BindNumberText); a text that is no number stays text.
+            if (v.text.size() >= 16) {
+              if (const auto exact = ExactDecimalOf(v.text)) {
+                const std::string& digits = *exact;
+                const int size = static_cast<int>(digits.size());
+                sqlite3_bind_blob(stmt, index, digits.data(), size, SQLITE_TRANSIENT);
+                break;
+              }
+            }
+            [[fallthrough]];
           case db::Value::Kind::Text:
-            if (v.text.size() >= 16 && BindExact(index, static_cast<size_t>(order_[i]), v.text))
-              break;
+          case db::Value::Kind::Date:
             sqlite3_bind_text(stmt, index, v.text.data(), static_cast<int>(v.text.size()),
                               SQLITE_STATIC);
             break;
@@ -927,30 +938,9 @@ class SqliteEngine : public Engine {
       }
     }
 
-    // A long number for a NUMBER column, bound as its digits (see
-    // BindNumberText); false when the value is to be bound as text.
-    bool BindExact(int index, size_t marker, const std::string& text) {
-      if (!ExactDecimalOf(text)) return false;
-      // Kept while the schema stays as it was: a table may be made again
-      // with other types under the same prepared statement.
-      if (const long long version = engine_.SchemaVersion();
-          !targets_ || version != targets_version_) {
-        targets_ = engine_.MarkerTargets(sql_);
-        targets_version_ = version;
-      }
-      Shaped::Param param{true, text, 0};
-      BindNumberText(*targets_, marker, param);
-      if (!param.exact) return false;
-      sqlite3_bind_blob(stmt_->get(), index, param.text.data(), static_cast<int>(param.text.size()),
-                        SQLITE_TRANSIENT);
-      return true;
-    }
-
     SqliteEngine& engine_;
     std::string sql_;
     ColumnNames names_;
-    std::optional<std::vector<Target>> targets_;
-    long long targets_version_ = -1;
     std::vector<SequenceUse> uses_;
     std::vector<int> order_;  // per '?' of the text: a value's index, or -1 - a sequence use's
     int markers_ = 0;
