@@ -32,6 +32,7 @@
 #include <unordered_map>
 
 #include "db/errors.h"
+#include "db/oracle/column_types.h"
 #include "db/postgres/catalog.h"
 #include "db/postgres/translate.h"
 #include "db/postgres/value_format.h"
@@ -705,6 +706,11 @@ class PostgresEngine : public Engine {
         values.push_back(nullptr);
       } else if (v.kind == Value::Kind::Integer) {
         numbers.push_back(std::to_string(v.integer));
+        values.push_back(numbers.back().c_str());
+      } else if (v.kind == Value::Kind::Number && param.date_mask.empty()) {
+        // Oracle's number forms only: PostgreSQL's numeric also takes NaN,
+        // Infinity and numbers beyond NUMBER's range.
+        numbers.push_back(oracle::OracleNumberText(v.text));
         values.push_back(numbers.back().c_str());
       } else if (!param.date_mask.empty()) {
         // Read as strictly as Oracle's to_date reads it, here: PostgreSQL's
