@@ -79,21 +79,47 @@ Statement& Connection::prepared(const std::string& marked_sql) {
   return *prepared_.emplace(marked_sql, std::move(statement)).first->second;
 }
 
+std::vector<BatchItem> Connection::PreparedBatch(const std::vector<BatchStatement>& items) {
+  std::vector<BatchItem> batch(items.size());
+  // Should the cache of prepared statements start again on the way, the
+  // statements found before are gone: found again.
+  for (int pass = 0; pass < 2; ++pass) {
+    const uint64_t generation = prepared_generation_;
+    Statement* statement = nullptr;
+    const std::string* marked = nullptr;
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (!marked || *marked != *items[i].marked) {
+        try {
+          statement = &prepared(*items[i].marked);
+        } catch (const DbError& error) {
+          throw BatchError(i, error);
+        }
+        marked = items[i].marked;
+      }
+      batch[i] = {statement, &items[i].values};
+    }
+    if (generation == prepared_generation_) break;
+  }
+  return batch;
+}
+
+void Connection::LogBatch(const std::vector<BatchStatement>& items, size_t ran, bool binds) {
+  if (!log_) return;
+  for (size_t i = 0; i < ran && i < items.size(); ++i) {
+    // As Query::sql() reads it back: every line followed by CR LF.
+    const std::string text = items[i].text ? items[i].text() : std::string();
+    log_->sent(text.empty() ? text : text::WithLineBreaks(text, "\r\n") + "\r\n");
+    if (binds) log_->bound(*items[i].marked, items[i].values);
+  }
+}
+
 void Connection::runBatch(const std::vector<BatchStatement>& items) {
   if (items.empty()) return;
   Engine& e = engine();
   // What ran (and the statement that failed) goes to the log afterwards, in
   // order: nothing else is sent in between.
   size_t ran = items.size();
-  auto log = [&] {
-    if (!log_) return;
-    for (size_t i = 0; i < ran && i < items.size(); ++i) {
-      // As Query::sql() reads it back: every line followed by CR LF.
-      const std::string text = items[i].text ? items[i].text() : std::string();
-      log_->sent(text.empty() ? text : text::WithLineBreaks(text, "\r\n") + "\r\n");
-      if (e.binds()) log_->bound(*items[i].marked, items[i].values);
-    }
-  };
+  auto log = [&] { LogBatch(items, ran, e.binds()); };
   try {
     if (!e.binds()) {
       for (size_t i = 0; i < items.size(); ++i) {
@@ -104,26 +130,7 @@ void Connection::runBatch(const std::vector<BatchStatement>& items) {
         }
       }
     } else {
-      std::vector<BatchItem> batch(items.size());
-      // Should the cache of prepared statements start again on the way,
-      // the statements found before are gone: found again.
-      for (int pass = 0; pass < 2; ++pass) {
-        const uint64_t generation = prepared_generation_;
-        Statement* statement = nullptr;
-        const std::string* marked = nullptr;
-        for (size_t i = 0; i < items.size(); ++i) {
-          if (!marked || *marked != *items[i].marked) {
-            try {
-              statement = &prepared(*items[i].marked);
-            } catch (const DbError& error) {
-              throw BatchError(i, error);
-            }
-            marked = items[i].marked;
-          }
-          batch[i] = {statement, &items[i].values};
-        }
-        if (generation == prepared_generation_) break;
-      }
+      const std::vector<BatchItem> batch = PreparedBatch(items);
       e.executeBatch(batch);
     }
   } catch (const BatchError& error) {
@@ -141,15 +148,7 @@ std::vector<Engine::ResultRows> Connection::queryBatch(const std::vector<BatchSt
   // What ran (and the statement that failed) goes to the log afterwards, in
   // order: nothing else is sent in between.
   size_t ran = items.size();
-  auto log = [&] {
-    if (!log_) return;
-    for (size_t i = 0; i < ran && i < items.size(); ++i) {
-      // As Query::sql() reads it back: every line followed by CR LF.
-      const std::string text = items[i].text ? items[i].text() : std::string();
-      log_->sent(text.empty() ? text : text::WithLineBreaks(text, "\r\n") + "\r\n");
-      if (e.binds()) log_->bound(*items[i].marked, items[i].values);
-    }
-  };
+  auto log = [&] { LogBatch(items, ran, e.binds()); };
   try {
     if (!e.binds()) {
       for (size_t i = 0; i < items.size(); ++i) {
@@ -168,26 +167,7 @@ std::vector<Engine::ResultRows> Connection::queryBatch(const std::vector<BatchSt
         }
       }
     } else {
-      std::vector<BatchItem> batch(items.size());
-      // Should the cache of prepared statements start again on the way,
-      // the statements found before are gone: found again.
-      for (int pass = 0; pass < 2; ++pass) {
-        const uint64_t generation = prepared_generation_;
-        Statement* statement = nullptr;
-        const std::string* marked = nullptr;
-        for (size_t i = 0; i < items.size(); ++i) {
-          if (!marked || *marked != *items[i].marked) {
-            try {
-              statement = &prepared(*items[i].marked);
-            } catch (const DbError& error) {
-              throw BatchError(i, error);
-            }
-            marked = items[i].marked;
-          }
-          batch[i] = {statement, &items[i].values};
-        }
-        if (generation == prepared_generation_) break;
-      }
+      const std::vector<BatchItem> batch = PreparedBatch(items);
       results = e.queryBatch(batch);
     }
   } catch (const BatchError& error) {

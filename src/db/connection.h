@@ -72,6 +72,12 @@ class Connection {
   void lockTable(const std::string& table);
 
  private:
+  // The prepared statements of a batch (BatchError names a statement that
+  // cannot be prepared).
+  std::vector<BatchItem> PreparedBatch(const std::vector<BatchStatement>& items);
+  // The first ran statements of a batch, to the statement log (with their
+  // values when the engine binds).
+  void LogBatch(const std::vector<BatchStatement>& items, size_t ran, bool binds);
   friend class Query;
   void ForgetResults();
 
