@@ -126,11 +126,7 @@ CheckReport CheckWorkbook(db::DbSession& session, sheet::Instance& sheet) {
   }
   const std::string& table = header.table;
   // As the loader: a name only quoting could make counts as missing.
-  bool plain = true;
-  for (const char c : table) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x80 && !std::isalnum(u) && c != '_' && c != '$' && c != '#' && c != '.') plain = false;
-  }
+  const bool plain = IsPlainTableName(table);
   if (plain) {
     init.close();
     init.setSql(TableQuery(table));

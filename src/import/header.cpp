@@ -1,6 +1,7 @@
 #include "import/header.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "text/ascii.h"
 
@@ -123,6 +124,14 @@ int FindRowBound(const std::function<std::string(int row)>& column_a_text) {
   int row = 4;
   while (!text::Trimmed(column_a_text(row)).empty()) ++row;
   return row;
+}
+
+bool IsPlainTableName(const std::string& table) {
+  for (const char c : table) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x80 && !std::isalnum(u) && c != '_' && c != '$' && c != '#' && c != '.') return false;
+  }
+  return true;
 }
 
 }  // namespace xb::import

@@ -31,6 +31,11 @@ struct ParsedHeader {
 std::string Quoted(const std::string& text);
 
 ParsedHeader ParseHeader(const std::string& header_text);
+
+// Whether the statements may name the table as written, unquoted: a name
+// that only quoting could make (a quote, a blank, a comma...) could be found
+// by the dictionary query and then break the insert, so it counts as missing.
+bool IsPlainTableName(const std::string& table);
 // Asks for rows 4, 5, ... until the trimmed column-A text is empty.
 int FindRowBound(const std::function<std::string(int row)>& column_a_text);
 

@@ -151,14 +151,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
   }
   const std::string& table = header.table;
 
-  // The statements name the table as written, unquoted: a name that only
-  // quoting could make (a quote, a blank, a comma...) could be found by the
-  // dictionary query and then break the insert, so it counts as missing.
-  bool plain = true;
-  for (const char c : table) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x80 && !std::isalnum(u) && c != '_' && c != '$' && c != '#' && c != '.') plain = false;
-  }
+  const bool plain = IsPlainTableName(table);
   if (plain) OpenQuery(init, TableQuery(table));
   if (!plain || init.fieldInt(0) < 1) {
     op_.showMessage(Box(texts::NoSuchTable(table), texts::kNoSuchTableCaption, Icon::Error,
