@@ -10,19 +10,6 @@
 
 namespace xb::exporting {
 
-namespace {
-
-MessageBox Box(std::string text, std::string caption, Icon icon) {
-  MessageBox box;
-  box.text = std::move(text);
-  box.caption = std::move(caption);
-  box.icon = icon;
-  box.modality = Modality::Owned;
-  return box;
-}
-
-}  // namespace
-
 std::string ExtractFromTable(const std::string& statement) {
   const std::string upper = text::UpperCased(statement);
   const auto from = upper.find("FROM");

@@ -26,15 +26,6 @@ namespace xb::import {
 
 namespace {
 
-MessageBox Box(std::string text, std::string caption, Icon icon, Modality modality) {
-  MessageBox box;
-  box.text = std::move(text);
-  box.caption = std::move(caption);
-  box.icon = icon;
-  box.modality = modality;
-  return box;
-}
-
 // "Closes init, replaces its text with the query and opens it."
 void OpenQuery(db::Query& query, const std::string& sql) {
   query.close();

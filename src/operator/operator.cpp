@@ -6,22 +6,19 @@
 
 namespace xb {
 
-MessageBox ConnectedBox() {
+MessageBox Box(std::string text, std::string caption, Icon icon, Modality modality) {
   MessageBox box;
-  box.text = texts::kConnected;
-  box.caption = texts::kInformation;
-  box.icon = Icon::Information;
-  box.modality = Modality::Owned;
+  box.text = std::move(text);
+  box.caption = std::move(caption);
+  box.icon = icon;
+  box.modality = modality;
   return box;
 }
 
+MessageBox ConnectedBox() { return Box(texts::kConnected, texts::kInformation, Icon::Information); }
+
 MessageBox ConnectTimedOutBox() {
-  MessageBox box;
-  box.text = texts::kConnectTimedOut;
-  box.caption = texts::kConnectTimeoutCaption;
-  box.icon = Icon::Error;
-  box.modality = Modality::Owned;
-  return box;
+  return Box(texts::kConnectTimedOut, texts::kConnectTimeoutCaption, Icon::Error);
 }
 
 std::string DefaultErrorText(const std::string& message) {

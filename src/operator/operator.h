@@ -86,6 +86,11 @@ class Operator {
   virtual void letPendingMessagesRun() = 0;
 };
 
+// A box of the program's own with its text, caption, icon and modality
+// (the buttons: Ok).
+MessageBox Box(std::string text, std::string caption, Icon icon,
+               Modality modality = Modality::Owned);
+
 // The connection test's boxes, shown by each front from the test's outcome:
 // the connection works; the server never answered within the wait.
 MessageBox ConnectedBox();
