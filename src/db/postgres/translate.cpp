@@ -281,22 +281,6 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
     }
   }
 
-  if (verb == "SELECT") {
-    size_t froms = 0, from = 0;
-    bool other = false;
-    for (size_t k = 0; k < t.size(); ++k) {
-      if (t[k].upper == "FROM") {
-        ++froms;
-        from = k;
-      }
-      if (t[k].upper == "JOIN" || t[k].upper == "(" || t[k].upper == ";" ||
-          t[k].upper == "NEXTVAL" || t[k].upper == "CURRVAL")
-        other = true;
-    }
-    out.column_dictionary = froms == 1 && !other && Is(t, from + 1, "USER_TAB_COLUMNS") &&
-                            (from + 2 == t.size() || Is(t, from + 2, "WHERE"));
-  }
-
   // The names of the statement's own table, when it has one, decide for
   // its columns: "NOTE" of one table is quoted though another table has a
   // note of its own.

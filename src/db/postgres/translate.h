@@ -45,9 +45,6 @@ struct PgStatement {
   std::vector<PgParam> params;
   bool data = false;           // insert/update/delete/select: worth preparing once per shape
   bool schema_change = false;  // anything else: cached column types may be stale
-  // A select that reads user_tab_columns alone (the loader's per-cell
-  // lookups): its answer may be reused until any other statement runs.
-  bool column_dictionary = false;
   // Reads user_tables, user_tab_columns or user_sequences.
   bool reads_dictionary = false;
 };
