@@ -35,7 +35,7 @@ bool IsProgramStatement(const std::string& sql) {
       "select COLUMN_NAME from user_tab_columns where table_name='",
       "select DATA_TYPE from user_tab_columns where table_name='",
       "select count(*) from ZORVAT where AA='",
-      "select 0,count(*) from ZORVAT where AA='",
+      "select 0 from ZORVAT where AA='",
       "select AA,BB from ZORVAT where AA='",
       "insert into ZORVAT(AA,BB) values('",
       "update ZORVAT set (AA,BB)=(select '",

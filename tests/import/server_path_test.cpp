@@ -129,7 +129,7 @@ TEST_P(ServerPath, CellValuesAreBoundNeverSpliced) {
   std::string check;
   for (size_t i = 0; i < HostileValues().size(); ++i)
     check += (i ? " union all " : "") + ("select " + std::to_string(i)) +
-             ",count(*) from ZORVAT where AA=? ";
+             " from ZORVAT where AA=? ";
   EXPECT_EQ(log.marked[0], check);
   for (size_t i = 1; i < log.marked.size(); ++i)
     EXPECT_EQ(log.marked[i], "insert into ZORVAT(AA,BB) values(?,?)");
