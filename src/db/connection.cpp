@@ -179,6 +179,24 @@ std::vector<Engine::ResultRows> Connection::queryBatch(const std::vector<BatchSt
   return results;
 }
 
+std::optional<std::vector<bool>> Connection::returnsRows(
+    const std::string& marked, const std::vector<std::vector<Value>>& runs,
+    const std::vector<BatchStatement>& shown) {
+  Engine& e = engine();
+  if (!e.binds()) return std::nullopt;
+  std::optional<std::vector<bool>> answer;
+  try {
+    answer = e.returnsRows(prepared(marked), runs);
+    if (answer && answer->size() != runs.size())
+      throw DbError("the database answered for another number of rows than were asked");
+  } catch (const DbError& error) {
+    LogBatch(shown, shown.size(), true);
+    throw BatchError(shown.empty() ? 0 : shown.size() - 1, error);
+  }
+  if (answer) LogBatch(shown, shown.size(), true);
+  return answer;
+}
+
 void Connection::lockTable(const std::string& table) {
   if (!engine_ || !engine_->inTransaction())
     throw DbError("no transaction is open on this connection");

@@ -67,6 +67,15 @@ class Connection {
   void runBatch(const std::vector<BatchStatement>& items);
   // The same for row-returning statements: each one's rows (Engine::queryBatch).
   std::vector<Engine::ResultRows> queryBatch(const std::vector<BatchStatement>& items);
+  // Whether each run of values makes the row-returning statement marked
+  // return a row, all asked in one statement where the engine offers it
+  // (Engine::returnsRows); nullopt where it does not (nothing logged). The
+  // statement log is given shown: the statements the answer stands for, as
+  // queryBatch would send them. A failure raises BatchError naming the
+  // last of them.
+  std::optional<std::vector<bool>> returnsRows(const std::string& marked,
+                                               const std::vector<std::vector<Value>>& runs,
+                                               const std::vector<BatchStatement>& shown);
   // Inside a transaction: keeps other sessions' runs out of the table until
   // it ends (Engine::lockTable).
   void lockTable(const std::string& table);

@@ -164,6 +164,18 @@ class Engine {
   virtual bool inProcess() const { return false; }
   // Whether queryBatch sends its statements in one round trip.
   virtual bool pipelinesQueries() const { return false; }
+  // Optional. For a row-returning statement of this engine's (prepare())
+  // and the values of many runs of it: whether each run would return at
+  // least one row, all asked in one statement the database plans and
+  // starts once (where otherwise it starts a plan per run). Each run
+  // answers exactly as the statement run alone with its values would.
+  // nullopt: not offered for this statement; nothing that changes anything
+  // was sent, and the caller asks as it would without. A failure raises
+  // DbError.
+  virtual std::optional<std::vector<bool>> returnsRows(
+      Statement& /*statement*/, const std::vector<std::vector<Value>>& /*runs*/) {
+    return std::nullopt;
+  }
 
   virtual void begin() = 0;
   virtual void commit() = 0;  // DbError::Kind::CommitUncertain when the outcome is unknown

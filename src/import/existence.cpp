@@ -51,6 +51,12 @@ std::vector<long long> CountExisting(db::Query& query, const std::string& table,
   std::vector<std::string> marked_texts;
   std::vector<std::vector<size_t>> asked_rows;
   std::vector<db::BatchStatement> statements;
+  // Every asked row's values and offset, while all have one shape (then
+  // the engine may ask for them all in one statement of its own).
+  std::vector<std::vector<db::Value>> runs;
+  std::vector<size_t> run_rows;
+  bool one_shape = true;
+  uint32_t first_shape = 0;
   for (size_t next = 0; next < count;) {
     std::string marked;
     std::vector<db::Value> values;
@@ -63,8 +69,15 @@ std::vector<long long> CountExisting(db::Query& query, const std::string& table,
       if (it == conditions.end())
         it = conditions.emplace(shape, MarkedKeyCondition(rows.at(row))).first;
       if (!asked.empty()) marked += " union all ";
-      marked += "select " + std::to_string(asked.size()) + " from " + table + " where " + it->second;
+      marked +=
+          "select " + std::to_string(asked.size()) + " from " + table + " where " + it->second;
       rows.keyValues(row, row_values);
+      if (run_rows.empty()) first_shape = shape;
+      one_shape = one_shape && shape == first_shape;
+      if (one_shape) {
+        runs.push_back(row_values);
+        run_rows.push_back(next);
+      }
       for (auto& v : row_values) values.push_back(std::move(v));
       asked.push_back(next);
     }
@@ -87,6 +100,15 @@ std::vector<long long> CountExisting(db::Query& query, const std::string& table,
   query.close();
   query.setStatement(statements.back().text, marked_texts.back(), statements.back().values);
 
+  if (one_shape) {
+    // One row's own check, asked by the engine for every row at once.
+    const std::string single = "select 0 from " + table + " where " + conditions.at(first_shape);
+    if (const auto matched = connection.returnsRows(single, runs, statements)) {
+      for (size_t k = 0; k < run_rows.size(); ++k)
+        if ((*matched)[k]) counts[run_rows[k]] = 1;
+      return counts;
+    }
+  }
   const auto results = connection.queryBatch(statements);
   for (size_t k = 0; k < results.size(); ++k) {
     for (const auto& result_row : results[k]) {

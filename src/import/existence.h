@@ -18,9 +18,10 @@ namespace xb::import {
 constexpr size_t kExistenceRowsPerStatement = 500;
 constexpr size_t kExistenceRowsPerPipelinedStatement = 100;
 
-// For rows [first, first + count) of rows: how many rows of table match each
-// row's key condition, in row order (the run only asks whether it is more
-// than none). Each row is asked with exactly the
+// For rows [first, first + count) of rows: for each row, in row order, a
+// count that is more than none exactly when a row of table matches the
+// row's key condition (how many, or 1, as it was asked: the run only asks
+// whether it is more than none). Each row is asked with exactly the
 // condition the row-at-a-time check "select count(*) from T where K"
 // uses (bound, composite keys included), so a key that is NULL to the
 // database matches nothing, as before. A row without key terms counts 0
@@ -30,6 +31,11 @@ constexpr size_t kExistenceRowsPerPipelinedStatement = 100;
 //   select 0 from T where K0 union all select 1 from T where K1 ...
 // Each match comes back as a row naming its part: no aggregate per part,
 // which is most of what the server spends starting such a statement.
+// Where the rows share one key condition and the engine offers it
+// (Connection::returnsRows), it asks instead with one statement of its own
+// that the server plans and starts once, "select 0 from T where K" for
+// every row's values at once; the statement log still shows the
+// statements above, which say what was asked.
 // The query is left holding the last statement (its Oracle text, values
 // written in, is made when asked for), not open. A failure of the database
 // escapes as DbError (a BatchError); no count is given.

@@ -285,8 +285,12 @@ TEST_F(PgImport, ExistenceOfManyRowsInOneStatement) {
   people.add(person("ANN", "2003-08-01"));
   people.add(person("ANN", "2003-8-1"));
   people.add(person("BOB", "2003-08-01"));
-  EXPECT_EQ(import::CountExisting(session_.init, "PEOPLE", people, 0, 3),
-            (std::vector<long long>{2, 0, 0}));
+  auto found = [](std::vector<long long> counts) {
+    for (auto& count : counts) count = count > 0;
+    return counts;
+  };
+  EXPECT_EQ(found(import::CountExisting(session_.init, "PEOPLE", people, 0, 3)),
+            (std::vector<long long>{1, 0, 0}));
 
   import::RowStore numbers;
   import::TypedRow row;
@@ -295,11 +299,110 @@ TEST_F(PgImport, ExistenceOfManyRowsInOneStatement) {
     row.keys = {{"BB", key, false, true}};
     numbers.add(row);
   }
-  EXPECT_EQ(import::CountExisting(session_.init, "ZORVAT", numbers, 0, 3),
+  EXPECT_EQ(found(import::CountExisting(session_.init, "ZORVAT", numbers, 0, 3)),
             (std::vector<long long>{1, 0, 1}));
   row.keys = {{"BB", "ABC", false, true}};
   numbers.add(row);
   EXPECT_THROW(import::CountExisting(session_.init, "ZORVAT", numbers, 0, 4), db::DbError);
+}
+
+}  // namespace
+}  // namespace xb::test
+
+namespace xb::test {
+namespace {
+
+// The existence check asked over arrays of a batch's keys: every row
+// answered as its own "select count(*) from T where K" answers it, for
+// values the arrays must carry unchanged and types the server must give
+// them as it gives a lone row's markers.
+TEST_F(PgImport, ExistenceOverArraysAnswersAsEachRowAlone) {
+  Exec(
+      "create table keyed (name varchar(20), code char(6), amount numeric, whole integer, "
+      "born date)");
+  Exec(
+      "insert into keyed values ('ANN', 'AB', 1, 7, to_date('2003-08-01','yyyy-mm-dd')), "
+      "('ÜMIT \"Q\" it''s', 'X', 2.5, 8, to_date('2004-02-29','yyyy-mm-dd')), "
+      "('{a,b} \\ NULL', null, null, null, null), ('NULL', 'C ', 10, 9, null), "
+      "('', '', 0, 0, null)");
+  using Key = import::KeyValue;
+  struct Case {
+    std::vector<Key> keys;
+    bool found;
+  };
+  // One group per key condition: its rows go in one statement.
+  const std::vector<std::vector<Case>> groups = {
+      // Text: case, quotes, unicode, the characters of an array's literal,
+      // the word NULL; '' (stored as NULL, as Oracle stores it) matches nothing.
+      {{{{"NAME", "ANN"}}, true},
+       {{{"NAME", "ann"}}, false},
+       {{{"NAME", "ÜMIT \"Q\" it's"}}, true},
+       {{{"NAME", "{a,b} \\ NULL"}}, true},
+       {{{"NAME", "NULL"}}, true},
+       {{{"NAME", ""}}, false},
+       {{{"NAME", "ANN"}}, true}},
+      // char(n): trailing blanks do not count.
+      {{{{"CODE", "AB"}}, true},
+       {{{"CODE", "X  "}}, true},
+       {{{"CODE", "C"}}, true},
+       {{{"CODE", "x"}}, false}},
+      // A NUMBER key: by value, an empty one NULL.
+      {{{{"AMOUNT", "1.0", false, true}}, true},
+       {{{"AMOUNT", "2.50", false, true}}, true},
+       {{{"AMOUNT", "", false, true}}, false},
+       {{{"AMOUNT", "3", false, true}}, false},
+       {{{"AMOUNT", "0", false, true}}, true}},
+      // A number against an integer column, and text against it.
+      {{{{"WHOLE", "7.0", false, true}}, true}, {{{"WHOLE", "7.5", false, true}}, false}},
+      {{{{"WHOLE", "8"}}, true}, {{{"WHOLE", "6"}}, false}},
+      // A date key: its to_char text.
+      {{{{"BORN", "2003-08-01", true}}, true},
+       {{{"BORN", "2004-02-29", true}}, true},
+       {{{"BORN", "2003-8-1", true}}, false},
+       {{{"BORN", "", true}}, false}},
+      // Composite keys, one row twice.
+      {{{{"NAME", "ANN"}, {"AMOUNT", "1", false, true}}, true},
+       {{{"NAME", "ANN"}, {"AMOUNT", "1", false, true}}, true},
+       {{{"NAME", "ANN"}, {"AMOUNT", "2.5", false, true}}, false},
+       {{{"NAME", "ÜMIT \"Q\" it's"}, {"AMOUNT", "2.5", false, true}}, true}},
+  };
+  for (size_t g = 0; g < groups.size(); ++g) {
+    SCOPED_TRACE("group " + std::to_string(g));
+    import::RowStore rows;
+    std::vector<std::vector<db::Value>> runs;
+    std::vector<bool> expected, alone;
+    std::vector<long long> counted;
+    for (const Case& c : groups[g]) {
+      import::TypedRow row;
+      row.keys = c.keys;
+      rows.add(row);
+      runs.emplace_back();
+      rows.keyValues(rows.size() - 1, runs.back());
+      expected.push_back(c.found);
+      const import::Rendered exists = import::MarkExists("KEYED", row);
+      session_.exe.setStatement(import::ExistsText("KEYED", row), exists.marked, exists.values);
+      session_.exe.open();
+      alone.push_back(session_.exe.fieldInt(0) > 0);
+      counted.push_back(c.found ? 1 : 0);
+    }
+    EXPECT_EQ(alone, expected);
+    const std::string single =
+        "select 0 from KEYED where " + import::MarkedKeyCondition(rows.at(0));
+    EXPECT_EQ(session_.myconnection.returnsRows(single, runs, {}), expected);
+    std::vector<long long> counts =
+        import::CountExisting(session_.init, "KEYED", rows, 0, rows.size());
+    for (auto& count : counts) count = count > 0 ? 1 : 0;
+    EXPECT_EQ(counts, counted);
+  }
+
+  // A value the column's type cannot read fails as the row alone fails.
+  import::RowStore bad;
+  import::TypedRow row;
+  row.keys = {{"WHOLE", "7"}};
+  bad.add(row);
+  row.keys = {{"WHOLE", "x"}};
+  bad.add(row);
+  EXPECT_THROW(import::CountExisting(session_.init, "KEYED", bad, 0, 2), db::BatchError);
 }
 
 }  // namespace

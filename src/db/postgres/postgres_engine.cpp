@@ -34,6 +34,7 @@
 #include "db/errors.h"
 #include "db/oracle/column_types.h"
 #include "db/postgres/catalog.h"
+#include "db/postgres/run_arrays.h"
 #include "db/postgres/translate.h"
 #include "db/postgres/value_format.h"
 #include "db/registry.h"
@@ -334,6 +335,43 @@ class PostgresEngine : public Engine {
     return rows;
   }
 
+  std::optional<std::vector<bool>> returnsRows(
+      Statement& statement, const std::vector<std::vector<Value>>& runs) override {
+    const auto* own = dynamic_cast<const PgPrepared*>(&statement);
+    if (!own || !own->statement().data || own->parameterCount() == 0) return std::nullopt;
+    const PgStatement& single = own->statement();
+    std::vector<bool> returned(runs.size(), false);
+    if (runs.empty()) return returned;
+    // Each run bound exactly as it would be alone (the same texts, the same
+    // types), its values gathered into one array per marker.
+    std::vector<const char*> values;
+    std::vector<unsigned> types, first_types;
+    std::vector<std::string> numbers;
+    std::vector<std::string> arrays(single.params.size(), "{");
+    for (size_t r = 0; r < runs.size(); ++r) {
+      Bind(single, &runs[r], values, types, numbers);
+      if (r == 0)
+        first_types = types;
+      else if (types != first_types)
+        return std::nullopt;  // values of other types: one statement cannot take them
+      for (size_t p = 0; p < single.params.size(); ++p)
+        if (single.params[p].marker >= 0) postgres::AppendArrayElement(arrays[p], values[p]);
+    }
+    const ArrayPlan* plan = PlanOverArrays(single, first_types);
+    if (!plan) return std::nullopt;
+    PgStatement asked = plan->statement;
+    for (size_t p = 0; p < single.params.size(); ++p)
+      if (single.params[p].marker >= 0) asked.params[p].text = std::move(arrays[p] += '}');
+    Result result = Run(asked, nullptr);
+    for (int row = 0; row < PQntuples(result.get()); ++row) {
+      const long long run = std::strtoll(PQgetvalue(result.get(), row, 0), nullptr, 10);
+      if (run < 1 || static_cast<size_t>(run) > runs.size())
+        throw DbError("the database answered for a row that was not asked");
+      returned[static_cast<size_t>(run - 1)] = true;
+    }
+    return returned;
+  }
+
   void lockTable(const std::string& table) override {
     if (!in_transaction_) throw DbError("a table is locked only inside a transaction");
     const std::string name = postgres::PgTableName(table, &names_);
@@ -363,7 +401,7 @@ class PostgresEngine : public Engine {
   void begin() override {
     EnsureConnected();
     // A new run reads the column types afresh.
-    columns_.clear();
+    ForgetSchema();
     Simple("begin");
     in_transaction_ = true;
   }
@@ -419,7 +457,8 @@ class PostgresEngine : public Engine {
     if (!Ok(result.get()))
       throw DbError("cannot prepare the session: " + ServerMessage(result.get(), conn_));
     prepared_.clear();
-    columns_.clear();
+    ForgetSchema();
+    array_types_.clear();
     names_stale_ = true;
   }
 
@@ -543,7 +582,7 @@ class PostgresEngine : public Engine {
   std::unique_ptr<Cursor> Stream(const PgStatement& statement) {
     EnsureConnected();
     Settle();
-    if (statement.schema_change) columns_.clear();
+    if (statement.schema_change) ForgetSchema();
     std::vector<const char*> values;
     std::vector<unsigned> types;
     for (const auto& param : statement.params) {
@@ -570,6 +609,101 @@ class PostgresEngine : public Engine {
     }
     if (!first || status == PGRES_FATAL_ERROR) Fail(first.get());
     throw NoRowSetError();
+  }
+
+  // A statement asked for many runs at once (returnsRows): its parameters
+  // typed as the server types the statement's own markers, each marker's
+  // as an array of that type.
+  struct ArrayPlan {
+    PgStatement statement;  // the markers' parameters still to be given their arrays
+  };
+
+  // The plan for a statement whose runs bind with types; null when it
+  // cannot be asked so (a marker of a type without arrays). The first time:
+  // the statement described by the server, in one round trip.
+  const ArrayPlan* PlanOverArrays(const PgStatement& single, const std::vector<unsigned>& types) {
+    const std::string key = PreparedKey(single, types);
+    if (const auto it = array_plans_.find(key); it != array_plans_.end())
+      return it->second ? &*it->second : nullptr;
+    const std::vector<unsigned> described = DescribeParams(single, types);
+    ArrayPlan plan;
+    plan.statement.text = postgres::RowsReturnedText(single);
+    plan.statement.data = true;
+    plan.statement.params = single.params;
+    bool offered = described.size() == single.params.size();
+    for (size_t p = 0; offered && p < single.params.size(); ++p) {
+      postgres::PgParam& param = plan.statement.params[p];
+      if (param.marker < 0) continue;
+      param = {};
+      param.oid = ArrayTypeOf(described[p]);
+      offered = param.oid != 0;
+    }
+    auto& slot = array_plans_[key];
+    if (offered) slot = std::move(plan);
+    return slot ? &*slot : nullptr;
+  }
+
+  // The types the server gives the statement's parameters when they are
+  // sent with types (0: the server's choice).
+  std::vector<unsigned> DescribeParams(const PgStatement& statement,
+                                       const std::vector<unsigned>& types) {
+    EnsureConnected();
+    Settle();
+    if (PQenterPipelineMode(conn_) != 1) Fail(nullptr);
+    bool sent = PQsendPrepare(conn_, "", statement.text.c_str(), static_cast<int>(types.size()),
+                              types.data()) == 1 &&
+                PQsendDescribePrepared(conn_, "") == 1 && PQpipelineSync(conn_) == 1;
+    if (!sent) {
+      PQexitPipelineMode(conn_);
+      Fail(nullptr);
+    }
+    Result failure, description;
+    for (int command = 0; command < 2 && PQstatus(conn_) == CONNECTION_OK; ++command) {
+      while (PGresult* r = NextResult()) {
+        Result held(r);
+        if (PQresultStatus(r) == PGRES_FATAL_ERROR && !failure)
+          failure = std::move(held);
+        else if (command == 1 && PQresultStatus(r) == PGRES_COMMAND_OK)
+          description = std::move(held);
+      }
+    }
+    while (PQstatus(conn_) == CONNECTION_OK) {
+      Result r(NextResult());
+      if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
+    }
+    PQexitPipelineMode(conn_);
+    if (failure || !description) Fail(failure.get());
+    std::vector<unsigned> described;
+    for (int p = 0; p < PQnparams(description.get()); ++p)
+      described.push_back(PQparamtype(description.get(), p));
+    return described;
+  }
+
+  // The array type of a type (the catalogue asked once for one that is
+  // not built in); 0 when it has none or its arrays are not written with
+  // commas.
+  unsigned ArrayTypeOf(unsigned type) {
+    if (const unsigned builtin = postgres::BuiltinArrayType(type)) return builtin;
+    if (const auto it = array_types_.find(type); it != array_types_.end()) return it->second;
+    const std::string oid = std::to_string(type);
+    const char* values[] = {oid.c_str()};
+    Result result(
+        ExecParams("select typarray from pg_catalog.pg_type where oid = $1::oid and typdelim = ','",
+                   1, values));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) Fail(result.get());
+    const unsigned array =
+        PQntuples(result.get()) == 1
+            ? static_cast<unsigned>(std::strtoul(PQgetvalue(result.get(), 0, 0), nullptr, 10))
+            : 0u;
+    array_types_[type] = array;
+    return array;
+  }
+
+  // What is known of the schema may be stale: the column types, and the
+  // types the plans over arrays were made for.
+  void ForgetSchema() {
+    columns_.clear();
+    array_plans_.clear();
   }
 
   // The names to quote, read afresh after the dictionary was read or the
@@ -788,7 +922,7 @@ class PostgresEngine : public Engine {
     bool sent = true;
     for (size_t k = 0; k < statements.size() && sent; ++k) {
       const PgStatement& statement = *statements[k];
-      if (statement.schema_change) columns_.clear();
+      if (statement.schema_change) ForgetSchema();
       try {
         Bind(statement, items[from + k].values, values, types, numbers);
       } catch (const DbError& e) {
@@ -864,7 +998,7 @@ class PostgresEngine : public Engine {
   Result Run(const PgStatement& statement, const std::vector<Value>* marked) {
     EnsureConnected();
     Settle();
-    if (statement.schema_change) columns_.clear();
+    if (statement.schema_change) ForgetSchema();
 
     std::vector<const char*> values;
     std::vector<unsigned> types;
@@ -964,6 +1098,9 @@ class PostgresEngine : public Engine {
   std::string next_name_;
   long long statement_number_ = 0;
   std::map<std::string, std::vector<ColumnType>> columns_;
+  // By the statement's PreparedKey; nullopt: not to be asked over arrays.
+  std::unordered_map<std::string, std::optional<ArrayPlan>> array_plans_;
+  std::unordered_map<unsigned, unsigned> array_types_;  // beyond the built-in types
 };
 
 PgStream::PgStream(PostgresEngine& engine, Result first)
