@@ -38,6 +38,7 @@
 #include "db/postgres/translate.h"
 #include "db/postgres/value_format.h"
 #include "db/registry.h"
+#include "db/row_cursor.h"
 #include "text/ascii.h"
 
 namespace xb::db {
@@ -103,49 +104,47 @@ bool Ok(const PGresult* r) {
   return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 }
 
+// A result's column names as the program shows them, and their types.
+std::vector<std::string> ColumnNames(const PGresult* result, std::vector<unsigned>& types) {
+  std::vector<std::string> names;
+  const int columns = PQnfields(result);
+  for (int c = 0; c < columns; ++c) {
+    names.push_back(postgres::OracleName(PQfname(result, c)));
+    types.push_back(PQftype(result, c));
+  }
+  return names;
+}
+
+// Row r of a result as the program's texts.
+void ReadRow(const PGresult* result, int r, const std::vector<unsigned>& types,
+             RowCursor::Row& row) {
+  for (size_t c = 0; c < row.size(); ++c) {
+    const int column = static_cast<int>(c);
+    if (PQgetisnull(result, r, column))
+      row[c].reset();
+    else
+      row[c] = ValueText(PQgetvalue(result, r, column), PQgetlength(result, r, column), types[c]);
+  }
+}
+
 // A whole result as libpq received it, walked forward.
-class PgCursor : public Cursor {
+class PgCursor : public RowCursor {
  public:
   explicit PgCursor(Result result) : result_(std::move(result)) {
-    const int columns = PQnfields(result_.get());
-    for (int c = 0; c < columns; ++c) {
-      names_.push_back(postgres::OracleName(PQfname(result_.get(), c)));
-      types_.push_back(PQftype(result_.get(), c));
-    }
-    texts_.resize(names_.size());
+    setColumns(ColumnNames(result_.get(), types_));
   }
-  int columnCount() const override { return static_cast<int>(names_.size()); }
-  const std::string& columnName(int column) const override {
-    return names_.at(static_cast<size_t>(column));
-  }
-  bool next() override {
-    if (row_ + 1 >= PQntuples(result_.get())) {
-      row_ = PQntuples(result_.get());
-      return false;
-    }
-    ++row_;
-    for (size_t c = 0; c < names_.size(); ++c) {
-      const int column = static_cast<int>(c);
-      if (PQgetisnull(result_.get(), row_, column))
-        texts_[c].reset();
-      else
-        texts_[c] = ValueText(PQgetvalue(result_.get(), row_, column),
-                              PQgetlength(result_.get(), row_, column), types_[c]);
-    }
+
+ protected:
+  bool fetch(Row& row) override {
+    if (row_ + 1 >= PQntuples(result_.get())) return false;
+    ReadRow(result_.get(), ++row_, types_, row);
     return true;
-  }
-  std::optional<std::string_view> value(int column) const override {
-    const auto& text = texts_.at(static_cast<size_t>(column));
-    if (!text) return std::nullopt;
-    return std::string_view(*text);
   }
 
  private:
   Result result_;
   int row_ = -1;
-  std::vector<std::string> names_;
   std::vector<unsigned> types_;
-  std::vector<std::optional<std::string>> texts_;
 };
 
 class PostgresEngine;
@@ -154,20 +153,10 @@ class PostgresEngine;
 // a time. Should another statement need the connection before the last
 // row was read, the rest is read into memory first (a cursor stays valid
 // while other statements run).
-class PgStream : public Cursor {
+class PgStream : public RowCursor {
  public:
   PgStream(PostgresEngine& engine, Result first);
   ~PgStream() override;
-  int columnCount() const override { return static_cast<int>(names_.size()); }
-  const std::string& columnName(int column) const override {
-    return names_.at(static_cast<size_t>(column));
-  }
-  bool next() override;
-  std::optional<std::string_view> value(int column) const override {
-    const auto& text = texts_.at(static_cast<size_t>(column));
-    if (!text) return std::nullopt;
-    return std::string_view(*text);
-  }
   void ReadRest();
   void Orphan() {
     engine_ = nullptr;
@@ -175,16 +164,16 @@ class PgStream : public Cursor {
   }
   bool finished() const { return finished_; }
 
+ protected:
+  bool fetch(Row& row) override;
+
  private:
   PostgresEngine* engine_;
   Result first_;             // the first row, not yet shown
-  Result row_;               // the current row
   std::deque<Result> rest_;  // rows read ahead for another statement's sake
   Result error_;             // a failure met while reading ahead, raised at its place
   bool finished_ = false;    // every result of the query has been taken from libpq
-  std::vector<std::string> names_;
   std::vector<unsigned> types_;
-  std::vector<std::optional<std::string>> texts_;
 };
 
 // A statement of the program's with '?' markers: translated once, prepared
@@ -1105,12 +1094,7 @@ class PostgresEngine : public Engine {
 
 PgStream::PgStream(PostgresEngine& engine, Result first)
     : engine_(&engine), first_(std::move(first)) {
-  const int columns = PQnfields(first_.get());
-  for (int c = 0; c < columns; ++c) {
-    names_.push_back(postgres::OracleName(PQfname(first_.get(), c)));
-    types_.push_back(PQftype(first_.get(), c));
-  }
-  texts_.resize(names_.size());
+  setColumns(ColumnNames(first_.get(), types_));
   if (PQresultStatus(first_.get()) != PGRES_SINGLE_TUPLE) {
     first_.reset();
     finished_ = true;
@@ -1121,7 +1105,7 @@ PgStream::~PgStream() {
   if (engine_ && !finished_) engine_->AbandonStream();
 }
 
-bool PgStream::next() {
+bool PgStream::fetch(Row& row) {
   Result r;
   bool live = false;  // taken from the connection now
   if (first_) {
@@ -1132,7 +1116,6 @@ bool PgStream::next() {
   } else if (error_) {
     r = std::move(error_);
   } else if (finished_ || !engine_) {
-    row_.reset();
     return false;
   } else {
     r.reset(engine_->NextResult());
@@ -1140,18 +1123,9 @@ bool PgStream::next() {
   }
   const auto status = PQresultStatus(r.get());
   if (status == PGRES_SINGLE_TUPLE) {
-    row_ = std::move(r);
-    for (size_t c = 0; c < names_.size(); ++c) {
-      const int column = static_cast<int>(c);
-      if (PQgetisnull(row_.get(), 0, column))
-        texts_[c].reset();
-      else
-        texts_[c] = ValueText(PQgetvalue(row_.get(), 0, column), PQgetlength(row_.get(), 0, column),
-                              types_[c]);
-    }
+    ReadRow(r.get(), 0, types_, row);
     return true;
   }
-  row_.reset();
   if (live) {
     finished_ = true;
     engine_->EndStream();
