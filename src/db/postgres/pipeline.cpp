@@ -401,9 +401,9 @@ std::vector<unsigned> Pipeline::DescribeParams(const PgStatement& statement,
   }
   PQexitPipelineMode(session_.conn());
   if (failure || !description) session_.Fail(failure.get());
-  std::vector<unsigned> described;
-  for (int p = 0; p < PQnparams(description.get()); ++p)
-    described.push_back(PQparamtype(description.get(), p));
+  std::vector<unsigned> described(static_cast<size_t>(PQnparams(description.get())));
+  for (size_t p = 0; p < described.size(); ++p)
+    described[p] = PQparamtype(description.get(), static_cast<int>(p));
   return described;
 }
 
