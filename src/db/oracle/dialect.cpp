@@ -12,17 +12,8 @@ namespace xb::db::oracle {
 using text::IsBlank;
 using text::UpperCased;
 
-std::string FirstWord(const std::string& sql) {
-  size_t i = 0;
-  while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
-  std::string word;
-  while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])) && word.size() < 8)
-    word += text::LowerAscii(sql[i++]);
-  return word;
-}
-
-bool IsDataVerb(const std::string& word) {
-  return word == "insert" || word == "update" || word == "delete" || word == "select";
+bool IsDataVerb(const std::string& verb) {
+  return verb == "INSERT" || verb == "UPDATE" || verb == "DELETE" || verb == "SELECT";
 }
 
 namespace {
