@@ -115,6 +115,32 @@ TEST_F(Dialect, TheImportStatementsRunIncludingTheUpdateThroughDual) {
   EXPECT_EQ(row, (std::vector<std::string>{"1", "34.5", "2004-02-29", "1", "1"}));
 }
 
+// Sequence statements are read word by word, as Oracle's grammar has them;
+// anything else in them is refused, never half read.
+TEST_F(Dialect, SequenceStatementsAreReadWordByWord) {
+  Run("CREATE /* down */ SEQUENCE s3 START WITH -5 increment by -1 minvalue -6 maxvalue -1 "
+      "cycle nocache");
+  EXPECT_EQ(One("select S3.nextval from dual"), "-5");
+  EXPECT_EQ(One("select S3.nextval from dual"), "-6");
+  EXPECT_EQ(One("select S3.nextval from dual"), "-1");
+  for (const char* sql :
+       {"create sequence S4 start with 1.5", "create sequence S4 cache -5", "create sequence S4-1",
+        "create sequence S4 start with", "create sequence S4 minvalue - 5",
+        "create sequence S4 start with 5nocache", "create sequence \"S4\"",
+        "drop sequence S3 now"}) {
+    try {
+      Run(sql);
+      ADD_FAILURE() << "accepted: " << sql;
+    } catch (const DbError& e) {
+      EXPECT_NE(std::string(e.what()).find("malformed"), std::string::npos) << sql << ": "
+                                                                            << e.what();
+    }
+  }
+  EXPECT_EQ(One("select count(*) from user_sequences"), "2");
+  Run("drop sequence s3");
+  EXPECT_EQ(One("select count(*) from user_sequences"), "1");
+}
+
 TEST_F(Dialect, SequencesCountOnAndAreFoundOnlyInCode) {
   EXPECT_EQ(One("select seq_tbxh . NEXTVAL from dual"), "1");
   EXPECT_EQ(One("select Seq_Tbxh.nextval from dual"), "2");
