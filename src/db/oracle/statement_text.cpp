@@ -1,6 +1,5 @@
 #include "db/oracle/statement_text.h"
 
-#include <cctype>
 #include <utility>
 #include <vector>
 
@@ -45,47 +44,33 @@ using text::IsBlank;
 using text::UpperAscii;
 using text::UpperCased;
 
-// The items of the outermost select list, as [begin, end) spans; empty when
-// the statement is no plain SELECT.
-std::vector<std::pair<size_t, size_t>> SelectItems(const std::string& sql) {
-  std::vector<std::pair<size_t, size_t>> items;
-  std::vector<char> kind(sql.size(), 0);  // 'c' code, 'q' quoted
-  WalkSql(
-      sql, [&](size_t i) { kind[i] = 'c'; },
-      [&](size_t b, size_t e, bool) {
-        for (size_t i = b; i < e; ++i) kind[i] = 'q';
-      });
-  auto word_at = [&](size_t i, const char* w) {
-    const size_t n = std::char_traits<char>::length(w);
-    if (i + n > sql.size() ||
-        (i > 0 && kind[i - 1] == 'c' &&
-         (std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_')))
-      return false;
-    for (size_t k = 0; k < n; ++k)
-      if (kind[i + k] != 'c' || UpperAscii(sql[i + k]) != w[k]) return false;
-    return i + n == sql.size() ||
-           !(std::isalnum(static_cast<unsigned char>(sql[i + n])) || sql[i + n] == '_');
-  };
-  size_t i = 0;
-  while (i < sql.size() && kind[i] != 'q' && (kind[i] == 0 || IsBlank(sql[i]))) ++i;
-  if (!word_at(i, "SELECT")) return items;
-  i += 6;
-  size_t start = i;
+// An item of the outermost select list: its tokens [first, last) and its
+// text [begin, end).
+struct SelectItem {
+  size_t first, last, begin, end;
+};
+
+// The items of the outermost select list; empty when the statement is no
+// plain SELECT.
+std::vector<SelectItem> SelectItems(const std::string& sql, const std::vector<SqlToken>& t) {
+  std::vector<SelectItem> items;
+  if (t.empty() || !t[0].Is("SELECT")) return items;
+  size_t first = 1, begin = t[0].end, k = 1;
   int depth = 0;
-  for (; i < sql.size(); ++i) {
-    if (kind[i] != 'c') continue;
-    if (sql[i] == '(')
+  for (; k < t.size(); ++k) {
+    if (t[k].IsPunct("(")) {
       ++depth;
-    else if (sql[i] == ')')
+    } else if (t[k].IsPunct(")")) {
       --depth;
-    else if (depth == 0 && sql[i] == ',') {
-      items.emplace_back(start, i);
-      start = i + 1;
-    } else if (depth == 0 && word_at(i, "FROM")) {
+    } else if (depth == 0 && t[k].IsPunct(",")) {
+      items.push_back({first, k, begin, t[k].begin});
+      first = k + 1;
+      begin = t[k].end;
+    } else if (depth == 0 && t[k].Is("FROM")) {
       break;
     }
   }
-  items.emplace_back(start, i);
+  items.push_back({first, k, begin, k < t.size() ? t[k].begin : sql.size()});
   return items;
 }
 
@@ -97,38 +82,21 @@ std::vector<std::string> OracleColumnNames(const std::string& sql,
   names.reserve(engine_names.size());
   for (const auto& n : engine_names) names.push_back(UpperCased(n));
   if (sql.find('"') == std::string::npos && sql.find('.') == std::string::npos) return names;
-  auto items = SelectItems(sql);
+  const std::vector<SqlToken> t = SqlTokens(sql);
+  const std::vector<SelectItem> items = SelectItems(sql, t);
   if (items.size() != engine_names.size()) return names;
   for (size_t k = 0; k < items.size(); ++k) {
-    size_t b = items[k].first, e = items[k].second;
+    size_t b = items[k].begin, e = items[k].end;
     while (b < e && IsBlank(sql[b])) ++b;
     while (e > b && IsBlank(sql[e - 1])) --e;
     if (b == e) continue;
     const std::string item = sql.substr(b, e - b);
-    if (item.back() == '"') {
-      // The last word is a quoted name: its own case, doubled quotes as one.
-      size_t open = item.size() - 1;
-      bool found = false;
-      while (open > 0) {
-        --open;
-        if (item[open] == '"') {
-          if (open > 0 && item[open - 1] == '"') {
-            --open;
-            continue;
-          }
-          found = true;
-          break;
-        }
-      }
-      if (found) {
-        std::string name;
-        for (size_t i = open + 1; i + 1 < item.size(); ++i) {
-          name += item[i];
-          if (item[i] == '"') ++i;
-        }
-        names[k] = name;
-        continue;
-      }
+    // The last word is a quoted name: its own case.
+    if (const size_t last = items[k].last; last > items[k].first &&
+                                           t[last - 1].kind == SqlToken::Kind::QuotedName &&
+                                           t[last - 1].closed && t[last - 1].end == e) {
+      names[k] = t[last - 1].text;
+      continue;
     }
     // NAME.nextval / NAME.currval alone.
     std::string compact;
