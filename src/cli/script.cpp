@@ -42,10 +42,9 @@ std::vector<std::string> SplitScript(const std::string& script) {
   size_t start = 0;  // where the statement being collected begins
   auto finish = [&](size_t end) {
     // Statements that are only blanks and comments are left out.
-    const auto first = std::lower_bound(t.begin(), t.end(), start, [](const SqlToken& token,
-                                                                       size_t at) {
-      return token.begin < at;
-    });
+    const auto first =
+        std::lower_bound(t.begin(), t.end(), start,
+                         [](const SqlToken& token, size_t at) { return token.begin < at; });
     if (first == t.end() || first->begin >= end) return;
     while (end > start && sql[end - 1] == '\n') --end;
     statements.push_back(sql.substr(start, end - start));

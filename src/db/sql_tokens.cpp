@@ -76,8 +76,8 @@ bool SqlTokenReader::Next(SqlToken& token) {
   const size_t n = sql_.size();
   while (at_ < n) {
     const SqlPiece piece = SqlPieceAt(sql_, at_);
-    if (piece.kind == SqlPiece::Kind::Comment || (piece.kind == SqlPiece::Kind::Code &&
-                                                  IsSpace(sql_[at_]))) {
+    if (piece.kind == SqlPiece::Kind::Comment ||
+        (piece.kind == SqlPiece::Kind::Code && IsSpace(sql_[at_]))) {
       at_ = piece.end;
       continue;
     }

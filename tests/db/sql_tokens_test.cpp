@@ -41,8 +41,8 @@ TEST(SqlTokens, QuotesDoubledInsideStandForOneAndSpansKeepTheQuotes) {
   // Oracle's q'[...]': the letter stays a word; the value is what stands
   // between the delimiters, its quotes as written.
   EXPECT_EQ(Shown("q'[it's]'"), (V{"w:q@0-1", "l:it's@1-9"}));
-  EXPECT_EQ(Shown("nQ'{a}'||q'!b!'"), (V{"w:nQ@0-2", "l:a@2-7", "p:|@7-8", "p:|@8-9", "w:q@9-10",
-                                           "l:b@10-15"}));
+  EXPECT_EQ(Shown("nQ'{a}'||q'!b!'"),
+            (V{"w:nQ@0-2", "l:a@2-7", "p:|@7-8", "p:|@8-9", "w:q@9-10", "l:b@10-15"}));
   // A text that ends inside a literal or name: the rest is its value.
   EXPECT_EQ(Shown("a = 'x''y"), (V{"w:a@0-1", "p:=@2-3", "l:x'y@4-9!"}));
   EXPECT_EQ(Shown("\"ab"), (V{"q:ab@0-3!"}));
@@ -50,8 +50,7 @@ TEST(SqlTokens, QuotesDoubledInsideStandForOneAndSpansKeepTheQuotes) {
 }
 
 TEST(SqlTokens, CommentsOfBothKindsOnlyPartTokens) {
-  EXPECT_EQ(Shown("sel/* ; */ect -- 'x\n?"),
-            (V{"w:sel@0-3", "w:ect@10-13", "m:?@20-21"}));
+  EXPECT_EQ(Shown("sel/* ; */ect -- 'x\n?"), (V{"w:sel@0-3", "w:ect@10-13", "m:?@20-21"}));
   EXPECT_EQ(Shown("a--b\nc"), (V{"w:a@0-1", "w:c@5-6"}));
   EXPECT_EQ(Shown("1/*"), (V{"n:1@0-1"}));
   EXPECT_EQ(Shown("'--' /* ' */ \"/*\""), (V{"l:--@0-4", "q:/*@13-17"}));
@@ -64,8 +63,8 @@ TEST(SqlTokens, NumbersOperatorsAndWords) {
   EXPECT_EQ(Shown("1e x=-2 y<>z!=w"),
             (V{"n:1@0-1", "w:e@1-2", "w:x@3-4", "p:=@4-5", "p:-@5-6", "n:2@6-7", "w:y@8-9",
                "p:<>@9-11", "w:z@11-12", "p:!=@12-14", "w:w@14-15"}));
-  EXPECT_EQ(Shown("t$1#.x_2 $y"), (V{"w:t$1#@0-4", "p:.@4-5", "w:x_2@5-8", "p:$@9-10",
-                                     "w:y@10-11"}));
+  EXPECT_EQ(Shown("t$1#.x_2 $y"),
+            (V{"w:t$1#@0-4", "p:.@4-5", "w:x_2@5-8", "p:$@9-10", "w:y@10-11"}));
 }
 
 // Positions are bytes: a UTF-8 character is one token of all its bytes, and
@@ -74,8 +73,9 @@ TEST(SqlTokens, PositionsAfterMultibyteCharactersAreByteOffsets) {
   const std::string sql = "select '\xe4\xb8\xad' \xe5\x88\x97, n from t";
   EXPECT_EQ(Shown(sql), (V{"w:select@0-6", "l:\xe4\xb8\xad@7-12", "p:\xe5\x88\x97@13-16",
                            "p:,@16-17", "w:n@18-19", "w:from@20-24", "w:t@25-26"}));
-  for (const SqlToken& t : SqlTokens(sql))
+  for (const SqlToken& t : SqlTokens(sql)) {
     if (t.kind != Kind::Literal) EXPECT_EQ(sql.substr(t.begin, t.end - t.begin), t.text);
+  }
 }
 
 TEST(SqlTokens, TheLeadingVerbIsTheFirstWordOfTheCode) {

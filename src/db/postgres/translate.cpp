@@ -43,9 +43,7 @@ struct ValuesShape {
 
 // Reads a table name (name or schema.name) from i; returns its end.
 size_t TableName(const std::string& sql, const std::vector<Token>& t, size_t i, std::string& name) {
-  auto part = [&](size_t k) {
-    return k < t.size() && t[k].IsName();
-  };
+  auto part = [&](size_t k) { return k < t.size() && t[k].IsName(); };
   if (!part(i)) return 0;
   size_t e = i + 1;
   while (Is(t, e, ".") && part(e + 1)) e += 2;

@@ -20,9 +20,9 @@ using Token = SqlToken;
 using Kind = SqlToken::Kind;
 
 bool IsComparison(const Token& t) {
-  return t.kind == Kind::Punct && (t.text == "=" || t.text == "<>" || t.text == "!=" ||
-                                   t.text == "<" || t.text == ">" || t.text == "<=" ||
-                                   t.text == ">=");
+  return t.kind == Kind::Punct &&
+         (t.text == "=" || t.text == "<>" || t.text == "!=" || t.text == "<" || t.text == ">" ||
+          t.text == "<=" || t.text == ">=");
 }
 
 }  // namespace
@@ -55,8 +55,8 @@ MarkerColumns FindMarkerColumns(const std::string& sql) {
     if (t[i].Is("FROM")) {
       // from a [alias], b [alias] ...
       for (;;) {
-        if (at < n && t[at].kind == Kind::Word && !t[at].Is("WHERE") &&
-            !t[at].Is("JOIN") && !t[at].Is("ORDER") && !t[at].Is("GROUP"))
+        if (at < n && t[at].kind == Kind::Word && !t[at].Is("WHERE") && !t[at].Is("JOIN") &&
+            !t[at].Is("ORDER") && !t[at].Is("GROUP"))
           ++at;
         if (at >= n || !t[at].IsPunct(",")) break;
         std::string more;
@@ -86,8 +86,7 @@ MarkerColumns FindMarkerColumns(const std::string& sql) {
           continue;
         }
         if (depth == 0 && punct && (s == "," || s == ")")) {
-          if (k == item_begin + 1 && t[item_begin].kind == Kind::Marker &&
-              item < names.size())
+          if (k == item_begin + 1 && t[item_begin].kind == Kind::Marker && item < names.size())
             columns[item_begin] = names[item];
           ++item;
           item_begin = k + 1;

@@ -349,7 +349,6 @@ SqliteEngine::Target SqliteEngine::ColumnTarget(const std::vector<std::string>& 
   return target;
 }
 
-
 }  // namespace sqlite
 
 void RegisterSqliteEngine(Registry& registry) {

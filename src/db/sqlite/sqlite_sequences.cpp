@@ -96,17 +96,15 @@ SequenceStatement ReadSequenceStatement(const std::vector<SqlToken>& t) {
 }  // namespace
 
 bool SqliteEngine::HasSequenceTable() {
-  Stmt stmt(db_,
-            std::string("select 1 from main.sqlite_master where type = 'table' and name = '") +
-                kSequenceTable + "'");
+  Stmt stmt(db_, std::string("select 1 from main.sqlite_master where type = 'table' and name = '") +
+                     kSequenceTable + "'");
   return sqlite3_step(stmt.get()) == SQLITE_ROW;
 }
 
 void SqliteEngine::AddSequenceColumns() {
   bool has_cycle = false;
   {
-    Stmt columns(db_,
-                 std::string("select name from pragma_table_info('") + kSequenceTable + "')");
+    Stmt columns(db_, std::string("select name from pragma_table_info('") + kSequenceTable + "')");
     while (sqlite3_step(columns.get()) == SQLITE_ROW)
       has_cycle = has_cycle || std::string(reinterpret_cast<const char*>(
                                    sqlite3_column_text(columns.get(), 0))) == "cycle_flag";

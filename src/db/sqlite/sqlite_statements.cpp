@@ -81,13 +81,11 @@ void ColumnValue(sqlite3_stmt* stmt, int c, std::optional<std::string>& out) {
   }
 }
 
-
 // The column names of a statement as SQLite gives them and as Oracle
 // would give them.
 struct ColumnNames {
   std::vector<std::string> engine, oracle;
 };
-
 
 }  // namespace
 
@@ -134,7 +132,8 @@ class Bound {
     if (!lent_) return;
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
-    if (engine_.statements_.size() >= SqliteEngine::kStatementCacheSize) engine_.statements_.clear();
+    if (engine_.statements_.size() >= SqliteEngine::kStatementCacheSize)
+      engine_.statements_.clear();
     const std::string key = lent_->text();
     engine_.statements_.emplace(key, std::move(lent_));
   }
@@ -316,7 +315,6 @@ class Prepared : public db::Statement {
   int plan_ = -1;  // a checked insert's plan (TypeChecks::PlanInsert)
   std::unique_ptr<Stmt> stmt_;
 };
-
 
 std::unique_ptr<Cursor> SqliteEngine::query(const std::string& sql) {
   type_checks_->Resume();
