@@ -124,7 +124,7 @@ std::optional<ValuesShape> FindValuesShape(const std::string& sql, const std::ve
 // exists (NameRules::upper).
 std::string StoredName(const Token& written, const NameRules* names) {
   if (written.kind == Kind::QuotedName) return written.text;
-  const std::string upper = text::UpperCased(written.text);
+  std::string upper = text::UpperCased(written.text);
   if (names && names->upper.count(upper)) return upper;
   return LowerCased(written.text);
 }
