@@ -40,6 +40,11 @@ struct SqlToken {
   bool IsPunct(std::string_view p) const { return kind == Kind::Punct && text == p; }
   // A word or quoted name: what may name a table or column.
   bool IsName() const { return kind == Kind::Word || kind == Kind::QuotedName; }
+  // A literal with a letter before it (N'..', X'..', q'[..]'), which is
+  // no plain text value.
+  bool IsPrefixedLiteral(const std::string& sql) const {
+    return kind == Kind::Literal && begin > 0 && IsIdentChar(sql[begin - 1]);
+  }
 };
 
 // Reads a text's tokens one at a time: a caller that needs only the first

@@ -325,8 +325,7 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       continue;
     }
     if (token.kind == Kind::Literal) {
-      const bool prefixed = token.begin > 0 && IsIdentChar(sql[token.begin - 1]);  // N'..', X'..'
-      if (!values_open || prefixed || !out.data) {
+      if (!values_open || token.IsPrefixedLiteral(sql) || !out.data) {
         text.append(sql, token.begin, token.end - token.begin);
         continue;
       }

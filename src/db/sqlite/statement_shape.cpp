@@ -21,8 +21,7 @@ std::vector<Literal> ShareableLiterals(const std::string& sql, bool query) {
       case Kind::QuotedName: {
         // An unterminated literal: leave the text to SQLite as written.
         if (!token.closed) return {};
-        const bool prefixed = token.begin > 0 && IsIdentChar(sql[token.begin - 1]);
-        if (token.kind == Kind::Literal && open && !prefixed)
+        if (token.kind == Kind::Literal && open && !token.IsPrefixedLiteral(sql))
           found.push_back({token.begin, token.end, false, token.text});
         break;
       }
