@@ -34,6 +34,7 @@
 #include "box_answerer.h"
 #include "db/connection.h"
 #include "help/help_window.h"
+#include "support/query.h"
 #include "support/schema.h"
 #include "support/scoped_env.h"
 
@@ -99,21 +100,12 @@ class MainWindowTest : public testing::Test {
   void Exec(const std::string& sql) {
     db::Connection connection;
     connection.setConnectionString("data source=" + Path("db.sqlite"));
-    connection.open();
-    db::Query query(connection);
-    query.setSql(sql);
-    query.execute();
+    test::Execute(connection, sql);
   }
   std::vector<std::string> Column(const std::string& sql) {
     db::Connection connection;
     connection.setConnectionString("data source=" + Path("db.sqlite"));
-    connection.open();
-    db::Query query(connection);
-    query.setSql(sql);
-    query.open();
-    std::vector<std::string> values;
-    for (query.first(); !query.eof(); query.next()) values.push_back(query.fieldText(0));
-    return values;
+    return test::Column(connection, sql);
   }
 
   test::ScopedEnv env_;

@@ -26,7 +26,8 @@ def zorvat(path, rows):
 
 # Cell values crafted to break out of their SQL literal; each must be stored
 # exactly as written (after the trim of blanks and control characters at the
-# ends) or refused.
+# ends) or refused. The C++ tests expect them from
+# tests/support/hostile_values.cpp: a change here goes there too.
 HOSTILE_VALUES = [
     "O'Neil",
     "x'); drop table ZORVAT; --",
