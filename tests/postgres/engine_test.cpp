@@ -118,6 +118,10 @@ TEST_F(PgEngine, DictionaryViewsShowADbasTablesAsOracleWould) {
                   {"EE", "VARCHAR2"},
                   {"FF", "DATE"},
                   {"Mixed", "CHAR"}}));
+  // Views joined under aliases of their own.
+  EXPECT_EQ(Select("select T.TABLE_NAME, C.COLUMN_NAME from user_tables T, user_tab_columns C "
+                   "where C.TABLE_NAME = T.TABLE_NAME and C.COLUMN_ID = 3"),
+            (Rows{{"ZORVAT", "CC"}}));
   EXPECT_EQ(Select("select sequence_name from user_sequences where sequence_name='SEQ_TBXH'"),
             Rows{{"SEQ_TBXH"}});
   EXPECT_EQ(Select("select * from dual"), Rows{{"X"}});
