@@ -1,15 +1,17 @@
 #pragma once
 // Cell values crafted to break out of an SQL literal: quotes, comment
 // marks, statement separators, control characters, a sequence call,
-// Chinese text and the longest text a cell holds. They are the values of
-// column BB of tests/data/cli/injection.xls, in row order, as
-// tests/data/cli/make_fixtures.py writes them.
+// Chinese text, then the longest text a cell holds. They are the values of
+// column BB of tests/data/cli/injection.xls, in row order: the list is
+// tests/data/cli/hostile_values.json, which that workbook's script reads
+// too.
 
 #include <string>
 #include <vector>
 
 namespace xb::test {
 
+// Throws std::runtime_error when the list cannot be read.
 const std::vector<std::string>& HostileCellValues();
 
 // The same values as the database must keep them: a line break inside a
