@@ -1,6 +1,5 @@
 #include "db/connection.h"
 
-#include <atomic>
 #include <cstdlib>
 
 #include "db/aliases.h"
@@ -10,14 +9,6 @@
 #include "text/ascii.h"
 
 namespace xb::db {
-
-namespace {
-
-std::atomic<uint64_t> g_schema_changes{0};
-
-}  // namespace
-
-uint64_t SchemaChangeCount() { return g_schema_changes.load(std::memory_order_acquire); }
 
 Connection::Connection() = default;
 
@@ -60,6 +51,8 @@ void Connection::ForgetResults() {
 void Connection::close() {
   if (!engine_) return;
   ForgetResults();
+  // Opened again, it may reach another database.
+  ++schema_changes_;
   // Whatever happens to the rollback, the connection ends closed.
   std::unique_ptr<Engine> engine = std::move(engine_);
   if (engine->inTransaction()) engine->rollback();
@@ -266,14 +259,18 @@ void Query::Split() const {
   if (!unsplit_) return;
   MakeText();
   unsplit_ = false;
-  const_cast<Query*>(this)->setSql(unsplit_text_);
-  const_cast<Query*>(this)->bound_ = true;
+  // Still the statement that was set, bound as it was: only its lines are new.
+  SplitLines(unsplit_text_);
 }
 
 void Query::setSql(const std::string& text) {
   unsplit_ = false;
   make_text_ = nullptr;
   bound_ = false;
+  SplitLines(text);
+}
+
+void Query::SplitLines(const std::string& text) const {
   // Called for every cell of a read: the line strings are reused.
   size_t count = 0;
   auto add = [&](size_t begin, size_t end) {
@@ -327,8 +324,9 @@ std::unique_ptr<Cursor> Query::Run(bool rows) {
   // looked at again.
   struct Note {
     bool data;
+    uint64_t& changes;
     ~Note() {
-      if (!data) g_schema_changes.fetch_add(1, std::memory_order_acq_rel);
+      if (!data) ++changes;
     }
   };
   if (bind && marked_ != noted_marked_) {
@@ -336,7 +334,8 @@ std::unique_ptr<Cursor> Query::Run(bool rows) {
     noted_marked_ = marked_;
     statement_ = nullptr;
   }
-  const Note note{bind ? marked_is_data_ : oracle::IsDataStatement(text)};
+  const Note note{bind ? marked_is_data_ : oracle::IsDataStatement(text),
+                  connection_.schema_changes_};
   if (bind) {
     // Row after row the same statement: found without hashing its text.
     if (!statement_ || statement_generation_ != connection_.prepared_generation_) {
