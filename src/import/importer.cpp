@@ -630,7 +630,12 @@ RunOutcome Importer::WriteRows() {
             case OverwriteAnswer::Closed: break;
           }
         }
-        // An update cannot draw new sequence numbers for a row that has them.
+        // The stop is on the letters NEXTVAL anywhere in the row's value
+        // text, in any letter case: a sequence column's NAME.nextval, but
+        // also a text cell that merely holds the word. That wider test is
+        // the rule operators know (such a row is never updated, it must be
+        // deleted by hand first); narrowing it to sequence columns would
+        // overwrite rows that this stop has always refused.
         if (text::UpperCased(values).find("NEXTVAL") != std::string::npos) {
           flush();
           op_.showMessage(
