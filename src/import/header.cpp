@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace xb::import {
 
@@ -17,17 +18,8 @@ std::string Before(const std::string& text, char c) {
 
 // Every piece between commas, empty pieces and a trailing empty piece kept.
 std::vector<std::string> SplitAtCommas(const std::string& text) {
-  std::vector<std::string> pieces;
-  std::string::size_type start = 0;
-  for (;;) {
-    const auto comma = text.find(',', start);
-    if (comma == std::string::npos) {
-      pieces.push_back(text.substr(start));
-      return pieces;
-    }
-    pieces.push_back(text.substr(start, comma - start));
-    start = comma + 1;
-  }
+  const std::vector<std::string_view> pieces = text::Split(text, ',');
+  return {pieces.begin(), pieces.end()};
 }
 
 // One column entry: "NAME" or "NAME(SEQUENCE)". The sequence runs from just
