@@ -22,7 +22,7 @@
 #include "export/exporter.h"
 #include "import/check.h"
 #include "import/importer.h"
-#include "operator/reason.h"
+#include "operator/operator.h"
 #include "operator/texts.h"
 #include "sheet/file_engine.h"
 
