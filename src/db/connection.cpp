@@ -106,69 +106,57 @@ void Connection::LogBatch(const std::vector<BatchStatement>& items, size_t ran, 
   }
 }
 
-void Connection::runBatch(const std::vector<BatchStatement>& items) {
-  if (items.empty()) return;
+void Connection::RunLogged(const std::vector<BatchStatement>& items,
+                           const std::function<void(Engine&, const std::string& text)>& one,
+                           const std::function<void(Engine&, const std::vector<BatchItem>&)>& all) {
   Engine& e = engine();
   // What ran (and the statement that failed) goes to the log afterwards, in
   // order: nothing else is sent in between.
   size_t ran = items.size();
-  auto log = [&] { LogBatch(items, ran, e.binds()); };
   try {
     if (!e.binds()) {
       for (size_t i = 0; i < items.size(); ++i) {
         try {
-          e.execute(items[i].text());
+          one(e, items[i].text());
         } catch (const DbError& error) {
           throw BatchError(i, error);
         }
       }
     } else {
-      const std::vector<BatchItem> batch = PreparedBatch(items);
-      e.executeBatch(batch);
+      all(e, PreparedBatch(items));
     }
   } catch (const BatchError& error) {
     ran = error.index() + 1;
-    log();
+    LogBatch(items, ran, e.binds());
     throw;
   }
-  log();
+  LogBatch(items, ran, e.binds());
+}
+
+void Connection::runBatch(const std::vector<BatchStatement>& items) {
+  if (items.empty()) return;
+  RunLogged(
+      items, [](Engine& e, const std::string& text) { e.execute(text); },
+      [](Engine& e, const std::vector<BatchItem>& batch) { e.executeBatch(batch); });
 }
 
 std::vector<Engine::ResultRows> Connection::queryBatch(const std::vector<BatchStatement>& items) {
   std::vector<Engine::ResultRows> results;
   if (items.empty()) return results;
-  Engine& e = engine();
-  // What ran (and the statement that failed) goes to the log afterwards, in
-  // order: nothing else is sent in between.
-  size_t ran = items.size();
-  auto log = [&] { LogBatch(items, ran, e.binds()); };
-  try {
-    if (!e.binds()) {
-      for (size_t i = 0; i < items.size(); ++i) {
-        try {
-          auto cursor = e.query(items[i].text());
-          auto& rows = results.emplace_back();
-          while (cursor->next()) {
-            auto& row = rows.emplace_back();
-            for (int c = 0; c < cursor->columnCount(); ++c) {
-              const auto value = cursor->value(c);
-              row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
-            }
+  RunLogged(
+      items,
+      [&](Engine& e, const std::string& text) {
+        auto cursor = e.query(text);
+        auto& rows = results.emplace_back();
+        while (cursor->next()) {
+          auto& row = rows.emplace_back();
+          for (int c = 0; c < cursor->columnCount(); ++c) {
+            const auto value = cursor->value(c);
+            row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
           }
-        } catch (const DbError& error) {
-          throw BatchError(i, error);
         }
-      }
-    } else {
-      const std::vector<BatchItem> batch = PreparedBatch(items);
-      results = e.queryBatch(batch);
-    }
-  } catch (const BatchError& error) {
-    ran = error.index() + 1;
-    log();
-    throw;
-  }
-  log();
+      },
+      [&](Engine& e, const std::vector<BatchItem>& batch) { results = e.queryBatch(batch); });
   return results;
 }
 

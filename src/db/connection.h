@@ -78,6 +78,12 @@ class Connection {
   // The first ran statements of a batch, to the statement log (with their
   // values when the engine binds).
   void LogBatch(const std::vector<BatchStatement>& items, size_t ran, bool binds);
+  // Runs a batch and logs it: on an engine that cannot bind, statement by
+  // statement through `one` (given each one's text); else prepared and sent
+  // together through `all`.
+  void RunLogged(const std::vector<BatchStatement>& items,
+                 const std::function<void(Engine&, const std::string& text)>& one,
+                 const std::function<void(Engine&, const std::vector<BatchItem>&)>& all);
   friend class Query;
   void ForgetResults();
 

@@ -112,6 +112,16 @@ ParsedHeader ParseHeader(const std::string& header_text) {
   return header;
 }
 
+std::vector<std::vector<size_t>> KeysAtPositions(const ParsedHeader& header) {
+  std::vector<std::vector<size_t>> keys_at(header.columns.size() + 1);
+  for (size_t k = 0; k < header.keys.size() && k < header.key_positions.size(); ++k) {
+    const int at = header.key_positions[k];
+    if (at >= 1 && static_cast<size_t>(at) <= header.columns.size())
+      keys_at[static_cast<size_t>(at)].push_back(k);
+  }
+  return keys_at;
+}
+
 int FindRowBound(const std::function<std::string(int row)>& column_a_text) {
   int row = 4;
   while (!text::Trimmed(column_a_text(row)).empty()) ++row;
