@@ -42,13 +42,16 @@ TEST(CaseFold, ChangesOnlyAsciiLetters) {
   EXPECT_FALSE(StartsWithIgnoringCase("post", "postgres://"));
 }
 
+using Views = std::vector<std::string_view>;
+// A text and the pieces it gives.
+struct PiecesCase {
+  const char* name;
+  std::string in;
+  Views out;
+};
+
 TEST(Lines, EndAtCrLfLoneCrOrLf) {
-  using Views = std::vector<std::string_view>;
-  struct Case {
-    const char* name;
-    std::string in;
-    Views out;
-  } cases[] = {
+  const PiecesCase cases[] = {
       {"LF", "a\nb", {"a", "b"}},
       {"CR LF", "a\r\nb\r\n", {"a", "b"}},
       {"lone CR", "a\rb\r", {"a", "b"}},
@@ -69,12 +72,7 @@ TEST(Lines, BreaksRewrittenOneForOne) {
 }
 
 TEST(Split, KeepsEveryPieceEmptyOnesToo) {
-  using Views = std::vector<std::string_view>;
-  struct Case {
-    const char* name;
-    std::string in;
-    Views out;
-  } cases[] = {
+  const PiecesCase cases[] = {
       {"one piece", "AA", {"AA"}},
       {"empty text is one empty piece", "", {""}},
       {"pieces as they stand, blanks kept", "AA, BB ,CC", {"AA", " BB ", "CC"}},
