@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "sheet/grid.h"
+#include "sheet/open_workbook.h"
 #include "sheet/sheet_cells.h"
 #include "sheet/viewer.h"
 
