@@ -62,8 +62,10 @@ Statement& Connection::prepared(const std::string& marked_sql) {
   Engine& e = engine();
   if (const auto it = prepared_.find(marked_sql); it != prepared_.end()) return *it->second;
   auto statement = e.prepare(marked_sql);
-  if (prepared_.size() >= 64) {
-    // Rarely more shapes than this: start again rather than keep them all.
+  // A run rarely has more shapes than this: past it, start again rather
+  // than keep them all.
+  constexpr size_t kMostPrepared = 64;
+  if (prepared_.size() >= kMostPrepared) {
     for (Query* query : queries_)
       if (query->bound_) query->close();
     prepared_.clear();

@@ -187,8 +187,11 @@ void RowStore::add(const TypedRow& row) {
   // for it at once, rather than the buffer copied each time it doubles
   // (and, on the way, held twice).
   constexpr size_t kSampleRows = 1024;
-  if (rows_.size() == kSampleRows && expected_rows_ > kSampleRows)
-    texts_.reserve(texts_.size() / kSampleRows * expected_rows_ / 8 * 9);
+  if (rows_.size() == kSampleRows && expected_rows_ > kSampleRows) {
+    // An eighth more than the sample promises: later rows may be longer.
+    const size_t expected = texts_.size() / kSampleRows * expected_rows_;
+    texts_.reserve(expected + expected / 8);
+  }
   const uint64_t text_begin = texts_.size();
   const uint64_t first_piece = ends_.size();
   bool line_breaks = false;
