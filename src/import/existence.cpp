@@ -63,8 +63,7 @@ std::vector<long long> CountExisting(db::Query& query, const std::string& table,
       if (it == conditions.end())
         it = conditions.emplace(shape, MarkedKeyCondition(rows.at(row))).first;
       if (!asked.empty()) marked += " union all ";
-      marked += "select " + std::to_string(asked.size()) + ",count(*) from " + table + " where " +
-                it->second;
+      marked += "select " + std::to_string(asked.size()) + " from " + table + " where " + it->second;
       rows.keyValues(row, row_values);
       for (auto& v : row_values) values.push_back(std::move(v));
       asked.push_back(next);
@@ -91,14 +90,13 @@ std::vector<long long> CountExisting(db::Query& query, const std::string& table,
   const auto results = connection.queryBatch(statements);
   for (size_t k = 0; k < results.size(); ++k) {
     for (const auto& result_row : results[k]) {
-      if (result_row.size() < 2 || !result_row[0] || !result_row[1])
+      if (result_row.empty() || !result_row[0])
         throw db::DbError("the existence check returned a row it was not asked for");
       char* end = nullptr;
       const long long at = std::strtoll(result_row[0]->c_str(), &end, 10);
       if (at < 0 || static_cast<size_t>(at) >= asked_rows[k].size())
         throw db::DbError("the existence check returned a row it was not asked for");
-      counts[asked_rows[k][static_cast<size_t>(at)]] =
-          static_cast<long long>(std::strtod(result_row[1]->c_str(), nullptr));
+      ++counts[asked_rows[k][static_cast<size_t>(at)]];
     }
   }
   return counts;

@@ -19,14 +19,17 @@ constexpr size_t kExistenceRowsPerStatement = 500;
 constexpr size_t kExistenceRowsPerPipelinedStatement = 100;
 
 // For rows [first, first + count) of rows: how many rows of table match each
-// row's key condition, in row order. Each row is asked with exactly the
+// row's key condition, in row order (the run only asks whether it is more
+// than none). Each row is asked with exactly the
 // condition the row-at-a-time check "select count(*) from T where K"
 // uses (bound, composite keys included), so a key that is NULL to the
 // database matches nothing, as before. A row without key terms counts 0
 // and is not asked. One bound statement through query per chunk of at most
 // kExistenceRowsPerStatement asked rows, all sent together where the
 // engine can (Connection::queryBatch):
-//   select 0,count(*) from T where K0 union all select 1,count(*) from T where K1 ...
+//   select 0 from T where K0 union all select 1 from T where K1 ...
+// Each match comes back as a row naming its part: no aggregate per part,
+// which is most of what the server spends starting such a statement.
 // The query is left holding the last statement (its Oracle text, values
 // written in, is made when asked for), not open. A failure of the database
 // escapes as DbError (a BatchError); no count is given.

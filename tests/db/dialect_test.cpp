@@ -8,6 +8,7 @@
 
 #include "db/errors.h"
 #include "db_fixture.h"
+#include "support/query.h"
 
 namespace xb::db::test {
 namespace {
@@ -21,25 +22,11 @@ class Dialect : public DbFolder {
         "DD integer)");
     Run("create sequence SEQ_TBXH");
   }
-  void Run(const std::string& sql) {
-    session_.exe.close();
-    session_.exe.setSql(sql);
-    session_.exe.execute();
-  }
-  // The first column of every row, as text.
+  void Run(const std::string& sql) { xb::test::Execute(session_.myconnection, sql); }
   std::vector<std::string> Column(const std::string& sql) {
-    Query& q = session_.init;
-    q.close();
-    q.setSql(sql);
-    q.open();
-    std::vector<std::string> values;
-    for (q.first(); !q.eof(); q.next()) values.push_back(q.fieldText(0));
-    return values;
+    return xb::test::Column(session_.myconnection, sql);
   }
-  std::string One(const std::string& sql) {
-    const auto values = Column(sql);
-    return values.empty() ? "<no row>" : values[0];
-  }
+  std::string One(const std::string& sql) { return xb::test::One(session_.myconnection, sql); }
 
   DbSession session_;
 };
@@ -50,7 +37,7 @@ TEST_F(Dialect, TheLoadersDictionaryStatementsAnswerAsOracleWould) {
   EXPECT_EQ(One("select count(*) from user_tables where table_name='XLSBRIDGE_SEQUENCES'"), "0");
   EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='SEQ_TBXH'"),
             "SEQ_TBXH");
-  EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='NOPE'"), "<no row>");
+  EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='NOPE'"), "<0 rows>");
   EXPECT_EQ(Column("select COLUMN_NAME from user_tab_columns where table_name='ZORVAT'"),
             (std::vector<std::string>{"AA", "BB", "CC", "SEQ_NN", "DD"}));
   EXPECT_EQ(
@@ -67,7 +54,7 @@ TEST_F(Dialect, TheLoadersDictionaryStatementsAnswerAsOracleWould) {
 TEST_F(Dialect, DictionaryAnswersFollowSchemaChanges) {
   const std::string query =
       "select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='EE'";
-  EXPECT_EQ(One(query), "<no row>");
+  EXPECT_EQ(One(query), "<0 rows>");
   Run("alter table ZORVAT add column EE date");
   EXPECT_EQ(One(query), "DATE");
   const std::string tables = "select count(*) from user_tables where table_name='NEWT'";

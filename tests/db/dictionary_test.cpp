@@ -7,6 +7,7 @@
 
 #include "db/dictionary.h"
 #include "db_fixture.h"
+#include "support/query.h"
 
 namespace xb::db::test {
 namespace {
@@ -25,9 +26,7 @@ class DictionaryTest : public DbFolder {
     session_.myconnection.setStatementLog(&log_);
   }
   static void Run(Connection& connection, const std::string& sql) {
-    Query q(connection);
-    q.setSql(sql);
-    q.execute();
+    xb::test::Execute(connection, sql);
   }
   std::string Type(Dictionary& dictionary, const std::string& column) {
     return dictionary
