@@ -63,7 +63,8 @@ std::vector<long long> CountExisting(db::Query& query, const std::string& table,
       if (it == conditions.end())
         it = conditions.emplace(shape, MarkedKeyCondition(rows.at(row))).first;
       if (!asked.empty()) marked += " union all ";
-      marked += "select " + std::to_string(asked.size()) + " from " + table + " where " + it->second;
+      marked +=
+          "select " + std::to_string(asked.size()) + " from " + table + " where " + it->second;
       rows.keyValues(row, row_values);
       for (auto& v : row_values) values.push_back(std::move(v));
       asked.push_back(next);
