@@ -20,7 +20,7 @@
 
 #include "sheet/cell_text.h"
 #include "sheet/file_engine.h"
-#include "sheet/reader.h"
+#include "sheet/open_workbook.h"
 #include "sheet/sheet.h"
 #include "sheet/sheet_cells.h"
 #include "sheet/xlsx/xlsx_reader.h"

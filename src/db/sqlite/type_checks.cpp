@@ -16,6 +16,7 @@
 #include "db/oracle/dialect.h"
 #include "db/sql_tokens.h"
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace xb::db {
 namespace {
@@ -108,13 +109,6 @@ bool ParseRowColumns(const char* p, size_t n, RowColumns& out) {
   return true;
 }
 
-size_t CharCount(const unsigned char* s, size_t n) {
-  size_t count = 0;
-  for (size_t i = 0; i < n; ++i)
-    if ((s[i] & 0xC0) != 0x80) ++count;
-  return count;
-}
-
 // A text value's bytes, read in place.
 std::string_view TextBytes(sqlite3_value* arg) {
   const auto* bytes = static_cast<const char*>(sqlite3_value_blob(arg));
@@ -125,10 +119,9 @@ std::string_view TextBytes(sqlite3_value* arg) {
 // told without a copy.
 bool KeptAsItIs(const DeclaredType& type, std::string_view text) {
   if (type.kind != DeclaredType::Kind::Text) return false;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   return type.length == 0 ||
-         static_cast<long long>(type.length_in_chars ? CharCount(bytes, text.size())
-                                                     : text.size()) <= type.length;
+         static_cast<long long>(type.length_in_chars ? text::CharCount(text) : text.size()) <=
+             type.length;
 }
 
 // xlsbridge_kept_row(table, columns, value...): checks a row's values in one
