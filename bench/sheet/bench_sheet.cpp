@@ -11,7 +11,7 @@
 #include <string>
 
 #include "sheet/file_engine.h"
-#include "sheet/reader.h"
+#include "sheet/open_workbook.h"
 #include "sheet/sheet_cells.h"
 
 int main(int argc, char** argv) {

@@ -22,7 +22,7 @@
 #include "export/exporter.h"
 #include "import/check.h"
 #include "import/importer.h"
-#include "operator/reason.h"
+#include "operator/operator.h"
 #include "operator/texts.h"
 #include "sheet/file_engine.h"
 
@@ -240,6 +240,8 @@ int RunExport(const Args& args, const std::string& title) {
   op.countRecords();
   xb::sheet::FileEngineOptions options;
   options.output_path = Option(args, "output");
+  // Its stderr carries the boxes, and nothing else runs while it exports.
+  options.quiet_writer_library = true;
   auto server = xb::sheet::MakeFileServer(options);
   try {
     return xb::exporting::Export(session, *server, op, query) ? 0 : 1;

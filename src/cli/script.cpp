@@ -1,35 +1,28 @@
 #include "cli/script.h"
 
-#include <cctype>
+#include <algorithm>
 #include <set>
 #include <string_view>
 #include <vector>
 
 #include "db/sql_text.h"
+#include "db/sql_tokens.h"
 #include "text/ascii.h"
 
 namespace xb::cli {
 namespace {
 
-using text::IsBlank;
+using db::SqlToken;
 
-// What each character of a text is to the database: code, inside a string
-// literal or quoted name, or inside a comment.
-enum class Role : char { Comment, Code, Quoted };
-
-std::vector<Role> Roles(const std::string& sql) {
-  std::vector<Role> role(sql.size(), Role::Comment);
-  db::WalkSql(
-      sql, [&](size_t i) { role[i] = Role::Code; },
-      [&](size_t begin, size_t end, bool) {
-        for (size_t i = begin; i < end; ++i) role[i] = Role::Quoted;
-      });
-  return role;
-}
-
-// Blank code or comment: what may stand around a statement without being one.
-bool Ignorable(const std::string& sql, const std::vector<Role>& role, size_t i) {
-  return role[i] == Role::Comment || (role[i] == Role::Code && IsBlank(sql[i]));
+// Whether nothing but blanks and comments stands from from to the line
+// feed at eol, and no comment runs on past it.
+bool RestOfLineIgnorable(const std::string& sql, size_t from, size_t eol) {
+  for (size_t k = from; k < eol;) {
+    const db::SqlPiece piece = db::SqlPieceAt(sql, k);
+    if (piece.end > eol) return false;
+    k = piece.end;
+  }
+  return true;
 }
 
 }  // namespace
@@ -43,63 +36,42 @@ std::vector<std::string> SplitScript(const std::string& script) {
     sql += line;
     sql += '\n';
   });
-  const std::vector<Role> role = Roles(sql);
+  const std::vector<SqlToken> t = db::SqlTokens(sql);
 
   std::vector<std::string> statements;
   size_t start = 0;  // where the statement being collected begins
   auto finish = [&](size_t end) {
     // Statements that are only blanks and comments are left out.
-    for (size_t i = start; i < end; ++i)
-      if (!Ignorable(sql, role, i)) {
-        while (end > start && sql[end - 1] == '\n') --end;
-        statements.push_back(sql.substr(start, end - start));
-        break;
-      }
+    const auto first =
+        std::lower_bound(t.begin(), t.end(), start,
+                         [](const SqlToken& token, size_t at) { return token.begin < at; });
+    if (first == t.end() || first->begin >= end) return;
+    while (end > start && sql[end - 1] == '\n') --end;
+    statements.push_back(sql.substr(start, end - start));
   };
-  for (size_t begin = 0; begin < sql.size();) {
-    const size_t eol = sql.find('\n', begin);
-    const std::string_view line(sql.data() + begin, eol - begin);
-    const size_t first = line.find('/');
-    if (text::Trimmed(line) == "/" && role[begin + first] == Role::Code) {
-      // A line holding only "/" ends the statement (as in SQL*Plus), where it
-      // is code.
-      finish(begin);
+  for (size_t i = 0; i < t.size(); ++i) {
+    const SqlToken& token = t[i];
+    const size_t eol = sql.find('\n', token.end);
+    if (token.IsPunct("/")) {
+      // A line holding only "/" ends the statement (as in SQL*Plus).
+      const size_t line = sql.rfind('\n', token.begin) + 1;  // 0 on the first line
+      if (text::Trimmed(std::string_view(sql).substr(line, eol - line)) != "/") continue;
+      finish(line);
       start = eol + 1;
-    } else if (role[eol] == Role::Code) {
-      // The line ends outside a literal or block comment: a ';' in code
-      // followed only by blanks or a comment ends the statement.
-      size_t k = eol;
-      while (k > begin && Ignorable(sql, role, k - 1)) --k;
-      if (k > begin && sql[k - 1] == ';' && role[k - 1] == Role::Code) {
-        finish(k - 1);
-        start = eol + 1;
-      }
+    } else if (token.IsPunct(";") && (i + 1 == t.size() || t[i + 1].begin > eol) &&
+               RestOfLineIgnorable(sql, token.end, eol)) {
+      // A ';' followed only by blanks or a comment to the end of its line.
+      finish(token.begin);
+      start = eol + 1;
     }
-    begin = eol + 1;
   }
   finish(sql.size());
   return statements;
 }
 
 bool ReturnsRows(const std::string& statement) {
-  // The first word, after blanks, comments and opening parentheses; and the
-  // code, upper-cased, for a RETURNING clause.
-  std::string code;
-  size_t first = std::string::npos;
-  db::WalkSql(
-      statement,
-      [&](size_t i) {
-        const char c = statement[i];
-        if (first == std::string::npos && !IsBlank(c) && c != '(') first = i;
-        code += text::UpperAscii(c);
-      },
-      [&](size_t begin, size_t, bool) {
-        if (first == std::string::npos) first = begin;
-      });
-  std::string word;
-  for (size_t i = first;
-       i < statement.size() && std::isalpha(static_cast<unsigned char>(statement[i])); ++i)
-    word += text::UpperAscii(statement[i]);
+  const std::vector<SqlToken> t = db::SqlTokens(statement);
+  const std::string word = db::LeadingVerb(t);
   static const std::set<std::string> kNoRows = {
       "INSERT",   "UPDATE",   "DELETE",    "MERGE",   "CREATE", "DROP",    "ALTER",
       "TRUNCATE", "GRANT",    "REVOKE",    "COMMENT", "RENAME", "BEGIN",   "DECLARE",
@@ -108,14 +80,8 @@ bool ReturnsRows(const std::string& statement) {
   if (!kNoRows.count(word)) return true;
   if (word != "INSERT" && word != "UPDATE" && word != "DELETE") return false;
   // A data change with RETURNING (outside literals and comments) gives rows.
-  auto word_char = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
-  for (size_t at = code.find("RETURNING"); at != std::string::npos;
-       at = code.find("RETURNING", at + 1)) {
-    const size_t after = at + 9;
-    if ((at == 0 || !word_char(code[at - 1])) && (after >= code.size() || !word_char(code[after])))
-      return true;
-  }
-  return false;
+  return std::any_of(t.begin(), t.end(),
+                     [](const SqlToken& token) { return token.Is("RETURNING"); });
 }
 
 std::string EscapeField(const std::string& value) {

@@ -1,6 +1,5 @@
 #include "db/connection.h"
 
-#include <atomic>
 #include <cstdlib>
 
 #include "db/aliases.h"
@@ -10,14 +9,6 @@
 #include "text/ascii.h"
 
 namespace xb::db {
-
-namespace {
-
-std::atomic<uint64_t> g_schema_changes{0};
-
-}  // namespace
-
-uint64_t SchemaChangeCount() { return g_schema_changes.load(std::memory_order_acquire); }
 
 Connection::Connection() = default;
 
@@ -60,6 +51,8 @@ void Connection::ForgetResults() {
 void Connection::close() {
   if (!engine_) return;
   ForgetResults();
+  // Opened again, it may reach another database.
+  ++schema_changes_;
   // Whatever happens to the rollback, the connection ends closed.
   std::unique_ptr<Engine> engine = std::move(engine_);
   if (engine->inTransaction()) engine->rollback();
@@ -69,8 +62,10 @@ Statement& Connection::prepared(const std::string& marked_sql) {
   Engine& e = engine();
   if (const auto it = prepared_.find(marked_sql); it != prepared_.end()) return *it->second;
   auto statement = e.prepare(marked_sql);
-  if (prepared_.size() >= 64) {
-    // Rarely more shapes than this: start again rather than keep them all.
+  // A run rarely has more shapes than this: past it, start again rather
+  // than keep them all.
+  constexpr size_t kMostPrepared = 64;
+  if (prepared_.size() >= kMostPrepared) {
     for (Query* query : queries_)
       if (query->bound_) query->close();
     prepared_.clear();
@@ -113,69 +108,57 @@ void Connection::LogBatch(const std::vector<BatchStatement>& items, size_t ran, 
   }
 }
 
-void Connection::runBatch(const std::vector<BatchStatement>& items) {
-  if (items.empty()) return;
+void Connection::RunLogged(const std::vector<BatchStatement>& items,
+                           const std::function<void(Engine&, const std::string& text)>& one,
+                           const std::function<void(Engine&, const std::vector<BatchItem>&)>& all) {
   Engine& e = engine();
   // What ran (and the statement that failed) goes to the log afterwards, in
   // order: nothing else is sent in between.
   size_t ran = items.size();
-  auto log = [&] { LogBatch(items, ran, e.binds()); };
   try {
     if (!e.binds()) {
       for (size_t i = 0; i < items.size(); ++i) {
         try {
-          e.execute(items[i].text());
+          one(e, items[i].text());
         } catch (const DbError& error) {
           throw BatchError(i, error);
         }
       }
     } else {
-      const std::vector<BatchItem> batch = PreparedBatch(items);
-      e.executeBatch(batch);
+      all(e, PreparedBatch(items));
     }
   } catch (const BatchError& error) {
     ran = error.index() + 1;
-    log();
+    LogBatch(items, ran, e.binds());
     throw;
   }
-  log();
+  LogBatch(items, ran, e.binds());
+}
+
+void Connection::runBatch(const std::vector<BatchStatement>& items) {
+  if (items.empty()) return;
+  RunLogged(
+      items, [](Engine& e, const std::string& text) { e.execute(text); },
+      [](Engine& e, const std::vector<BatchItem>& batch) { e.executeBatch(batch); });
 }
 
 std::vector<Engine::ResultRows> Connection::queryBatch(const std::vector<BatchStatement>& items) {
   std::vector<Engine::ResultRows> results;
   if (items.empty()) return results;
-  Engine& e = engine();
-  // What ran (and the statement that failed) goes to the log afterwards, in
-  // order: nothing else is sent in between.
-  size_t ran = items.size();
-  auto log = [&] { LogBatch(items, ran, e.binds()); };
-  try {
-    if (!e.binds()) {
-      for (size_t i = 0; i < items.size(); ++i) {
-        try {
-          auto cursor = e.query(items[i].text());
-          auto& rows = results.emplace_back();
-          while (cursor->next()) {
-            auto& row = rows.emplace_back();
-            for (int c = 0; c < cursor->columnCount(); ++c) {
-              const auto value = cursor->value(c);
-              row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
-            }
+  RunLogged(
+      items,
+      [&](Engine& e, const std::string& text) {
+        auto cursor = e.query(text);
+        auto& rows = results.emplace_back();
+        while (cursor->next()) {
+          auto& row = rows.emplace_back();
+          for (int c = 0; c < cursor->columnCount(); ++c) {
+            const auto value = cursor->value(c);
+            row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
           }
-        } catch (const DbError& error) {
-          throw BatchError(i, error);
         }
-      }
-    } else {
-      const std::vector<BatchItem> batch = PreparedBatch(items);
-      results = e.queryBatch(batch);
-    }
-  } catch (const BatchError& error) {
-    ran = error.index() + 1;
-    log();
-    throw;
-  }
-  log();
+      },
+      [&](Engine& e, const std::vector<BatchItem>& batch) { results = e.queryBatch(batch); });
   return results;
 }
 
@@ -284,14 +267,18 @@ void Query::Split() const {
   if (!unsplit_) return;
   MakeText();
   unsplit_ = false;
-  const_cast<Query*>(this)->setSql(unsplit_text_);
-  const_cast<Query*>(this)->bound_ = true;
+  // Still the statement that was set, bound as it was: only its lines are new.
+  SplitLines(unsplit_text_);
 }
 
 void Query::setSql(const std::string& text) {
   unsplit_ = false;
   make_text_ = nullptr;
   bound_ = false;
+  SplitLines(text);
+}
+
+void Query::SplitLines(const std::string& text) const {
   // Called for every cell of a read: the line strings are reused.
   size_t count = 0;
   auto add = [&](size_t begin, size_t end) {
@@ -345,8 +332,9 @@ std::unique_ptr<Cursor> Query::Run(bool rows) {
   // looked at again.
   struct Note {
     bool data;
+    uint64_t& changes;
     ~Note() {
-      if (!data) g_schema_changes.fetch_add(1, std::memory_order_acq_rel);
+      if (!data) ++changes;
     }
   };
   if (bind && marked_ != noted_marked_) {
@@ -354,7 +342,8 @@ std::unique_ptr<Cursor> Query::Run(bool rows) {
     noted_marked_ = marked_;
     statement_ = nullptr;
   }
-  const Note note{bind ? marked_is_data_ : oracle::IsDataStatement(text)};
+  const Note note{bind ? marked_is_data_ : oracle::IsDataStatement(text),
+                  connection_.schema_changes_};
   if (bind) {
     // Row after row the same statement: found without hashing its text.
     if (!statement_ || statement_generation_ != connection_.prepared_generation_) {

@@ -18,11 +18,6 @@ namespace xb::db {
 
 class Query;
 
-// How many statements other than data statements (insert, update, delete,
-// select) this process has sent, through any connection: whatever remembers
-// the schema forgets it when the count moves.
-uint64_t SchemaChangeCount();
-
 // One statement of Connection::runBatch: the program's statement with '?'
 // markers, its values, and its Oracle text made only when needed (a
 // statement log, an engine that cannot bind).
@@ -58,6 +53,11 @@ class Connection {
   Engine& engine();
   void setStatementLog(StatementLog* log) { log_ = log; }
   StatementLog* statementLog() const { return log_; }
+  // Moves with every statement other than a data statement (insert, update,
+  // delete, select) sent through this connection, failed ones included, and
+  // whenever it closes (opened again, it may reach another database): whatever
+  // remembers the schema as seen through it forgets it when the count moves.
+  uint64_t schemaChanges() const { return schema_changes_; }
   // The prepared statement for a text with '?' markers: made on first use,
   // kept (a few dozen shapes) until the connection closes.
   Statement& prepared(const std::string& marked_sql);
@@ -87,6 +87,12 @@ class Connection {
   // The first ran statements of a batch, to the statement log (with their
   // values when the engine binds).
   void LogBatch(const std::vector<BatchStatement>& items, size_t ran, bool binds);
+  // Runs a batch and logs it: on an engine that cannot bind, statement by
+  // statement through `one` (given each one's text); else prepared and sent
+  // together through `all`.
+  void RunLogged(const std::vector<BatchStatement>& items,
+                 const std::function<void(Engine&, const std::string& text)>& one,
+                 const std::function<void(Engine&, const std::vector<BatchItem>&)>& all);
   friend class Query;
   void ForgetResults();
 
@@ -96,6 +102,7 @@ class Connection {
   std::unordered_map<std::string, std::unique_ptr<Statement>> prepared_;
   // Moves whenever prepared statements are let go.
   uint64_t prepared_generation_ = 0;
+  uint64_t schema_changes_ = 0;
   std::set<Query*> queries_;
 };
 
@@ -202,6 +209,8 @@ class Query {
   // A statement's text is split into lines only when they are asked for:
   // most bound statements are never shown.
   void Split() const;
+  // lines_ made from text, reusing their strings.
+  void SplitLines(const std::string& text) const;
 
  public:
   Connection& connection() const { return connection_; }

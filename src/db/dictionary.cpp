@@ -79,9 +79,9 @@ std::string Dictionary::Answer::text(size_t i) const {
 }
 
 const Dictionary::Answer& Dictionary::ask(const std::string& sql) {
-  // This process changed the schema since the answers were read: they may
-  // be wrong now.
-  if (const uint64_t changes = SchemaChangeCount(); changes != schema_changes_) {
+  // The schema changed through the query's connection since the answers
+  // were read (or it closed): they may be wrong now.
+  if (const uint64_t changes = SchemaChanges(); changes != schema_changes_) {
     answers_.clear();
     ++generation_;
     schema_changes_ = changes;
@@ -105,12 +105,12 @@ const Dictionary::Answer& Dictionary::ask(const std::string& sql) {
   }
   query_.first();
   // The query itself was a select: the count has not moved because of it.
-  schema_changes_ = SchemaChangeCount();
+  schema_changes_ = SchemaChanges();
   return answers_.emplace(sql, std::move(answer)).first->second;
 }
 
 const Dictionary::Answer& Dictionary::ask(const std::string& sql, Slot& slot) {
-  if (slot.answer && slot.generation == generation_ && SchemaChangeCount() == schema_changes_)
+  if (slot.answer && slot.generation == generation_ && SchemaChanges() == schema_changes_)
     return *slot.answer;
   const Answer& answer = ask(sql);
   slot.answer = &answer;

@@ -4,10 +4,11 @@
 // once per cell); the dictionary runs each text once through the query it
 // was given and answers the repeats from memory, whatever the engine. It
 // forgets everything when the read ends (forget(), or the Read scope) and
-// whenever this process sends a statement that may change the schema (a
-// statement other than insert/update/delete/select, through any
-// connection), so an answer is never older than the read or than this
-// process's own last schema change.
+// whenever its query's connection sends a statement that may change the
+// schema (one other than insert/update/delete/select) or closes, so an
+// answer is never older than the read or than the last schema change made
+// through that connection. Changes made elsewhere (another connection,
+// another program) are seen from the next read on.
 
 #include <cstdint>
 #include <optional>
@@ -79,6 +80,8 @@ class Dictionary {
   };
 
  private:
+  uint64_t SchemaChanges() const { return query_.connection().schemaChanges(); }
+
   Query& query_;
   std::unordered_map<std::string, Answer> answers_;
   uint64_t schema_changes_ = 0;

@@ -7,7 +7,8 @@
 //        xb_add_engine(NAME postgres REGISTER RegisterPostgresEngine
 //                      SOURCES postgres_engine.cpp LIBRARIES PkgConfig::PQ)
 //      which makes the target xb_db_postgres (linking xb_db_core, so this
-//      header, errors.h, sql_text.h and the Oracle dialect module are there)
+//      header, errors.h, sql_text.h, the token stream of sql_tokens.h and
+//      the Oracle dialect module are there)
 //      and lists the engine for the registry. src/db/CMakeLists.txt adds the
 //      folder when it exists.
 //   2. Define, in namespace xb::db, `void RegisterPostgresEngine(Registry&)`

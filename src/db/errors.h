@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "operator/reason.h"
+#include "reason/reason.h"
 
 namespace xb::db {
 

@@ -7,10 +7,6 @@
 
 namespace xb::db {
 
-// Walks sql in order: code(i) for every index that is code, quoted(begin,
-// end, closed) for every string literal or quoted identifier (the span holds
-// its quotes; for q'[...]' it starts at the quote after q; closed is false
-// when the text ends inside it). Comments are neither.
 // Oracle's alternative quoting q'X...X' (also nq'...'): the literal ends at
 // the closing delimiter followed by a quote, where the closing delimiter is
 // ], ), }, > for [, (, {, < and X itself otherwise. Given the index of the
@@ -37,42 +33,64 @@ inline char QuoteDelimiterAt(const std::string& sql, size_t quote) {
   }
 }
 
+// One piece of SQL text from a given index: a character of code, a string
+// literal or quoted identifier (its span holds its quotes; for q'[...]' it
+// starts at the quote after q; closed is false when the text ends inside
+// it), or a comment (a line comment stops before its line feed).
+struct SqlPiece {
+  enum class Kind : char { Code, Quoted, Comment } kind;
+  size_t begin, end;
+  bool closed = true;
+};
+
+inline SqlPiece SqlPieceAt(const std::string& sql, size_t i) {
+  const size_t n = sql.size();
+  const char c = sql[i];
+  if (const char close = c == '\'' ? QuoteDelimiterAt(sql, i) : '\0'; close != '\0') {
+    size_t e = i + 2;
+    while (e + 1 < n && !(sql[e] == close && sql[e + 1] == '\'')) ++e;
+    const bool closed = e + 1 < n;
+    return {SqlPiece::Kind::Quoted, i, closed ? e + 2 : n, closed};
+  }
+  if (c == '\'' || c == '"') {
+    // Doubled quotes inside stay inside.
+    size_t e = i + 1;
+    for (; e < n; ++e) {
+      if (sql[e] == c) {
+        if (e + 1 < n && sql[e + 1] == c) {
+          ++e;
+          continue;
+        }
+        break;
+      }
+    }
+    const bool closed = e < n;
+    return {SqlPiece::Kind::Quoted, i, closed ? e + 1 : n, closed};
+  }
+  if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
+    const size_t eol = sql.find('\n', i);
+    return {SqlPiece::Kind::Comment, i, eol == std::string::npos ? n : eol};
+  }
+  if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
+    const size_t end = sql.find("*/", i + 2);
+    const bool closed = end != std::string::npos;
+    return {SqlPiece::Kind::Comment, i, closed ? end + 2 : n, closed};
+  }
+  return {SqlPiece::Kind::Code, i, i + 1};
+}
+
+// Walks sql in order: code(i) for every index that is code, quoted(begin,
+// end, closed) for every string literal or quoted identifier (see SqlPiece).
+// Comments are neither.
 template <class Code, class Quoted>
 void WalkSql(const std::string& sql, Code&& code, Quoted&& quoted) {
-  const size_t n = sql.size();
-  size_t i = 0;
-  while (i < n) {
-    const char c = sql[i];
-    if (const char close = c == '\'' ? QuoteDelimiterAt(sql, i) : '\0'; close != '\0') {
-      size_t e = i + 2;
-      while (e + 1 < n && !(sql[e] == close && sql[e + 1] == '\'')) ++e;
-      const bool closed = e + 1 < n;
-      quoted(i, closed ? e + 2 : n, closed);
-      i = closed ? e + 2 : n;
-    } else if (c == '\'' || c == '"') {
-      // Doubled quotes inside stay inside.
-      size_t e = i + 1;
-      for (; e < n; ++e) {
-        if (sql[e] == c) {
-          if (e + 1 < n && sql[e + 1] == c) {
-            ++e;
-            continue;
-          }
-          break;
-        }
-      }
-      const bool closed = e < n;
-      quoted(i, closed ? e + 1 : n, closed);
-      i = e + 1;
-    } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
-      while (i < n && sql[i] != '\n') ++i;
-    } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
-      const size_t end = sql.find("*/", i + 2);
-      i = end == std::string::npos ? n : end + 2;
-    } else {
+  for (size_t i = 0; i < sql.size();) {
+    const SqlPiece piece = SqlPieceAt(sql, i);
+    if (piece.kind == SqlPiece::Kind::Code)
       code(i);
-      ++i;
-    }
+    else if (piece.kind == SqlPiece::Kind::Quoted)
+      quoted(piece.begin, piece.end, piece.closed);
+    i = piece.end;
   }
 }
 

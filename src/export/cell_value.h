@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "operator/reason.h"
+#include "reason/reason.h"
 #include "sheet/grid.h"
 
 namespace xb::exporting {

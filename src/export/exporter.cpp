@@ -3,6 +3,7 @@
 
 #include "export/cell_value.h"
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 #include <exception>
 #include <memory>

@@ -162,12 +162,7 @@ CheckReport CheckWorkbook(db::DbSession& session, sheet::Instance& sheet) {
     }
   }
   // The key terms each column position gives, in the header's key order.
-  std::vector<std::vector<size_t>> keys_at(header.columns.size() + 1);
-  for (size_t k = 0; k < header.keys.size(); ++k) {
-    const int at = header.key_positions[k];
-    if (at >= 1 && static_cast<size_t>(at) <= header.columns.size())
-      keys_at[static_cast<size_t>(at)].push_back(k);
-  }
+  const std::vector<std::vector<size_t>> keys_at = KeysAtPositions(header);
 
   const int row_bound = FindRowBound([&](int row) { return sheet.cellText(row, 1); });
   // Rows whose keys go to the existence query (their key terms only), and

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace xb::import {
 
@@ -17,17 +18,8 @@ std::string Before(const std::string& text, char c) {
 
 // Every piece between commas, empty pieces and a trailing empty piece kept.
 std::vector<std::string> SplitAtCommas(const std::string& text) {
-  std::vector<std::string> pieces;
-  std::string::size_type start = 0;
-  for (;;) {
-    const auto comma = text.find(',', start);
-    if (comma == std::string::npos) {
-      pieces.push_back(text.substr(start));
-      return pieces;
-    }
-    pieces.push_back(text.substr(start, comma - start));
-    start = comma + 1;
-  }
+  const std::vector<std::string_view> pieces = text::Split(text, ',');
+  return {pieces.begin(), pieces.end()};
 }
 
 // One column entry: "NAME" or "NAME(SEQUENCE)". The sequence runs from just
@@ -118,6 +110,16 @@ ParsedHeader ParseHeader(const std::string& header_text) {
   header.too_long = header.columns.size() > static_cast<size_t>(kMaxColumns) ||
                     header.keys.size() > static_cast<size_t>(kMaxKeys);
   return header;
+}
+
+std::vector<std::vector<size_t>> KeysAtPositions(const ParsedHeader& header) {
+  std::vector<std::vector<size_t>> keys_at(header.columns.size() + 1);
+  for (size_t k = 0; k < header.keys.size() && k < header.key_positions.size(); ++k) {
+    const int at = header.key_positions[k];
+    if (at >= 1 && static_cast<size_t>(at) <= header.columns.size())
+      keys_at[static_cast<size_t>(at)].push_back(k);
+  }
+  return keys_at;
 }
 
 int FindRowBound(const std::function<std::string(int row)>& column_a_text) {

@@ -31,6 +31,10 @@ struct ParsedHeader {
 std::string Quoted(const std::string& text);
 
 ParsedHeader ParseHeader(const std::string& header_text);
+// The keys each column position gives, as indexes into keys in the header's
+// key order: entry p for the column at 1-based position p (entry 0 stays
+// empty). A key repeated in the header stands there as often.
+std::vector<std::vector<size_t>> KeysAtPositions(const ParsedHeader& header);
 
 // Whether the statements may name the table as written, unquoted: a name
 // that only quoting could make (a quote, a blank, a comma...) could be found

@@ -210,12 +210,7 @@ bool Importer::ReadSheet(sheet::Instance& sheet) {
   std::vector<ColumnType> column_types(header.columns.size());
   std::vector<db::Dictionary::Slot> type_slots(header.columns.size());
   // The key terms each column position gives, in the header's key order.
-  std::vector<std::vector<size_t>> keys_at(header.columns.size() + 1);
-  for (size_t k = 0; k < header.keys.size(); ++k) {
-    const int at = header.key_positions[k];
-    if (at >= 1 && static_cast<size_t>(at) <= header.columns.size())
-      keys_at[static_cast<size_t>(at)].push_back(k);
-  }
+  const std::vector<std::vector<size_t>> keys_at = KeysAtPositions(header);
 
   const int row_bound = FindRowBound([&](int row) { return sheet.cellText(row, 1); });
   op_.progress().start(0, row_bound);
@@ -630,7 +625,12 @@ RunOutcome Importer::WriteRows() {
             case OverwriteAnswer::Closed: break;
           }
         }
-        // An update cannot draw new sequence numbers for a row that has them.
+        // The stop is on the letters NEXTVAL anywhere in the row's value
+        // text, in any letter case: a sequence column's NAME.nextval, but
+        // also a text cell that merely holds the word. That wider test is
+        // the rule operators know (such a row is never updated, it must be
+        // deleted by hand first); narrowing it to sequence columns would
+        // overwrite rows that this stop has always refused.
         if (text::UpperCased(values).find("NEXTVAL") != std::string::npos) {
           flush();
           op_.showMessage(

@@ -187,8 +187,11 @@ void RowStore::add(const TypedRow& row) {
   // for it at once, rather than the buffer copied each time it doubles
   // (and, on the way, held twice).
   constexpr size_t kSampleRows = 1024;
-  if (rows_.size() == kSampleRows && expected_rows_ > kSampleRows)
-    texts_.reserve(texts_.size() / kSampleRows * expected_rows_ / 8 * 9);
+  if (rows_.size() == kSampleRows && expected_rows_ > kSampleRows) {
+    // An eighth more than the sample promises: later rows may be longer.
+    const size_t expected = texts_.size() / kSampleRows * expected_rows_;
+    texts_.reserve(expected + expected / 8);
+  }
   const uint64_t text_begin = texts_.size();
   const uint64_t first_piece = ends_.size();
   bool line_breaks = false;
@@ -324,20 +327,13 @@ Rendered RenderUpdate(const std::string& table, const std::string& columns, cons
   // Bound, each column is set on its own: a value in the select list of
   // "(select ? ... from dual )" has no column to take its type from, and a
   // server that types parameters (PostgreSQL) would take it for text.
-  std::vector<std::string> names;
-  for (size_t at = 0;;) {
-    const size_t comma = columns.find(',', at);
-    names.push_back(
-        columns.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
-    if (comma == std::string::npos) break;
-    at = comma + 1;
-  }
+  const std::vector<std::string_view> names = text::Split(columns, ',');
   if (names.size() != row.values.size() || row.hasSequence()) return r;
   std::string set;
   for (size_t i = 0; i < names.size(); ++i) {
     if (i) set += ',';
-    set +=
-        names[i] + (row.values[i].kind == RowValue::Kind::Date ? "=to_date(?,'yyyy-mm-dd')" : "=?");
+    set += names[i];
+    set += row.values[i].kind == RowValue::Kind::Date ? "=to_date(?,'yyyy-mm-dd')" : "=?";
   }
   r.marked = "update " + table + " set " + set + " where " + keys_marked;
   return r;

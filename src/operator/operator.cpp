@@ -1,7 +1,7 @@
 #include "operator/operator.h"
 
-#include "operator/reason.h"
 #include "operator/texts.h"
+#include "reason/reason.h"
 #include "text/ascii.h"
 
 namespace xb {

@@ -6,6 +6,7 @@
 // The Qt window implements it for real, the command-line front end on a
 // terminal, and the tests with scripted answers and a record of every box.
 
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -99,6 +100,10 @@ MessageBox ConnectTimedOutBox();
 // Default error report: the message with a "." appended unless it is empty or
 // its last character's code is at most that of ".".
 std::string DefaultErrorText(const std::string& message);
+// The reason an error gives the operator: the catalogue's Chinese text for
+// a code of the program's own, otherwise the error's message as it came
+// (the database's, the system's).
+std::string OperatorReason(const std::exception& error);
 // The program's title from the program file's path: no folder, nothing from
 // the first ".", lower case except the first letter ("xlsbridge" -> "Xlsbridge").
 std::string ProgramTitle(const std::string& program_path);

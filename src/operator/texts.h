@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string>
 
-#include "operator/reason.h"
+#include "reason/reason.h"
 
 namespace xb::texts {
 
@@ -145,7 +145,7 @@ inline std::string ExportSavedAt(const std::string& path) {
   return "导出的文件已经保存在:\r" + path;
 }
 
-// ---- reasons the program gives for a failure (see operator/reason.h) ----
+// ---- reasons the program gives for a failure (see reason/reason.h) ----
 inline std::string SystemErrorText(long number) {
   switch (number) {
     case ENOENT: return "文件或文件夹不存在";

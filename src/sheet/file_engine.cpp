@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "sheet/grid.h"
+#include "sheet/open_workbook.h"
 #include "sheet/sheet_cells.h"
 #include "sheet/viewer.h"
 
@@ -116,13 +117,15 @@ bool IsWriteFailure(int error) {
 }
 
 // The writer library reports its failures on stderr as well; the operator
-// gets them in the export's own box, and the command-line front end keeps
-// stderr for boxes, so those lines are held back while the workbook is closed.
+// gets them in the export's own box. Where asked (FileEngineOptions::
+// quiet_writer_library), those lines are held back while the workbook is
+// closed. The saved stderr is closed on exec: a program started meanwhile
+// must not keep it.
 class QuietStderr {
  public:
   QuietStderr() {
     std::fflush(stderr);
-    saved_ = dup(STDERR_FILENO);
+    saved_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
     if (null >= 0) close(null);
@@ -299,7 +302,8 @@ class FileInstance : public Instance {
     lxw_error rc;
     int close_errno;
     {
-      QuietStderr quiet;
+      std::optional<QuietStderr> quiet;
+      if (options_.quiet_writer_library) quiet.emplace();
       errno = 0;
       rc = workbook_close(wb);
       close_errno = errno;

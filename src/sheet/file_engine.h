@@ -28,6 +28,13 @@ struct FileEngineOptions {
   // this comes later, when the last one tried has failed, and on another
   // thread.
   std::function<void(const std::string& path)> on_unviewable;
+  // The writer library prints lines of its own on stderr when it fails to
+  // close a workbook, and offers no way to take them instead. When set, the
+  // process's stderr points at /dev/null while the workbook is closed: for a
+  // front whose stderr carries its own messages and that runs nothing else
+  // meanwhile (the command line). The window leaves it unset: its stderr is
+  // a log, where other threads may be writing at that moment.
+  bool quiet_writer_library = false;
 };
 
 std::unique_ptr<Server> MakeFileServer(FileEngineOptions options = {});

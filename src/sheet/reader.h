@@ -77,13 +77,4 @@ class WorkbookReader {
   virtual std::shared_ptr<const StringTable> sharedStrings() const { return nullptr; }
 };
 
-// Opens a workbook by its content (an OLE2 compound file: .xls; a zip
-// package: .xlsx), whatever its name says; SheetError with the reason when
-// the file is none of these, encrypted, truncated...
-std::unique_ptr<WorkbookReader> OpenWorkbookReader(const std::string& path);
-
-// The .xlsx reader (src/sheet/xlsx), called by OpenWorkbookReader for every
-// zip package.
-std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path);
-
 }  // namespace xb::sheet

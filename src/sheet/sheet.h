@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "operator/reason.h"
+#include "reason/reason.h"
 
 namespace xb::sheet {
 

@@ -18,6 +18,7 @@
 #include "sheet/cfb.h"
 #include "sheet/grid.h"
 #include "sheet/sheet.h"
+#include "text/utf8.h"
 
 namespace xb::sheet {
 namespace {
@@ -137,24 +138,6 @@ class RecordStream {
   size_t pos_ = 0;
 };
 
-void AppendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out.push_back(char(c));
-  } else if (c < 0x800) {
-    out.push_back(char(0xC0 | c >> 6));
-    out.push_back(char(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(char(0xE0 | c >> 12));
-    out.push_back(char(0x80 | (c >> 6 & 0x3F)));
-    out.push_back(char(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(char(0xF0 | c >> 18));
-    out.push_back(char(0x80 | (c >> 12 & 0x3F)));
-    out.push_back(char(0x80 | (c >> 6 & 0x3F)));
-    out.push_back(char(0x80 | (c & 0x3F)));
-  }
-}
-
 // UTF-16 code units to UTF-8; lone surrogates become U+FFFD.
 void AppendUtf16(std::string& out, const std::vector<uint16_t>& units) {
   out.reserve(out.size() + units.size() * 3);
@@ -167,7 +150,7 @@ void AppendUtf16(std::string& out, const std::vector<uint16_t>& units) {
     } else if (c >= 0xD800 && c < 0xE000) {
       c = 0xFFFD;
     }
-    AppendUtf8(out, c);
+    text::AppendUtf8(out, c);
   }
 }
 
@@ -179,7 +162,7 @@ void AppendLatin1(std::string& out, const uint8_t* p, size_t n) {
     while (run < n && p[run] < 0x80) ++run;
     out.append(reinterpret_cast<const char*>(p + i), run - i);
     if (run == n) break;
-    AppendUtf8(out, p[run]);
+    text::AppendUtf8(out, p[run]);
     i = run + 1;
   }
 }
@@ -306,7 +289,7 @@ std::string Decode8(const uint8_t* p, size_t n, int codepage) {
       if (rc != size_t(-1)) return buf.substr(0, buf.size() - out_left);
     }
   }
-  for (size_t i = 0; i < n; ++i) AppendUtf8(out, p[i]);  // Latin-1 fallback
+  for (size_t i = 0; i < n; ++i) text::AppendUtf8(out, p[i]);  // Latin-1 fallback
   return out;
 }
 

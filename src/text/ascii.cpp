@@ -36,6 +36,16 @@ std::vector<std::string_view> Lines(std::string_view text) {
   return lines;
 }
 
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> pieces;
+  for (size_t start = 0;;) {
+    const size_t at = text.find(separator, start);
+    pieces.push_back(text.substr(start, at == std::string_view::npos ? at : at - start));
+    if (at == std::string_view::npos) return pieces;
+    start = at + 1;
+  }
+}
+
 std::string WithLineBreaks(std::string_view text, std::string_view line_break) {
   std::string out;
   out.reserve(text.size());

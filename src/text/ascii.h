@@ -1,7 +1,8 @@
 #pragma once
 // The program's small text rules, byte by byte and whatever the locale:
-// blanks, ASCII case and line breaks. UTF-8 text passes through untouched:
-// every byte of a multi-byte character is above 127.
+// blanks, ASCII case, line breaks and splitting at a separator. UTF-8 text
+// passes through untouched: every byte of a multi-byte character is above
+// 127 (the rules that count characters are in text/utf8.h).
 
 #include <cstddef>
 #include <cstring>
@@ -35,27 +36,6 @@ void AssignUpperCased(std::string& out, std::string_view s);
 std::string LowerCased(std::string_view s);
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoringCase(std::string_view s, std::string_view prefix);
-
-// UTF-8 characters, for the few rules that count characters, not bytes.
-constexpr bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-// The bytes of the character that starts at s[i]: its lead byte and the
-// continuation bytes it announces and that follow it; 1 for a byte that
-// starts no character, so that a walk always moves on; 0 past the end.
-constexpr size_t CharLengthAt(std::string_view s, size_t i) {
-  if (i >= s.size()) return 0;
-  const auto lead = static_cast<unsigned char>(s[i]);
-  const size_t want = lead >= 0xF0 && lead < 0xF8 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-  size_t n = 1;
-  while (n < want && i + n < s.size() && IsContinuationByte(s[i + n])) ++n;
-  return n;
-}
-// Where the last character of s starts (0 for an empty s).
-constexpr size_t LastCharStart(std::string_view s) {
-  if (s.empty()) return 0;
-  size_t at = s.size() - 1;
-  while (at > 0 && IsContinuationByte(s[at]) && s.size() - at < 4) --at;
-  return CharLengthAt(s, at) == s.size() - at ? at : s.size() - 1;
-}
 
 // The length of the line break at s[i]: 2 for CR LF, 1 for a lone CR or
 // LF, 0 for any other character or past the end.
@@ -92,6 +72,9 @@ void ForEachLine(std::string_view text, F&& line) {
   }
 }
 std::vector<std::string_view> Lines(std::string_view text);
+// Every piece of text between separators, in order: empty pieces kept, so
+// "a,,b," gives "a", "", "b", "" and "" gives one empty piece.
+std::vector<std::string_view> Split(std::string_view text, char separator);
 // text with every line break (CR LF, CR or LF) written as `line_break`.
 std::string WithLineBreaks(std::string_view text, std::string_view line_break);
 

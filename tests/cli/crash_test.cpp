@@ -17,6 +17,7 @@
 
 #include "support/cli.h"
 #include "support/scoped_env.h"
+#include "support/seed.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -100,7 +101,9 @@ TEST(CrashAtomicity, KilledImportLeavesTableBeforeOrAfter) {
   const std::string after = Query(db, dump);
   ASSERT_NE(before, after);
 
-  std::mt19937 random(20261209);
+  const uint32_t random_seed = xb::test::TestSeed(20261209);
+  SCOPED_TRACE("seed " + std::to_string(random_seed));
+  std::mt19937 random(random_seed);
   std::uniform_int_distribution<long long> moment(0, full.count() * 11 / 10);
   int killed = 0, before_count = 0, after_count = 0;
   for (int trial = 0; trial < kTrials; ++trial) {

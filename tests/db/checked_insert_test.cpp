@@ -8,6 +8,7 @@
 
 #include "db/errors.h"
 #include "db_fixture.h"
+#include "support/query.h"
 
 namespace xb::db::test {
 namespace {
@@ -83,15 +84,12 @@ class CheckedInsert : public DbFolder {
     return {bound, sent};
   }
   std::vector<std::string> Rows(const std::string& table) {
-    Query& q = session_.init;
-    q.close();
-    q.setSql("select K,T,N,D,I,F,typeof(N),typeof(I),typeof(F) from " + table + " order by K");
-    q.open();
     std::vector<std::string> rows;
-    for (; !q.eof(); q.next()) {
+    for (const auto& fields : xb::test::Select(
+             session_.myconnection,
+             "select K,T,N,D,I,F,typeof(N),typeof(I),typeof(F) from " + table + " order by K")) {
       std::string row;
-      for (int i = 0; i < q.fieldCount(); ++i)
-        row += (q.fieldIsNull(i) ? "<null>" : q.fieldText(i)) + "|";
+      for (const auto& field : fields) row += field + "|";
       rows.push_back(row);
     }
     return rows;

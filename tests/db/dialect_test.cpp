@@ -8,6 +8,7 @@
 
 #include "db/errors.h"
 #include "db_fixture.h"
+#include "support/query.h"
 
 namespace xb::db::test {
 namespace {
@@ -21,25 +22,11 @@ class Dialect : public DbFolder {
         "DD integer)");
     Run("create sequence SEQ_TBXH");
   }
-  void Run(const std::string& sql) {
-    session_.exe.close();
-    session_.exe.setSql(sql);
-    session_.exe.execute();
-  }
-  // The first column of every row, as text.
+  void Run(const std::string& sql) { xb::test::Execute(session_.myconnection, sql); }
   std::vector<std::string> Column(const std::string& sql) {
-    Query& q = session_.init;
-    q.close();
-    q.setSql(sql);
-    q.open();
-    std::vector<std::string> values;
-    for (q.first(); !q.eof(); q.next()) values.push_back(q.fieldText(0));
-    return values;
+    return xb::test::Column(session_.myconnection, sql);
   }
-  std::string One(const std::string& sql) {
-    const auto values = Column(sql);
-    return values.empty() ? "<no row>" : values[0];
-  }
+  std::string One(const std::string& sql) { return xb::test::One(session_.myconnection, sql); }
 
   DbSession session_;
 };
@@ -50,7 +37,7 @@ TEST_F(Dialect, TheLoadersDictionaryStatementsAnswerAsOracleWould) {
   EXPECT_EQ(One("select count(*) from user_tables where table_name='XLSBRIDGE_SEQUENCES'"), "0");
   EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='SEQ_TBXH'"),
             "SEQ_TBXH");
-  EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='NOPE'"), "<no row>");
+  EXPECT_EQ(One("select sequence_name from user_sequences where sequence_name='NOPE'"), "<0 rows>");
   EXPECT_EQ(Column("select COLUMN_NAME from user_tab_columns where table_name='ZORVAT'"),
             (std::vector<std::string>{"AA", "BB", "CC", "SEQ_NN", "DD"}));
   EXPECT_EQ(
@@ -67,7 +54,7 @@ TEST_F(Dialect, TheLoadersDictionaryStatementsAnswerAsOracleWould) {
 TEST_F(Dialect, DictionaryAnswersFollowSchemaChanges) {
   const std::string query =
       "select DATA_TYPE from user_tab_columns where table_name='ZORVAT' and column_name='EE'";
-  EXPECT_EQ(One(query), "<no row>");
+  EXPECT_EQ(One(query), "<0 rows>");
   Run("alter table ZORVAT add column EE date");
   EXPECT_EQ(One(query), "DATE");
   const std::string tables = "select count(*) from user_tables where table_name='NEWT'";
@@ -113,6 +100,32 @@ TEST_F(Dialect, TheImportStatementsRunIncludingTheUpdateThroughDual) {
   for (int i = 0; i < session_.init.fieldCount(); ++i) row.push_back(session_.init.fieldText(i));
   // Both nextvals of one statement give the same value, as in Oracle.
   EXPECT_EQ(row, (std::vector<std::string>{"1", "34.5", "2004-02-29", "1", "1"}));
+}
+
+// Sequence statements are read word by word, as Oracle's grammar has them;
+// anything else in them is refused, never half read.
+TEST_F(Dialect, SequenceStatementsAreReadWordByWord) {
+  Run("CREATE /* down */ SEQUENCE s3 START WITH -5 increment by -1 minvalue -6 maxvalue -1 "
+      "cycle nocache");
+  // Down from -5 to the minimum, then round to the maximum.
+  for (const char* expected : {"-5", "-6", "-1"})
+    EXPECT_EQ(One("select S3.nextval from dual"), expected);
+  for (const char* sql :
+       {"create sequence S4 start with 1.5", "create sequence S4 cache -5", "create sequence S4-1",
+        "create sequence S4 start with", "create sequence S4 minvalue - 5",
+        "create sequence S4 start with 5nocache", "create sequence \"S4\"",
+        "drop sequence S3 now"}) {
+    try {
+      Run(sql);
+      ADD_FAILURE() << "accepted: " << sql;
+    } catch (const DbError& e) {
+      EXPECT_NE(std::string(e.what()).find("malformed"), std::string::npos)
+          << sql << ": " << e.what();
+    }
+  }
+  EXPECT_EQ(One("select count(*) from user_sequences"), "2");
+  Run("drop sequence s3");
+  EXPECT_EQ(One("select count(*) from user_sequences"), "1");
 }
 
 TEST_F(Dialect, SequencesCountOnAndAreFoundOnlyInCode) {

@@ -1,12 +1,13 @@
 // The dictionary of one read: each statement reaches the database once, and
-// the answers are forgotten when the read ends and when this process
+// the answers are forgotten when the read ends and when its connection
 // changes the schema. No clocks: the only signals are the read's end and
-// the process's own schema-changing statements.
+// the connection's own schema-changing statements.
 
 #include <map>
 
 #include "db/dictionary.h"
 #include "db_fixture.h"
+#include "support/query.h"
 
 namespace xb::db::test {
 namespace {
@@ -25,9 +26,7 @@ class DictionaryTest : public DbFolder {
     session_.myconnection.setStatementLog(&log_);
   }
   static void Run(Connection& connection, const std::string& sql) {
-    Query q(connection);
-    q.setSql(sql);
-    q.execute();
+    xb::test::Execute(connection, sql);
   }
   std::string Type(Dictionary& dictionary, const std::string& column) {
     return dictionary
@@ -59,8 +58,8 @@ TEST_F(DictionaryTest, EachStatementIsSentOnceARead) {
 }
 
 // Asked through slots (the loader's way), the answers and the statements
-// sent are the same: once a read, again after a schema change of this
-// process and after the read ends.
+// sent are the same: once a read, again after a schema change made through
+// the connection and after the read ends.
 TEST_F(DictionaryTest, SlotsAnswerAsTheTextDoes) {
   Dictionary dictionary(session_.init);
   std::map<std::string, Dictionary::Slot> slots;
@@ -78,41 +77,60 @@ TEST_F(DictionaryTest, SlotsAnswerAsTheTextDoes) {
       EXPECT_EQ(type("CC"), "");
     }
     EXPECT_EQ(log_.sent_count, 2);
-    Connection other;
-    other.setConnectionString(ConnectionString(db_path_));
-    Run(other, "alter table ZORVAT add column CC date");
+    Run(session_.myconnection, "alter table ZORVAT add column CC date");
     EXPECT_EQ(type("CC"), "DATE");
     EXPECT_EQ(type("AA"), "VARCHAR2");
     EXPECT_EQ(Type(dictionary, "AA"), "VARCHAR2");  // the text alone finds the same answer
-    EXPECT_EQ(log_.sent_count, 4);
+    EXPECT_EQ(log_.sent_count, 5);                  // the alter table, and the two types again
   }
   Dictionary::Read read(dictionary);
   EXPECT_EQ(type("AA"), "VARCHAR2");  // a slot of the last read: asked again
-  EXPECT_EQ(log_.sent_count, 5);
+  EXPECT_EQ(log_.sent_count, 6);
 }
 
-TEST_F(DictionaryTest, ASchemaChangeOfThisProcessIsSeenAtOnce) {
+TEST_F(DictionaryTest, ASchemaChangeOfItsConnectionIsSeenAtOnce) {
   Dictionary dictionary(session_.init);
   Dictionary::Read read(dictionary);
   EXPECT_EQ(Type(dictionary, "CC"), "");
-  // Through another connection of this process: the change still counts.
-  Connection other;
-  other.setConnectionString(ConnectionString(db_path_));
-  Run(other, "alter table ZORVAT add column CC date");
+  // Through the other query of the same connection: seen at once.
+  session_.exe.setSql("alter table ZORVAT add column CC date");
+  session_.exe.execute();
   EXPECT_EQ(Type(dictionary, "CC"), "DATE");
   // Data statements leave the answers in place.
-  const int sent = log_.sent_count;
-  Run(other, "insert into ZORVAT(AA) values('x')");
+  int sent = log_.sent_count;
   Run(session_.myconnection, "update ZORVAT set BB = 1");
   EXPECT_EQ(Type(dictionary, "CC"), "DATE");
   EXPECT_EQ(log_.sent_count, sent + 1);  // the update only
   // A failed statement other than a data statement counts too: it may have
   // changed part of the schema.
-  Query q(other);
+  Query q(session_.myconnection);
   q.setSql("create table ZORVAT (x)");
   EXPECT_THROW(q.execute(), DbError);
+  sent = log_.sent_count;
+  Type(dictionary, "CC");
+  EXPECT_EQ(log_.sent_count, sent + 1);
+  // So does closing: opened again, the connection may reach another database.
+  session_.myconnection.close();
   Type(dictionary, "CC");
   EXPECT_EQ(log_.sent_count, sent + 2);
+}
+
+// Another connection is as another program: its change is seen from the
+// next read on, and a count of its own never moves this one's.
+TEST_F(DictionaryTest, AnotherConnectionsChangeIsSeenByTheNextRead) {
+  Dictionary dictionary(session_.init);
+  {
+    Dictionary::Read read(dictionary);
+    EXPECT_EQ(Type(dictionary, "CC"), "");
+    Connection other;
+    other.setConnectionString(ConnectionString(db_path_));
+    const uint64_t before = session_.myconnection.schemaChanges();
+    Run(other, "alter table ZORVAT add column CC date");
+    EXPECT_EQ(session_.myconnection.schemaChanges(), before);
+    EXPECT_EQ(Type(dictionary, "CC"), "");
+  }
+  Dictionary::Read read(dictionary);
+  EXPECT_EQ(Type(dictionary, "CC"), "DATE");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "db/oracle/column_types.h"
 #include "db/sqlite/number_params.h"
 #include "db_fixture.h"
+#include "support/query.h"
 
 namespace xb::db::test {
 namespace {
@@ -142,25 +143,11 @@ class ExactNumbers : public DbFolder {
     Run("create table T (K number primary key, N number, P number(38), S number(20,2), "
         "V varchar2(40))");
   }
-  void Run(const std::string& sql) {
-    session_.exe.close();
-    session_.exe.setSql(sql);
-    session_.exe.execute();
-  }
+  void Run(const std::string& sql) { xb::test::Execute(session_.myconnection, sql); }
   std::vector<std::string> Column(const std::string& sql) {
-    Query& q = session_.init;
-    q.close();
-    q.setSql(sql);
-    q.open();
-    std::vector<std::string> values;
-    for (q.first(); !q.eof(); q.next())
-      values.push_back(q.fieldIsNull(0) ? "<null>" : q.fieldText(0));
-    return values;
+    return xb::test::Column(session_.myconnection, sql);
   }
-  std::string One(const std::string& sql) {
-    const auto values = Column(sql);
-    return values.size() == 1 ? values[0] : "<" + std::to_string(values.size()) + " rows>";
-  }
+  std::string One(const std::string& sql) { return xb::test::One(session_.myconnection, sql); }
   // Binds its values, as the import does.
   void RunBound(const std::string& marked, std::vector<Value> values) {
     session_.exe.close();

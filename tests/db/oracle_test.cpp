@@ -77,10 +77,11 @@ TEST(OracleMarkers, OnlyThoseInCode) {
 
 TEST(OracleStatements, DataStatementsLeaveTheSchemaAlone) {
   for (const char* sql :
-       {"insert into t values(1)", "  Update t set a=1", "\r\nselect 1 from dual", "DELETE from t"})
+       {"insert into t values(1)", "  Update t set a=1", "\r\nselect 1 from dual", "DELETE from t",
+        "-- x\nselect 1", "(select 1 from dual) union select 2 from dual"})
     EXPECT_TRUE(IsDataStatement(sql)) << sql;
   for (const char* sql :
-       {"create table t (a)", "alter table t add b", "drop sequence s", "", "-- x\nselect 1"})
+       {"create table t (a)", "alter table t add b", "drop sequence s", "", "'select'"})
     EXPECT_FALSE(IsDataStatement(sql)) << sql;
 }
 

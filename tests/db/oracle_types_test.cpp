@@ -112,6 +112,16 @@ TEST_F(OracleTypes, SequencesKeptBeforeTheLimitsKeepWorking) {
             "ORA-08004: sequence NEW_ONE.NEXTVAL exceeds MAXVALUE and cannot be instantiated");
 }
 
+// A comment before the verb hides nothing: the insert is checked as any other.
+TEST_F(OracleTypes, AStatementOpeningWithACommentIsCheckedToo) {
+  Run("create table ZORVAT (AA varchar2(2))");
+  EXPECT_EQ(Error("-- a note\ninsert into ZORVAT(AA) values ('abc')"),
+            "ORA-12899: value too large for column \"ZORVAT\".\"AA\" (actual: 3, maximum: 2)");
+  EXPECT_EQ(Error("/* a note */ insert into ZORVAT(AA, AA) values ('a', 'b')"),
+            "ORA-00957: duplicate column name");
+  EXPECT_EQ(One("select count(*) from ZORVAT"), "0");
+}
+
 TEST_F(OracleTypes, DeclaredTypesAreKeptWithOraclesWords) {
   Run("create table ZORVAT (AA varchar2(10) primary key, BB number(5,2), CC date, NN varchar2(3 "
       "char), "

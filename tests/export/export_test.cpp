@@ -7,8 +7,8 @@
 
 #include "counting_server.h"
 #include "export/exporter.h"
-#include "recording_operator.h"
 #include "sheet/file_engine.h"
+#include "support/recording_operator.h"
 #include "test_database.h"
 
 namespace xb::exporting {
@@ -63,7 +63,7 @@ class ExportTest : public testing::Test {
     database_.Connect(session_);
     Exec("create table T (N number, S varchar2(20), D date)");
   }
-  void Exec(const std::string& sql) { TestDatabase::Execute(session_.myconnection, sql); }
+  void Exec(const std::string& sql) { test::Execute(session_.myconnection, sql); }
   std::unique_ptr<sheet::Server> FileServer(const std::string& output) {
     sheet::FileEngineOptions options;
     options.output_path = output;

@@ -11,8 +11,8 @@
 
 #include "export/cell_value.h"
 #include "export/exporter.h"
-#include "recording_operator.h"
 #include "sheet/file_engine.h"
+#include "support/recording_operator.h"
 #include "test_database.h"
 
 namespace xb::exporting {
@@ -34,7 +34,7 @@ std::string RunCommand(const std::string& command) {
 class ExportValuesTest : public testing::Test {
  protected:
   void SetUp() override { database_.Connect(session_); }
-  void Exec(const std::string& sql) { TestDatabase::Execute(session_.myconnection, sql); }
+  void Exec(const std::string& sql) { test::Execute(session_.myconnection, sql); }
   bool ExportTo(const std::string& query, const std::string& out) {
     sheet::FileEngineOptions options;
     options.output_path = out;

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "import/importer.h"
-#include "recording_operator.h"
 #include "sheet/file_engine.h"
+#include "support/recording_operator.h"
 #include "test_database.h"
 
 namespace xb::import {
@@ -16,20 +16,19 @@ using test::TestDatabase;
 using Rows = std::vector<std::vector<std::string>>;
 
 // Everything the operator and the database see, in one sequence.
-struct Events : db::StatementLog, test::RecordingOperator {
+struct Events : db::StatementLog {
   std::vector<std::string> seen;
+  test::RecordingOperator op;
+  Events() {
+    op.on_prompt = [this](const std::string& text) { seen.push_back("prompt: " + text); };
+    op.on_box = [this](const MessageBox& box) {
+      seen.push_back("box: " + box.caption + ": " + box.text);
+    };
+  }
   void sent(const std::string& sql) override {
     if (sql.rfind("select count(*) from ZORVAT", 0) != 0 &&
         sql.rfind("select 0 from ZORVAT", 0) != 0)
       seen.push_back(sql);
-  }
-  OverwriteAnswer askOverwrite(const std::string& text) override {
-    seen.push_back("prompt: " + text);
-    return RecordingOperator::askOverwrite(text);
-  }
-  Answer showMessage(const MessageBox& box) override {
-    seen.push_back("box: " + box.caption + ": " + box.text);
-    return RecordingOperator::showMessage(box);
   }
 };
 
@@ -54,26 +53,26 @@ Outcome RunWith(const Scenario& scenario, size_t batch_rows) {
   db::DbSession session;
   database.Connect(session);
   test::LoadSchemaFile(session.myconnection, std::string(XB_IMPORT_DATA) + "/schema.sql");
-  for (const auto& sql : scenario.setup) TestDatabase::Execute(session.myconnection, sql);
+  for (const auto& sql : scenario.setup) test::Execute(session.myconnection, sql);
   auto files = sheet::MakeFileServer();
   Events events;
-  events.workbook = std::string(XB_IMPORT_DATA) + "/" + scenario.workbook;
-  events.overwrite_answers = scenario.answers;
-  Importer importer(session, *files, events);
+  events.op.workbook = std::string(XB_IMPORT_DATA) + "/" + scenario.workbook;
+  events.op.overwrite_answers = scenario.answers;
+  Importer importer(session, *files, events.op);
   importer.setCheckRunningInstance(false);
   importer.setBatchRows(batch_rows);
   EXPECT_EQ(importer.LoadWorkbook(), ReadOutcome::Succeeded);
-  events.positions.clear();
+  events.op.positions.clear();
   session.myconnection.setStatementLog(&events);
   Outcome out;
   out.outcome = importer.Import();
   session.myconnection.setStatementLog(nullptr);
   out.seen = events.seen;
-  out.positions = events.positions;
-  out.prompts = events.prompts;
+  out.positions = events.op.positions;
+  out.prompts = events.op.prompts;
   db::Connection other;
   other.setConnectionString(database.connectionString());
-  out.committed = TestDatabase::Rows(other, "select AA, BB, SEQ_NN from ZORVAT order by AA");
+  out.committed = test::Select(other, "select AA, BB, SEQ_NN from ZORVAT order by AA");
   return out;
 }
 

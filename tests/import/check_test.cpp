@@ -19,8 +19,9 @@
 #include "import/check.h"
 #include "import/importer.h"
 #include "pg_cluster.h"
-#include "recording_operator.h"
 #include "sheet/file_engine.h"
+#include "support/query.h"
+#include "support/recording_operator.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "text/ascii.h"
@@ -61,17 +62,8 @@ class PreflightCheck : public testing::TestWithParam<std::string> {
         note_type + ")");
   }
 
-  void Exec(const std::string& sql) {
-    db::Query q(session_.myconnection);
-    q.setSql(sql);
-    q.execute();
-  }
-  std::string One(const std::string& sql) {
-    db::Query q(session_.myconnection);
-    q.setSql(sql);
-    q.open();
-    return q.fieldText(0);
-  }
+  void Exec(const std::string& sql) { test::Execute(session_.myconnection, sql); }
+  std::string One(const std::string& sql) { return test::One(session_.myconnection, sql); }
 
   CheckReport Check(const std::string& workbook) {
     auto server = sheet::MakeFileServer();

@@ -39,7 +39,7 @@ class Existence : public testing::Test {
     Exec("insert into PEOPLE(NAME,NOTE,BORN) values('',NULL,to_date('2000-1-1','yyyy-mm-dd'))");
     session_.myconnection.setStatementLog(&log_);
   }
-  void Exec(const std::string& sql) { TestDatabase::Execute(session_.myconnection, sql); }
+  void Exec(const std::string& sql) { test::Execute(session_.myconnection, sql); }
   // The row-at-a-time answer for row i.
   long long OneByOne(const RowStore& rows, size_t i) {
     const TypedRow row = rows.at(i);

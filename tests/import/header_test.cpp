@@ -218,6 +218,13 @@ TEST(ParseHeader, MoreThanFifteenColumnsOrKeysIsTooLong) {
   EXPECT_TRUE(ParseHeader(fifteen + ",S(Q)").too_long);
 }
 
+TEST(KeysAtPositions, EachColumnGivesTheKeysThatNameItInKeyOrder) {
+  using Keys = std::vector<std::vector<size_t>>;
+  // Keys out of column order, one repeated, one naming no column.
+  EXPECT_EQ(KeysAtPositions(ParseHeader("t:B,X,A,B:A,B,C")), (Keys{{}, {2}, {0, 3}, {}}));
+  EXPECT_EQ(KeysAtPositions(ParseHeader("t:A")), (Keys{{}, {}}));  // no keys: all empty
+}
+
 TEST(FindRowBound, StopsAtFirstBlankColumnACell) {
   const std::map<int, std::string> cells = {{4, "1"}, {5, " x "}, {6, "3"}, {7, " \t"}, {8, "5"}};
   std::vector<int> asked;

@@ -18,8 +18,8 @@
 #include "import/importer.h"
 #include "latency_proxy.h"
 #include "pg_cluster.h"
-#include "recording_operator.h"
 #include "sheet/file_engine.h"
+#include "support/recording_operator.h"
 #include "test_database.h"
 
 namespace xb::import {
@@ -256,26 +256,16 @@ TEST_F(OdbcPostgres, TwoRunsIntoOneTableNeverDuplicateAKey) {
 
 // The connection breaks between the last statement and the commit: nobody
 // can know whether the data was saved, and the box says exactly that.
-class KillingOperator : public RecordingOperator {
- public:
-  explicit KillingOperator(const Session& sql) : sql_(sql) {}
-  OverwriteAnswer askOverwrite(const std::string& text) override {
-    RecordingOperator::askOverwrite(text);
-    // Every other session of the test's role: the import's.
-    sql_(
-        "select pg_terminate_backend(pid) from pg_stat_activity where pid <> pg_backend_pid() "
-        "and usename = current_user and backend_type = 'client backend'");
-    return OverwriteAnswer::Ignore;
-  }
-
- private:
-  const Session& sql_;
-};
-
 TEST_F(OdbcPostgres, ACommitWhoseOutcomeIsUnknownIsSaidToBe) {
   // The last row of the workbook is there already: its prompt comes last.
   Sql("insert into zorvat values ('K16', 'old')");
-  KillingOperator op(*sql_);
+  RecordingOperator op;
+  op.on_prompt = [this](const std::string&) {
+    // Every other session of the test's role: the import's.
+    Sql("select pg_terminate_backend(pid) from pg_stat_activity where pid <> pg_backend_pid() "
+        "and usename = current_user and backend_type = 'client backend'");
+  };
+  op.overwrite_answers = {OverwriteAnswer::Ignore};
   op.workbook = std::string(XB_IMPORT_DATA) + "/../cli/injection.xls";
   bool succeeded = true;
   Import(op, &succeeded);

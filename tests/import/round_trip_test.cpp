@@ -15,11 +15,12 @@
 #include "db/connection_string.h"
 #include "import/importer.h"
 #include "pg_cluster.h"
-#include "recording_operator.h"
 #include "sheet/file_engine.h"
 #include "support/latency_proxy.h"
+#include "support/recording_operator.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace xb::import {
 namespace {
@@ -102,7 +103,8 @@ class RoundTrips : public testing::TestWithParam<std::string> {
           << (op.boxes.empty() ? std::string() : op.boxes.back().text);
     }
     // The proxy counts a connection's last chunks when they pass.
-    usleep(100 * 1000);
+    EXPECT_TRUE(
+        test::WaitUntil([&] { return proxy_->openConnections() == 0; }, std::chrono::seconds(5)));
     return proxy_->roundTrips() - before;
   }
 

@@ -3,13 +3,12 @@
 // connection and query objects the program uses.
 
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "db/connection.h"
 #include "db/connection_string.h"
-#include "recording_operator.h"
+#include "support/query.h"
+#include "support/recording_operator.h"
 #include "support/schema.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -33,27 +32,6 @@ class TestDatabase {
   void Connect(db::DbSession& session) const {
     session.myconnection.setConnectionString(connectionString());
     session.myconnection.open();
-  }
-
-  static void Execute(db::Connection& connection, const std::string& sql) {
-    db::Query q(connection);
-    q.setSql(sql);
-    q.execute();
-  }
-  // Every row, each field as text, NULL as "<null>".
-  static std::vector<std::vector<std::string>> Rows(db::Connection& connection,
-                                                    const std::string& sql) {
-    db::Query q(connection);
-    q.setSql(sql);
-    q.open();
-    std::vector<std::vector<std::string>> rows;
-    for (q.first(); !q.eof(); q.next()) {
-      std::vector<std::string> row;
-      for (int i = 0; i < q.fieldCount(); ++i)
-        row.push_back(q.fieldIsNull(i) ? "<null>" : q.fieldText(i));
-      rows.push_back(row);
-    }
-    return rows;
   }
 
  private:

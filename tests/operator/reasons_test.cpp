@@ -8,7 +8,7 @@
 #include <string>
 
 #include "db/errors.h"
-#include "operator/reason.h"
+#include "operator/operator.h"
 #include "operator/texts.h"
 #include "sheet/sheet.h"
 

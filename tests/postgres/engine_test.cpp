@@ -9,6 +9,7 @@
 #include "db/aliases.h"
 #include "db/errors.h"
 #include "pg_fixture.h"
+#include "support/wait.h"
 
 namespace xb::test {
 namespace {
@@ -117,6 +118,10 @@ TEST_F(PgEngine, DictionaryViewsShowADbasTablesAsOracleWould) {
                   {"EE", "VARCHAR2"},
                   {"FF", "DATE"},
                   {"Mixed", "CHAR"}}));
+  // Views joined under aliases of their own.
+  EXPECT_EQ(Select("select T.TABLE_NAME, C.COLUMN_NAME from user_tables T, user_tab_columns C "
+                   "where C.TABLE_NAME = T.TABLE_NAME and C.COLUMN_ID = 3"),
+            (Rows{{"ZORVAT", "CC"}}));
   EXPECT_EQ(Select("select sequence_name from user_sequences where sequence_name='SEQ_TBXH'"),
             Rows{{"SEQ_TBXH"}});
   EXPECT_EQ(Select("select * from dual"), Rows{{"X"}});
@@ -243,11 +248,15 @@ TEST_F(PgEngine, ACommitCutOffMidwayIsSaidToBeUncertain) {
   auto& c = session_.myconnection;
   c.beginTransaction();
   Exec("insert into T values ('a', 'b')");
+  // Once the commit is inside the check, its backend is ended.
   std::thread killer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    PgAdminExec(*cluster_,
-                "select pg_terminate_backend(pid) from pg_stat_activity where usename = '" +
-                    database_->user() + "' and state = 'active'");
+    db::Connection watcher;
+    watcher.setConnectionString(connectionString());
+    const std::string sleeping = "from pg_stat_activity where usename = '" + database_->user() +
+                                 "' and wait_event = 'PgSleep'";
+    EXPECT_TRUE(WaitUntil([&] { return One(watcher, "select count(*) " + sleeping) == "1"; },
+                          std::chrono::seconds(4)));
+    PgAdminExec(*cluster_, "select pg_terminate_backend(pid) " + sleeping);
   });
   try {
     c.commitTransaction();

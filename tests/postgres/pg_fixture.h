@@ -15,7 +15,9 @@
 #include "db/connection.h"
 #include "db/connection_string.h"
 #include "pg_cluster.h"
-#include "recording_operator.h"
+#include "support/query.h"
+#include "support/recording_operator.h"
+#include "support/schema.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -38,26 +40,12 @@ class PgTest : public testing::Test {
     return db::BuildConnectionString({database_->Uri(), database_->user(), database_->password()});
   }
 
-  void Exec(const std::string& sql) { Exec(session_.myconnection, sql); }
-  static void Exec(db::Connection& connection, const std::string& sql) {
-    db::Query q(connection);
-    q.setSql(sql);
-    q.execute();
-  }
-  using Rows = std::vector<std::vector<std::string>>;
+  void Exec(const std::string& sql) { Execute(session_.myconnection, sql); }
+  static void Exec(db::Connection& connection, const std::string& sql) { Execute(connection, sql); }
+  using Rows = test::Rows;
   Rows Select(const std::string& sql) { return Select(session_.myconnection, sql); }
   static Rows Select(db::Connection& connection, const std::string& sql) {
-    db::Query q(connection);
-    q.setSql(sql);
-    q.open();
-    Rows rows;
-    for (q.first(); !q.eof(); q.next()) {
-      std::vector<std::string> row;
-      for (int i = 0; i < q.fieldCount(); ++i)
-        row.push_back(q.fieldIsNull(i) ? "<null>" : q.fieldText(i));
-      rows.push_back(row);
-    }
-    return rows;
+    return test::Select(connection, sql);
   }
   // What another session sees: committed rows only.
   Rows SelectCommitted(const std::string& sql) {
@@ -65,22 +53,7 @@ class PgTest : public testing::Test {
     other.setConnectionString(connectionString());
     return Select(other, sql);
   }
-  // Runs a script of statements, each ended by ";" at the end of a line;
-  // lines starting with "--" are comments.
-  void RunScript(const std::string& path) {
-    std::ifstream in(path);
-    ASSERT_TRUE(in) << path;
-    std::string line, statement;
-    while (std::getline(in, line)) {
-      if (line.rfind("--", 0) == 0) continue;
-      statement += line + "\n";
-      if (!line.empty() && line.back() == ';') {
-        statement.erase(statement.find_last_of(';'));
-        Exec(statement);
-        statement.clear();
-      }
-    }
-  }
+  void RunScript(const std::string& path) { LoadSchemaFile(session_.myconnection, path); }
 
   TempDir dir_;
   ScopedEnv env_;

@@ -1,12 +1,14 @@
 // The file engine: opening a workbook through the readers (its cells, its
 // error cells, its faults) and the .xlsx export read back by openpyxl.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -139,6 +141,45 @@ TEST_F(FileExport, ShownWorkbooksGetNewNamesAndThePathWhenNothingOpensThem) {
   EXPECT_NE(launched[0], launched[1]);
   for (const auto& path : launched) EXPECT_TRUE(fs::exists(path)) << path;
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "exports"), fs::directory_iterator()), 2);
+}
+
+// What the process writes on its stderr while `run` runs.
+std::string StderrOf(const fs::path& file, const std::function<void()>& run) {
+  std::fflush(stderr);
+  const int saved = dup(STDERR_FILENO);
+  const int to = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  EXPECT_TRUE(saved >= 0 && to >= 0 && dup2(to, STDERR_FILENO) >= 0);
+  close(to);
+  run();
+  std::fflush(stderr);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  std::ifstream in(file);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The writer library's own lines on a failed close are held back only where
+// asked (the command line), and stderr works again afterwards; the window's
+// engine leaves the process's stderr alone.
+TEST_F(FileExport, TheWriterLibrarysLinesAreHeldBackOnlyWhereAsked) {
+  for (const bool quiet : {true, false}) {
+    const fs::path folder = dir_ / (quiet ? "quiet" : "loud");
+    fs::create_directory(folder);
+    FileEngineOptions options;
+    options.output_path = (folder / "out.xlsx").string();
+    options.quiet_writer_library = quiet;
+    auto instance = MakeFileServer(options)->create();
+    instance->addWorkbook();
+    instance->setCell(1, 1, "a");
+    // Its folder gone, the workbook cannot be closed.
+    fs::remove_all(folder);
+    const std::string err = StderrOf(dir_ / "stderr.txt", [&] {
+      EXPECT_THROW(instance->setVisible(true), SheetError);
+      std::fputs("after the close\n", stderr);
+    });
+    EXPECT_EQ(err.find("[ERROR]") == std::string::npos, quiet) << err;
+    EXPECT_NE(err.find("after the close\n"), std::string::npos) << err;
+  }
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "sheet/cell_text.h"
-#include "sheet/reader.h"
+#include "sheet/open_workbook.h"
 #include "sheet/sheet.h"
 #include "sheet/sheet_cells.h"
 #include "sheet/xls_reader.h"

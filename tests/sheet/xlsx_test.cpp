@@ -16,17 +16,17 @@
 #include <fstream>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "sheet/cell_text.h"
 #include "sheet/file_engine.h"
-#include "sheet/reader.h"
+#include "sheet/open_workbook.h"
 #include "sheet/sheet.h"
 #include "sheet/sheet_cells.h"
 #include "sheet/xlsx/xlsx_reader.h"
 #include "support/sanitizer.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace xb::sheet {
 namespace {
@@ -492,18 +492,12 @@ ChildRun ReadInChild(const fs::path& file) {
     }
     _exit(0);
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   int status = 0;
   struct rusage usage {};
-  for (;;) {
-    if (wait4(pid, &status, WNOHANG, &usage) == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      run.timed_out = true;
-      kill(pid, SIGKILL);
-      wait4(pid, &status, 0, &usage);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (!xb::test::WaitForChild(pid, std::chrono::seconds(5), &status, &usage)) {
+    run.timed_out = true;
+    kill(pid, SIGKILL);
+    wait4(pid, &status, 0, &usage);
   }
   run.clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   run.max_rss_kb = usage.ru_maxrss;

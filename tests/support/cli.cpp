@@ -13,9 +13,9 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 extern char** environ;
 
@@ -123,18 +123,11 @@ CliOutcome RunCli(std::vector<std::string> args, const CliOptions& options) {
     while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
   } else {
-    const auto deadline = std::chrono::steady_clock::now() + options.time_limit;
-    for (;;) {
-      const pid_t done = wait4(pid, &status, WNOHANG, &usage);
-      if (done == pid || (done < 0 && errno != EINTR)) break;
-      if (std::chrono::steady_clock::now() > deadline) {
-        outcome.timed_out = true;
-        kill(pid, SIGKILL);
-        while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-        }
-        break;
+    if (!WaitForChild(pid, options.time_limit, &status, &usage)) {
+      outcome.timed_out = true;
+      kill(pid, SIGKILL);
+      while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
   outcome.exit_code = StatusOf(status);

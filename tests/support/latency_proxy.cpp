@@ -169,6 +169,7 @@ void LatencyProxy::Loop() {
     }
     links.erase(std::remove_if(links.begin(), links.end(), [](auto& l) { return l->closed; }),
                 links.end());
+    open_ = static_cast<int>(links.size());
   }
   for (auto& link : links) {
     close(link->up.from);

@@ -23,6 +23,9 @@ class LatencyProxy {
   int port() const { return port_; }
   // Round trips of every connection so far (open ones included).
   long long roundTrips() const { return round_trips_.load(); }
+  // Connections not yet closed at both ends; a closed one's last chunks
+  // are counted.
+  int openConnections() const { return open_.load(); }
 
  private:
   void Loop();
@@ -33,6 +36,7 @@ class LatencyProxy {
   int wake_[2] = {-1, -1};  // written to stop the loop
   int port_ = 0;
   std::atomic<long long> round_trips_{0};
+  std::atomic<int> open_{0};
   std::thread thread_;
 };
 

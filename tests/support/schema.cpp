@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "db/connection_string.h"
+#include "support/query.h"
 
 namespace xb::test {
 
@@ -12,9 +13,7 @@ void LoadSchema(db::Connection& connection, const std::string& script) {
   std::istringstream in(script);
   std::string line, statement;
   auto run = [&] {
-    db::Query q(connection);
-    q.setSql(statement);
-    q.execute();
+    Execute(connection, statement);
     statement.clear();
   };
   while (std::getline(in, line)) {

@@ -1,11 +1,12 @@
 // The text rules every layer shares: what a blank is, which letters change
-// case, where lines end.
+// case, where lines end, where a list splits, what a UTF-8 character is.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace xb::text {
 namespace {
@@ -41,13 +42,16 @@ TEST(CaseFold, ChangesOnlyAsciiLetters) {
   EXPECT_FALSE(StartsWithIgnoringCase("post", "postgres://"));
 }
 
+using Views = std::vector<std::string_view>;
+// A text and the pieces it gives.
+struct PiecesCase {
+  const char* name;
+  std::string in;
+  Views out;
+};
+
 TEST(Lines, EndAtCrLfLoneCrOrLf) {
-  using Views = std::vector<std::string_view>;
-  struct Case {
-    const char* name;
-    std::string in;
-    Views out;
-  } cases[] = {
+  const PiecesCase cases[] = {
       {"LF", "a\nb", {"a", "b"}},
       {"CR LF", "a\r\nb\r\n", {"a", "b"}},
       {"lone CR", "a\rb\r", {"a", "b"}},
@@ -65,6 +69,57 @@ TEST(Lines, BreaksRewrittenOneForOne) {
   EXPECT_EQ(WithLineBreaks("a\rb\nc\r\nd\r", "\r\n"), "a\r\nb\r\nc\r\nd\r\n");
   EXPECT_EQ(WithLineBreaks("\r\n\n\r", "\n"), "\n\n\n");
   EXPECT_EQ(WithLineBreaks("表\t", "\n"), "表\t");
+}
+
+TEST(Split, KeepsEveryPieceEmptyOnesToo) {
+  const PiecesCase cases[] = {
+      {"one piece", "AA", {"AA"}},
+      {"empty text is one empty piece", "", {""}},
+      {"pieces as they stand, blanks kept", "AA, BB ,CC", {"AA", " BB ", "CC"}},
+      {"empty pieces inside and at both ends", ",A,,B,", {"", "A", "", "B", ""}},
+      {"only separators", ",,", {"", "", ""}},
+      {"UTF-8 names", "表,列", {"表", "列"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Split(c.in, ','), c.out) << c.name;
+}
+
+// Every length of UTF-8 character, at both ends of its range: written,
+// walked and counted back as one character.
+TEST(Utf8, EachCodePointIsWrittenAndCountedAsOneCharacter) {
+  struct Case {
+    uint32_t code_point;
+    std::string bytes;
+  } cases[] = {
+      {0x00, "\0"s},
+      {0x7F, "\x7f"},
+      {0x80, "\xc2\x80"},
+      {0x7FF, "\xdf\xbf"},
+      {0x800, "\xe0\xa0\x80"},
+      {0x8868, "表"},
+      {0xFFFF, "\xef\xbf\xbf"},
+      {0x10000, "\xf0\x90\x80\x80"},
+      {0x10FFFF, "\xf4\x8f\xbf\xbf"},
+  };
+  for (const auto& c : cases) {
+    std::string out = "a";
+    AppendUtf8(out, c.code_point);
+    EXPECT_EQ(out, "a" + c.bytes) << std::hex << c.code_point;
+    EXPECT_EQ(CharLengthAt(out, 1), c.bytes.size()) << std::hex << c.code_point;
+    EXPECT_EQ(LastCharStart(out), 1u) << std::hex << c.code_point;
+    EXPECT_EQ(CharCount(out), 2u) << std::hex << c.code_point;
+  }
+}
+
+TEST(Utf8, BrokenTextStillCountsAndWalks) {
+  // A cut-short character counts once; a walk over broken text moves on
+  // and never stops.
+  EXPECT_EQ(CharCount("a\xe8\xa1"), 2u);
+  EXPECT_EQ(CharLengthAt("\xe8\xa1", 0), 2u);
+  EXPECT_EQ(CharLengthAt("\x80\x80", 0), 1u);
+  EXPECT_EQ(CharLengthAt("a", 1), 0u);
+  // Four continuation bytes are more than one character holds.
+  EXPECT_EQ(LastCharStart("a\x80\x80\x80\x80"), 4u);
+  EXPECT_EQ(LastCharStart(""), 0u);
 }
 
 }  // namespace

@@ -9,16 +9,10 @@
 
 #include "db/errors.h"
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace xb::db::oracle {
 namespace {
-
-size_t CharCount(const std::string& s) {
-  size_t n = 0;
-  for (const char c : s)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
-  return n;
-}
 
 // "yyyy-mm-dd" or "yyyy-mm-dd hh:mi:ss", a real calendar day and time.
 bool IsStoredDate(const std::string& s) {
@@ -313,14 +307,8 @@ DeclaredType ParseDeclaredType(const std::string& declared) {
     const auto close = d.find(')', paren);
     std::string inside =
         d.substr(paren + 1, close == std::string::npos ? std::string::npos : close - paren - 1);
-    size_t start = 0;
-    for (;;) {
-      const auto comma = inside.find(',', start);
-      args.emplace_back(text::Trimmed(std::string_view(inside).substr(
-          start, comma == std::string::npos ? std::string::npos : comma - start)));
-      if (comma == std::string::npos) break;
-      start = comma + 1;
-    }
+    for (const std::string_view arg : text::Split(inside, ','))
+      args.emplace_back(text::Trimmed(arg));
   }
   auto number = [](const std::string& s, long long& out) {
     const auto r = std::from_chars(s.data(), s.data() + s.size(), out);
@@ -371,7 +359,7 @@ ColumnValue CheckColumnValue(const ColumnValue& value, const DeclaredType& type,
       if (const auto* exact = std::get_if<ExactDecimal>(&value))
         return CheckColumnValue(exact->digits, type, table, column);
       if (!text || type.length == 0) return value;
-      const size_t actual = type.length_in_chars ? CharCount(*text) : text->size();
+      const size_t actual = type.length_in_chars ? text::CharCount(*text) : text->size();
       if (static_cast<long long>(actual) > type.length)
         throw DbError("ORA-12899: value too large for column " +
                       QuotedName(text::UpperCased(table)) + "." +

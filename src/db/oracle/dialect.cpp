@@ -9,20 +9,10 @@
 
 namespace xb::db::oracle {
 
-using text::IsBlank;
 using text::UpperCased;
 
-std::string FirstWord(const std::string& sql) {
-  size_t i = 0;
-  while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
-  std::string word;
-  while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])) && word.size() < 8)
-    word += text::LowerAscii(sql[i++]);
-  return word;
-}
-
-bool IsDataVerb(const std::string& word) {
-  return word == "insert" || word == "update" || word == "delete" || word == "select";
+bool IsDataVerb(const std::string& verb) {
+  return verb == "INSERT" || verb == "UPDATE" || verb == "DELETE" || verb == "SELECT";
 }
 
 namespace {
@@ -178,31 +168,15 @@ std::string FormatByMask(const DateTime& d, const std::string& mask_in) {
 std::vector<SequenceUse> FindSequenceUses(const std::string& sql) {
   std::vector<SequenceUse> uses;
   if (sql.find('.') == std::string::npos) return uses;
-  std::vector<bool> code(sql.size(), false);
-  bool any_dot = false;
-  ForEachCodeChar(sql, [&](size_t i) {
-    code[i] = true;
-    any_dot = any_dot || sql[i] == '.';
-  });
-  if (!any_dot) return uses;
-  for (size_t i = 0; i < sql.size(); ++i) {
-    if (!code[i] || sql[i] != '.') continue;
-    // The identifier before the dot.
-    size_t e = i;
-    while (e > 0 && code[e - 1] && IsBlank(sql[e - 1])) --e;
-    size_t b = e;
-    while (b > 0 && code[b - 1] && IsIdentChar(sql[b - 1])) --b;
-    if (b == e || !IsIdentStart(sql[b])) continue;
-    if (b > 0 && code[b - 1] && sql[b - 1] == '.') continue;  // schema.seq.nextval: not ours
-    // The word after the dot.
-    size_t w = i + 1;
-    while (w < sql.size() && code[w] && IsBlank(sql[w])) ++w;
-    size_t we = w;
-    while (we < sql.size() && code[we] && IsIdentChar(sql[we])) ++we;
-    const std::string word = UpperCased(std::string_view(sql).substr(w, we - w));
-    if (word != "NEXTVAL" && word != "CURRVAL") continue;
-    uses.push_back({b, we, UpperCased(std::string_view(sql).substr(b, e - b)), word == "NEXTVAL"});
-    i = we;
+  const std::vector<SqlToken> t = SqlTokens(sql);
+  for (size_t i = 0; i + 2 < t.size(); ++i) {
+    if (t[i].kind != SqlToken::Kind::Word || !t[i + 1].IsPunct(".") ||
+        !(t[i + 2].Is("NEXTVAL") || t[i + 2].Is("CURRVAL")))
+      continue;
+    // schema.seq.nextval: not ours.
+    if (i > 0 && t[i - 1].IsPunct(".") && t[i - 1].end == t[i].begin) continue;
+    uses.push_back({t[i].begin, t[i + 2].end, UpperCased(t[i].text), t[i + 2].Is("NEXTVAL")});
+    i += 2;
   }
   return uses;
 }

@@ -18,21 +18,17 @@
 #include <string>
 #include <vector>
 
+#include "db/sql_tokens.h"
+
 namespace xb::db::oracle {
 
-// ASCII only, whatever the locale: identifiers in the program's statements are.
-inline bool IsIdentStart(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
-inline bool IsIdentChar(char c) {
-  return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#';
-}
+using ::xb::db::IsIdentChar;
+using ::xb::db::IsIdentStart;
 
-// The first word of a statement, lower case, at most 8 letters.
-std::string FirstWord(const std::string& sql);
-// insert, update, delete, select: statements that leave the schema alone.
-bool IsDataVerb(const std::string& first_word);
-inline bool IsDataStatement(const std::string& sql) { return IsDataVerb(FirstWord(sql)); }
+// INSERT, UPDATE, DELETE, SELECT (a LeadingVerb): statements that leave the
+// schema alone.
+bool IsDataVerb(const std::string& verb);
+inline bool IsDataStatement(const std::string& sql) { return IsDataVerb(LeadingVerb(sql)); }
 
 // ---- dates ---------------------------------------------------------------
 

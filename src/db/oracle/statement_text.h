@@ -15,12 +15,6 @@ std::string PlainQuoteLiterals(const std::string& sql);
 // that the division is done on a real number.
 std::string RealDivision(const std::string& sql);
 
-// Oracle's length semantics in a column type, "varchar2(10 char)" and
-// "varchar2(10 byte)", which SQLite's grammar refuses: written as
-// "varchar2 chars(10)" and "varchar2(10)", whose length the type checks read
-// in characters and bytes. Only in CREATE and ALTER statements.
-std::string SqliteLengthSemantics(const std::string& sql);
-
 // The names of a query's result columns as Oracle gives them, from the
 // statement as written and the names the engine gave: a quoted alias or
 // quoted column keeps its case, NAME.nextval is named NEXTVAL (CURRVAL),

@@ -2,75 +2,34 @@
 
 #include <map>
 #include <set>
+#include <string_view>
 
 #include "db/errors.h"
 #include "db/oracle/dialect.h"
 #include "db/postgres/value_format.h"
 #include "db/sql_text.h"
+#include "db/sql_tokens.h"
 #include "text/ascii.h"
 
 namespace xb::db::postgres {
 namespace {
 
-using oracle::IsIdentChar;
-using oracle::IsIdentStart;
 using text::LowerCased;
-using text::UpperAscii;
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+using Token = SqlToken;
+using Kind = SqlToken::Kind;
 
-struct Token {
-  enum Kind { Ident, Literal, QuotedIdent, Number, Punct } kind;
-  size_t begin, end;
-  std::string upper;  // identifiers and punctuation
-};
-
-// Code split into tokens; literals and quoted names whole; comments and
-// blanks are the gaps between tokens.
-std::vector<Token> Tokenize(const std::string& sql) {
-  std::vector<Token> tokens;
-  size_t run_end = std::string::npos;
-  WalkSql(
-      sql,
-      [&](size_t i) {
-        const char c = sql[i];
-        const bool continues = run_end == i && !tokens.empty();
-        run_end = i + 1;
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') return;
-        if (continues) {
-          Token& last = tokens.back();
-          if (last.end == i && ((last.kind == Token::Ident && IsIdentChar(c)) ||
-                                (last.kind == Token::Number && (IsDigit(c) || c == '.')))) {
-            last.end = i + 1;
-            if (last.kind == Token::Ident) last.upper += UpperAscii(c);
-            return;
-          }
-        }
-        if (IsIdentStart(c))
-          tokens.push_back({Token::Ident, i, i + 1, std::string(1, UpperAscii(c))});
-        else if (IsDigit(c))
-          tokens.push_back({Token::Number, i, i + 1, {}});
-        else
-          tokens.push_back({Token::Punct, i, i + 1, std::string(1, c)});
-      },
-      [&](size_t begin, size_t end, bool) {
-        run_end = std::string::npos;
-        tokens.push_back(
-            {sql[begin] == '\'' ? Token::Literal : Token::QuotedIdent, begin, end, {}});
-      });
-  return tokens;
+// A word upper-cased, punctuation and markers as written; nothing for the
+// rest, so that a literal's value is never taken for a keyword.
+std::string Upper(const Token& t) {
+  if (t.kind == Kind::Word) return text::UpperCased(t.text);
+  if (t.kind == Kind::Punct || t.kind == Kind::Marker) return t.text;
+  return {};
 }
 
-std::string LiteralValue(const std::string& sql, const Token& t) {
-  std::string text;
-  for (size_t k = t.begin + 1; k + 1 < t.end; ++k) {
-    text += sql[k];
-    if (sql[k] == '\'') ++k;  // a doubled quote stands for one
-  }
-  return text;
-}
-
-bool Is(const std::vector<Token>& t, size_t i, const char* upper) {
-  return i < t.size() && t[i].upper == upper;
+bool Is(const std::vector<Token>& t, size_t i, std::string_view upper) {
+  if (i >= t.size()) return false;
+  if (t[i].kind == Kind::Word) return t[i].Is(upper);
+  return (t[i].kind == Kind::Punct || t[i].kind == Kind::Marker) && t[i].text == upper;
 }
 
 // The table and the column list of "insert into T (C) values (V)" or of
@@ -78,15 +37,13 @@ bool Is(const std::vector<Token>& t, size_t i, const char* upper) {
 // of V stands (token ranges).
 struct ValuesShape {
   std::string table;
-  std::vector<std::string> columns;  // as written
+  std::vector<Token> columns;  // as written
   std::vector<std::pair<size_t, size_t>> values;
 };
 
 // Reads a table name (name or schema.name) from i; returns its end.
 size_t TableName(const std::string& sql, const std::vector<Token>& t, size_t i, std::string& name) {
-  auto part = [&](size_t k) {
-    return k < t.size() && (t[k].kind == Token::Ident || t[k].kind == Token::QuotedIdent);
-  };
+  auto part = [&](size_t k) { return k < t.size() && t[k].IsName(); };
   if (!part(i)) return 0;
   size_t e = i + 1;
   while (Is(t, e, ".") && part(e + 1)) e += 2;
@@ -101,8 +58,8 @@ size_t SplitList(const std::vector<Token>& t, size_t open,
   int depth = 0;
   size_t piece = open + 1;
   for (size_t k = open; k < t.size(); ++k) {
-    const std::string& u = t[k].upper;
-    if (t[k].kind != Token::Punct && t[k].kind != Token::Ident) continue;
+    if (t[k].kind != Kind::Punct && t[k].kind != Kind::Word) continue;
+    const std::string u = Upper(t[k]);
     if (u == "(")
       ++depth;
     else if (u == ")") {
@@ -140,9 +97,8 @@ std::optional<ValuesShape> FindValuesShape(const std::string& sql, const std::ve
   size_t close = SplitList(t, i, columns);
   if (!close) return std::nullopt;
   for (const auto& [b, e] : columns) {
-    if (e != b + 1 || (t[b].kind != Token::Ident && t[b].kind != Token::QuotedIdent))
-      return std::nullopt;
-    shape.columns.push_back(sql.substr(t[b].begin, t[b].end - t[b].begin));
+    if (e != b + 1 || !t[b].IsName()) return std::nullopt;
+    shape.columns.push_back(t[b]);
   }
   i = close + 1;
   if (insert) {
@@ -166,17 +122,11 @@ std::optional<ValuesShape> FindValuesShape(const std::string& sql, const std::ve
 // Where a column written in a statement is stored: unquoted names fold to
 // lower case, as PostgreSQL reads them, unless only an upper-case one
 // exists (NameRules::upper).
-std::string StoredName(const std::string& written, const NameRules* names) {
-  if (written.size() >= 2 && written.front() == '"') {
-    std::string name;
-    for (size_t k = 1; k + 1 < written.size(); ++k) {
-      name += written[k];
-      if (written[k] == '"') ++k;
-    }
-    return name;
-  }
-  if (names && names->upper.count(text::UpperCased(written))) return text::UpperCased(written);
-  return LowerCased(written);
+std::string StoredName(const Token& written, const NameRules* names) {
+  if (written.kind == Kind::QuotedName) return written.text;
+  std::string upper = text::UpperCased(written.text);
+  if (names && names->upper.count(upper)) return upper;
+  return LowerCased(written.text);
 }
 
 // An unquoted name as PostgreSQL must read it to find what the dictionary
@@ -194,14 +144,15 @@ std::string QuotedIfNeeded(const std::string& upper, const NameRules* names) {
 bool FollowsName(const std::vector<Token>& t, size_t next) {
   if (next >= t.size()) return true;
   const Token& n = t[next];
-  if (n.kind == Token::Literal || n.kind == Token::Number || n.kind == Token::QuotedIdent)
+  if (n.kind == Kind::Literal || n.kind == Kind::Number || n.kind == Kind::QuotedName ||
+      n.kind == Kind::Marker)
     return false;
-  if (n.kind == Token::Punct) return n.upper != "(" && n.upper != "?";
+  if (n.kind == Kind::Punct) return n.text != "(";
   static const std::set<std::string> kAfterName = {
       "FROM",  "AND",    "OR",        "IS",    "IN",     "NOT",   "LIKE",   "BETWEEN",
       "ASC",   "DESC",   "AS",        "WHERE", "ORDER",  "GROUP", "HAVING", "UNION",
       "MINUS", "EXCEPT", "INTERSECT", "SET",   "VALUES", "NULLS"};
-  return kAfterName.count(n.upper) > 0;
+  return kAfterName.count(Upper(n)) > 0;
 }
 
 // Words that end a FROM list or, after a table, are no alias of it.
@@ -218,14 +169,13 @@ bool EndsFromList(const std::string& upper) {
 std::string SingleTable(const std::string& sql, const std::vector<Token>& t) {
   int depth = 0;
   for (size_t k = 0; k < t.size(); ++k) {
-    if (t[k].upper == "(") ++depth;
-    if (t[k].upper == ")") --depth;
-    if (depth != 0 || t[k].upper != "FROM") continue;
+    if (t[k].IsPunct("(")) ++depth;
+    if (t[k].IsPunct(")")) --depth;
+    if (depth != 0 || !t[k].Is("FROM")) continue;
     std::string table;
     const size_t end = TableName(sql, t, k + 1, table);
     if (!end) return {};
-    if (end == t.size() || t[end].upper == "WHERE" || t[end].upper == "ORDER" ||
-        t[end].upper == "GROUP")
+    if (end == t.size() || t[end].Is("WHERE") || t[end].Is("ORDER") || t[end].Is("GROUP"))
       return table;
     return {};
   }
@@ -251,10 +201,10 @@ std::string SequenceBound(const std::string& digits, bool negative) {
 
 std::string PgTableName(const std::string& written, const NameRules* names) {
   std::string out;
-  for (const Token& token : Tokenize(written)) {
+  for (const Token& token : SqlTokens(written)) {
     const std::string part = written.substr(token.begin, token.end - token.begin);
     const std::string quoted =
-        token.kind == Token::Ident ? QuotedIfNeeded(token.upper, names) : std::string();
+        token.kind == Kind::Word ? QuotedIfNeeded(Upper(token), names) : std::string();
     out += quoted.empty() ? part : quoted;
   }
   return out;
@@ -267,17 +217,17 @@ std::string OracleName(const std::string& stored) {
 PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns, bool markers,
                             const NameRules* names) {
   CheckSingleStatement(sql, false);
-  const std::vector<Token> t = Tokenize(sql);
+  const std::vector<Token> t = SqlTokens(sql);
   PgStatement out;
-  const std::string verb = t.empty() ? std::string() : t[0].upper;
+  const std::string verb = LeadingVerb(t);
   const bool query = verb == "SELECT" || verb == "WITH";
   out.data = query || verb == "INSERT" || verb == "UPDATE" || verb == "DELETE";
   out.schema_change = !out.data;
   bool table_ddl = false, sequence_ddl = false;
   if (verb == "CREATE" || verb == "ALTER") {
     for (size_t k = 1; k < t.size() && k < 6; ++k) {
-      if (t[k].upper == "TABLE") table_ddl = true;
-      if (t[k].upper == "SEQUENCE") sequence_ddl = true;
+      if (t[k].Is("TABLE")) table_ddl = true;
+      if (t[k].Is("SEQUENCE")) sequence_ddl = true;
     }
   }
 
@@ -316,10 +266,10 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       if (table_columns) {
         for (size_t v = 0; v < shape->values.size(); ++v) {
           const auto [b, e] = shape->values[v];
-          const bool marker = markers && t[b].kind == Token::Punct && t[b].upper == "?";
+          const bool marker = markers && t[b].kind == Kind::Marker;
           // to_date(X, 'mask'): whether the column keeps a time of day.
-          const bool date = e == b + 6 && t[b].upper == "TO_DATE";
-          if (!date && (e != b + 1 || (t[b].kind != Token::Literal && !marker))) continue;
+          const bool date = e == b + 6 && t[b].Is("TO_DATE");
+          if (!date && (e != b + 1 || (t[b].kind != Kind::Literal && !marker))) continue;
           const std::string stored = StoredName(shape->columns[v], names);
           for (const auto& column : *table_columns)
             if (column.name == stored) typed[b] = &column;
@@ -351,13 +301,13 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
     const Token& token = t[i];
     text.append(sql, at, token.begin - at);
     at = token.end;
-    const std::string& u = token.upper;
+    const std::string u = Upper(token);
     if (const auto it = replaced.find(i); it != replaced.end()) {
       if (u == ")") close();
       text += it->second;
       continue;
     }
-    if (token.kind == Token::Punct && markers && u == "?") {
+    if (token.kind == Kind::Marker && markers) {
       // A marker's type comes with its value (Value::Kind), not from here.
       PgParam param;
       param.marker = marker_count++;
@@ -366,7 +316,7 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       text += std::to_string(out.params.size());
       continue;
     }
-    if (token.kind == Token::Punct) {
+    if (token.kind == Kind::Punct) {
       if (u == "(")
         open();
       else if (u == ")")
@@ -374,14 +324,13 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       text.append(sql, token.begin, token.end - token.begin);
       continue;
     }
-    if (token.kind == Token::Literal) {
-      const bool prefixed = token.begin > 0 && IsIdentChar(sql[token.begin - 1]);  // N'..', X'..'
-      if (!values_open || prefixed || !out.data) {
+    if (token.kind == Kind::Literal) {
+      if (!values_open || token.IsPrefixedLiteral(sql) || !out.data) {
         text.append(sql, token.begin, token.end - token.begin);
         continue;
       }
       PgParam param;
-      param.text = LiteralValue(sql, token);
+      param.text = token.text;
       const auto it = typed.find(i);
       if (it != typed.end()) {
         param.oid = it->second->oid;
@@ -395,22 +344,21 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       text += std::to_string(out.params.size());
       continue;
     }
-    if (sequence_ddl && token.kind == Token::Number) {
-      const bool negative = i > 0 && t[i - 1].upper == "-";
+    if (sequence_ddl && token.kind == Kind::Number) {
+      const bool negative = i > 0 && t[i - 1].IsPunct("-");
       const size_t word = negative ? i - 2 : i - 1;
-      if (i >= (negative ? 2u : 1u) &&
-          (t[word].upper == "MAXVALUE" || t[word].upper == "MINVALUE")) {
+      if (i >= (negative ? 2u : 1u) && (t[word].Is("MAXVALUE") || t[word].Is("MINVALUE"))) {
         text += SequenceBound(sql.substr(token.begin, token.end - token.begin), negative);
         continue;
       }
     }
-    if (token.kind != Token::Ident) {
+    if (token.kind != Kind::Word) {
       text.append(sql, token.begin, token.end - token.begin);
       continue;
     }
-    const bool after_dot = i > 0 && t[i - 1].upper == "." && t[i - 1].end == token.begin;
+    const bool after_dot = i > 0 && t[i - 1].IsPunct(".") && t[i - 1].end == token.begin;
     const bool before_paren = Is(t, i + 1, "(");
-    const std::string previous = i > 0 ? t[i - 1].upper : std::string();
+    const std::string previous = i > 0 ? Upper(t[i - 1]) : std::string();
     if (query && depth == 0 && u == "WHERE") values_open = true;
     if (u == "FROM")
       in_from.back() = true;
@@ -423,18 +371,18 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       out.reads_dictionary = out.reads_dictionary || u != "DUAL";
       text += DictionarySubquery(u);
       const bool aliased =
-          i + 1 < t.size() && (t[i + 1].kind == Token::QuotedIdent ||
-                               (t[i + 1].kind == Token::Ident && !EndsFromList(t[i + 1].upper)));
+          i + 1 < t.size() && (t[i + 1].kind == Kind::QuotedName ||
+                               (t[i + 1].kind == Kind::Word && !EndsFromList(Upper(t[i + 1]))));
       if (!aliased) text += " " + LowerCased(u);
       continue;
     }
     // NAME.nextval / NAME.currval: the first use of a name takes the next
     // value, every later use of the same statement the same value.
     if (!after_dot && Is(t, i + 1, ".") && (Is(t, i + 2, "NEXTVAL") || Is(t, i + 2, "CURRVAL")) &&
-        !(Is(t, i + 3, ".")) && !(i > 0 && t[i - 1].upper == ".")) {
+        !(Is(t, i + 3, ".")) && !(i > 0 && t[i - 1].IsPunct("."))) {
       const bool first = !sequence_used[u];
       sequence_used[u] = true;
-      text += first && t[i + 2].upper == "NEXTVAL" ? "nextval('" : "currval('";
+      text += first && t[i + 2].Is("NEXTVAL") ? "nextval('" : "currval('";
       const std::string quoted = QuotedIfNeeded(u, names);
       if (quoted.empty())
         text.append(sql, token.begin, token.end - token.begin);
@@ -453,11 +401,11 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
         // reads it, and sent as a timestamp.
         const bool lone_value = args[0].second == args[0].first + 1;
         const Token& value = t[args[0].first];
-        const bool marker = markers && lone_value && value.upper == "?";
+        const bool marker = markers && lone_value && value.kind == Kind::Marker;
         if (u == "TO_DATE" && args.size() == 2 && lone_value &&
-            args[1].second == args[1].first + 1 && t[args[1].first].kind == Token::Literal &&
-            (marker || value.kind == Token::Literal)) {
-          const std::string mask = LiteralValue(sql, t[args[1].first]);
+            args[1].second == args[1].first + 1 && t[args[1].first].kind == Kind::Literal &&
+            (marker || value.kind == Kind::Literal)) {
+          const std::string& mask = t[args[1].first].text;
           bool keeps_time = false;
           if (const auto it = typed.find(i); it != typed.end())
             keeps_time = it->second->oid == kTimestampOid || it->second->oid == kTimestampTzOid;
@@ -470,7 +418,7 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
             out.params.push_back(std::move(param));
             text += "$" + std::to_string(out.params.size()) + "::timestamp(0)";
           } else {
-            const std::string date = LiteralValue(sql, value);
+            const std::string& date = value.text;
             std::string stored;
             if (date.empty())
               text += "null::timestamp(0)";
@@ -515,7 +463,7 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
         text += "numeric";
         continue;
       }
-      if (u == "DATE" && !(i + 1 < t.size() && t[i + 1].kind == Token::Literal)) {
+      if (u == "DATE" && !(i + 1 < t.size() && t[i + 1].kind == Kind::Literal)) {
         text += "timestamp(0)";
         continue;
       }
@@ -529,7 +477,7 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       // Oracle's cache keeps the order of values across sessions;
       // PostgreSQL's hands each session a block of its own, so three runs
       // would draw 1, 2, 21, ...: no cache gives Oracle's order.
-      if (u == "CACHE" && i + 1 < t.size() && t[i + 1].kind == Token::Number) {
+      if (u == "CACHE" && i + 1 < t.size() && t[i + 1].kind == Kind::Number) {
         at = t[i + 1].end;
         ++i;
         continue;

@@ -1,7 +1,6 @@
 #include "db/sqlite/number_params.h"
 
 #include <sqlite3.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <charconv>
@@ -11,81 +10,17 @@
 
 #include "db/oracle/column_types.h"
 #include "db/oracle/dialect.h"
-#include "db/sql_text.h"
+#include "db/sql_tokens.h"
 #include "text/ascii.h"
 
 namespace xb::db {
 namespace {
 
-struct Token {
-  enum class Kind { Word, Name, Marker, Op, Punct, Literal } kind;
-  std::string text;
-  size_t begin = 0, end = 0;  // its span in the statement
-};
-
-std::vector<Token> Tokens(const std::string& sql) {
-  std::vector<Token> tokens;
-  size_t last = std::string::npos;  // the last code index
-  bool in_word = false;
-  auto push = [&](Token::Kind kind, std::string text, size_t begin, size_t end) {
-    in_word = false;
-    tokens.push_back({kind, std::move(text), begin, end});
-  };
-  WalkSql(
-      sql,
-      [&](size_t i) {
-        const bool next_to_last = last != std::string::npos && i == last + 1;
-        last = i;
-        const char c = sql[i];
-        if (oracle::IsIdentChar(c)) {
-          if (in_word && next_to_last) {
-            tokens.back().text += c;
-            tokens.back().end = i + 1;
-          } else {
-            push(Token::Kind::Word, std::string(1, c), i, i + 1);
-          }
-          in_word = true;
-          return;
-        }
-        in_word = false;
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return;
-        if (c == '?') return push(Token::Kind::Marker, "?", i, i + 1);
-        if (c == '=' || c == '<' || c == '>' || c == '!') {
-          if (next_to_last && !tokens.empty() && tokens.back().kind == Token::Kind::Op &&
-              tokens.back().text.size() == 1 && tokens.back().text != "=") {
-            tokens.back().text += c;
-            tokens.back().end = i + 1;
-          } else {
-            push(Token::Kind::Op, std::string(1, c), i, i + 1);
-          }
-          return;
-        }
-        push(Token::Kind::Punct, std::string(1, c), i, i + 1);
-      },
-      [&](size_t begin, size_t end, bool) {
-        last = std::string::npos;
-        if (sql[begin] != '"') return push(Token::Kind::Literal, {}, begin, end);
-        std::string name;
-        for (size_t k = begin + 1; k + 1 < end; ++k) {
-          name += sql[k];
-          if (sql[k] == '"') ++k;  // a doubled quote stands for one
-        }
-        push(Token::Kind::Name, std::move(name), begin, end);
-      });
-  return tokens;
-}
-
-bool Is(const Token& t, const char* word) {
-  return t.kind == Token::Kind::Word && strcasecmp(t.text.c_str(), word) == 0;
-}
-
-bool IsName(const Token& t) {
-  return t.kind == Token::Kind::Name ||
-         (t.kind == Token::Kind::Word && !(t.text[0] >= '0' && t.text[0] <= '9'));
-}
+using Token = SqlToken;
+using Kind = SqlToken::Kind;
 
 bool IsComparison(const Token& t) {
-  return t.kind == Token::Kind::Op &&
+  return t.kind == Kind::Punct &&
          (t.text == "=" || t.text == "<>" || t.text == "!=" || t.text == "<" || t.text == ">" ||
           t.text == "<=" || t.text == ">=");
 }
@@ -93,15 +28,14 @@ bool IsComparison(const Token& t) {
 }  // namespace
 
 MarkerColumns FindMarkerColumns(const std::string& sql) {
-  const std::vector<Token> t = Tokens(sql);
+  const std::vector<Token> t = SqlTokens(sql);
   const size_t n = t.size();
   MarkerColumns out;
   // A possibly qualified name starting at i: its last part, and where it ends.
   auto name_at = [&](size_t i, std::string& name) {
-    if (i >= n || !IsName(t[i])) return i;
+    if (i >= n || !t[i].IsName()) return i;
     name = t[i].text;
-    while (i + 2 < n && t[i + 1].kind == Token::Kind::Punct && t[i + 1].text == "." &&
-           IsName(t[i + 2])) {
+    while (i + 2 < n && t[i + 1].IsPunct(".") && t[i + 2].IsName()) {
       i += 2;
       name = t[i].text;
     }
@@ -109,51 +43,50 @@ MarkerColumns FindMarkerColumns(const std::string& sql) {
   };
   std::vector<size_t> markers;
   for (size_t i = 0; i < n; ++i)
-    if (t[i].kind == Token::Kind::Marker) markers.push_back(i);
+    if (t[i].kind == Kind::Marker) markers.push_back(i);
   std::vector<std::string> columns(n);
 
   for (size_t i = 0; i < n; ++i) {
-    if (!(Is(t[i], "from") || Is(t[i], "join") || Is(t[i], "into") || Is(t[i], "update"))) continue;
+    if (!(t[i].Is("FROM") || t[i].Is("JOIN") || t[i].Is("INTO") || t[i].Is("UPDATE"))) continue;
     std::string table;
     size_t at = name_at(i + 1, table);
     if (table.empty()) continue;
     out.tables.push_back(table);
-    if (Is(t[i], "from")) {
+    if (t[i].Is("FROM")) {
       // from a [alias], b [alias] ...
       for (;;) {
-        if (at < n && t[at].kind == Token::Kind::Word && !Is(t[at], "where") &&
-            !Is(t[at], "join") && !Is(t[at], "order") && !Is(t[at], "group"))
+        if (at < n && t[at].kind == Kind::Word && !t[at].Is("WHERE") && !t[at].Is("JOIN") &&
+            !t[at].Is("ORDER") && !t[at].Is("GROUP"))
           ++at;
-        if (at >= n || t[at].text != ",") break;
+        if (at >= n || !t[at].IsPunct(",")) break;
         std::string more;
         at = name_at(at + 1, more);
         if (more.empty()) break;
         out.tables.push_back(more);
       }
-    } else if (Is(t[i], "into") && at < n && t[at].text == "(") {
+    } else if (t[i].Is("INTO") && at < n && t[at].IsPunct("(")) {
       // insert into T (c1, c2) values (v1, v2): a value that is a marker
       // alone goes into its column.
       std::vector<std::string> names;
-      while (at < n && t[at].text != ")") {
+      while (at < n && !t[at].IsPunct(")")) {
         std::string column;
         const size_t after = name_at(at + 1, column);
         names.push_back(column);
         at = after > at + 1 ? after : at + 1;
-        while (at < n && t[at].text != "," && t[at].text != ")") ++at;
+        while (at < n && !t[at].IsPunct(",") && !t[at].IsPunct(")")) ++at;
       }
-      if (at + 2 >= n || !Is(t[at + 1], "values") || t[at + 2].text != "(") continue;
+      if (at + 2 >= n || !t[at + 1].Is("VALUES") || !t[at + 2].IsPunct("(")) continue;
       size_t item = 0, depth = 0, item_begin = at + 3;
       for (size_t k = at + 3; k < n; ++k) {
         const std::string& s = t[k].text;
-        const bool punct = t[k].kind == Token::Kind::Punct;
+        const bool punct = t[k].kind == Kind::Punct;
         if (punct && s == "(") ++depth;
         if (punct && s == ")" && depth > 0) {
           --depth;
           continue;
         }
         if (depth == 0 && punct && (s == "," || s == ")")) {
-          if (k == item_begin + 1 && t[item_begin].kind == Token::Kind::Marker &&
-              item < names.size())
+          if (k == item_begin + 1 && t[item_begin].kind == Kind::Marker && item < names.size())
             columns[item_begin] = names[item];
           ++item;
           item_begin = k + 1;
@@ -163,7 +96,7 @@ MarkerColumns FindMarkerColumns(const std::string& sql) {
     }
   }
   for (const size_t m : markers) {
-    if (m >= 2 && IsComparison(t[m - 1]) && IsName(t[m - 2]))
+    if (m >= 2 && IsComparison(t[m - 1]) && t[m - 2].IsName())
       columns[m] = t[m - 2].text;
     else if (m + 2 < n && IsComparison(t[m + 1]))
       name_at(m + 2, columns[m]);
@@ -174,19 +107,19 @@ MarkerColumns FindMarkerColumns(const std::string& sql) {
 
 OrderByColumns FindOrderByColumns(const std::string& sql) {
   OrderByColumns out;
-  const std::vector<Token> t = Tokens(sql);
+  const std::vector<Token> t = SqlTokens(sql);
   const size_t n = t.size();
   // The last ORDER BY outside parentheses; none in a compound query, whose
   // terms must name its result columns as they are.
   size_t order = n;
   int depth = 0;
   for (size_t i = 0; i < n; ++i) {
-    if (t[i].kind == Token::Kind::Punct && t[i].text == "(") ++depth;
-    if (t[i].kind == Token::Kind::Punct && t[i].text == ")") --depth;
+    if (t[i].IsPunct("(")) ++depth;
+    if (t[i].IsPunct(")")) --depth;
     if (depth != 0) continue;
-    if (Is(t[i], "union") || Is(t[i], "intersect") || Is(t[i], "except") || Is(t[i], "minus"))
+    if (t[i].Is("UNION") || t[i].Is("INTERSECT") || t[i].Is("EXCEPT") || t[i].Is("MINUS"))
       return out;
-    if (Is(t[i], "order") && i + 1 < n && Is(t[i + 1], "by")) order = i + 2;
+    if (t[i].Is("ORDER") && i + 1 < n && t[i + 1].Is("BY")) order = i + 2;
   }
   if (order >= n) return out;
   out.tables = FindMarkerColumns(sql).tables;
@@ -197,31 +130,31 @@ OrderByColumns FindOrderByColumns(const std::string& sql) {
     size_t end = at;
     depth = 0;
     for (; end < n; ++end) {
-      if (t[end].kind == Token::Kind::Punct && t[end].text == "(") ++depth;
-      if (t[end].kind == Token::Kind::Punct && t[end].text == ")") --depth;
-      if (depth == 0 && (t[end].text == "," || Is(t[end], "limit") || Is(t[end], "offset") ||
-                         Is(t[end], "fetch") || Is(t[end], "for")))
+      if (t[end].IsPunct("(")) ++depth;
+      if (t[end].IsPunct(")")) --depth;
+      if (depth == 0 && (t[end].IsPunct(",") || t[end].Is("LIMIT") || t[end].Is("OFFSET") ||
+                         t[end].Is("FETCH") || t[end].Is("FOR")))
         break;
     }
     size_t k = at;
     std::string column;
-    if (k < end && IsName(t[k])) {
+    if (k < end && t[k].IsName()) {
       column = t[k].text;
-      while (k + 2 < end && t[k + 1].text == "." && IsName(t[k + 2])) {
+      while (k + 2 < end && t[k + 1].IsPunct(".") && t[k + 2].IsName()) {
         k += 2;
         column = t[k].text;
       }
       const size_t name_end = k;
       ++k;
-      while (k < end && (Is(t[k], "asc") || Is(t[k], "desc") || Is(t[k], "nulls") ||
-                         Is(t[k], "first") || Is(t[k], "last")))
+      while (k < end && (t[k].Is("ASC") || t[k].Is("DESC") || t[k].Is("NULLS") ||
+                         t[k].Is("FIRST") || t[k].Is("LAST")))
         ++k;
-      if (k == end && !Is(t[at], "asc") && !Is(t[at], "desc")) {
+      if (k == end && !t[at].Is("ASC") && !t[at].Is("DESC")) {
         out.spans.emplace_back(t[at].begin, t[name_end].end);
         out.columns.push_back(column);
       }
     }
-    if (end >= n || t[end].text != ",") break;
+    if (end >= n || !t[end].IsPunct(",")) break;
     at = end + 1;
   }
   return out;
@@ -229,67 +162,54 @@ OrderByColumns FindOrderByColumns(const std::string& sql) {
 
 RangeComparisons FindRangeComparisons(const std::string& sql) {
   RangeComparisons out;
-  const std::vector<Token> t = Tokens(sql);
+  const std::vector<Token> t = SqlTokens(sql);
   const size_t n = t.size();
-  auto punct = [&](size_t i, const char* p) {
-    return i < n && t[i].kind == Token::Kind::Punct && t[i].text == p;
-  };
-  auto digits = [&](size_t i) {
-    return i < n && t[i].kind == Token::Kind::Word && t[i].text[0] >= '0' && t[i].text[0] <= '9';
-  };
-  // Arithmetic, concatenation, a call or a qualifier next to an operand
-  // makes it part of an expression.
+  auto punct = [&](size_t i, const char* p) { return i < n && t[i].IsPunct(p); };
+  auto digits = [&](size_t i) { return i < n && t[i].kind == Kind::Number; };
+  // Arithmetic, concatenation, a comparison, a call or a qualifier next to
+  // an operand makes it part of an expression.
   auto joins = [&](size_t i) {
-    if (i >= n) return false;
-    if (t[i].kind == Token::Kind::Op) return true;
-    if (t[i].kind != Token::Kind::Punct) return false;
+    if (i >= n || t[i].kind != Kind::Punct) return false;
     const std::string& p = t[i].text;
     return p == "+" || p == "-" || p == "*" || p == "/" || p == "|" || p == "%" || p == "." ||
-           p == "(";
+           p == "(" || p[0] == '=' || p[0] == '<' || p[0] == '>' || p[0] == '!';
   };
   // A plain operand starting at token i: the token after it, or 0.
   auto forward = [&](size_t i, bool sign) -> size_t {
     if (i >= n) return 0;
     size_t e = 0;
-    if (t[i].kind == Token::Kind::Marker || t[i].kind == Token::Kind::Literal || digits(i)) {
+    if (t[i].kind == Kind::Marker || t[i].kind == Kind::Literal || digits(i)) {
       e = i + 1;
     } else if (sign && (punct(i, "-") || punct(i, "+")) && digits(i + 1)) {
       e = i + 2;
-    } else if (IsName(t[i])) {
+    } else if (t[i].IsName()) {
       e = i + 1;
-      while (punct(e, ".") && e + 1 < n && IsName(t[e + 1])) e += 2;
+      while (punct(e, ".") && e + 1 < n && t[e + 1].IsName()) e += 2;
       return joins(e) ? 0 : e;
     } else {
       return 0;
     }
-    if (digits(e - 1) && punct(e, ".") && digits(e + 1) && t[e].begin == t[e - 1].end &&
-        t[e + 1].begin == t[e].end)
-      e += 2;
     return joins(e) ? 0 : e;
   };
   // A plain operand ending at token i: its first token, or n.
   auto backward = [&](size_t i) -> size_t {
     if (i >= n) return n;
     size_t b = i;
-    if (digits(i)) {
-      if (i >= 2 && punct(i - 1, ".") && digits(i - 2) && t[i - 1].begin == t[i - 2].end &&
-          t[i].begin == t[i - 1].end)
-        b = i - 2;
-    } else if (IsName(t[i])) {
-      while (b >= 2 && punct(b - 1, ".") && IsName(t[b - 2])) b -= 2;
-    } else if (t[i].kind != Token::Kind::Marker && t[i].kind != Token::Kind::Literal) {
+    if (t[i].IsName()) {
+      while (b >= 2 && punct(b - 1, ".") && t[b - 2].IsName()) b -= 2;
+    } else if (!digits(i) && t[i].kind != Kind::Marker && t[i].kind != Kind::Literal) {
       return n;
     }
     return b > 0 && joins(b - 1) ? n : b;
   };
   // A column named alone ending at token i: its first token, or n.
   auto column_before = [&](size_t i) -> size_t {
-    if (i >= n || !IsName(t[i])) return n;
+    if (i >= n || !t[i].IsName()) return n;
     return backward(i);
   };
   auto span = [&](size_t b, size_t e) { return std::make_pair(t[b].begin, t[e - 1].end); };
   auto is_range = [&](const Token& op) {
-    return op.kind == Token::Kind::Op &&
+    return op.kind == Kind::Punct &&
            (op.text == "<" || op.text == ">" || op.text == "<=" || op.text == ">=");
   };
 
@@ -300,20 +220,20 @@ RangeComparisons FindRangeComparisons(const std::string& sql) {
           out.terms.push_back({t[o - 1].text, {span(cb, o), span(o + 1, e)}});
         continue;
       }
-      if (IsName(t[o + 1])) {
+      if (t[o + 1].IsName()) {
         const size_t ce = forward(o + 1, false);
         const size_t ob = backward(o - 1);
-        if (ce && ob < n && ce - 1 >= o + 1 && IsName(t[ce - 1]))
+        if (ce && ob < n && ce - 1 >= o + 1 && t[ce - 1].IsName())
           out.terms.push_back({t[ce - 1].text, {span(ob, o), span(o + 1, ce)}});
       }
       continue;
     }
-    if (!Is(t[o], "between")) continue;
-    const size_t name = Is(t[o - 1], "not") && o >= 2 ? o - 2 : o - 1;
+    if (!t[o].Is("BETWEEN")) continue;
+    const size_t name = t[o - 1].Is("NOT") && o >= 2 ? o - 2 : o - 1;
     const size_t cb = column_before(name);
     if (cb >= n) continue;
     const size_t e1 = forward(o + 1, true);
-    if (!e1 || e1 >= n || !Is(t[e1], "and")) continue;
+    if (!e1 || e1 >= n || !t[e1].Is("AND")) continue;
     const size_t e2 = forward(e1 + 1, true);
     if (!e2) continue;
     out.terms.push_back({t[name].text, {span(cb, name + 1), span(o + 1, e1), span(e1 + 1, e2)}});

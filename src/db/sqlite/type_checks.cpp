@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cctype>
 #include <climits>
 #include <cmath>
 #include <memory>
@@ -15,7 +14,9 @@
 #include "db/errors.h"
 #include "db/oracle/column_types.h"
 #include "db/oracle/dialect.h"
+#include "db/sql_tokens.h"
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace xb::db {
 namespace {
@@ -108,13 +109,6 @@ bool ParseRowColumns(const char* p, size_t n, RowColumns& out) {
   return true;
 }
 
-size_t CharCount(const unsigned char* s, size_t n) {
-  size_t count = 0;
-  for (size_t i = 0; i < n; ++i)
-    if ((s[i] & 0xC0) != 0x80) ++count;
-  return count;
-}
-
 // A text value's bytes, read in place.
 std::string_view TextBytes(sqlite3_value* arg) {
   const auto* bytes = static_cast<const char*>(sqlite3_value_blob(arg));
@@ -125,10 +119,9 @@ std::string_view TextBytes(sqlite3_value* arg) {
 // told without a copy.
 bool KeptAsItIs(const DeclaredType& type, std::string_view text) {
   if (type.kind != DeclaredType::Kind::Text) return false;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   return type.length == 0 ||
-         static_cast<long long>(type.length_in_chars ? CharCount(bytes, text.size())
-                                                     : text.size()) <= type.length;
+         static_cast<long long>(type.length_in_chars ? text::CharCount(text) : text.size()) <=
+             type.length;
 }
 
 // xlsbridge_kept_row(table, columns, value...): checks a row's values in one
@@ -276,59 +269,48 @@ struct PlainInsert {
 };
 
 std::optional<PlainInsert> ParsePlainInsert(const std::string& sql) {
+  const std::vector<SqlToken> t = SqlTokens(sql);
   size_t i = 0;
-  auto blanks = [&] {
-    while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\r' || sql[i] == '\n'))
-      ++i;
-  };
   auto name = [&](std::string& out) {
-    blanks();
-    const size_t begin = i;
-    while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_' ||
-                              sql[i] == '$' || sql[i] == '#'))
-      ++i;
-    if (i == begin || (sql[begin] >= '0' && sql[begin] <= '9')) return false;
-    out.assign(sql, begin, i - begin);
+    if (i >= t.size() || t[i].kind != SqlToken::Kind::Word) return false;
+    out = t[i++].text;
     return true;
   };
-  auto word = [&](const char* expected) {
-    std::string w;
-    return name(w) && text::LowerCased(w) == expected;
+  auto take = [&](bool matches) {
+    if (matches) ++i;
+    return matches;
   };
-  auto punct = [&](char c) {
-    blanks();
-    if (i >= sql.size() || sql[i] != c) return false;
-    ++i;
-    return true;
-  };
+  auto word = [&](std::string_view upper) { return take(i < t.size() && t[i].Is(upper)); };
+  auto punct = [&](std::string_view p) { return take(i < t.size() && t[i].IsPunct(p)); };
+  auto marker = [&] { return take(i < t.size() && t[i].kind == SqlToken::Kind::Marker); };
   PlainInsert insert;
-  if (!word("insert") || !word("into") || !name(insert.table) || !punct('(')) return std::nullopt;
+  if (!word("INSERT") || !word("INTO") || !name(insert.table) || !punct("(")) return std::nullopt;
   for (;;) {
     std::string column;
     if (!name(column)) return std::nullopt;
     insert.columns.push_back(std::move(column));
-    if (punct(')')) break;
-    if (!punct(',')) return std::nullopt;
+    if (punct(")")) break;
+    if (!punct(",")) return std::nullopt;
   }
-  if (!word("values") || !punct('(')) return std::nullopt;
+  if (!word("VALUES") || !punct("(")) return std::nullopt;
   for (;;) {
-    if (punct('?')) {
+    if (marker()) {
       insert.masks.emplace_back();
     } else {
-      if (!word("to_date") || !punct('(') || !punct('?') || !punct(',') || !punct('\''))
+      // to_date(?, 'mask'), the mask plain: it is written again as it stands.
+      if (!word("TO_DATE") || !punct("(") || !marker() || !punct(",") || i >= t.size())
         return std::nullopt;
-      const size_t end = sql.find('\'', i);
-      if (end == std::string::npos || end == i || (end + 1 < sql.size() && sql[end + 1] == '\''))
+      const SqlToken& mask = t[i++];
+      if (mask.kind != SqlToken::Kind::Literal || !mask.closed || mask.text.empty() ||
+          mask.text.find('\'') != std::string::npos)
         return std::nullopt;
-      insert.masks.push_back(sql.substr(i, end - i));
-      i = end + 1;
-      if (!punct(')')) return std::nullopt;
+      insert.masks.push_back(mask.text);
+      if (!punct(")")) return std::nullopt;
     }
-    if (punct(')')) break;
-    if (!punct(',')) return std::nullopt;
+    if (punct(")")) break;
+    if (!punct(",")) return std::nullopt;
   }
-  blanks();
-  if (i != sql.size() || insert.columns.size() != insert.masks.size()) return std::nullopt;
+  if (i != t.size() || insert.columns.size() != insert.masks.size()) return std::nullopt;
   return insert;
 }
 

@@ -6,27 +6,10 @@
 
 #include "sheet/grid.h"
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace xb::sheet::xlsx {
 namespace {
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | cp >> 6);
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | cp >> 12);
-    out += char(0x80 | (cp >> 6 & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | cp >> 18);
-    out += char(0x80 | (cp >> 12 & 0x3F));
-    out += char(0x80 | (cp >> 6 & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
 
 // Reads the _xHHHH_ escape at s[i] (the form the file uses for characters
 // XML cannot carry, such as a carriage return); -1 when there is none.
@@ -73,7 +56,7 @@ void DecodeEscapes(std::string& s) {
     } else if (cp >= 0xDC00 && cp < 0xE000) {
       cp = 0xFFFD;
     }
-    AppendUtf8(out, cp);
+    text::AppendUtf8(out, cp);
   }
   s.swap(out);
 }
@@ -81,7 +64,7 @@ void DecodeEscapes(std::string& s) {
 size_t Utf16Length(std::string_view s) {
   size_t n = 0;
   for (unsigned char c : s) {
-    if ((c & 0xC0) != 0x80) ++n;
+    if (!text::IsContinuationByte(char(c))) ++n;
     if (c >= 0xF0) ++n;
   }
   return n;

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "operator/reason.h"
+#include "reason/reason.h"
 #include "sheet/xlsx/xlsx_reader.h"
 
 namespace xb::sheet::xlsx {

@@ -35,9 +35,10 @@ struct XlsxLimits {
   std::atomic<uint64_t>* tail_rows = nullptr;
 };
 
-// A workbook file; SheetError when it cannot be read. (OpenXlsxReader(path),
-// which the content dispatcher calls, uses the default limits.)
+// A workbook file; SheetError when it cannot be read. Without limits (as
+// OpenWorkbookReader calls it for every zip package): the default ones.
 std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path, const XlsxLimits& limits);
+std::unique_ptr<WorkbookReader> OpenXlsxReader(const std::string& path);
 // The same for a package held in memory (the reader keeps its own copy).
 std::unique_ptr<WorkbookReader> OpenXlsxReaderFromMemory(std::string data,
                                                          const XlsxLimits& limits = {});

@@ -1,7 +1,7 @@
 // Opening a workbook: the file is read once, read-only and without a lock,
 // and its first bytes say which reader takes it.
 
-#include "sheet/reader.h"
+#include "sheet/open_workbook.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +13,7 @@
 #include "sheet/cfb.h"
 #include "sheet/sheet.h"
 #include "sheet/xls_reader.h"
+#include "sheet/xlsx/xlsx_reader.h"
 
 namespace xb::sheet {
 namespace {

@@ -2,11 +2,11 @@
 // What went wrong, as a code, where the program itself says it (not the
 // database or the system): the errors of the database, workbook and export
 // layers carry one, and the operator is told it in Chinese from the
-// catalogue (texts::ReasonText). Their own message text stays for logs and
-// tests; a message that is the database's own has no code and is shown as
-// the database wrote it.
+// catalogue (texts::ReasonText, OperatorReason). Their own message text
+// stays for logs and tests; a message that is the database's own has no code
+// and is shown as the database wrote it. Below every layer that raises or
+// shows one: it depends on nothing of the program's.
 
-#include <exception>
 #include <string>
 
 namespace xb {
@@ -78,10 +78,5 @@ class Reasoned {
   std::string detail_;
   long code_ = 0;
 };
-
-// The reason an error gives the operator: the catalogue's Chinese text for
-// a code of the program's own, otherwise the error's message as it came
-// (the database's, the system's).
-std::string OperatorReason(const std::exception& error);
 
 }  // namespace xb
