@@ -149,6 +149,10 @@ TEST_F(PgEngine, DatesEmptyValuesAndNumericOverwrites) {
       "where AA='2' ");
   EXPECT_EQ(Select("select BB, to_char(CC,'yyyy-mm-dd') from Z where AA='2'"),
             (Rows{{"34", "2003-08-02"}}));
+  // Oracle's typed literals stay whole: a value word of their own, no parameter.
+  EXPECT_EQ(Select("select AA from Z where CC = date '2003-08-01'"), (Rows{{"1"}}));
+  EXPECT_EQ(Select("select AA from Z where CC < timestamp '2003-08-02 00:00:01' order by AA"),
+            (Rows{{"1"}, {"2"}}));
   EXPECT_THROW(Exec("insert into Z(AA,CC) values('3',to_date('2003-2-30','yyyy-mm-dd'))"),
                db::DbError);
   EXPECT_THROW(Exec("insert into Z(AA,BB) values('3','abc')"), db::DbError);

@@ -325,7 +325,11 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
       continue;
     }
     if (token.kind == Kind::Literal) {
-      if (!values_open || token.IsPrefixedLiteral(sql) || !out.data) {
+      // date '2003-08-01', timestamp '...', interval '1' day: the literal is
+      // part of its type's word and cannot become a parameter.
+      const bool typed_literal =
+          i > 0 && (t[i - 1].Is("DATE") || t[i - 1].Is("TIMESTAMP") || t[i - 1].Is("INTERVAL"));
+      if (!values_open || token.IsPrefixedLiteral(sql) || !out.data || typed_literal) {
         text.append(sql, token.begin, token.end - token.begin);
         continue;
       }
