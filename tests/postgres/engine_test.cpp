@@ -149,6 +149,12 @@ TEST_F(PgEngine, DatesEmptyValuesAndNumericOverwrites) {
       "where AA='2' ");
   EXPECT_EQ(Select("select BB, to_char(CC,'yyyy-mm-dd') from Z where AA='2'"),
             (Rows{{"34", "2003-08-02"}}));
+  // Division is exact, as Oracle's, also between integers.
+  Exec("create table n (i integer, j integer)");
+  Exec("insert into N(I,J) values(9,4)");
+  EXPECT_EQ(Select("select 9/4, 8/4, -9/4, I/J, (I+1)/J*2 from N"),
+            (Rows{{"2.25", "2", "-2.25", "2.25", "5"}}));
+  EXPECT_THROW(Select("select I/0 from N"), db::DbError);
   // Oracle's typed literals stay whole: a value word of their own, no parameter.
   EXPECT_EQ(Select("select AA from Z where CC = date '2003-08-01'"), (Rows{{"1"}}));
   EXPECT_EQ(Select("select AA from Z where CC < timestamp '2003-08-02 00:00:01' order by AA"),

@@ -321,6 +321,10 @@ PgStatement TranslateOracle(const std::string& sql, const ColumnLookup& columns,
         open();
       else if (u == ")")
         close();
+      // Oracle divides exactly (9/4 is 2.25), PostgreSQL's integers do not:
+      // "*1.0" groups with what stands before the "/" as the "/" does, as on
+      // the embedded engine.
+      if (u == "/") text += "*1.0";
       text.append(sql, token.begin, token.end - token.begin);
       continue;
     }
