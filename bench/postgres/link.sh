@@ -4,7 +4,8 @@
 # latency_proxy.py (0.5 ms each way: a 1 ms round trip), counting round trips.
 # Both server paths, each into an empty table and again into a table that
 # holds every key (--existing all); pandas read_excel + to_sql (SQLAlchemy,
-# psycopg2) into the empty table through the same link, same run.
+# psycopg2) into the empty table through the same link, same run; and the
+# pre-flight check (--check) of the workbook against the full table.
 #   bench/postgres/link.sh BUILD_DIR [ONE_WAY_MS] [ROWS]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -83,6 +84,15 @@ for link in LOOP LINK; do
     echo "${path}_$link into an empty table: $(import "${path}_$link" abort)"
     echo "${path}_$link over every key (--existing all): $(import "${path}_$link" all)"
   done
+  # The pre-flight check of the same workbook, every key standing in the table.
+  : >"$work/rt"
+  t0=$(date +%s.%N)
+  "$cli" import --data-source "PG_$link" --user bench --password benchpw --check "$work/bench.xls" \
+    >/dev/null 2>&1 || true
+  t1=$(date +%s.%N)
+  sleep 0.3
+  echo "PG_$link pre-flight check (--check): $(echo "$t1 - $t0" | bc) s," \
+    "$(awk '{ s += $1 } END { print s + 0 }' "$work/rt") round trips"
   if /usr/bin/python3 -c "import pandas, sqlalchemy, psycopg2" 2>/dev/null; then
     table -c "truncate bench"
     : >"$work/rt"
