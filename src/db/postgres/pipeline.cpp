@@ -205,11 +205,7 @@ void Pipeline::RunPipelined(const std::vector<BatchItem>& items, size_t from, si
       }
     }
   }
-  while (PQstatus(session_.conn()) == CONNECTION_OK) {
-    Result r(session_.NextResult());
-    if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
-  }
-  PQexitPipelineMode(session_.conn());
+  EndPipeline();
   if (failure || lost) {
     try {
       session_.Fail(failure.get());
@@ -217,6 +213,16 @@ void Pipeline::RunPipelined(const std::vector<BatchItem>& items, size_t from, si
       throw BatchError(failed_item, e);
     }
   }
+}
+
+// What is left of the pipeline read up to its sync (a failure skips the
+// commands after it), then out of pipeline mode.
+void Pipeline::EndPipeline() {
+  while (PQstatus(session_.conn()) == CONNECTION_OK) {
+    Result r(session_.NextResult());
+    if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
+  }
+  PQexitPipelineMode(session_.conn());
 }
 
 Result Pipeline::Run(const PgStatement& statement, const std::vector<Value>* marked) {
@@ -296,11 +302,7 @@ Result Pipeline::Run(const PgStatement& statement, const std::vector<Value>* mar
         main = std::move(held);
     }
   }
-  while (PQstatus(session_.conn()) == CONNECTION_OK) {
-    Result r(session_.NextResult());
-    if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
-  }
-  PQexitPipelineMode(session_.conn());
+  EndPipeline();
   // A statement prepared on the server stays known even when its first run fails.
   if (prepared) prepared_.emplace(key, *name);
 
@@ -395,11 +397,7 @@ std::vector<unsigned> Pipeline::DescribeParams(const PgStatement& statement,
         description = std::move(held);
     }
   }
-  while (PQstatus(session_.conn()) == CONNECTION_OK) {
-    Result r(session_.NextResult());
-    if (!r || PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
-  }
-  PQexitPipelineMode(session_.conn());
+  EndPipeline();
   if (failure || !description) session_.Fail(failure.get());
   std::vector<unsigned> described(static_cast<size_t>(PQnparams(description.get())));
   for (size_t p = 0; p < described.size(); ++p)

@@ -74,6 +74,7 @@ class Pipeline {
   std::vector<unsigned> DescribeParams(const PgStatement& statement,
                                        const std::vector<unsigned>& types);
   unsigned ArrayTypeOf(unsigned type);
+  void EndPipeline();
 
   static constexpr size_t kMaxPrepared = 64;
   Session& session_;
