@@ -1,5 +1,6 @@
 #include "import/existence.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <unordered_map>
@@ -51,10 +52,8 @@ std::vector<long long> CountExisting(db::Query& query, const std::string& table,
   std::vector<std::string> marked_texts;
   std::vector<std::vector<size_t>> asked_rows;
   std::vector<db::BatchStatement> statements;
-  // Every asked row's values and offset, while all have one shape (then
-  // the engine may ask for them all in one statement of its own).
-  std::vector<std::vector<db::Value>> runs;
-  std::vector<size_t> run_rows;
+  // Whether every asked row has one shape: then the engine may ask for
+  // them all in one statement of its own.
   bool one_shape = true;
   uint32_t first_shape = 0;
   for (size_t next = 0; next < count;) {
@@ -72,12 +71,8 @@ std::vector<long long> CountExisting(db::Query& query, const std::string& table,
       marked +=
           "select " + std::to_string(asked.size()) + " from " + table + " where " + it->second;
       rows.keyValues(row, row_values);
-      if (run_rows.empty()) first_shape = shape;
+      if (statements.empty() && asked.empty()) first_shape = shape;
       one_shape = one_shape && shape == first_shape;
-      if (one_shape) {
-        runs.push_back(row_values);
-        run_rows.push_back(next);
-      }
       for (auto& v : row_values) values.push_back(std::move(v));
       asked.push_back(next);
     }
@@ -101,11 +96,22 @@ std::vector<long long> CountExisting(db::Query& query, const std::string& table,
   query.setStatement(statements.back().text, marked_texts.back(), statements.back().values);
 
   if (one_shape) {
-    // One row's own check, asked by the engine for every row at once.
+    // One row's own check, asked by the engine for every row at once: each
+    // row's values are its part's slice of its statement's values, all
+    // parts of one width.
+    const size_t width = statements[0].values.size() / asked_rows[0].size();
+    std::vector<std::vector<db::Value>> runs;
+    for (size_t k = 0; k < statements.size(); ++k)
+      for (size_t part = 0; part < asked_rows[k].size(); ++part) {
+        const auto from = statements[k].values.begin() + static_cast<std::ptrdiff_t>(part * width);
+        runs.emplace_back(from, from + static_cast<std::ptrdiff_t>(width));
+      }
     const std::string single = "select 0 from " + table + " where " + conditions.at(first_shape);
     if (const auto matched = connection.returnsRows(single, runs, statements)) {
-      for (size_t k = 0; k < run_rows.size(); ++k)
-        if ((*matched)[k]) counts[run_rows[k]] = 1;
+      size_t run = 0;
+      for (const auto& asked : asked_rows)
+        for (const size_t row : asked)
+          if ((*matched)[run++]) counts[row] = 1;
       return counts;
     }
   }
