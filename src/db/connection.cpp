@@ -148,15 +148,7 @@ std::vector<Engine::ResultRows> Connection::queryBatch(const std::vector<BatchSt
   RunLogged(
       items,
       [&](Engine& e, const std::string& text) {
-        auto cursor = e.query(text);
-        auto& rows = results.emplace_back();
-        while (cursor->next()) {
-          auto& row = rows.emplace_back();
-          for (int c = 0; c < cursor->columnCount(); ++c) {
-            const auto value = cursor->value(c);
-            row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
-          }
-        }
+        results.push_back(Engine::AllRows(*e.query(text)));
       },
       [&](Engine& e, const std::vector<BatchItem>& batch) { results = e.queryBatch(batch); });
   return results;

@@ -20,20 +20,26 @@ std::vector<Engine::ResultRows> Engine::queryBatch(const std::vector<BatchItem>&
   for (size_t i = 0; i < items.size(); ++i) {
     try {
       // Read whole before the next: a statement run again ends its cursor.
-      auto cursor = items[i].statement->query(*items[i].values);
-      const int columns = cursor->columnCount();
-      while (cursor->next()) {
-        auto& row = results[i].emplace_back();
-        for (int c = 0; c < columns; ++c) {
-          const auto value = cursor->value(c);
-          row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
-        }
-      }
+      results[i] = AllRows(*items[i].statement->query(*items[i].values));
     } catch (const DbError& e) {
       throw BatchError(i, e);
     }
   }
   return results;
+}
+
+Engine::ResultRows Engine::AllRows(Cursor& cursor) {
+  ResultRows rows;
+  const int columns = cursor.columnCount();
+  while (cursor.next()) {
+    auto& row = rows.emplace_back();
+    row.reserve(static_cast<size_t>(columns));
+    for (int c = 0; c < columns; ++c) {
+      const auto value = cursor.value(c);
+      row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
+    }
+  }
+  return rows;
 }
 
 }  // namespace xb::db

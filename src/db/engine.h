@@ -160,6 +160,8 @@ class Engine {
   // trip for all). A failure raises BatchError naming the statement.
   using ResultRows = std::vector<std::vector<std::optional<std::string>>>;
   virtual std::vector<ResultRows> queryBatch(const std::vector<BatchItem>& items);
+  // Every row a cursor has left, each value's text (nullopt for NULL).
+  static ResultRows AllRows(Cursor& cursor);
   // Whether the database runs in this process (a statement costs no round
   // trip): the import then goes row by row, which is faster there.
   virtual bool inProcess() const { return false; }

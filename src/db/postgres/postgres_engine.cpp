@@ -97,14 +97,7 @@ class PostgresEngine : public Engine {
         if (!results[k])
           throw BatchError(from + k, DbError("the statement returns no rows to open"));
         PgCursor cursor(std::move(results[k]));
-        const int columns = cursor.columnCount();
-        while (cursor.next()) {
-          auto& row = rows[from + k].emplace_back();
-          for (int c = 0; c < columns; ++c) {
-            const auto value = cursor.value(c);
-            row.push_back(value ? std::optional<std::string>(std::string(*value)) : std::nullopt);
-          }
-        }
+        rows[from + k] = AllRows(cursor);
       }
     }
     return rows;
